@@ -1,0 +1,67 @@
+// Operating-system primitives. Each backend (win32/, posix/) implements this
+// header and nothing above the platform layer calls the OS directly. Paths are
+// Windows-form everywhere; the POSIX backend maps them at the call.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "KelCom.h"
+#include "platform/text.h"
+
+namespace kel::os {
+
+enum class EntryKind { None, File, Directory };
+EntryKind GetEntryKind(WStringView path);
+
+struct DirEntry {
+    WString name;
+    bool isDirectory = false;
+};
+// Entries of a directory without "." and "..", in no particular order.
+bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
+
+bool MakeDirectory(WStringView path);  // fails when anything exists there
+bool RemoveEmptyDirectory(WStringView path);
+bool RemoveFile(WStringView path);
+
+enum class RenameResult { Ok, CrossDevice, Failed };
+// The destination must not exist.
+RenameResult Rename(WStringView from, WStringView to);
+
+// Copies one file's contents, replacing the destination.
+bool CopyOneFile(WStringView from, WStringView to);
+
+// mode as for fopen ("rb", "wb", "ab"); null on failure.
+std::FILE* OpenFile(WStringView path, const char* mode);
+
+// The user's temporary directory, without a trailing backslash.
+bool GetTempDirectory(WString& directory);
+// Creates an empty file "<prefix>XXXX.tmp" (XXXX upper-case hex) in directory.
+bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path);
+
+bool NewGuid(GUID& guid);
+
+void DebugOutput(const char16_t* piece);
+
+std::string AnsiFromWide(WStringView text);
+WString WideFromAnsi(std::string_view text);
+WString UpperCase(WStringView text);
+
+// A loaded shared library (for clients and tests of the exported entry points).
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+    bool Open(const std::string& nativePath);
+    void* Symbol(const char* name) const;
+    void Close();
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace kel::os

@@ -1,0 +1,263 @@
+// POSIX primitives. Paths arrive in Windows form and are mapped here.
+#include "platform/os.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cwctype>
+#include <locale.h>
+#include <utility>
+
+#include "platform/posix/path_map.h"
+
+namespace kel::os {
+
+using posix::MapPath;
+using posix::UnmapPath;
+
+EntryKind GetEntryKind(WStringView path) {
+    const auto native = MapPath(path);
+    struct stat st;
+    if (!native || stat(native->c_str(), &st) != 0) return EntryKind::None;
+    return S_ISDIR(st.st_mode) ? EntryKind::Directory : EntryKind::File;
+}
+
+bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
+    const auto native = MapPath(directory);
+    if (!native) return false;
+    DIR* dir = opendir(native->c_str());
+    if (!dir) return false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat st;
+            const std::string full = *native + "/" + name;
+            isDirectory = stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries.push_back({FromUtf8(name), isDirectory});
+    }
+    closedir(dir);
+    return true;
+}
+
+bool MakeDirectory(WStringView path) {
+    const auto native = MapPath(path);
+    return native && mkdir(native->c_str(), 0777) == 0;
+}
+
+bool RemoveEmptyDirectory(WStringView path) {
+    const auto native = MapPath(path);
+    return native && rmdir(native->c_str()) == 0;
+}
+
+bool RemoveFile(WStringView path) {
+    const auto native = MapPath(path);
+    return native && unlink(native->c_str()) == 0;
+}
+
+RenameResult Rename(WStringView from, WStringView to) {
+    const auto source = MapPath(from);
+    const auto target = MapPath(to);
+    struct stat st;
+    if (!source || !target || lstat(target->c_str(), &st) == 0) return RenameResult::Failed;
+    if (rename(source->c_str(), target->c_str()) == 0) return RenameResult::Ok;
+    return errno == EXDEV ? RenameResult::CrossDevice : RenameResult::Failed;
+}
+
+namespace {
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool Close() { return close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_;
+};
+
+bool CopyWithReadWrite(int in, int out) {
+    std::array<char, 1 << 16> buffer;
+    for (;;) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(out, buffer.data() + done, static_cast<size_t>(got - done));
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += put;
+        }
+    }
+}
+
+}  // namespace
+
+bool CopyOneFile(WStringView from, WStringView to) {
+    const auto source = MapPath(from);
+    const auto target = MapPath(to);
+    if (!source || !target) return false;
+    Descriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    Descriptor out(open(target->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
+    if (out.get() < 0) return false;
+    off_t remaining = st.st_size;
+    while (remaining > 0) {
+        const ssize_t copied = copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(remaining), 0);
+        if (copied > 0) {
+            remaining -= copied;
+            continue;
+        }
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+            // Not supported between these file systems (or the file shrank): plain copy of the rest.
+            if (!CopyWithReadWrite(in.get(), out.get())) return false;
+            break;
+        }
+        return false;
+    }
+    return out.Close();
+}
+
+std::FILE* OpenFile(WStringView path, const char* mode) {
+    const auto native = MapPath(path);
+    return native ? std::fopen(native->c_str(), mode) : nullptr;
+}
+
+bool GetTempDirectory(WString& directory) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string native = tmp && *tmp ? tmp : "/tmp";
+    if (native.size() > 1 && native.back() == '/') native.pop_back();
+    directory = UnmapPath(native);
+    return !directory.empty();
+}
+
+bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
+    uint16_t start = 0;
+    if (getrandom(&start, sizeof start, 0) != sizeof start) start = static_cast<uint16_t>(getpid());
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>((start + i) & 0xFFFF));
+        WString candidate(directory);
+        if (!candidate.empty() && candidate.back() != u'\\') candidate.push_back(u'\\');
+        candidate += prefix;
+        candidate += FromAscii(hex);
+        candidate += u".tmp";
+        const auto native = MapPath(candidate);
+        if (!native) return false;
+        const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            close(fd);
+            path = std::move(candidate);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool NewGuid(GUID& guid) {
+    uint8_t bytes[16];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return false;
+    guid.Data1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
+    guid.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+    guid.Data3 = static_cast<uint16_t>((((bytes[6] << 8) | bytes[7]) & 0x0FFF) | 0x4000);
+    for (int i = 0; i < 8; ++i) guid.Data4[i] = bytes[8 + i];
+    guid.Data4[0] = static_cast<uint8_t>((guid.Data4[0] & 0x3F) | 0x80);
+    return true;
+}
+
+void DebugOutput(const char16_t*) {}
+
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; the five unassigned ones map to themselves.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char ByteFor(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+locale_t Utf8Locale() {
+    static const locale_t locale = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+        return l ? l : newlocale(LC_CTYPE_MASK, "C", nullptr);
+    }();
+    return locale;
+}
+
+}  // namespace
+
+std::string AnsiFromWide(WStringView text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char16_t c : text) out.push_back(ByteFor(c));
+    return out;
+}
+
+WString WideFromAnsi(std::string_view text) {
+    WString out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b));
+    }
+    return out;
+}
+
+WString UpperCase(WStringView text) {
+    WString out(text);
+    for (char16_t& c : out) {
+        if (c >= u'a' && c <= u'z') {
+            c = static_cast<char16_t>(c - 0x20);
+        } else if (c >= 0x80 && (c < 0xD800 || c > 0xDFFF)) {
+            const wint_t upper = towupper_l(static_cast<wint_t>(c), Utf8Locale());
+            if (upper <= 0xFFFF) c = static_cast<char16_t>(upper);
+        }
+    }
+    return out;
+}
+
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+bool DynamicLibrary::Open(const std::string& nativePath) {
+    Close();
+    handle_ = dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return handle_ != nullptr;
+}
+
+void* DynamicLibrary::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+
+void DynamicLibrary::Close() {
+    if (handle_) dlclose(std::exchange(handle_, nullptr));
+}
+
+}  // namespace kel::os

@@ -1,0 +1,20 @@
+// Windows-form paths on a POSIX file system, as Wine and WSL map them.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/text.h"
+
+namespace kel::os::posix {
+
+// Z:\a -> /a, X:\a -> /mnt/x/a, \a -> /a, a\b -> a/b (from the working
+// directory). Existing components resolve case-insensitively; the first missing
+// one and all after it keep their case. UNC paths and components holding '/'
+// have no mapping.
+std::optional<std::string> MapPath(WStringView windowsPath);
+
+// /tmp/x -> Z:\tmp\x; a relative path keeps its place, with backslashes.
+WString UnmapPath(std::string_view nativePath);
+
+}  // namespace kel::os::posix

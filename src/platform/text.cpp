@@ -1,0 +1,134 @@
+#include "platform/text.h"
+
+#include "platform/os.h"
+
+namespace kel {
+
+namespace {
+
+void AppendNumber(WString& out, long long value, bool hex) {
+    char buffer[32];
+    if (hex) {
+        std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(value));
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%lld", value);
+    }
+    for (const char* p = buffer; *p; ++p) out.push_back(static_cast<char16_t>(*p));
+}
+
+}  // namespace
+
+WString FormatList(WStringView format, std::initializer_list<FormatArg> args) {
+    WString out;
+    out.reserve(format.size() + 64);
+    auto next = args.begin();
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char16_t c = format[i];
+        if (c != u'%' || i + 1 == format.size()) {
+            out.push_back(c);
+            continue;
+        }
+        const char16_t spec = format[++i];
+        if (spec == u'%') {
+            out.push_back(u'%');
+            continue;
+        }
+        if (spec != u's' && spec != u'd' && spec != u'x') {
+            out.push_back(c);
+            out.push_back(spec);
+            continue;
+        }
+        if (next == args.end()) continue;
+        const FormatArg& arg = *next++;
+        if (spec == u's') {
+            if (arg.IsText()) out.append(arg.Text());
+        } else if (!arg.IsText()) {
+            AppendNumber(out, arg.Number(), spec == u'x');
+        }
+    }
+    if (out.size() >= kMessageCapacity) out.resize(kMessageCapacity - 1);
+    return out;
+}
+
+std::string ToUtf8(WStringView text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+WString FromUtf8(std::string_view text) {
+    WString out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        char32_t c = 0xFFFD;
+        std::size_t length = 1;
+        if (b < 0x80) {
+            c = b;
+        } else if ((b & 0xE0) == 0xC0) {
+            length = 2;
+            c = b & 0x1F;
+        } else if ((b & 0xF0) == 0xE0) {
+            length = 3;
+            c = b & 0x0F;
+        } else if ((b & 0xF8) == 0xF0) {
+            length = 4;
+            c = b & 0x07;
+        } else {
+            length = 0;
+        }
+        bool valid = length > 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const unsigned char t = static_cast<unsigned char>(text[i + k]);
+            if ((t & 0xC0) != 0x80) valid = false;
+            c = (c << 6) | (t & 0x3F);
+        }
+        if (!valid) {
+            c = 0xFFFD;
+            length = 1;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += length;
+    }
+    return out;
+}
+
+std::string ToAnsi(WStringView text) { return os::AnsiFromWide(text); }
+WString FromAnsi(std::string_view text) { return os::WideFromAnsi(text); }
+WString ToUpper(WStringView text) { return os::UpperCase(text); }
+int CompareNoCase(WStringView a, WStringView b) { return os::UpperCase(a).compare(os::UpperCase(b)); }
+bool EqualsNoCase(WStringView a, WStringView b) { return a.size() == b.size() && CompareNoCase(a, b) == 0; }
+
+WString FromAscii(std::string_view text) { return WString(text.begin(), text.end()); }
+
+}  // namespace kel

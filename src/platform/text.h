@@ -1,0 +1,64 @@
+// Wide (UTF-16) text helpers shared by every subsystem.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace kel {
+
+using WString = std::u16string;
+using WStringView = std::u16string_view;
+
+// Formatted messages are capped like the fixed buffers of the traces.
+inline constexpr std::size_t kMessageCapacity = 1024;
+
+// One argument of Format: "%s" takes text, "%d" and "%x" take numbers.
+class FormatArg {
+public:
+    FormatArg(WStringView text) : text_(text), isText_(true) {}
+    FormatArg(const WString& text) : text_(text), isText_(true) {}
+    FormatArg(const char16_t* text) : text_(text ? WStringView(text) : WStringView()), isText_(true) {}
+    FormatArg(int value) : number_(value) {}
+    FormatArg(long value) : number_(value) {}
+    FormatArg(long long value) : number_(value) {}
+    FormatArg(unsigned value) : number_(value) {}
+    FormatArg(unsigned long value) : number_(static_cast<long long>(value)) {}
+    FormatArg(unsigned long long value) : number_(static_cast<long long>(value)) {}
+
+    bool IsText() const { return isText_; }
+    WStringView Text() const { return text_; }
+    long long Number() const { return number_; }
+
+private:
+    WStringView text_;
+    long long number_ = 0;
+    bool isText_ = false;
+};
+
+// printf-style "%s", "%d", "%x" (and "%%"); the result holds at most
+// kMessageCapacity - 1 characters. A missing or mismatched argument prints nothing.
+WString FormatList(WStringView format, std::initializer_list<FormatArg> args);
+
+template <class... Args>
+WString Format(WStringView format, const Args&... args) {
+    return FormatList(format, {FormatArg(args)...});
+}
+
+std::string ToUtf8(WStringView text);
+WString FromUtf8(std::string_view text);
+
+// The narrow text of the system's files: the ANSI code page on Windows,
+// Windows-1252 elsewhere. Characters that have no byte become '?'.
+std::string ToAnsi(WStringView text);
+WString FromAnsi(std::string_view text);
+
+// Locale-aware upper-casing and case-insensitive comparison (<0, 0, >0).
+WString ToUpper(WStringView text);
+int CompareNoCase(WStringView a, WStringView b);
+bool EqualsNoCase(WStringView a, WStringView b);
+
+WString FromAscii(std::string_view text);
+
+}  // namespace kel

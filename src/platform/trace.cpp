@@ -1,0 +1,46 @@
+#include "platform/trace.h"
+
+#include <mutex>
+
+#include "platform/os.h"
+
+namespace kel {
+
+namespace {
+
+std::mutex g_sinkLock;
+TraceSinkFn g_sink = nullptr;
+void* g_context = nullptr;
+
+void Emit(const char16_t* piece) {
+    os::DebugOutput(piece);
+    std::lock_guard<std::mutex> lock(g_sinkLock);
+    if (g_sink) g_sink(piece, g_context);
+}
+
+}  // namespace
+
+void SetTraceSink(TraceSinkFn sink, void* context) {
+    std::lock_guard<std::mutex> lock(g_sinkLock);
+    g_sink = sink;
+    g_context = context;
+}
+
+void Trace(WStringView module, WStringView message) {
+    const WString moduleText(module);
+    const WString messageText(message);
+    Emit(u"ReleaseErrorTrace: \nFile: ");
+    Emit(moduleText.c_str());
+    Emit(u"\nError: ");
+    Emit(messageText.c_str());
+    Emit(u"\n");
+}
+
+void TraceShort(WStringView module, WStringView message) {
+    const WString moduleText(module);
+    const WString messageText(message);
+    Emit(moduleText.c_str());
+    Emit(messageText.c_str());
+}
+
+}  // namespace kel

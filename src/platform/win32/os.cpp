@@ -1,0 +1,132 @@
+// Win32 primitives.
+#include "platform/os.h"
+
+#include <windows.h>
+
+#include <utility>
+
+namespace kel::os {
+
+namespace {
+
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+}  // namespace
+
+EntryKind GetEntryKind(WStringView path) {
+    const DWORD attributes = GetFileAttributesW(W(WString(path)));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::None;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Directory : EntryKind::File;
+}
+
+bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
+    WString pattern(directory);
+    if (pattern.empty() || pattern.back() != u'\\') pattern.push_back(u'\\');
+    pattern.push_back(u'*');
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(W(pattern), &data);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const WString name(reinterpret_cast<const char16_t*>(data.cFileName));
+        if (name == u"." || name == u"..") continue;
+        entries.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return true;
+}
+
+bool MakeDirectory(WStringView path) { return CreateDirectoryW(W(WString(path)), nullptr) != FALSE; }
+
+bool RemoveEmptyDirectory(WStringView path) {
+    const WString p(path);
+    if (RemoveDirectoryW(W(p))) return true;
+    SetFileAttributesW(W(p), FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryW(W(p)) != FALSE;
+}
+
+bool RemoveFile(WStringView path) {
+    const WString p(path);
+    if (DeleteFileW(W(p))) return true;
+    // The shell deletes read-only files without asking; so do we.
+    SetFileAttributesW(W(p), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(W(p)) != FALSE;
+}
+
+RenameResult Rename(WStringView from, WStringView to) {
+    if (MoveFileExW(W(WString(from)), W(WString(to)), 0)) return RenameResult::Ok;
+    return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
+}
+
+bool CopyOneFile(WStringView from, WStringView to) {
+    const WString target(to);
+    if (CopyFileW(W(WString(from)), W(target), FALSE)) return true;
+    SetFileAttributesW(W(target), FILE_ATTRIBUTE_NORMAL);
+    return CopyFileW(W(WString(from)), W(target), FALSE) != FALSE;
+}
+
+std::FILE* OpenFile(WStringView path, const char* mode) {
+    WString wideMode;
+    for (const char* m = mode; *m; ++m) wideMode.push_back(static_cast<char16_t>(*m));
+    return _wfopen(W(WString(path)), W(wideMode));
+}
+
+bool GetTempDirectory(WString& directory) {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) return false;
+    directory.assign(reinterpret_cast<const char16_t*>(buffer), length);
+    while (directory.size() > 3 && directory.back() == u'\\') directory.pop_back();
+    return true;
+}
+
+bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
+    wchar_t buffer[MAX_PATH];
+    if (!GetTempFileNameW(W(WString(directory)), W(WString(prefix)), 0, buffer)) return false;
+    path = reinterpret_cast<const char16_t*>(buffer);
+    return true;
+}
+
+bool NewGuid(GUID& guid) { return SUCCEEDED(CoCreateGuid(&guid)); }
+
+void DebugOutput(const char16_t* piece) { OutputDebugStringW(reinterpret_cast<const wchar_t*>(piece)); }
+
+std::string AnsiFromWide(WStringView text) {
+    if (text.empty()) return {};
+    const auto* source = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = WideCharToMultiByte(CP_ACP, 0, source, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, source, static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+WString WideFromAnsi(std::string_view text) {
+    if (text.empty()) return {};
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    WString out(static_cast<std::size_t>(length), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<wchar_t*>(out.data()), length);
+    return out;
+}
+
+WString UpperCase(WStringView text) {
+    WString out(text);
+    if (!out.empty()) CharUpperBuffW(reinterpret_cast<wchar_t*>(out.data()), static_cast<DWORD>(out.size()));
+    return out;
+}
+
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+bool DynamicLibrary::Open(const std::string& nativePath) {
+    Close();
+    handle_ = reinterpret_cast<void*>(LoadLibraryA(nativePath.c_str()));
+    return handle_ != nullptr;
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+    return handle_ ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)) : nullptr;
+}
+
+void DynamicLibrary::Close() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(std::exchange(handle_, nullptr)));
+}
+
+}  // namespace kel::os

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "platform/trace.h"
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+TEST(Format, SubstitutesTextNumbersAndHex) {
+    EXPECT_EQ(Format(u"Path cannot exceed %d\n", 260), u"Path cannot exceed 260\n");
+    EXPECT_EQ(Format(u"%s=%x (%d%%)", u"code", 0xC0040538u, -5), u"code=c0040538 (-5%)");
+    // A missing argument prints nothing rather than reading garbage.
+    EXPECT_EQ(Format(u"a%sb%dc"), u"abc");
+}
+
+TEST(Format, CapsAtTheMessageBuffer) {
+    const WString longText(3000, u'x');
+    const WString out = Format(u"<%s>", longText);
+    EXPECT_EQ(out.size(), kMessageCapacity - 1);
+    EXPECT_EQ(out.front(), u'<');
+}
+
+TEST(Text, Utf8RoundTripsOutsideTheBasicPlane) {
+    const std::string utf8 = "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const WString wide = FromUtf8(utf8);
+    EXPECT_EQ(wide.size(), 11u);  // the emoji is a surrogate pair
+    EXPECT_EQ(ToUtf8(wide), utf8);
+    EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFD" u"a");
+}
+
+TEST(Text, AnsiIsWindows1252) {
+    const WString wide = u"\u00C4\u20AC\u00FF";
+    EXPECT_EQ(ToAnsi(wide), std::string("\xC4\x80\xFF"));
+    EXPECT_EQ(FromAnsi(std::string("\xC4\x80\xFF")), wide);
+    EXPECT_EQ(ToAnsi(u"\u4E2D"), "?");
+}
+
+TEST(Text, UpperCaseAndNoCaseComparisonCoverLatin1) {
+    EXPECT_EQ(ToUpper(u"m\u00fcller-system_1.0"), u"M\u00dcLLER-SYSTEM_1.0");
+    EXPECT_TRUE(EqualsNoCase(u"Z:\\Pool\\\u00e4bc", u"z:\\POOL\\\u00c4BC"));
+    EXPECT_FALSE(EqualsNoCase(u"abc", u"abd"));
+    EXPECT_LT(CompareNoCase(u"ABC", u"abd"), 0);
+}
+
+TEST(Trace, WritesFivePiecesAndTheShortForm) {
+    test::TraceCapture capture;
+    Trace(u"System", u"CSystem::X, failed\n");
+    TraceShort(u"GUID", u"CGUID::GenerateGUID: bad\n");
+    const std::vector<std::u16string> expected = {u"ReleaseErrorTrace: \nFile: ", u"System", u"\nError: ",
+                                                  u"CSystem::X, failed\n", u"\n", u"GUID",
+                                                  u"CGUID::GenerateGUID: bad\n"};
+    EXPECT_EQ(capture.pieces(), expected);
+    ASSERT_EQ(capture.records().size(), 1u);
+    EXPECT_EQ(capture.records()[0].module, "System");
+}
+
+}  // namespace
+}  // namespace kel

@@ -1,0 +1,95 @@
+#include "support/test_support.h"
+
+#include <stdexcept>
+
+#include "platform/os.h"
+#include "platform/raii.h"
+
+namespace kel::test {
+
+namespace {
+
+void RemoveTree(const WString& path) {
+    std::vector<os::DirEntry> entries;
+    os::ListDirectory(path, entries);
+    for (const auto& entry : entries) {
+        const WString child = path + u"\\" + entry.name;
+        if (entry.isDirectory) {
+            RemoveTree(child);
+        } else {
+            os::RemoveFile(child);
+        }
+    }
+    os::RemoveEmptyDirectory(path);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+    WString base;
+    if (!os::GetTempDirectory(base) || !os::CreateUniqueTempFile(base, u"kt", path_)) {
+        throw std::runtime_error("no temporary directory");
+    }
+    os::RemoveFile(path_);
+    path_ += u"d";
+    if (!os::MakeDirectory(path_)) throw std::runtime_error("cannot create test directory");
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+TraceCapture::TraceCapture() { SetTraceSink(&TraceCapture::Sink, this); }
+TraceCapture::~TraceCapture() { SetTraceSink(nullptr, nullptr); }
+
+void TraceCapture::Sink(const char16_t* piece, void* self) {
+    static_cast<TraceCapture*>(self)->pieces_.emplace_back(piece);
+}
+
+std::vector<TraceCapture::Record> TraceCapture::records() const {
+    std::vector<Record> out;
+    for (std::size_t i = 0; i + 4 < pieces_.size(); ++i) {
+        if (pieces_[i] == u"ReleaseErrorTrace: \nFile: " && pieces_[i + 2] == u"\nError: " && pieces_[i + 4] == u"\n") {
+            out.push_back({ToUtf8(pieces_[i + 1]), ToUtf8(pieces_[i + 3])});
+            i += 4;
+        }
+    }
+    return out;
+}
+
+bool TraceCapture::Has(const std::string& message) const {
+    for (const auto& record : records()) {
+        if (record.message == message) return true;
+    }
+    return false;
+}
+
+WString SourceDir() {
+    std::string dir = KEL_SOURCE_DIR;
+    WString out = u"Z:";
+    for (char c : dir) out.push_back(c == '/' ? u'\\' : static_cast<char16_t>(c));
+    return out;
+}
+
+std::string ReadAll(WStringView path) {
+    File file(os::OpenFile(path, "rb"));
+    if (!file) return {};
+    std::string out;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) out.append(buffer, got);
+    return out;
+}
+
+bool WriteAll(WStringView path, std::string_view bytes) {
+    File file(os::OpenFile(path, "wb"));
+    if (!file) return false;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+    return file.Close();
+}
+
+bool Exists(WStringView path) { return os::GetEntryKind(path) != os::EntryKind::None; }
+bool IsDirectory(WStringView path) { return os::GetEntryKind(path) == os::EntryKind::Directory; }
+
+std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
+std::string N(WStringView text) { return ToUtf8(text); }
+
+}  // namespace kel::test
