@@ -62,12 +62,18 @@ bool TraceCapture::Has(const std::string& message) const {
     return false;
 }
 
-WString SourceDir() {
-    std::string dir = KEL_SOURCE_DIR;
+namespace {
+
+WString FromNative(std::string_view dir) {
     WString out = u"Z:";
-    for (char c : dir) out.push_back(c == '/' ? u'\\' : static_cast<char16_t>(c));
+    for (char16_t c : FromUtf8(dir)) out.push_back(c == u'/' ? u'\\' : c);
     return out;
 }
+
+}  // namespace
+
+WString SourceDir() { return FromNative(KEL_SOURCE_DIR); }
+WString BinaryDir() { return FromNative(KEL_BINARY_DIR); }
 
 std::string ReadAll(WStringView path) {
     File file(os::OpenFile(path, "rb"));

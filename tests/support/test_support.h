@@ -48,8 +48,9 @@ private:
     std::vector<std::u16string> pieces_;
 };
 
-// The repository's source directory in Windows form (samples, fixtures).
+// The repository's source and build directories in Windows form.
 WString SourceDir();
+WString BinaryDir();
 
 // Whole-file helpers for fixtures and assertions.
 std::string ReadAll(WStringView path);

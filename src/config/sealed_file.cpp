@@ -1,0 +1,227 @@
+#include "config/sealed_file.h"
+
+#include <zlib.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <random>
+
+#include "platform/os.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char kMagic[4] = {'K', 'S', 'F', '1'};
+constexpr std::size_t kHeaderSize = 9;
+constexpr std::size_t kTrailerSize = 4;
+
+bool IsSealedMarker(unsigned char b) { return b == 0xFD || b == 0xFE || b == 0xFF; }
+
+uint32_t ReadLittleEndian(const char* p) {
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+}
+
+void AppendLittleEndian(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+uint32_t InitialState(uint32_t seed) {
+    const uint32_t s = seed ^ 0x9E3779B9u;
+    return s == 0 ? 1 : s;
+}
+
+uint32_t Crc(uint32_t crc, const char* data, std::size_t length) {
+    while (length > 0) {
+        const uInt chunk = static_cast<uInt>(std::min<std::size_t>(length, 1u << 30));
+        crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(data), chunk));
+        data += chunk;
+        length -= chunk;
+    }
+    return crc;
+}
+
+}  // namespace
+
+uint8_t SealedFile::NextKeyByte() {
+    m_state ^= m_state << 13;
+    m_state ^= m_state >> 17;
+    m_state ^= m_state << 5;
+    return static_cast<uint8_t>(m_state & 0xFF);
+}
+
+bool SealedFile::OpenForRead(WStringView path) {
+    Close();
+    File file(os::OpenFile(path, "rb"));
+    if (!file) return false;
+    std::string raw;
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) raw.append(buffer, got);
+    if (std::ferror(file.get())) return false;
+
+    if (!raw.empty() && IsSealedMarker(static_cast<unsigned char>(raw[0]))) {
+        if (raw.size() < kHeaderSize + kTrailerSize || std::memcmp(raw.data() + 1, kMagic, 4) != 0) return false;
+        m_state = InitialState(ReadLittleEndian(raw.data() + 5));
+        const std::size_t length = raw.size() - kHeaderSize - kTrailerSize;
+        m_data.assign(raw, kHeaderSize, length);
+        for (char& c : m_data) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+        if (Crc(0, m_data.data(), m_data.size()) != ReadLittleEndian(raw.data() + kHeaderSize + length)) {
+            m_data.clear();
+            return false;
+        }
+        m_sealed = true;
+    } else {
+        m_data = std::move(raw);
+        m_sealed = false;
+    }
+    m_reading = true;
+    return true;
+}
+
+bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant) {
+    std::random_device random;
+    return OpenForWrite(path, sealed, variant, static_cast<uint32_t>(random()));
+}
+
+bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant, uint32_t seed) {
+    Close();
+    if (sealed != 0 && sealed != 1) return false;
+    if (sealed == 1 && variant != 0 && variant != 1) return false;
+    m_file = File(os::OpenFile(path, "wb"));
+    if (!m_file) return false;
+    m_sealed = sealed == 1;
+    if (m_sealed) {
+        std::string header(1, static_cast<char>(variant == 0 ? 0xFE : 0xFD));
+        header.append(kMagic, 4);
+        AppendLittleEndian(header, seed);
+        m_state = InitialState(seed);
+        m_crc = 0;
+        if (std::fwrite(header.data(), 1, header.size(), m_file.get()) != header.size()) m_error = true;
+    }
+    return true;
+}
+
+char* SealedFile::ReadLine(char* buffer, int size) {
+    if (!m_reading || !buffer || size <= 0) return nullptr;
+    int used = 0;
+    while (used < size - 1) {
+        if (m_position >= m_data.size()) {
+            m_atEnd = true;
+            break;
+        }
+        char c = m_data[m_position++];
+        // Text mode: CR LF reads as LF.
+        if (!m_sealed && c == '\r' && m_position < m_data.size() && m_data[m_position] == '\n') c = m_data[m_position++];
+        buffer[used++] = c;
+        if (c == '\n') break;
+    }
+    buffer[used] = '\0';
+    return used == 0 && size > 1 ? nullptr : buffer;
+}
+
+bool SealedFile::ReadLine(std::string& line) {
+    line.clear();
+    if (!m_reading) return false;
+    if (m_position >= m_data.size()) {
+        m_atEnd = true;
+        return false;
+    }
+    const std::size_t newline = m_data.find('\n', m_position);
+    const std::size_t end = newline == std::string::npos ? m_data.size() : newline;
+    line.assign(m_data, m_position, end - m_position);
+    if (!m_sealed && !line.empty() && line.back() == '\r' && newline != std::string::npos) line.pop_back();
+    m_position = newline == std::string::npos ? end : end + 1;
+    if (m_position >= m_data.size() && newline == std::string::npos) m_atEnd = true;
+    return true;
+}
+
+std::size_t SealedFile::ReadBytes(void* buffer, std::size_t size, std::size_t count) {
+    if (!m_reading || size == 0 || count == 0) return 0;
+    auto* out = static_cast<char*>(buffer);
+    const std::size_t wanted = size * count;
+    std::size_t used = 0;
+    while (used < wanted) {
+        if (m_position >= m_data.size()) {
+            m_atEnd = true;
+            break;
+        }
+        char c = m_data[m_position++];
+        if (!m_sealed && c == '\r' && m_position < m_data.size() && m_data[m_position] == '\n') c = m_data[m_position++];
+        out[used++] = c;
+    }
+    return used / size;
+}
+
+bool SealedFile::Write(const char* data, std::size_t length) {
+    if (!m_file || m_error) return false;
+    std::string out;
+    if (m_sealed) {
+        m_crc = Crc(m_crc, data, length);
+        out.assign(data, length);
+        for (char& c : out) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+    } else {
+        out.reserve(length + length / 16);
+        for (std::size_t i = 0; i < length; ++i) {
+            if (data[i] == '\n') out.push_back('\r');
+            out.push_back(data[i]);
+        }
+    }
+    if (std::fwrite(out.data(), 1, out.size(), m_file.get()) != out.size()) m_error = true;
+    return !m_error;
+}
+
+int SealedFile::WriteText(const char* text) {
+    if (!text) return EOF;
+    return Write(text, std::strlen(text)) ? 0 : EOF;
+}
+
+int SealedFile::WriteFormatted(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length >= 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.pop_back();
+    }
+    va_end(args);
+    if (length < 0 || !Write(text.data(), text.size())) return -1;
+    return length;
+}
+
+std::size_t SealedFile::WriteBytes(const void* buffer, std::size_t size, std::size_t count) {
+    if (size == 0 || count == 0) return 0;
+    return Write(static_cast<const char*>(buffer), size * count) ? count : 0;
+}
+
+int SealedFile::WriteChar(int c) {
+    const char byte = static_cast<char>(c);
+    return Write(&byte, 1) ? static_cast<unsigned char>(byte) : -1;
+}
+
+bool SealedFile::Close() {
+    bool ok = !m_error;
+    if (m_file) {
+        if (m_sealed && !m_error) {
+            std::string trailer;
+            AppendLittleEndian(trailer, m_crc);
+            ok = std::fwrite(trailer.data(), 1, trailer.size(), m_file.get()) == trailer.size() && ok;
+        }
+        ok = m_file.Close() && ok;
+    }
+    m_reading = false;
+    m_sealed = false;
+    m_atEnd = false;
+    m_error = false;
+    m_data.clear();
+    m_position = 0;
+    return ok;
+}
+
+}  // namespace kel

@@ -1,0 +1,68 @@
+// The narrow text-file layer of the configuration files: plain files in C text
+// mode (CR LF on disk on every platform) or the sealed form, an obfuscated copy
+// of the same bytes with an integrity check. Readers accept both.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/raii.h"
+#include "platform/text.h"
+
+#if defined(__clang__)
+#define KEL_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define KEL_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#endif
+
+namespace kel {
+
+class SealedFile {
+public:
+    SealedFile() = default;
+    ~SealedFile() { Close(); }
+    SealedFile(const SealedFile&) = delete;
+    SealedFile& operator=(const SealedFile&) = delete;
+
+    // First byte 0xFD, 0xFE or 0xFF selects the sealed form; a sealed file that
+    // fails its length, magic or checksum test does not open.
+    bool OpenForRead(WStringView path);
+    // sealed 0: plain text; 1: sealed, variant 0 or 1. The seed is random unless given.
+    bool OpenForWrite(WStringView path, int sealed, int variant);
+    bool OpenForWrite(WStringView path, int sealed, int variant, uint32_t seed);
+
+    // fgets: at most size-1 bytes up to and including "\n"; null at the end.
+    char* ReadLine(char* buffer, int size);
+    // One whole line without its "\n"; false at the end.
+    bool ReadLine(std::string& line);
+    std::size_t ReadBytes(void* buffer, std::size_t size, std::size_t count);
+
+    int WriteText(const char* text);                                   // EOF on failure
+    int WriteFormatted(const char* format, ...) KEL_PRINTF_FORMAT(2, 3);  // negative on failure
+    std::size_t WriteBytes(const void* buffer, std::size_t size, std::size_t count);
+    int WriteChar(int c);  // -1 on failure
+
+    bool AtEnd() const { return m_atEnd; }
+    bool HasError() const { return m_error; }
+    bool IsSealed() const { return m_sealed; }
+    bool IsOpen() const { return m_reading || static_cast<bool>(m_file); }
+    // Writes the checksum of a sealed file; false when anything failed to reach the disk.
+    bool Close();
+
+private:
+    bool Write(const char* data, std::size_t length);
+    uint8_t NextKeyByte();
+
+    File m_file;
+    bool m_reading = false;
+    bool m_sealed = false;
+    bool m_atEnd = false;
+    bool m_error = false;
+    std::string m_data;  // the whole plaintext of a file opened for reading
+    std::size_t m_position = 0;
+    uint32_t m_state = 0;
+    uint32_t m_crc = 0;
+};
+
+}  // namespace kel

@@ -1,0 +1,161 @@
+#include "platform/shell_file_op.h"
+
+#include <vector>
+
+#include "platform/os.h"
+
+namespace kel {
+
+namespace {
+
+// Non-zero results; only zero/non-zero is ever interpreted.
+constexpr int kNoSource = 2;
+constexpr int kFailed = 0x7C;
+
+WString Join(WStringView directory, WStringView name) {
+    WString out(directory);
+    if (out.empty() || out.back() != u'\\') out.push_back(u'\\');
+    out.append(name);
+    return out;
+}
+
+WStringView LastComponent(WStringView path) {
+    const auto slash = path.find_last_of(u'\\');
+    return slash == WStringView::npos ? path : path.substr(slash + 1);
+}
+
+// Creates every missing directory of path.
+bool EnsureDirectory(WStringView path) {
+    if (os::GetEntryKind(path) == os::EntryKind::Directory) return true;
+    const auto slash = path.find_last_of(u'\\');
+    if (slash != WStringView::npos && slash > 0 && !(slash == 2 && path[1] == u':')) {
+        if (!EnsureDirectory(path.substr(0, slash))) return false;
+    }
+    return os::MakeDirectory(path) || os::GetEntryKind(path) == os::EntryKind::Directory;
+}
+
+bool EnsureParent(WStringView path) {
+    const auto slash = path.find_last_of(u'\\');
+    if (slash == WStringView::npos || slash == 0 || (slash == 2 && path[1] == u':')) return true;
+    return EnsureDirectory(path.substr(0, slash));
+}
+
+bool DeleteTree(const WString& path, os::EntryKind kind) {
+    if (kind == os::EntryKind::File) return os::RemoveFile(path);
+    std::vector<os::DirEntry> entries;
+    if (!os::ListDirectory(path, entries)) return false;
+    bool ok = true;
+    for (const auto& entry : entries) {
+        ok = DeleteTree(Join(path, entry.name), entry.isDirectory ? os::EntryKind::Directory : os::EntryKind::File) && ok;
+    }
+    return os::RemoveEmptyDirectory(path) && ok;
+}
+
+bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to);
+
+bool CopyChildren(const WString& from, const WString& to) {
+    std::vector<os::DirEntry> entries;
+    if (!os::ListDirectory(from, entries)) return false;
+    for (const auto& entry : entries) {
+        if (!CopyEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
+    }
+    return true;
+}
+
+bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to) {
+    const os::EntryKind target = os::GetEntryKind(to);
+    if (!fromIsDirectory) {
+        return target != os::EntryKind::Directory && os::CopyOneFile(from, to);
+    }
+    if (target == os::EntryKind::File) return false;
+    if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;
+    return CopyChildren(from, to);
+}
+
+bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {
+    const os::EntryKind target = os::GetEntryKind(to);
+    if (target == os::EntryKind::None) {
+        switch (os::Rename(from, to)) {
+            case os::RenameResult::Ok:
+                return true;
+            case os::RenameResult::Failed:
+                return false;
+            case os::RenameResult::CrossDevice:
+                break;
+        }
+        // Another volume: copy, then delete the source.
+        return CopyEntry(from, fromIsDirectory, to) &&
+               DeleteTree(from, fromIsDirectory ? os::EntryKind::Directory : os::EntryKind::File);
+    }
+    if (!fromIsDirectory) {
+        if (target == os::EntryKind::Directory || !os::RemoveFile(to)) return false;
+        return MoveEntry(from, false, to);
+    }
+    if (target == os::EntryKind::File) return false;
+    // Merge into the existing directory, then drop the emptied source.
+    std::vector<os::DirEntry> entries;
+    if (!os::ListDirectory(from, entries)) return false;
+    for (const auto& entry : entries) {
+        if (!MoveEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
+    }
+    return os::RemoveEmptyDirectory(from);
+}
+
+bool Transfer(ShellOperation operation, const WString& from, bool fromIsDirectory, const WString& to) {
+    if (!EnsureParent(to)) return false;
+    return operation == ShellOperation::Copy ? CopyEntry(from, fromIsDirectory, to) : MoveEntry(from, fromIsDirectory, to);
+}
+
+}  // namespace
+
+int ShellFileOperation(ShellOperation operation, WStringView from, WStringView to, unsigned /*flags*/) {
+    const bool needsTarget = operation != ShellOperation::Delete;
+    if (from.empty() || (needsTarget && to.empty())) return kFailed;
+
+    WStringView wildcardDirectory;
+    if (from.ends_with(u"\\*.*")) {
+        wildcardDirectory = from.substr(0, from.size() - 4);
+    } else if (from.ends_with(u"\\*")) {
+        wildcardDirectory = from.substr(0, from.size() - 2);
+    }
+
+    if (!wildcardDirectory.empty()) {
+        const WString directory(wildcardDirectory);
+        std::vector<os::DirEntry> entries;
+        if (os::GetEntryKind(directory) != os::EntryKind::Directory || !os::ListDirectory(directory, entries)) {
+            return kNoSource;
+        }
+        if (operation == ShellOperation::Delete) {
+            bool ok = true;
+            for (const auto& entry : entries) {
+                ok = DeleteTree(Join(directory, entry.name), entry.isDirectory ? os::EntryKind::Directory : os::EntryKind::File) && ok;
+            }
+            return ok ? 0 : kFailed;
+        }
+        const WString target(to);
+        if (!EnsureDirectory(target)) return kFailed;
+        for (const auto& entry : entries) {
+            if (!Transfer(operation, Join(directory, entry.name), entry.isDirectory, Join(target, entry.name))) return kFailed;
+        }
+        return 0;
+    }
+
+    const WString source(from);
+    const os::EntryKind kind = os::GetEntryKind(source);
+    if (kind == os::EntryKind::None) return kNoSource;
+    if (operation == ShellOperation::Delete) return DeleteTree(source, kind) ? 0 : kFailed;
+
+    WString target(to);
+    if (os::GetEntryKind(target) == os::EntryKind::Directory && !EqualsNoCase(source, target)) {
+        target = Join(target, LastComponent(source));
+    }
+    // Onto itself or into its own subtree would never finish.
+    const WString prefix = source + u"\\";
+    if (EqualsNoCase(source, target) ||
+        (target.size() > prefix.size() && EqualsNoCase(WStringView(target).substr(0, prefix.size()), prefix))) {
+        return kFailed;
+    }
+    return Transfer(operation, source, kind == os::EntryKind::Directory, target) ? 0 : kFailed;
+}
+
+}  // namespace kel

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "config/sealed_file.h"
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : bytes) {
+        out.push_back(digits[b >> 4]);
+        out.push_back(digits[b & 15]);
+    }
+    return out;
+}
+
+std::string ReadWholeText(const WString& path) {
+    SealedFile file;
+    if (!file.OpenForRead(path)) return "<no open>";
+    std::string out;
+    char line[64];
+    while (file.ReadLine(line, sizeof line)) out += line;
+    return out;
+}
+
+TEST(SealedFile, ReproducesTheSealedVectorsAndReadsThemBack) {
+    test::TempDir dir;
+    {
+        SealedFile file;
+        ASSERT_TRUE(file.OpenForWrite(dir / u"key.id", 1, 0, 0x12345678u));
+        EXPECT_EQ(file.WriteFormatted("#CKeyId %s X\n", "zdkey"), 16);
+        ASSERT_TRUE(file.Close());
+    }
+    EXPECT_EQ(Hex(test::ReadAll(dir / u"key.id")), "fe4b534631785634129fdeb548ee33a9b6e4cd7d290a09263c97ffc997");
+    EXPECT_EQ(ReadWholeText(dir / u"key.id"), "#CKeyId zdkey X\n");
+    {
+        SealedFile file;
+        ASSERT_TRUE(file.OpenForWrite(dir / u"empty", 1, 1, 0));
+    }
+    EXPECT_EQ(Hex(test::ReadAll(dir / u"empty")), "fd4b5346310000000000000000");
+    SealedFile empty;
+    ASSERT_TRUE(empty.OpenForRead(dir / u"empty"));
+    EXPECT_TRUE(empty.IsSealed());
+    char buffer[8];
+    EXPECT_EQ(empty.ReadLine(buffer, sizeof buffer), nullptr);
+    EXPECT_TRUE(empty.AtEnd());
+
+    SealedFile bad;
+    EXPECT_FALSE(bad.OpenForWrite(dir / u"x", 1, 2));
+    EXPECT_FALSE(bad.OpenForWrite(dir / u"x", 2, 0));
+}
+
+TEST(SealedFile, ADamagedSealedFileDoesNotOpen) {
+    test::TempDir dir;
+    {
+        SealedFile file;
+        ASSERT_TRUE(file.OpenForWrite(dir / u"key.id", 1, 0));
+        file.WriteText("#CKeyId zdkey X\nline two\n");
+    }
+    const std::string good = test::ReadAll(dir / u"key.id");
+    for (std::size_t i = 1; i < good.size(); ++i) {
+        std::string damaged = good;
+        damaged[i] = static_cast<char>(damaged[i] ^ 0x01);
+        ASSERT_TRUE(test::WriteAll(dir / u"bad", damaged));
+        SealedFile file;
+        EXPECT_FALSE(file.OpenForRead(dir / u"bad")) << "byte " << i;
+    }
+    ASSERT_TRUE(test::WriteAll(dir / u"short", good.substr(0, 12)));
+    SealedFile file;
+    EXPECT_FALSE(file.OpenForRead(dir / u"short"));
+}
+
+TEST(SealedFile, PlainTextIsCrLfOnDiskAndLfWhenRead) {
+    test::TempDir dir;
+    {
+        SealedFile file;
+        ASSERT_TRUE(file.OpenForWrite(dir / u"keystr.txt", 0, 0));
+        EXPECT_GE(file.WriteText("one\ntwo"), 0);
+        EXPECT_EQ(file.WriteChar('\n'), '\n');
+        EXPECT_EQ(file.WriteBytes("3\n", 1, 2), 2u);
+    }
+    EXPECT_EQ(test::ReadAll(dir / u"keystr.txt"), "one\r\ntwo\r\n3\r\n");
+    EXPECT_EQ(ReadWholeText(dir / u"keystr.txt"), "one\ntwo\n3\n");
+
+    SealedFile file;
+    ASSERT_TRUE(file.OpenForRead(dir / u"keystr.txt"));
+    std::string line;
+    ASSERT_TRUE(file.ReadLine(line));
+    EXPECT_EQ(line, "one");
+    char part[3];
+    ASSERT_NE(file.ReadLine(part, sizeof part), nullptr);  // fgets limit: size-1 bytes
+    EXPECT_STREQ(part, "tw");
+    char rest[4];
+    EXPECT_EQ(file.ReadBytes(rest, 1, 4), 4u);
+    EXPECT_EQ(std::string(rest, 4), "o\n3\n");
+    EXPECT_FALSE(file.ReadLine(line));
+    EXPECT_TRUE(file.AtEnd());
+
+    // A plain file that happens to start with 0xFE is taken as sealed, and fails.
+    ASSERT_TRUE(test::WriteAll(dir / u"odd.txt", "\xFE plain text\r\n"));
+    EXPECT_FALSE(file.OpenForRead(dir / u"odd.txt"));
+    ASSERT_TRUE(test::WriteAll(dir / u"empty.txt", ""));
+    ASSERT_TRUE(file.OpenForRead(dir / u"empty.txt"));
+    EXPECT_FALSE(file.IsSealed());
+    EXPECT_FALSE(file.ReadLine(line));
+    EXPECT_FALSE(file.OpenForRead(dir / u"missing.txt"));
+}
+
+}  // namespace
+}  // namespace kel

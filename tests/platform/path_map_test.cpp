@@ -1,0 +1,43 @@
+#ifndef _WIN32
+#include "platform/posix/path_map.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "support/test_support.h"
+
+namespace kel::os::posix {
+namespace {
+
+TEST(PathMap, DriveRootedAndRelativeForms) {
+    EXPECT_EQ(MapPath(u"Z:\\no-such-dir-kel\\b"), "/no-such-dir-kel/b");
+    EXPECT_EQ(MapPath(u"Z:\\"), "/");
+    EXPECT_EQ(MapPath(u"C:\\Pool\\Sys"), "/mnt/c/Pool/Sys");
+    EXPECT_EQ(MapPath(u"\\no-such-dir-kel\\b"), "/no-such-dir-kel/b");
+    EXPECT_EQ(MapPath(u"no-such-dir-kel\\b"), "no-such-dir-kel/b");
+    EXPECT_EQ(MapPath(u"\\\\server\\share\\x"), std::nullopt);
+    EXPECT_EQ(MapPath(u"Z:\\a/b"), std::nullopt);
+    EXPECT_EQ(MapPath(u""), std::nullopt);
+    EXPECT_EQ(UnmapPath("/tmp/x"), u"Z:\\tmp\\x");
+    EXPECT_EQ(UnmapPath("/"), u"Z:\\");
+    EXPECT_EQ(UnmapPath("rel/x"), u"rel\\x");
+}
+
+TEST(PathMap, ExistingComponentsResolveIgnoringCase) {
+    test::TempDir dir;
+    ASSERT_TRUE(MakeDirectory(dir / u"Pool"));
+    ASSERT_TRUE(MakeDirectory(dir / u"Pool\\M\u00fcller"));
+    ASSERT_TRUE(test::WriteAll(dir / u"Pool\\M\u00fcller\\program.id", "x"));
+    const std::string native = *MapPath(dir.path());
+
+    // program.id holds upper-cased paths: they must still find the files.
+    const WString upper = ToUpper(dir.path().substr(2)) + u"\\POOL\\M\u00dcLLER\\PROGRAM.ID";
+    EXPECT_EQ(MapPath(u"Z:" + upper), native + "/Pool/M\xC3\xBCller/program.id");
+    EXPECT_EQ(test::ReadAll(u"Z:" + upper), "x");
+    // The first missing component keeps its case; so does everything after it.
+    EXPECT_EQ(MapPath(dir / u"POOL\\NewSys\\HOME"), native + "/Pool/NewSys/HOME");
+}
+
+}  // namespace
+}  // namespace kel::os::posix
+#endif

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "platform/shell_file_op.h"
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+using test::Exists;
+using test::IsDirectory;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+int Op(ShellOperation op, const WString& from, const WString& to = {}) {
+    return ShellFileOperation(op, from, to, kShellSilentFlags);
+}
+
+// a.txt, sub\b.txt, sub\deep\c.txt
+void MakeTree(const WString& root) {
+    ASSERT_TRUE(os::MakeDirectory(root));
+    ASSERT_TRUE(os::MakeDirectory(root + u"\\sub"));
+    ASSERT_TRUE(os::MakeDirectory(root + u"\\sub\\deep"));
+    ASSERT_TRUE(WriteAll(root + u"\\a.txt", "a"));
+    ASSERT_TRUE(WriteAll(root + u"\\sub\\b.txt", "b"));
+    ASSERT_TRUE(WriteAll(root + u"\\sub\\deep\\c.txt", "c"));
+}
+
+TEST(ShellFileOperation, WildcardCopyMergesIntoAnExistingTreeAndOverwrites) {
+    TempDir dir;
+    MakeTree(dir / u"src");
+    ASSERT_TRUE(os::MakeDirectory(dir / u"dst"));
+    ASSERT_TRUE(os::MakeDirectory(dir / u"dst\\sub"));
+    ASSERT_TRUE(WriteAll(dir / u"dst\\sub\\b.txt", "old"));
+    ASSERT_TRUE(WriteAll(dir / u"dst\\sub\\keep.txt", "keep"));
+
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src\\*", dir / u"dst"), 0);
+    EXPECT_EQ(ReadAll(dir / u"dst\\a.txt"), "a");
+    EXPECT_EQ(ReadAll(dir / u"dst\\sub\\b.txt"), "b");
+    EXPECT_EQ(ReadAll(dir / u"dst\\sub\\keep.txt"), "keep");
+    EXPECT_EQ(ReadAll(dir / u"dst\\sub\\deep\\c.txt"), "c");
+    EXPECT_EQ(ReadAll(dir / u"src\\a.txt"), "a");
+
+    // "*.*" means the same; a missing destination folder is created.
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src\\sub\\*.*", dir / u"new\\folder"), 0);
+    EXPECT_EQ(ReadAll(dir / u"new\\folder\\deep\\c.txt"), "c");
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"missing\\*", dir / u"x"), 0);
+}
+
+TEST(ShellFileOperation, SingleSourceLandsAsOrInsideTheDestination) {
+    TempDir dir;
+    MakeTree(dir / u"src");
+    // Missing destination: the source becomes it.
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src", dir / u"copy"), 0);
+    EXPECT_EQ(ReadAll(dir / u"copy\\sub\\deep\\c.txt"), "c");
+    // Existing directory: the source goes inside it, merging with what is there.
+    ASSERT_TRUE(os::MakeDirectory(dir / u"into"));
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src", dir / u"into"), 0);
+    EXPECT_EQ(ReadAll(dir / u"into\\src\\sub\\b.txt"), "b");
+    ASSERT_TRUE(WriteAll(dir / u"src\\sub\\b.txt", "b2"));
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src", dir / u"into"), 0);
+    EXPECT_EQ(ReadAll(dir / u"into\\src\\sub\\b.txt"), "b2");
+    // File onto file overwrites; file onto a directory of the same name fails.
+    ASSERT_TRUE(WriteAll(dir / u"one.txt", "new"));
+    ASSERT_TRUE(WriteAll(dir / u"two.txt", "old"));
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"one.txt", dir / u"two.txt"), 0);
+    EXPECT_EQ(ReadAll(dir / u"two.txt"), "new");
+    ASSERT_TRUE(os::MakeDirectory(dir / u"clash"));
+    ASSERT_TRUE(os::MakeDirectory(dir / u"clash\\one.txt"));
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"one.txt", dir / u"clash"), 0);
+    // Into its own subtree never finishes, so it is refused.
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"src", dir / u"src\\sub"), 0);
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"nothing", dir / u"x"), 0);
+}
+
+TEST(ShellFileOperation, MoveMergesAndDeleteRemovesWholeTrees) {
+    TempDir dir;
+    MakeTree(dir / u"src");
+    ASSERT_TRUE(os::MakeDirectory(dir / u"dst"));
+    ASSERT_TRUE(os::MakeDirectory(dir / u"dst\\sub"));
+    ASSERT_TRUE(WriteAll(dir / u"dst\\sub\\b.txt", "old"));
+    ASSERT_TRUE(WriteAll(dir / u"dst\\only.txt", "only"));
+
+    EXPECT_EQ(Op(ShellOperation::Move, dir / u"src\\*", dir / u"dst"), 0);
+    EXPECT_EQ(ReadAll(dir / u"dst\\sub\\b.txt"), "b");
+    EXPECT_EQ(ReadAll(dir / u"dst\\sub\\deep\\c.txt"), "c");
+    EXPECT_EQ(ReadAll(dir / u"dst\\only.txt"), "only");
+    EXPECT_TRUE(IsDirectory(dir / u"src"));
+    EXPECT_FALSE(Exists(dir / u"src\\sub"));
+
+    EXPECT_EQ(Op(ShellOperation::Move, dir / u"dst", dir / u"moved"), 0);
+    EXPECT_FALSE(Exists(dir / u"dst"));
+    EXPECT_EQ(ReadAll(dir / u"moved\\a.txt"), "a");
+
+    EXPECT_EQ(Op(ShellOperation::Delete, dir / u"moved"), 0);
+    EXPECT_FALSE(Exists(dir / u"moved"));
+    EXPECT_NE(Op(ShellOperation::Delete, dir / u"moved"), 0);
+}
+
+TEST(ShellFileOperation, MoveAcrossFileSystemsCopiesThenDeletes) {
+    if (!IsDirectory(u"Z:\\dev\\shm")) GTEST_SKIP() << "no second file system";
+    WString shmRoot;
+    ASSERT_TRUE(os::CreateUniqueTempFile(u"Z:\\dev\\shm", u"kx", shmRoot));
+    ASSERT_TRUE(os::RemoveFile(shmRoot));
+    MakeTree(shmRoot);
+    const WString target = test::BinaryDir() + u"\\xfs-" + shmRoot.substr(shmRoot.rfind(u'\\') + 1);
+
+    EXPECT_EQ(Op(ShellOperation::Move, shmRoot, target), 0);
+    EXPECT_FALSE(Exists(shmRoot));
+    EXPECT_EQ(ReadAll(target + u"\\sub\\deep\\c.txt"), "c");
+    EXPECT_EQ(Op(ShellOperation::Move, target + u"\\a.txt", u"Z:\\dev\\shm\\kel-a.txt"), 0);
+    EXPECT_EQ(ReadAll(u"Z:\\dev\\shm\\kel-a.txt"), "a");
+    EXPECT_FALSE(Exists(target + u"\\a.txt"));
+    EXPECT_EQ(Op(ShellOperation::Delete, target), 0);
+    EXPECT_EQ(Op(ShellOperation::Delete, u"Z:\\dev\\shm\\kel-a.txt"), 0);
+}
+
+}  // namespace
+}  // namespace kel

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/test_support.h"
+#include "system/guid.h"
+
+namespace kel {
+namespace {
+
+TEST(Guid, TextForms) {
+    const GUID g = {0x0A0B0C0D, 0x0001, 0xBEEF, {0x00, 0x01, 0xAB, 0x10, 0x20, 0x30, 0x40, 0xFF}};
+    EXPECT_EQ(CGUID::ToText(g, 0), u"a0b0c0d 1 beef 0 1 ab 10 20 30 40 ff");
+    EXPECT_EQ(CGUID::ToText(g, 1), u"{0A0B0C0D-0001-BEEF-0001-AB10203040FF}");
+
+    CGUID guid;
+    WString first, second;
+    ASSERT_TRUE(guid.GenerateGUID(1, first));
+    ASSERT_TRUE(guid.GenerateGUID(1, second));
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(std::regex_match(test::N(first), std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")));
+}
+
+TEST(Guid, FilesHoldOneGuidWithoutLineEnd) {
+    test::TempDir dir;
+    CGUID guid;
+    ASSERT_TRUE(guid.CreateGUIDFile(dir / u"system.guid", 1));
+    const std::string text = test::ReadAll(dir / u"system.guid");
+    EXPECT_EQ(text.size(), 38u);
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+
+    test::TraceCapture traces;
+    EXPECT_FALSE(guid.CreateGUIDFile(dir / u"bad.guid", 2));
+    EXPECT_TRUE(test::Exists(dir / u"bad.guid"));
+    EXPECT_EQ(test::ReadAll(dir / u"bad.guid"), "");
+    const std::vector<std::u16string> expected = {u"GUID", u"CGUID::GenerateGUID: Unsupported GUID format specified\n"};
+    EXPECT_EQ(traces.pieces(), expected);
+
+    traces.Clear();
+    const WString missing = dir / u"no\\such\\dir.guid";
+    EXPECT_FALSE(guid.CreateGUIDFile(missing, 1));
+    EXPECT_EQ(guid.LastError(), u"CGUID::CreateGUIDFile: Could not create GUID file " + missing + u"!\n");
+    ASSERT_EQ(traces.pieces().size(), 2u);
+    EXPECT_EQ(traces.pieces()[1], guid.LastError());
+}
+
+}  // namespace
+}  // namespace kel
