@@ -1,0 +1,56 @@
+#include "system/system.h"
+
+#include "platform/os.h"
+#include "platform/trace.h"
+
+namespace kel {
+
+CSystem::CSystem() = default;
+CSystem::~CSystem() = default;
+
+void CSystem::TraceMessage(WStringView message) { Trace(u"System", message); }
+
+bool CSystem::PopProgramNotice(WString& name) {
+    if (m_notices.empty()) return false;
+    name = std::move(m_notices.back());
+    m_notices.pop_back();
+    return true;
+}
+
+HRESULT CSystem::CreateRobotSystemDirectory(WStringView directory) {
+    switch (os::GetEntryKind(directory)) {
+        case os::EntryKind::None:
+            if (os::MakeDirectory(directory)) return S_OK;
+            TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
+            return KEL_E_DIRECTORY;
+        case os::EntryKind::Directory:
+            TraceMessage(u"CSystem::CreateRobotSystemDirectory: A system with the specified name already exists at the specified systempool\n");
+            return KEL_E_EXISTS;
+        case os::EntryKind::File:
+            break;
+    }
+    TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
+    return KEL_E_EXISTS;
+}
+
+bool CSystem::NeedsBackupDirectory(ReleaseVersion v) {
+    return v.major == 5 && (v.minor < 12 || (v.minor == 12 && v.third < 2));
+}
+
+HRESULT CSystem::CreateSystemSubDirectories(WStringView directory, ReleaseVersion version) {
+    const WString root(directory);
+    std::vector<WString> paths = {root + u"\\SYSPAR", root + u"\\HOME"};
+    if (NeedsBackupDirectory(version)) paths.push_back(root + u"\\BACKUP");
+    for (const char16_t* sub : {u"\\INTERNAL", u"\\INTERNAL\\OPTIONS", u"\\INTERNAL\\RAPID", u"\\INTERNAL\\REPORTS"}) {
+        paths.push_back(root + sub);
+    }
+    for (const WString& path : paths) {
+        if (!os::MakeDirectory(path)) {
+            TraceFormatted(u"CSystem::CreateSystemSubDirectories, Could not create directory %s\n", path);
+            return KEL_E_DIRECTORY;
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace kel

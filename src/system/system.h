@@ -1,0 +1,72 @@
+// The system object: the one controller system a component object works on.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "KelCom.h"
+#include "platform/text.h"
+#include "system/key_info.h"
+
+namespace kel {
+
+// System-specific statuses.
+inline constexpr HRESULT KEL_E_DIRECTORY = static_cast<HRESULT>(0xC0040506);
+inline constexpr HRESULT KEL_E_EXISTS = static_cast<HRESULT>(0xC004051B);
+
+struct ReleaseVersion {
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    uint16_t third = 0;
+    uint16_t fourth = 0;
+};
+
+class CSystem {
+public:
+    CSystem();
+    virtual ~CSystem();
+    CSystem(const CSystem&) = delete;
+    CSystem& operator=(const CSystem&) = delete;
+
+    // Creates the one system directory, not its parents.
+    HRESULT CreateRobotSystemDirectory(WStringView directory);
+    // The tree below a fresh system directory; releases 5.0 to 5.12.1 get BACKUP.
+    HRESULT CreateSystemSubDirectories(WStringView directory, ReleaseVersion version);
+    static bool NeedsBackupDirectory(ReleaseVersion version);
+
+    // Program names queued by option building; taken newest first.
+    void PushProgramNotice(WString name) { m_notices.push_back(std::move(name)); }
+    bool PopProgramNotice(WString& name);
+    bool HasProgramNotices() const { return !m_notices.empty(); }
+
+    const WString& SystemPath() const { return m_systemPath; }
+    void SetSystemPath(WStringView path) { m_systemPath = path; }
+    CKeyList& KeyList() { return m_keyList; }
+    const CKeyList& KeyList() const { return m_keyList; }
+    ReleaseVersion Version() const { return m_version; }
+    void SetVersion(ReleaseVersion version) { m_version = version; }
+    uint32_t SerialNumber() const { return m_serialNumber; }
+    const WString& SerialText() const { return m_serialText; }
+    const WString& LastMessage() const { return m_message; }
+
+private:
+    // Formats into the message buffer and traces it.
+    template <class... Args>
+    void TraceFormatted(WStringView format, const Args&... args) {
+        m_message = Format(format, args...);
+        TraceMessage(m_message);
+    }
+    static void TraceMessage(WStringView message);
+
+    WString m_systemPath;
+    CKeyList m_keyList;
+    WString m_message;
+    uint32_t m_serialNumber = 0;
+    WString m_serialText;
+    int m_optionBuildFlag = 1;
+    ReleaseVersion m_version;
+    int m_selectionChanged = 0;
+    std::vector<WString> m_notices;
+};
+
+}  // namespace kel

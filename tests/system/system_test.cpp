@@ -1,0 +1,79 @@
+#include "system/system.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+TEST(System, BackupDirectoryOnlyUpTo5_12_1) {
+    struct Case {
+        ReleaseVersion version;
+        bool backup;
+    };
+    const Case cases[] = {{{5, 11, 0, 0}, true},  {{5, 12, 1, 0}, true},  {{5, 0, 9, 9}, true},
+                          {{5, 12, 2, 0}, false}, {{5, 13, 0, 0}, false}, {{6, 0, 0, 0}, false},
+                          {{4, 5, 0, 0}, false},  {{4, 12, 1, 0}, false}};
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        CSystem system;
+        ASSERT_EQ(system.CreateSystemSubDirectories(dir.path(), c.version), S_OK);
+        EXPECT_EQ(test::IsDirectory(dir / u"BACKUP"), c.backup)
+            << c.version.major << "." << c.version.minor << "." << c.version.third;
+        for (const char16_t* sub : {u"SYSPAR", u"HOME", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS"}) {
+            EXPECT_TRUE(test::IsDirectory(dir / sub)) << test::N(sub);
+        }
+    }
+}
+
+TEST(System, DirectoryCreationRefusesWhatExists) {
+    test::TempDir dir;
+    CSystem system;
+    test::TraceCapture traces;
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), S_OK);
+    ASSERT_TRUE(test::WriteAll(dir / u"Sys\\keep.txt", "k"));
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), KEL_E_EXISTS);
+    EXPECT_EQ(test::ReadAll(dir / u"Sys\\keep.txt"), "k");
+    ASSERT_TRUE(test::WriteAll(dir / u"plain", "p"));
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"plain"), KEL_E_EXISTS);
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"no\\parent"), KEL_E_DIRECTORY);
+    EXPECT_EQ(system.LastMessage(),
+              u"CSystem::CreateRobotSystemDirectory: Could not create system directory in " + (dir / u"no\\parent") + u"\n");
+    EXPECT_EQ(traces.records().size(), 3u);
+    EXPECT_EQ(traces.records()[0].module, "System");
+
+    // The tree is only made inside a fresh directory: anything already there fails.
+    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), S_OK);
+    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), KEL_E_DIRECTORY);
+    EXPECT_EQ(system.LastMessage(), u"CSystem::CreateSystemSubDirectories, Could not create directory " + (dir / u"Sys\\SYSPAR") + u"\n");
+}
+
+TEST(System, NoticesComeOutNewestFirstAndKeysAreChecked) {
+    CSystem system;
+    system.PushProgramNotice(u"A");
+    system.PushProgramNotice(u"B");
+    WString name;
+    ASSERT_TRUE(system.PopProgramNotice(name));
+    EXPECT_EQ(name, u"B");
+    ASSERT_TRUE(system.PopProgramNotice(name));
+    EXPECT_EQ(name, u"A");
+    EXPECT_FALSE(system.PopProgramNotice(name));
+
+    CKeyInfo key;
+    key.SetKeystring(u"K");
+    key.SetDriveModuleNr(2);
+    system.KeyList().Append(key);
+    key.Reset();
+    EXPECT_EQ(key.GetKeystring(), u"");
+    EXPECT_EQ(system.KeyList().At(0).GetDriveModuleNr(), 2);
+    EXPECT_THROW(system.KeyList().At(1), std::invalid_argument);
+    EXPECT_THROW(system.KeyList().RemoveAt(1), std::invalid_argument);
+    system.KeyList().RemoveAt(0);
+    EXPECT_TRUE(system.KeyList().Empty());
+}
+
+}  // namespace
+}  // namespace kel
