@@ -10,6 +10,10 @@
 
 namespace kel {
 
+class CRelkeyGroup;
+class CRelkeyParser;
+class CSelectionGroup;
+
 // System-specific statuses.
 inline constexpr HRESULT KEL_E_DIRECTORY = static_cast<HRESULT>(0xC0040506);
 inline constexpr HRESULT KEL_E_EXISTS = static_cast<HRESULT>(0xC004051B);
@@ -38,6 +42,16 @@ public:
     void PushProgramNotice(WString name) { m_notices.push_back(std::move(name)); }
     bool PopProgramNotice(WString& name);
     bool HasProgramNotices() const { return !m_notices.empty(); }
+
+    // Turns a relkey group and the next digits of a program's selection text
+    // into a selection group. consume 1 takes the group's digits from the
+    // front of selection; 0 takes none. 0 / -1.
+    int ConfigGroup(WString& selection, int consume, const CRelkeyGroup& relkeyGroup, CSelectionGroup& selectionGroup);
+    // Every option of the group with its digit ("0" when missing). 1 / -1.
+    int RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& relkeyGroup, CSelectionGroup& group);
+    // Appends the default digits of the group, through the sub group that a
+    // single-choice group's first option opens. 1 / 0.
+    int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection);
 
     const WString& SystemPath() const { return m_systemPath; }
     void SetSystemPath(WStringView path) { m_systemPath = path; }

@@ -1,0 +1,322 @@
+#include "options/relkey_file.h"
+
+#include <vector>
+
+#include "config/sealed_file.h"
+#include "platform/trace.h"
+
+namespace kel {
+
+namespace {
+
+// Lines are read through a 142-byte buffer: a longer line arrives in pieces.
+constexpr int kLineBuffer = 142;
+constexpr std::size_t kMaxLine = kLineBuffer - 1;
+// Paths and substituted texts pass through 260-character buffers.
+constexpr std::size_t kMaxPath = 259;
+
+// File names take the round trip through the ANSI code page, as the C runtime sees them.
+WString NarrowedPath(WStringView path) {
+    std::string narrow = ToAnsi(path);
+    if (narrow.size() > kMaxPath) narrow.resize(kMaxPath);
+    return FromAnsi(narrow);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(WStringView text, WStringView prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool EndsWith(WStringView text, WStringView suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsWhite(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f'; }
+bool IsSeparator(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+
+// Quotes group separators into one token and stay in it; from a second slash
+// in a row the rest of the line is one remark.
+std::vector<WString> Tokenize(WStringView line) {
+    std::vector<WString> tokens;
+    WString current;
+    bool quoted = false;
+    bool remark = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char16_t c = line[i];
+        if (remark) {
+            current.push_back(c);
+            continue;
+        }
+        if (c == u'"') {
+            quoted = !quoted;
+        } else if (!quoted && IsSeparator(c)) {
+            if (!current.empty()) tokens.push_back(std::move(current));
+            current.clear();
+            continue;
+        } else if (c == u'/' && i > 0 && line[i - 1] == u'/') {
+            remark = true;
+        }
+        current.push_back(c);
+    }
+    if (!current.empty()) tokens.push_back(std::move(current));
+    return tokens;
+}
+
+WString Unquote(WStringView token) {
+    return token.size() >= 2 ? WString(token.substr(1, token.size() - 2)) : WString();
+}
+
+// The text between the first pair of quotes after "Category".
+WString CategoryOf(WStringView token) {
+    const WStringView rest = token.substr(8);
+    const std::size_t open = rest.find(u'"');
+    if (open == WStringView::npos) return {};
+    const std::size_t close = rest.find(u'"', open + 1);
+    if (close == WStringView::npos) return {};
+    return WString(rest.substr(open + 1, close - open - 1));
+}
+
+bool IsGroupCode(WStringView code) {
+    for (WStringView known : {u"1,1", u"0,1", u"0,n", u"0,1,f", u"1,1,f", u"0,n,f"}) {
+        if (code == known) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+template <class... Args>
+void CRelkeyFile::TraceFormatted(WStringView format, const Args&... args) {
+    m_message = Format(format, args...);
+    Trace(u"RelkeyFile", m_message);
+}
+
+CRelkeyFile::Search CRelkeyFile::FindCommand(WStringView path, const char* command, bool valueMayBeEmpty,
+                                             std::string& value) {
+    SealedFile file;
+    if (!file.OpenForRead(NarrowedPath(path))) return Search::OpenFailed;
+    const std::string_view name(command);
+    char buffer[kLineBuffer + 1];
+    while (file.ReadLine(buffer, kLineBuffer)) {
+        const std::string_view line(buffer);
+        if (!StartsWith(line, name)) continue;
+        std::size_t start = name.size();
+        while (start < line.size() && IsBlank(line[start])) ++start;
+        std::string_view text = line.substr(start);
+        if (valueMayBeEmpty) {
+            if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+        } else {
+            while (!text.empty() && (IsBlank(text.back()) || text.back() == '\n')) text.remove_suffix(1);
+            if (text.empty()) continue;
+        }
+        value.assign(text);
+        return Search::Found;
+    }
+    return Search::Missing;
+}
+
+HRESULT CRelkeyFile::GetTitle(WStringView path, WString& title) {
+    std::string value;
+    switch (FindCommand(path, "title", true, value)) {
+        case Search::OpenFailed:
+            TraceFormatted(u"CRelkeyFile::GetTitle, Failure open%s\n", path);
+            return E_FAIL;
+        case Search::Missing:
+            TraceFormatted(u"CRelkeyFile::GetTitle, Missing command '%s' in %s\n", u"title", path);
+            return E_FAIL;
+        case Search::Found:
+            break;
+    }
+    title = FromAnsi(value);
+    return S_OK;
+}
+
+HRESULT CRelkeyFile::GetOwner(WStringView path, int& owner) {
+    owner = 0;
+    std::string value;
+    switch (FindCommand(path, "owner", false, value)) {
+        case Search::OpenFailed:
+            TraceFormatted(u"CRelkeyFile::GetOwner, Failure open%s\n", path);
+            return E_FAIL;
+        case Search::Missing:
+            return S_OK;
+        case Search::Found:
+            break;
+    }
+    const WString text = FromAnsi(value);
+    if (EqualsNoCase(text, u"SEROP")) return S_OK;
+    if (EqualsNoCase(text, u"NOFAC")) {
+        owner = 1;
+        return S_OK;
+    }
+    TraceFormatted(u"CRelkeyFile::GetOwner: Unkown owner detected in file %s", path);
+    return E_UNEXPECTED;
+}
+
+HRESULT CRelkeyFile::GetType(WStringView path, int& type) {
+    type = 0;
+    std::string value;
+    switch (FindCommand(path, "type", false, value)) {
+        case Search::OpenFailed:
+            TraceFormatted(u"CRelkeyFile::GetType, Failure open%s\n", path);
+            return E_FAIL;
+        case Search::Missing:
+            return S_OK;
+        case Search::Found:
+            break;
+    }
+    const WString text = FromAnsi(value);
+    if (EqualsNoCase(text, u"single")) return S_OK;
+    if (EqualsNoCase(text, u"multiple")) {
+        type = 1;
+        return S_OK;
+    }
+    TraceFormatted(u"CRelkeyFile::GetOwner: Unkown type %s detected in file %s", text, path);
+    return E_UNEXPECTED;
+}
+
+bool CRelkeyFile::ReadGroupText(WStringView path) {
+    m_groupText.clear();
+    m_position = 0;
+    SealedFile file;
+    if (!file.OpenForRead(NarrowedPath(path))) return false;
+    char buffer[kLineBuffer + 1];
+    // The first two lines hold commands, "#" lines are comments.
+    for (int index = 0; file.ReadLine(buffer, kLineBuffer); ++index) {
+        if (index < 2 || buffer[0] == '#') continue;
+        m_groupText += buffer;
+    }
+    return true;
+}
+
+bool CRelkeyFile::TakeLine(std::string& line) {
+    const std::size_t newline = m_groupText.find('\n', m_position);
+    if (newline == std::string::npos) {
+        m_position = m_groupText.size();
+        return false;
+    }
+    std::size_t length = newline - m_position + 1;
+    if (length > kMaxLine) length = kMaxLine;
+    line.assign(m_groupText, m_position, length);
+    m_position += length;
+    return true;
+}
+
+WString CRelkeyFile::Substitute(WStringView text) const {
+    WString out(text.substr(0, kMaxPath));
+    const std::size_t percent = out.find(u'%');
+    if (percent != WString::npos) out[percent] = static_cast<char16_t>(u'0' + m_substitution);
+    return out;
+}
+
+CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CRelkeyGroup& group) {
+    group.SetSubGUID(u"");
+    WString line = FromAnsi(narrowLine);
+    std::size_t start = 0;
+    while (start < line.size() && IsWhite(line[start])) ++start;
+    line.erase(0, start);
+    if (line.empty()) return LineResult::Complete;
+    if (StartsWith(line, u"end")) {
+        m_endFlag = true;
+        return LineResult::Complete;
+    }
+    // The line feed ends the line; a remark does not take it.
+    if (line.back() == u'\n') line.pop_back();
+
+    const std::vector<WString> tokens = Tokenize(line);
+    if (tokens[0][0] == u'&') {
+        group.SetSubTitle(tokens[0]);
+        return LineResult::Continue;
+    }
+    if (!StartsWith(tokens[0], u"grp")) return LineResult::Malformed;
+    group.SetLabel(tokens[0]);
+
+    if (tokens.size() < 2) return LineResult::Malformed;
+    if (tokens[1][0] == u'"') {
+        group.SetTitle(Substitute(Unquote(tokens[1])));
+        group.SetCategory(tokens.size() > 2 && StartsWith(tokens[2], u"Category") ? CategoryOf(tokens[2]) : WString());
+        return LineResult::Continue;
+    }
+    if (!IsGroupCode(tokens[1])) return LineResult::Malformed;
+    group.SetCode(tokens[1]);
+
+    CRelkeyOption option;
+    if (tokens.size() < 3 || tokens[2][0] != u'"') return LineResult::Malformed;
+    option.SetLineSelectionDescription(Substitute(Unquote(tokens[2])));
+    if (tokens.size() < 4) return LineResult::Malformed;
+    if (EndsWith(tokens[3], u"dat")) {
+        option.SetDatFile(Substitute(tokens[3]));
+    } else if (tokens[3] != u"void") {
+        return LineResult::Malformed;
+    }
+    std::size_t next = 4;
+    if (next < tokens.size() && tokens[next][0] == u'&') {
+        option.SetRefSubLabel(tokens[next]);
+        ++next;
+    }
+    if (next < tokens.size()) {
+        if (!StartsWith(tokens[next], u"//")) return LineResult::Malformed;
+        option.SetRemark(tokens[next]);
+    }
+    group.AddOption(option);
+    return LineResult::Continue;
+}
+
+int CRelkeyFile::GetFirstGroup(WStringView path, CRelkeyGroup& group) {
+    m_endFlag = false;
+    GetType(path, m_type);
+    if (!ReadGroupText(path)) return -2;
+    m_position = 0;
+    return GetNextGroup(group);
+}
+
+int CRelkeyFile::GetNextGroup(CRelkeyGroup& group) {
+    std::string line;
+    // Main groups start at "grp" lines; after "end" only sub groups ("&") follow.
+    for (;;) {
+        if (!TakeLine(line)) return -1;
+        if (StartsWith(line, "end")) m_endFlag = true;
+        if (m_endFlag ? StartsWith(line, "&") : StartsWith(line, "grp")) break;
+    }
+    for (;;) {
+        switch (ParseLine(line, group)) {
+            case LineResult::Complete:
+                return 0;
+            case LineResult::Malformed:
+                return -2;
+            case LineResult::Continue:
+                break;
+        }
+        if (!TakeLine(line)) return -1;
+    }
+}
+
+int CRelkeyFile::GetRelkeyName(int32_t signature, WString& name) {
+    if (signature >= 1 && signature <= 999) {
+        const char16_t digits[] = {static_cast<char16_t>(u'0' + signature / 100),
+                                   static_cast<char16_t>(u'0' + signature / 10 % 10),
+                                   static_cast<char16_t>(u'0' + signature % 10), 0};
+        name = Format(u"%s.%s", u"relkey", digits);
+        return 1;
+    }
+    if (signature == 1001 || signature == 1002) {
+        name = u"relkey.txt";
+        return 1;
+    }
+    TraceFormatted(u"CRelkeyFile::GetRelkeyName, Error signature nr %d\n", signature);
+    return 0;
+}
+
+int CRelkeyFile::GetRelkeyFilePath(WStringView programPath, int32_t signature, WString& path) {
+    WString name;
+    if (signature >= 1 && signature <= 999) {
+        GetRelkeyName(signature, name);
+    } else if (signature == 1001 || signature == 1002) {
+        name = u"relkey.opt";
+    } else {
+        TraceFormatted(u"CRelkeyFile::GetRelkeyFilePath, Error signature nr %d\n", signature);
+        return -1;
+    }
+    path = Format(u"%s\\%s\\%s", programPath, u"syskey", name).substr(0, kMaxPath);
+    return 0;
+}
+
+}  // namespace kel

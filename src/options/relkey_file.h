@@ -1,0 +1,63 @@
+// Reader of the text form of option definition files ("relkey" files), and
+// the names under which a release keeps them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "KelCom.h"
+#include "options/relkey_group.h"
+#include "platform/text.h"
+
+namespace kel {
+
+class CRelkeyFile {
+public:
+    virtual ~CRelkeyFile() = default;
+
+    // S_OK, E_FAIL (file cannot be opened, no title line) or E_UNEXPECTED
+    // (unknown owner or type). Each call reads the file on its own.
+    HRESULT GetTitle(WStringView path, WString& title);
+    HRESULT GetOwner(WStringView path, int& owner);  // 0 SEROP, 1 NOFAC
+    HRESULT GetType(WStringView path, int& type);    // 0 single, 1 multiple
+
+    // Replaces the first "%" of titles, descriptions and data files.
+    void SetSubstitutionNumber(uint16_t number) { m_substitution = number; }
+
+    // 0 a group was read, -1 no further complete group, -2 unreadable file or
+    // malformed line. The group is filled in, not cleared first.
+    int GetFirstGroup(WStringView path, CRelkeyGroup& group);
+    int GetNextGroup(CRelkeyGroup& group);
+
+    // 1 / 0.
+    int GetRelkeyName(int32_t signature, WString& name);
+    // 0 / -1: "<programPath>\syskey\<name>".
+    int GetRelkeyFilePath(WStringView programPath, int32_t signature, WString& path);
+
+    int GetLastType() const { return m_type; }
+    const WString& LastMessage() const { return m_message; }
+
+private:
+    enum class LineResult { Complete, Continue, Malformed };
+
+    // The first line that starts with the command and has a usable value.
+    enum class Search { Found, Missing, OpenFailed };
+    Search FindCommand(WStringView path, const char* command, bool valueMayBeEmpty, std::string& value);
+    bool ReadGroupText(WStringView path);
+    bool TakeLine(std::string& line);
+    LineResult ParseLine(const std::string& line, CRelkeyGroup& group);
+    WString Substitute(WStringView text) const;
+
+    template <class... Args>
+    void TraceFormatted(WStringView format, const Args&... args);
+
+    std::string m_groupText;  // bytes as read, every line with its line feed
+    std::size_t m_position = 0;
+    bool m_endFlag = false;
+    int m_type = 0;
+    uint16_t m_substitution = 0;
+    WString m_message;
+};
+
+}  // namespace kel
