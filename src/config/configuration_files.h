@@ -2,10 +2,18 @@
 // system's configuration files.
 #pragma once
 
+#include <cstdint>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
 #include "platform/text.h"
 #include "platform/trace.h"
 
 namespace kel {
+
+class CKeyInfo;
+class CRelkeyParser;
 
 class CConfigurationFiles {
 public:
@@ -14,6 +22,21 @@ public:
     // key.id is written sealed; nothing changes this after construction.
     int Sealed() const { return m_sealed; }
     const WString& LastError() const { return m_lastError; }
+
+    // Printed form of a controller serial number (12-34567, or a marker text). 0 / -1.
+    int SerialNr_LongToStr(int32_t serial, WString& text);
+    // 1 when releaseDir or its sys_pack holds media.id (releaseDir then names that folder), else 0.
+    int FindMediaIdFolder(WString& releaseDir);
+    // Title and four-part version from the release's version.xml, else the
+    // title of relkeyPath. 1 when a text was produced, else 0 with text empty.
+    int GetProductName(WStringView releaseDir, WStringView relkeyPath, WString& text);
+
+    // One character per option of the relkey file's groups, from the
+    // selection texts of one program, which are consumed. 0 / -1.
+    int MakeOptionString(WStringView relkeyPath, const CKeyInfo& key, std::deque<WString>& selections,
+                         WString& optionString);
+    // Follows "SubTitle:selection" texts at the front of selections into the work list. 0 / -1.
+    int AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections);
 
 protected:
     // A fixed text: traced, the last error left alone.
@@ -26,8 +49,20 @@ protected:
     }
 
 private:
+    // Option-string work list: one node per group label, in first-seen order.
+    struct WorkNode {
+        WString label;
+        std::vector<WString> selections;
+    };
+    std::size_t WorkNodeOf(const WString& label);  // index of the label's node, appended when new
+    void ClearWorkList();
+    // Takes one "SubTitle:selection" text; true when its option opens a further sub group.
+    bool AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections);
+
     const int m_sealed = 1;
     WString m_lastError;
+    std::vector<WorkNode> m_workList;
+    std::unordered_map<WString, std::size_t> m_workIndex;
 };
 
 }  // namespace kel

@@ -1,8 +1,11 @@
 #include "options/selection_group.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "options/relkey_group.h"
+#include "options/relkey_parser.h"
 #include "platform/trace.h"
 #include "system/guid.h"
 #include "system/system.h"
@@ -92,6 +95,44 @@ int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& rel
         }
         option.SetRefSubGUID(instance);
         group.AddOption(option);
+    }
+    return 1;
+}
+
+int CSystem::MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection) {
+    std::vector<WString> openSubGroups;
+    return MakeDefaultSelection(relkeyGroup, parser, selection, openSubGroups);
+}
+
+int CSystem::MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection,
+                                  std::vector<WString>& openSubGroups) {
+    const WString code = relkeyGroup.GetCode();
+    if (code == u"1,1" || code == u"1,1,f") {
+        selection += u'1';
+        CRelkeyOption first;
+        if (relkeyGroup.GetOption(0, first) != 0) {
+            TraceFormatted(u"CSystem::MakeDefaultSelection: Unable to retrieve option in group %s\n", relkeyGroup.GetTitle());
+            return 0;
+        }
+        const WString subLabel = first.GetRefSubLabel();
+        if (!subLabel.empty()) {
+            CRelkeyGroup subGroup;
+            if (parser.GetGroupBySubTitle(subLabel, subGroup) != 0) {
+                TraceFormatted(u"CSystem::MakeDefaultSelection: Unable to retrieve group with sublabel %s\n", subLabel);
+                return 0;
+            }
+            // A sub group that opens itself again would never end.
+            const bool cycle = std::find(openSubGroups.begin(), openSubGroups.end(), subLabel) != openSubGroups.end();
+            openSubGroups.push_back(subLabel);
+            if (cycle || MakeDefaultSelection(subGroup, parser, selection, openSubGroups) != 1) {
+                TraceFormatted(u"CSystem::MakeDefaultSelection: Cannot make default selections on subgroup %s",
+                               subGroup.GetTitle());
+                return 0;
+            }
+            openSubGroups.pop_back();
+        }
+    } else if (IsMultiChoiceCode(code)) {
+        selection.append(static_cast<std::size_t>(relkeyGroup.GetOptionCount()), u'0');
     }
     return 1;
 }

@@ -71,6 +71,8 @@ private:
         TraceMessage(m_message);
     }
     static void TraceMessage(WStringView message);
+    int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection,
+                             std::vector<WString>& openSubGroups);
 
     WString m_systemPath;
     CKeyList m_keyList;

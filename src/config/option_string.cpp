@@ -1,0 +1,154 @@
+#include <utility>
+
+#include "config/configuration_files.h"
+#include "options/relkey_parser.h"
+#include "options/selection_group.h"
+#include "system/key_info.h"
+
+namespace kel {
+
+namespace {
+
+// A leading ";" marks a selection that is written hidden; every ";" goes.
+WString TakeHiddenMark(WString& text) {
+    if (text.empty() || text[0] != u';') return {};
+    std::erase(text, u';');
+    return u";";
+}
+
+const CRelkeyOption* FindOption(const CRelkeyGroup& group, WStringView description) {
+    for (const CRelkeyOption& option : group.Options()) {
+        if (option.GetLineSelectionDescription() == description) return &option;
+    }
+    return nullptr;
+}
+
+bool HasColon(const std::deque<WString>& selections) {
+    return !selections.empty() && selections.front().find(u':') != WString::npos;
+}
+
+}  // namespace
+
+std::size_t CConfigurationFiles::WorkNodeOf(const WString& label) {
+    const auto [entry, added] = m_workIndex.try_emplace(label, m_workList.size());
+    if (added) m_workList.push_back({label, {}});
+    return entry->second;
+}
+
+void CConfigurationFiles::ClearWorkList() {
+    m_workList.clear();
+    m_workIndex.clear();
+}
+
+int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,
+                                          std::deque<WString>& selections, WString& optionString) {
+    ClearWorkList();
+    CRelkeyParser parser;
+    parser.Load(relkeyPath, key.GetDriveModuleNr());
+    CRelkeyGroup current;
+    if (parser.GetFirstGroup(current) != 0) {
+        TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n");
+        return -1;
+    }
+
+    // Selections come in the order of the main groups: the search only moves forward.
+    while (!selections.empty()) {
+        WString text = std::move(selections.front());
+        selections.pop_front();
+        const WString mark = TakeHiddenMark(text);
+        const CRelkeyOption* match = nullptr;
+        std::size_t node = 0;
+        for (;;) {
+            const WString label = current.GetLabel();
+            if (label.empty()) {
+                TraceError(u"CConfigurationFiles::MakeOptionString, Unable to read label from relkey parser, cannot continue\n");
+                ClearWorkList();
+                return -1;
+            }
+            node = WorkNodeOf(label);
+            match = FindOption(current, text);
+            if (match) break;
+            CRelkeyGroup next;
+            if (parser.GetNextGroup(next) != 0) break;
+            current = std::move(next);
+        }
+        if (!match) continue;
+        m_workList[node].selections.push_back(mark + text);
+        const WString subLabel = match->GetRefSubLabel();
+        if (subLabel.empty()) continue;
+        CRelkeyGroup subGroup;
+        parser.GetGroupBySubTitle(subLabel, subGroup);
+        WorkNodeOf(subGroup.GetLabel());
+        while (HasColon(selections)) {
+            if (AddSubGroups(parser, selections) != 0) {
+                TraceError(u"CConfigurationFiles::MakeOptionString, Unable to add subgroups to worklist\n");
+                ClearWorkList();
+                return -1;
+            }
+        }
+    }
+
+    WString built;
+    for (const WorkNode& node : m_workList) {
+        CRelkeyGroup group;
+        if (parser.GetGroupByLabel(node.label, group) != 0) {
+            TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get group from RelkeyParser\n");
+            ClearWorkList();
+            return -1;
+        }
+        const bool multi = IsMultiChoiceCode(group.GetCode());
+        for (const CRelkeyOption& option : group.Options()) {
+            const WString description = option.GetLineSelectionDescription();
+            char16_t state = u'0';
+            for (const WString& selection : node.selections) {
+                const bool hidden = selection.find(u';') != WString::npos;
+                WString plain = selection;
+                if (hidden) std::erase(plain, u';');
+                if (plain == description) {
+                    state = hidden ? u'2' : u'1';
+                    break;
+                }
+            }
+            built.push_back(state);
+            // A single-choice group ends at its choice.
+            if (state != u'0' && !multi) break;
+        }
+    }
+    ClearWorkList();
+    optionString = std::move(built);
+    return 0;
+}
+
+int CConfigurationFiles::AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections) {
+    if (!HasColon(selections)) {
+        if (!selections.empty()) selections.pop_front();
+        return 0;
+    }
+    // Once a selection opens a further sub group, every following "SubTitle:"
+    // text belongs to this run; a loop instead of recursion keeps long runs off the stack.
+    if (AddSubGroupSelection(parser, selections)) {
+        while (HasColon(selections)) AddSubGroupSelection(parser, selections);
+    }
+    return 0;
+}
+
+bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections) {
+    WString text = std::move(selections.front());
+    selections.pop_front();
+    const std::size_t colon = text.find(u':');
+    const WString subTitle = text.substr(0, colon);
+    WString description = text.substr(colon + 1);
+    const WString mark = TakeHiddenMark(description);
+
+    CRelkeyGroup group;
+    parser.GetGroupBySubTitle(subTitle, group);
+    m_workList[WorkNodeOf(group.GetLabel())].selections.push_back(mark + description);
+    const CRelkeyOption* option = FindOption(group, description);
+    if (!option || option->GetRefSubLabel().empty()) return false;
+    CRelkeyGroup subGroup;
+    parser.GetGroupBySubTitle(option->GetRefSubLabel(), subGroup);
+    WorkNodeOf(subGroup.GetLabel());
+    return true;
+}
+
+}  // namespace kel

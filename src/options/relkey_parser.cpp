@@ -1,0 +1,242 @@
+#include "options/relkey_parser.h"
+
+#include <unordered_map>
+#include <vector>
+
+#include "options/relkey_file.h"
+#include "platform/trace.h"
+#include "platform/xml.h"
+#include "system/guid.h"
+
+namespace kel {
+
+namespace {
+
+// Texts pass through 260-character buffers on their way into the document.
+constexpr std::size_t kMaxText = 259;
+
+void TraceParser(WStringView message) { Trace(u"RelkeyParser", message); }
+
+// The text after the first ampersand; empty without one.
+WString AfterAmpersand(WStringView text) {
+    text = text.substr(0, kMaxText);
+    const std::size_t at = text.find(u'&');
+    return at == WStringView::npos ? WString() : WString(text.substr(at + 1));
+}
+
+// A text-form remark starts with "//"; the document keeps what follows.
+WString RemarkText(WStringView text) {
+    text = text.substr(0, kMaxText);
+    const std::size_t slash = text.find(u'/');
+    if (slash == WStringView::npos || slash + 2 > text.size()) return {};
+    return WString(text.substr(slash + 2));
+}
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+enum class Form { None, Text, Xml };
+
+Form FormOf(WStringView path) {
+    const std::size_t n = path.size();
+    if (n <= 4) return Form::None;
+    const WStringView last = path.substr(n - 4);
+    if (last[0] == u'.' && IsDigit(last[1]) && IsDigit(last[2]) && IsDigit(last[3])) return Form::Text;
+    if (last == u".opt") return Form::Text;
+    if (last == u".xml") return Form::Xml;
+    return Form::None;
+}
+
+WString ChildText(const xml::Element& element, WStringView name) {
+    const xml::Element child = element.FirstChild(name);
+    return child ? child.Text() : WString();
+}
+
+void ReadGroup(const xml::Element& element, CRelkeyGroup& group) {
+    group.SetSubTitle(ChildText(element, u"SubTitle"));
+    group.SetTitle(ChildText(element, u"Title"));
+    group.SetLabel(ChildText(element, u"Label"));
+    group.SetCode(ChildText(element, u"Code"));
+    group.SetCategory(ChildText(element, u"Category"));
+    for (const xml::Element& item : element.Children(u"GroupItem")) {
+        CRelkeyOption option;
+        option.SetLineSelectionDescription(ChildText(item, u"LineSelectionDescription"));
+        option.SetDatFile(ChildText(item, u"DatFile"));
+        option.SetRefSubLabel(ChildText(item, u"RefSubLabel"));
+        option.SetRefSubGUID(ChildText(item, u"RefSubGUID"));
+        option.SetRemark(ChildText(item, u"Remark"));
+        group.AddOption(option);
+    }
+}
+
+}  // namespace
+
+struct CRelkeyParser::Impl {
+    xml::Document document;
+    xml::Element root;  // where the text conversion writes
+    std::vector<xml::Element> groups;  // collected by GetFirstGroup
+    std::size_t next = 0;
+
+    // Lookups by label and sub title: element text -> first group in document
+    // order, built once per load and dropped whenever the document changes.
+    struct Index {
+        bool built = false;
+        std::unordered_map<WString, xml::Element> groups;  // null: the match has no parent element
+    };
+    Index byLabel;
+    Index bySubTitle;
+
+    void Invalidate() {
+        byLabel = Index();
+        bySubTitle = Index();
+    }
+
+};
+
+CRelkeyParser::CRelkeyParser() : m_impl(std::make_unique<Impl>()) {
+    m_impl->document = xml::Document::Create();
+    if (!m_impl->document) TraceParser(u"CRelkeyParser::CRelkeyParser, Failure initialize XMLDOMDocument");
+}
+
+CRelkeyParser::~CRelkeyParser() = default;
+
+bool CRelkeyParser::HasDocument() const { return static_cast<bool>(m_impl->document); }
+
+int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
+    Impl& impl = *m_impl;
+    impl.root = xml::Element();
+    if (!impl.document) return -1;
+    const Form form = FormOf(path);
+    if (form == Form::None) return 0;
+    // Every load starts from an empty document.
+    impl.document = xml::Document::Create();
+    impl.groups.clear();
+    impl.next = 0;
+    impl.Invalidate();
+    if (!impl.document) {
+        TraceParser(u"CRelkeyParser::CRelkeyParser, Failure initialize XMLDOMDocument");
+        return -1;
+    }
+
+    if (form == Form::Xml) {
+        if (!impl.document.Load(path)) {
+            TraceParser(u"CRelkeyParser::Load, failed loading XML.\n");
+            return -1;
+        }
+        return 0;
+    }
+
+    CRelkeyFile reader;
+    impl.root = impl.document.CreateElement(u"RelkeyFile");
+    if (!impl.root || !impl.document.SetRoot(impl.root)) return -1;
+    WString title;
+    if (reader.GetTitle(path, title) != S_OK) title.clear();
+    int owner = 0;
+    int type = 0;
+    reader.GetOwner(path, owner);
+    reader.GetType(path, type);
+    reader.SetSubstitutionNumber(driveModuleNumber);
+    if (!impl.root.AppendChild(u"RelkeyTitle", title) ||
+        !impl.root.AppendChild(u"Owner", owner == 1 ? u"NOFAC" : u"SEROP")) {
+        return -1;
+    }
+
+    CRelkeyGroup group;
+    if (reader.GetFirstGroup(path, group) != 0) {
+        TraceParser(u"CRelkeyParser::Load, failed reading a relkey group.\n");
+        return -1;
+    }
+    do {
+        if (AppendGroup(group) != 0) return -1;
+        group.Clear();
+    } while (reader.GetNextGroup(group) == 0);
+    return 0;
+}
+
+int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
+    Impl& impl = *m_impl;
+    if (!impl.document || !impl.root) return -1;
+    impl.Invalidate();
+    xml::Element element = impl.root.AppendChild(u"Group");
+    if (!element) return -1;
+    bool ok = element.AppendChild(u"SubTitle", AfterAmpersand(group.GetSubTitle())) &&
+              element.AppendChild(u"Title", group.GetTitle()) && element.AppendChild(u"Label", group.GetLabel()) &&
+              element.AppendChild(u"Code", group.GetCode()) && element.AppendChild(u"Category", group.GetCategory());
+    CGUID guid;
+    for (const CRelkeyOption& option : group.Options()) {
+        if (!ok) break;
+        xml::Element item = element.AppendChild(u"GroupItem");
+        if (!item) return -1;
+        const WString subLabel = AfterAmpersand(option.GetRefSubLabel());
+        // Every load gives each sub group reference its own instance.
+        WString instance;
+        if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
+        ok = item.AppendChild(u"LineSelectionDescription", option.GetLineSelectionDescription()) &&
+             item.AppendChild(u"DatFile", option.GetDatFile()) && item.AppendChild(u"RefSubLabel", subLabel) &&
+             item.AppendChild(u"RefSubGUID", instance) &&
+             item.AppendChild(u"Remark", RemarkText(option.GetRemark()));
+    }
+    return ok ? 0 : -1;
+}
+
+int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
+    Impl& impl = *m_impl;
+    group.Clear();
+    if (!impl.document) return -1;
+    impl.groups = impl.document.Descendants(u"Group");
+    impl.next = 0;
+    // A group without a SubTitle counts as a main group.
+    for (std::size_t i = 0; i < impl.groups.size(); ++i) {
+        if (ChildText(impl.groups[i], u"SubTitle").empty()) {
+            ReadGroup(impl.groups[i], group);
+            impl.next = i + 1;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
+    Impl& impl = *m_impl;
+    group.Clear();
+    if (!impl.document || impl.next >= impl.groups.size()) return -1;
+    const xml::Element& element = impl.groups[impl.next];
+    if (!ChildText(element, u"SubTitle").empty()) return -1;
+    ReadGroup(element, group);
+    ++impl.next;
+    return 0;
+}
+
+int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group) {
+    Impl& impl = *m_impl;
+    if (!impl.document) return -1;
+    if (elementName.empty()) {
+        TraceParser(u"CRelkeyParser::GetGroup: No group specified!");
+        return -1;
+    }
+    if (!group) return -1;
+    group->Clear();
+
+    Impl::Index* index = elementName == u"Label" ? &impl.byLabel : elementName == u"SubTitle" ? &impl.bySubTitle : nullptr;
+    if (!index) {
+        for (const xml::Element& element : impl.document.Descendants(elementName)) {
+            if (element.Text() != text) continue;
+            const xml::Element parent = element.Parent();
+            if (!parent) return -1;
+            ReadGroup(parent, *group);
+            return 0;
+        }
+        return -1;
+    }
+    if (!index->built) {
+        for (const xml::Element& element : impl.document.Descendants(elementName)) {
+            index->groups.try_emplace(element.Text(), element.Parent());
+        }
+        index->built = true;
+    }
+    const auto found = index->groups.find(WString(text));
+    if (found == index->groups.end() || !found->second) return -1;
+    ReadGroup(found->second, *group);
+    return 0;
+}
+
+}  // namespace kel

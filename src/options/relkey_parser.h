@@ -1,0 +1,47 @@
+// Loads an option definition file, XML or text form, into one XML document
+// and hands out its groups.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "options/relkey_group.h"
+#include "platform/text.h"
+
+namespace kel {
+
+class CRelkeyParser {
+public:
+    CRelkeyParser();
+    virtual ~CRelkeyParser();
+    CRelkeyParser(const CRelkeyParser&) = delete;
+    CRelkeyParser& operator=(const CRelkeyParser&) = delete;
+
+    // Every operation returns 0 on success and -1 on failure.
+
+    // The form follows the name: ".NNN" and ".opt" are text, ".xml" is XML;
+    // any other name loads nothing and succeeds. driveModuleNumber replaces
+    // the "%" of a text file's titles, descriptions and data files.
+    int Load(WStringView path, uint16_t driveModuleNumber);
+
+    // The walk over the main groups: from the first main group up to the
+    // first sub group that follows it.
+    int GetFirstGroup(CRelkeyGroup& group);
+    int GetNextGroup(CRelkeyGroup& group);
+
+    // The parent of the first element named elementName whose text equals text.
+    int GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group);
+    int GetGroupBySubTitle(WStringView text, CRelkeyGroup& group) { return GetGroup(u"SubTitle", text, &group); }
+    int GetGroupByLabel(WStringView text, CRelkeyGroup& group) { return GetGroup(u"Label", text, &group); }
+
+    // Writes a group read from a text file under the current root.
+    int AppendGroup(const CRelkeyGroup& group);
+
+    bool HasDocument() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace kel

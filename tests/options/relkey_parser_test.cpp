@@ -1,0 +1,255 @@
+#include "options/relkey_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "options/selection_group.h"
+#include "support/test_support.h"
+#include "system/system.h"
+
+namespace kel {
+namespace {
+
+constexpr const char* kText =
+    "title Tools %\n"
+    "owner NOFAC\n"
+    "grp1 \"Tools %\" Category=\"Hand\"\n"
+    "grp1 1,1 \"Gripper %\" grip%.dat &Tools //first tool\n"
+    "grp1 1,1 \"None\" void /not/a/remark\n"
+    "\n";
+
+constexpr const char* kTextGood =
+    "title Tools %\n"
+    "owner NOFAC\n"
+    "grp1 \"Tools %\" Category=\"Hand\"\n"
+    "grp1 1,1 \"Gripper %\" grip%.dat &Tools //first tool\n"
+    "grp1 1,1 \"None\" void\n"
+    "\n"
+    "grp2 0,n \"Plain\" void\n"
+    "end\n"
+    "&Tools\n"
+    "grp3 0,n \"Jaw\" void\n"
+    "\n";
+
+// Sub groups before, between and after main groups; groups at any depth.
+constexpr const char* kXml = R"(<?xml version="1.0"?>
+<Release><Any>
+  <Group><SubTitle>S0</SubTitle><Label>s0</Label><Code>0,n</Code></Group>
+  <Group><SubTitle/><Title>A</Title><Label>a</Label><Code>1,1</Code><Category>C</Category>
+    <GroupItem><LineSelectionDescription>A1</LineSelectionDescription><DatFile>a1.dat</DatFile>
+      <RefSubLabel>S</RefSubLabel><RefSubGUID>{x}</RefSubGUID><Remark>r</Remark></GroupItem>
+    <GroupItem/>
+  </Group>
+  <Group><Label>b</Label><Code>0,n</Code></Group>
+  <Group><SubTitle>S</SubTitle><Label>s</Label><Code>0,n</Code>
+    <GroupItem><LineSelectionDescription>S1</LineSelectionDescription></GroupItem></Group>
+</Any>
+  <Group><SubTitle/><Label>c</Label><Title>C first</Title></Group>
+  <Group><SubTitle/><Label>c</Label><Title>C second</Title></Group>
+</Release>)";
+
+std::vector<WString> WalkLabels(CRelkeyParser& parser) {
+    std::vector<WString> labels;
+    CRelkeyGroup group;
+    for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) labels.push_back(group.GetLabel());
+    return labels;
+}
+
+TEST(RelkeyParser, FormFollowsTheName) {
+    test::TempDir dir;
+    for (const char16_t* name : {u"relkey.007", u"relkey.opt", u"relkey.Opt", u"a.xm", u"x", u"relkey.XML", u"r.0a7"}) {
+        ASSERT_TRUE(test::WriteAll(dir / name, kTextGood));
+    }
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.xml", kXml));
+    ASSERT_TRUE(test::WriteAll(dir / u"copy.opt.xml", kXml));
+
+    struct Case {
+        const char16_t* name;
+        std::vector<WString> walk;
+    };
+    const Case cases[] = {
+        {u"relkey.007", {u"grp1", u"grp2"}}, {u"relkey.opt", {u"grp1", u"grp2"}}, {u"relkey.xml", {u"a", u"b"}},
+        {u"copy.opt.xml", {u"a", u"b"}},     {u"relkey.Opt", {}},                  {u"a.xm", {}},
+        {u"x", {}},                          {u"relkey.XML", {}},                  {u"r.0a7", {}},
+    };
+    for (const Case& c : cases) {
+        CRelkeyParser parser;
+        ASSERT_TRUE(parser.HasDocument());
+        EXPECT_EQ(parser.Load(dir / c.name, 0), 0) << test::N(c.name);
+        EXPECT_EQ(WalkLabels(parser), c.walk) << test::N(c.name);
+    }
+    CRelkeyParser shortPath;
+    EXPECT_EQ(shortPath.Load(u".opt", 0), 0);
+    CRelkeyGroup group;
+    EXPECT_EQ(shortPath.GetFirstGroup(group), -1);
+}
+
+TEST(RelkeyParser, WalkAndLookups) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.xml", kXml));
+    CRelkeyParser parser;
+    ASSERT_EQ(parser.Load(dir / u"relkey.xml", 0), 0);
+
+    // The walk skips the leading sub group and stops at the next one: c is never walked.
+    CRelkeyGroup group;
+    ASSERT_EQ(parser.GetFirstGroup(group), 0);
+    EXPECT_EQ(group.GetTitle(), u"A");
+    EXPECT_EQ(group.GetCategory(), u"C");
+    EXPECT_EQ(group.GetSubTitle(), u"");
+    ASSERT_EQ(group.GetOptionCount(), 2);
+    const CRelkeyOption& first = group.Options()[0];
+    EXPECT_EQ(first.GetLineSelectionDescription(), u"A1");
+    EXPECT_EQ(first.GetDatFile(), u"a1.dat");
+    EXPECT_EQ(first.GetRefSubLabel(), u"S");
+    EXPECT_EQ(first.GetRefSubGUID(), u"{x}");
+    EXPECT_EQ(first.GetRemark(), u"r");
+    EXPECT_EQ(group.Options()[1], CRelkeyOption());
+    ASSERT_EQ(parser.GetNextGroup(group), 0);
+    EXPECT_EQ(group.GetLabel(), u"b");
+    EXPECT_EQ(group.GetOptionCount(), 0);
+    EXPECT_EQ(parser.GetNextGroup(group), -1);
+    EXPECT_EQ(group, CRelkeyGroup());
+    EXPECT_EQ(parser.GetNextGroup(group), -1);
+
+    // Lookups leave the walk alone and take the first match in document order.
+    ASSERT_EQ(parser.GetFirstGroup(group), 0);
+    ASSERT_EQ(parser.GetGroupByLabel(u"c", group), 0);
+    EXPECT_EQ(group.GetTitle(), u"C first");
+    ASSERT_EQ(parser.GetGroupBySubTitle(u"S", group), 0);
+    EXPECT_EQ(group.GetLabel(), u"s");
+    EXPECT_EQ(group.GetSubGUID(), u"");
+    ASSERT_EQ(parser.GetGroup(u"Code", u"0,n", &group), 0);
+    EXPECT_EQ(group.GetLabel(), u"s0");
+    ASSERT_EQ(parser.GetGroup(u"LineSelectionDescription", u"S1", &group), 0);
+    EXPECT_EQ(group.GetLabel(), u"");  // the parent of the element is a GroupItem
+    ASSERT_EQ(parser.GetNextGroup(group), 0);
+    EXPECT_EQ(group.GetLabel(), u"b");
+
+    EXPECT_EQ(parser.GetGroupByLabel(u"C", group), -1);
+    EXPECT_EQ(group, CRelkeyGroup());
+    EXPECT_EQ(parser.GetGroup(u"Nothing", u"", &group), -1);
+    EXPECT_EQ(parser.GetGroup(u"Label", u"a", nullptr), -1);
+    test::TraceCapture traces;
+    EXPECT_EQ(parser.GetGroup(u"", u"a", &group), -1);
+    ASSERT_EQ(traces.records().size(), 1u);
+    EXPECT_EQ(traces.records()[0].module, "RelkeyParser");
+    EXPECT_EQ(traces.records()[0].message, "CRelkeyParser::GetGroup: No group specified!");
+}
+
+TEST(RelkeyParser, TextConversion) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.003", kTextGood));
+    CRelkeyParser one, two;
+    ASSERT_EQ(one.Load(dir / u"relkey.003", 4), 0);
+    ASSERT_EQ(two.Load(dir / u"relkey.003", 4), 0);
+
+    CRelkeyGroup a, b;
+    ASSERT_EQ(one.GetFirstGroup(a), 0);
+    ASSERT_EQ(two.GetFirstGroup(b), 0);
+    EXPECT_EQ(a.GetTitle(), u"Tools 4");
+    EXPECT_EQ(a.GetCategory(), u"Hand");
+    EXPECT_EQ(a.GetCode(), u"1,1");
+    ASSERT_EQ(a.GetOptionCount(), 2);
+    const CRelkeyOption& gripper = a.Options()[0];
+    EXPECT_EQ(gripper.GetLineSelectionDescription(), u"Gripper 4");
+    EXPECT_EQ(gripper.GetDatFile(), u"grip4.dat");
+    EXPECT_EQ(gripper.GetRefSubLabel(), u"Tools");
+    EXPECT_EQ(gripper.GetRemark(), u"first tool");
+    EXPECT_TRUE(std::regex_match(test::N(gripper.GetRefSubGUID()), std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")));
+    EXPECT_NE(gripper.GetRefSubGUID(), b.Options()[0].GetRefSubGUID());
+    EXPECT_EQ(a.Options()[1].GetRefSubGUID(), u"");
+    EXPECT_EQ(a.Options()[1].GetRemark(), u"");
+
+    CRelkeyGroup tools;
+    ASSERT_EQ(one.GetGroupBySubTitle(u"Tools", tools), 0);
+    EXPECT_EQ(tools.GetLabel(), u"grp3");
+    EXPECT_EQ(one.GetGroupBySubTitle(u"&Tools", tools), -1);
+    EXPECT_EQ(WalkLabels(one), (std::vector<WString>{u"grp1", u"grp2"}));
+}
+
+TEST(RelkeyParser, LoadFailures) {
+    test::TempDir dir;
+    test::TraceCapture traces;
+    ASSERT_TRUE(test::WriteAll(dir / u"bad.xml", "<Group><Label>x</Group>"));
+    CRelkeyParser xml;
+    EXPECT_EQ(xml.Load(dir / u"bad.xml", 0), -1);
+    EXPECT_TRUE(traces.Has("CRelkeyParser::Load, failed loading XML.\n"));
+    CRelkeyParser missing;
+    EXPECT_EQ(missing.Load(dir / u"none.xml", 0), -1);
+
+    // A malformed line in the first group fails the load; a later one ends the groups.
+    traces.Clear();
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.001", kText));
+    CRelkeyParser text;
+    EXPECT_EQ(text.Load(dir / u"relkey.001", 0), -1);
+    EXPECT_TRUE(traces.Has("CRelkeyParser::Load, failed reading a relkey group.\n"));
+    CRelkeyGroup group;
+    EXPECT_EQ(text.GetFirstGroup(group), -1);
+
+    traces.Clear();
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.002", std::string(kTextGood) + "&Bad\ngrp9 9,9 \"x\" void\n\n"));
+    CRelkeyParser later;
+    EXPECT_EQ(later.Load(dir / u"relkey.002", 0), 0);
+    EXPECT_TRUE(traces.records().empty());
+    EXPECT_EQ(WalkLabels(later), (std::vector<WString>{u"grp1", u"grp2"}));
+    EXPECT_EQ(later.GetGroupBySubTitle(u"Tools", group), 0);
+}
+
+TEST(RelkeyParser, DefaultSelections) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.opt",
+                               "title t\n"
+                               "owner SEROP\n"
+                               "grp1 1,1 \"A\" void &Sub\n"
+                               "grp1 1,1 \"B\" void\n"
+                               "\n"
+                               "grp2 0,n \"M1\" void &Sub\n"
+                               "grp2 0,n \"M2\" void\n"
+                               "\n"
+                               "grp3 1,1,f \"L\" void\n"
+                               "\n"
+                               "end\n"
+                               "&Sub\n"
+                               "grp4 1,1 \"S1\" void &Deep\n"
+                               "\n"
+                               "&Deep\n"
+                               "grp5 0,n \"D1\" void\n"
+                               "grp5 0,n \"D2\" void\n"
+                               "\n"
+                               "&Loop\n"
+                               "grp6 1,1 \"Again\" void &Loop\n"
+                               "\n"));
+    CRelkeyParser parser;
+    ASSERT_EQ(parser.Load(dir / u"relkey.opt", 0), 0);
+    CSystem system;
+    WString selection;
+    CRelkeyGroup group;
+    for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) {
+        ASSERT_EQ(system.MakeDefaultSelection(group, parser, selection), 1);
+    }
+    // 1 for A, then Sub's 1 and Deep's 00; the multi-choice group opens nothing.
+    EXPECT_EQ(selection, u"110000" u"1");
+
+    test::TraceCapture traces;
+    selection.clear();
+    ASSERT_EQ(parser.GetGroupBySubTitle(u"Loop", group), 0);
+    EXPECT_EQ(system.MakeDefaultSelection(group, parser, selection), 0);
+    EXPECT_TRUE(traces.Has("CSystem::MakeDefaultSelection: Cannot make default selections on subgroup "));
+
+    traces.Clear();
+    CRelkeyGroup empty;
+    empty.SetCode(u"1,1");
+    empty.SetTitle(u"Nothing");
+    EXPECT_EQ(system.MakeDefaultSelection(empty, parser, selection), 0);
+    EXPECT_EQ(test::N(system.LastMessage()), "CSystem::MakeDefaultSelection: Unable to retrieve option in group Nothing\n");
+    CRelkeyOption dangling;
+    dangling.SetRefSubLabel(u"Gone");
+    empty.AddOption(dangling);
+    EXPECT_EQ(system.MakeDefaultSelection(empty, parser, selection), 0);
+    EXPECT_EQ(test::N(system.LastMessage()), "CSystem::MakeDefaultSelection: Unable to retrieve group with sublabel Gone\n");
+    for (const auto& record : traces.records()) EXPECT_EQ(record.module, "System");
+}
+
+}  // namespace
+}  // namespace kel
