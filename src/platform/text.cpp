@@ -28,22 +28,22 @@ WString FormatList(WStringView format, std::initializer_list<FormatArg> args) {
             out.push_back(c);
             continue;
         }
-        const char16_t spec = format[++i];
-        if (spec == u'%') {
+        const char16_t conversion = format[++i];
+        if (conversion == u'%') {
             out.push_back(u'%');
             continue;
         }
-        if (spec != u's' && spec != u'd' && spec != u'x') {
+        if (conversion != u's' && conversion != u'd' && conversion != u'x') {
             out.push_back(c);
-            out.push_back(spec);
+            out.push_back(conversion);
             continue;
         }
         if (next == args.end()) continue;
         const FormatArg& arg = *next++;
-        if (spec == u's') {
+        if (conversion == u's') {
             if (arg.IsText()) out.append(arg.Text());
         } else if (!arg.IsText()) {
-            AppendNumber(out, arg.Number(), spec == u'x');
+            AppendNumber(out, arg.Number(), conversion == u'x');
         }
     }
     if (out.size() >= kMessageCapacity) out.resize(kMessageCapacity - 1);
