@@ -122,11 +122,9 @@ bool DescribeKey(WStringView keystring, KeyDescription& out) {
     if (!ParseNumber(fields[2], kMaxSerialDigits, kSerialUnknown, serial) || !IsValidSerial(serial)) return false;
     if (!ParseNumber(fields[3], kMaxSignatureDigits, INT32_MAX, signature)) return false;
     if (!IsValidProgram(fields[4]) || !IsValidSelection(fields[5]) || !IsValidSerialText(fields[6])) return false;
-    for (char16_t c : check) {
-        if (!IsDigit(c) && !(c >= u'A' && c <= u'F')) return false;
-    }
 
-    // Every field is ASCII by now, so the check covers exactly the bytes of the key.
+    // Every field before the check is ASCII by now, so the CRC covers exactly the
+    // bytes of the key; upper-case hex is the only accepted spelling of the check.
     const WStringView body = keystring.substr(0, keystring.size() - check.size() - 1);
     if (CheckText(Crc32(body)) != check) return false;
 
