@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 #include <string>
@@ -130,7 +131,10 @@ TEST(Samples, EveryKeyDescribesARelkeyFileOfASampleRelease) {
 
         const int sig = key.signatureNumber;
         std::string relkey = sig >= 1001 && sig <= 1002 ? "relkey.opt" : "";
-        if (sig >= 1 && sig <= 999) relkey = "relkey." + std::string(sig < 100 ? "0" : "") + (sig < 10 ? "0" : "") + std::to_string(sig);
+        if (sig >= 1 && sig <= 999) {
+            relkey = std::to_string(1000 + sig);
+            relkey = "relkey." + relkey.substr(1);
+        }
         ASSERT_FALSE(relkey.empty());
         bool found = false;
         for (const auto& r : kReleases) {
@@ -187,7 +191,9 @@ TEST(Samples, TextRelkeyFilesFollowTheLineFormat) {
         for (const auto& entry : entries) {
             const std::string name = N(entry.name);
             const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : "";
-            if (ext != ".opt" && !(ext[0] == '.' && std::all_of(ext.begin() + 1, ext.end(), ::isdigit))) continue;
+            const bool numbered = ext.size() == 4 && ext[0] == '.' &&
+                                  std::all_of(ext.begin() + 1, ext.end(), [](char c) { return c >= '0' && c <= '9'; });
+            if (ext != ".opt" && !numbered) continue;
             SCOPED_TRACE(r.dir + "/" + name);
             ++files;
             const std::vector<std::string> lines = Lines(ReadAll(SyskeyDir(r) + u"\\" + entry.name));
@@ -204,8 +210,9 @@ TEST(Samples, TextRelkeyFilesFollowTheLineFormat) {
                 ASSERT_EQ(line.find('\x01'), std::string::npos) << "the last line has no line feed";
                 const std::vector<std::string> t = Tokens(line);
                 if (line.starts_with("title") && t.size() >= 2) commands.insert("title");
-                if (line.starts_with("owner")) commands.insert(t.size() == 2 && (t[1] == "NOFAC" || t[1] == "SEROP") ? "owner" : line);
-                if (line.starts_with("type")) commands.insert(t.size() == 2 && (t[1] == "single" || t[1] == "multiple") ? "type" : line);
+                const std::string value = t.size() == 2 ? t[1] : "";
+                if (line.starts_with("owner")) commands.insert(value == "NOFAC" || value == "SEROP" ? "owner" : line);
+                if (line.starts_with("type")) commands.insert(value == "single" || value == "multiple" ? "type" : line);
                 if (i < 2 || line.starts_with("#")) continue;
                 if (t.empty() || t[0] == "end") {  // closes a group
                     EXPECT_TRUE(label.empty() || (header && options > 0)) << "group " << label;
