@@ -1,33 +1,15 @@
-#include <cstdio>
-
 #include "config/configuration_files.h"
+#include "config/serial_text.h"
 #include "platform/os.h"
 
 namespace kel {
 
 int CConfigurationFiles::SerialNr_LongToStr(int32_t serial, WString& text) {
-    text.clear();
-    switch (serial) {
-        case 0xFFFFFF:
-            text = u"XX-XXXXX";
-            return 0;
-        case 0xFFFF28:
-            text = u"INTERNAL_USE";
-            return 0;
-        case 0xFFFF29:
-            text = u"VIRTUAL_USE";
-            return 0;
-        default:
-            break;
-    }
-    if (serial < 0 || serial > 9999999) {
+    text = serial < 0 ? WString() : SerialNrToText(static_cast<uint32_t>(serial));
+    if (text.empty()) {
         TraceError(u"CConfigurationFiles::SerialNr_LongToStr, Serial number outside valid interval\n");
         return -1;
     }
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%07d", static_cast<int>(serial));
-    text = FromAscii(digits);
-    text.insert(2, 1, u'-');
     return 0;
 }
 
