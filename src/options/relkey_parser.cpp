@@ -89,7 +89,6 @@ struct CRelkeyParser::Impl {
         byLabel = Index();
         bySubTitle = Index();
     }
-
 };
 
 CRelkeyParser::CRelkeyParser() : m_impl(std::make_unique<Impl>()) {
@@ -107,15 +106,10 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
     if (!impl.document) return -1;
     const Form form = FormOf(path);
     if (form == Form::None) return 0;
-    // Every load starts from an empty document.
-    impl.document = xml::Document::Create();
+    // Loading replaces the whole content (the text form's root replaces any other).
     impl.groups.clear();
     impl.next = 0;
     impl.Invalidate();
-    if (!impl.document) {
-        TraceParser(u"CRelkeyParser::CRelkeyParser, Failure initialize XMLDOMDocument");
-        return -1;
-    }
 
     if (form == Form::Xml) {
         if (!impl.document.Load(path)) {
