@@ -4,19 +4,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "KelCom.h"
+#include "KelInstallSystem.h"
+#include "platform/raii.h"
 #include "platform/text.h"
 #include "system/key_info.h"
+#include "system/media_component.h"
 
 namespace kel {
 
 class CRelkeyGroup;
 class CRelkeyParser;
 class CSelectionGroup;
-
-// System-specific statuses.
-inline constexpr HRESULT KEL_E_DIRECTORY = static_cast<HRESULT>(0xC0040506);
-inline constexpr HRESULT KEL_E_EXISTS = static_cast<HRESULT>(0xC004051B);
 
 struct ReleaseVersion {
     uint16_t major = 0;
@@ -62,6 +60,8 @@ public:
     uint32_t SerialNumber() const { return m_serialNumber; }
     const WString& SerialText() const { return m_serialText; }
     const WString& LastMessage() const { return m_message; }
+    // Null when the component could not be created.
+    IKelInstallMedia* Media() const { return m_media.get(); }
 
 private:
     // Formats into the message buffer and traces it.
@@ -80,6 +80,7 @@ private:
     uint32_t m_serialNumber = 0;
     WString m_serialText;
     int m_optionBuildFlag = 1;
+    ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;
     int m_selectionChanged = 0;
     std::vector<WString> m_notices;

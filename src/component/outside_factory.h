@@ -1,0 +1,21 @@
+// Creates the outside components that are built into this library: the
+// media, system options and internal components. They are never registered
+// and never activated through COM.
+#pragma once
+
+#include "KelCom.h"
+#include "config/internal_component.h"
+#include "options/system_options_component.h"
+#include "system/media_component.h"
+
+namespace kel {
+
+// CLASS_E_CLASSNOTAVAILABLE for any other class.
+HRESULT CreateOutsideComponent(REFCLSID clsid, REFIID iid, void** out);
+
+// For tests: creation of clsid returns hr from now on. A success code makes
+// creation report success but deliver no instance.
+void SetOutsideCreationFailure(REFCLSID clsid, HRESULT hr);
+void ClearOutsideCreationFailures();
+
+}  // namespace kel

@@ -1,0 +1,216 @@
+#include "options/system_options_component.h"
+
+#include <map>
+#include <set>
+#include <new>
+#include <vector>
+
+#include "component/com_object_base.h"
+#include "platform/raii.h"
+
+namespace kel {
+
+namespace {
+
+// The platform's DOM is missing.
+constexpr HRESULT kNoDom = static_cast<HRESULT>(0x80040154);
+
+WString ProgramOf(const xml::Element& entry) { return entry.FirstChild(u"ProgramNr").Text(); }
+
+// The ZD of the program, else its last EXT.
+xml::Element FindEntry(const xml::Document& doc, WStringView program) {
+    const xml::Element root = doc.Root();
+    for (const xml::Element& zd : root.Children(u"ZD")) {
+        if (ProgramOf(zd) == program) return zd;
+    }
+    xml::Element found;
+    for (const xml::Element& ext : root.Children(u"EXT")) {
+        if (ProgramOf(ext) == program) found = ext;
+    }
+    return found;
+}
+
+bool IsChosen(const xml::Element& item) {
+    const WString selected = item.FirstChild(u"Selected").Text();
+    return selected == u"1" || selected == u"2" || selected == u"4";
+}
+
+WString Join(const std::vector<WString>& items) {
+    WString text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) text += u'*';
+        text += items[i];
+    }
+    return text;
+}
+
+class OptionsWalk {
+public:
+    explicit OptionsWalk(const xml::Element& entry) {
+        for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
+            subGroups_.emplace(group.FirstChild(u"SubGUID").Text(), group);  // the first of a GUID wins
+        }
+    }
+
+    void Group(const xml::Element& group, const WString* subTitle) {
+        for (const xml::Element& item : group.Children(u"GroupItem")) {
+            if (!IsChosen(item)) continue;
+            const WString description = item.FirstChild(u"LineSelectionDescription").Text();
+            selections_.push_back(subTitle ? *subTitle + u":" + description : description);
+            const WString datFile = item.FirstChild(u"DatFile").Text();
+            if (datFile.empty() || description.empty() || description.front() != u';') {
+                files_.push_back(datFile);
+            } else {
+                files_.push_back(u";" + datFile);
+            }
+            const WString reference = item.FirstChild(u"RefSubGUID").Text();
+            if (reference.empty()) continue;
+            const auto sub = subGroups_.find(reference);
+            if (sub == subGroups_.end() || onPath_.count(reference)) continue;  // a cycle adds nothing
+            onPath_.insert(reference);
+            const WString title = sub->second.FirstChild(u"SubTitle").Text();
+            Group(sub->second, &title);
+            onPath_.erase(reference);
+        }
+    }
+
+    OptionsInfo Result() const { return {Join(selections_), Join(files_)}; }
+
+private:
+    std::map<WString, xml::Element> subGroups_;
+    std::set<WString> onPath_;
+    std::vector<WString> selections_;
+    std::vector<WString> files_;
+};
+
+HRESULT PutString(WStringView text, BSTR* out) {
+    *out = UniqueBstr::From(text).Detach();
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+class CKelInstallSystemOptions final
+    : public ComObjectBase<IKelInstallSystemOptions, IID_IKelInstallSystemOptions> {
+public:
+    HRESULT Init() {
+        doc_ = xml::Document::Create();
+        return doc_ ? S_OK : kNoDom;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetXml(BSTR* pbstrXml) override {
+        if (!pbstrXml) return E_POINTER;
+        *pbstrXml = nullptr;
+        return ComGuard([&] {
+            const std::optional<WString> text = doc_.Serialize();
+            return text ? PutString(*text, pbstrXml) : E_FAIL;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE LoadXml(BSTR bstrXml) override {
+        return ComGuard([&] { return doc_.Parse(UniqueBstr::View(bstrXml)) ? S_OK : E_FAIL; });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetOptionsInfo(BSTR bstrProgram, BSTR* pbstrSelections,
+                                             BSTR* pbstrSelectionFiles) override {
+        if (!pbstrSelections || !pbstrSelectionFiles) return E_POINTER;
+        *pbstrSelections = nullptr;
+        *pbstrSelectionFiles = nullptr;
+        return ComGuard([&] {
+            OptionsInfo info;
+            const bool found = ComputeOptionsInfo(doc_, UniqueBstr::View(bstrProgram), info);
+            UniqueBstr selections = UniqueBstr::From(info.selections);
+            UniqueBstr files = UniqueBstr::From(info.selectionFiles);
+            if (!selections.get() || !files.get()) return E_OUTOFMEMORY;
+            *pbstrSelections = selections.Detach();
+            *pbstrSelectionFiles = files.Detach();
+            return found ? S_OK : S_FALSE;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE GetSubLabelInstance(BSTR, BSTR, BSTR* pbstrValue) override {
+        if (!pbstrValue) return E_POINTER;
+        return PutString(u"", pbstrValue);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetSubGroupInstance(BSTR bstrSubGuid, BSTR bstrProgram,
+                                                  VARIANT_BOOL* pvarbExists) override {
+        if (!pvarbExists) return E_POINTER;
+        *pvarbExists = VARIANT_FALSE;
+        return ComGuard([&] {
+            const xml::Element entry = FindEntry(doc_, UniqueBstr::View(bstrProgram));
+            const WStringView guid = UniqueBstr::View(bstrSubGuid);
+            for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
+                if (group.FirstChild(u"SubGUID").Text() == guid) {
+                    *pvarbExists = VARIANT_TRUE;
+                    return S_OK;
+                }
+            }
+            return KEL_OPTIONS_E_NOT_FOUND;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE HasContent(VARIANT_BOOL* pvarbHasContent) override {
+        if (!pvarbHasContent) return E_POINTER;
+        return ComGuard([&] {
+            *pvarbHasContent = doc_.HasRoot() ? VARIANT_TRUE : VARIANT_FALSE;
+            return S_OK;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE PutRoot(const xml::Element& root, xml::Element* pRoot) override {
+        return ComGuard([&] {
+            if (!doc_.SetRoot(root)) return E_INVALIDARG;
+            if (pRoot) *pRoot = doc_.Root();
+            return S_OK;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateNode(LONG nodeType, BSTR bstrName, BSTR bstrNamespace,
+                                         xml::Element* pNode) override {
+        if (!pNode) return E_POINTER;
+        return ComGuard([&] {
+            *pNode = xml::Element();
+            // The document has no namespaces and holds nothing but elements.
+            if (nodeType != KEL_NODE_ELEMENT || !UniqueBstr::View(bstrNamespace).empty()) return E_INVALIDARG;
+            *pNode = doc_.CreateElement(UniqueBstr::View(bstrName));
+            return *pNode ? S_OK : E_INVALIDARG;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE CreateAttribute(BSTR bstrName, KelOptionAttribute* pAttribute) override {
+        if (!pAttribute) return E_POINTER;
+        return ComGuard([&] {
+            const WStringView name = UniqueBstr::View(bstrName);
+            if (!xml::IsValidName(name)) return E_INVALIDARG;
+            *pAttribute = KelOptionAttribute{WString(name), WString()};
+            return S_OK;
+        });
+    }
+
+private:
+    xml::Document doc_;
+};
+
+}  // namespace
+
+bool ComputeOptionsInfo(const xml::Document& doc, WStringView program, OptionsInfo& info) {
+    info = OptionsInfo();
+    const xml::Element entry = FindEntry(doc, program);
+    if (!entry) return false;
+    OptionsWalk walk(entry);
+    for (const xml::Element& group : entry.FirstChild(u"MainGroups").Children(u"Group")) walk.Group(group, nullptr);
+    info = walk.Result();
+    return true;
+}
+
+HRESULT CreateSystemOptionsComponent(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    auto* object = new (std::nothrow) CKelInstallSystemOptions();
+    if (!object) return E_OUTOFMEMORY;
+    HRESULT hr = object->Init();
+    if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+
+}  // namespace kel

@@ -1,0 +1,111 @@
+// A small XML document object model over the platform's DOM: MSXML 6 on
+// Windows, pugixml elsewhere. Both backends behave alike and write the same
+// bytes, because serialisation is done here rather than by the DOM.
+//
+// Handles are references: copying an Element or a Document shares the node or
+// the document, as DOM pointers do. Nothing throws; failures are false, null
+// elements or empty optionals.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace kel::xml {
+
+namespace detail {
+struct DocState;
+struct NodeRef;
+}  // namespace detail
+
+class Document;
+
+class Element {
+public:
+    Element() = default;
+
+    explicit operator bool() const;
+
+    WString Name() const;
+    // All text below the element, in document order.
+    WString Text() const;
+    // Replaces every child by one text node; an empty text leaves no child.
+    bool SetText(WStringView text);
+
+    std::optional<WString> Attribute(WStringView name) const;
+    bool HasAttribute(WStringView name) const { return Attribute(name).has_value(); }
+    bool SetAttribute(WStringView name, WStringView value);
+    // In document order.
+    std::vector<std::pair<WString, WString>> Attributes() const;
+
+    // Moves an element of the same document to the end of this one's children.
+    bool AppendChild(const Element& child);
+    // Appends a new element with the given text; null on failure.
+    Element AppendChild(WStringView name, WStringView text = {});
+    // A removed element stays usable, detached from the tree.
+    bool RemoveChild(const Element& child);
+    bool RemoveAllChildren();
+
+    // Child elements by exact name; descendants in document order.
+    Element FirstChild(WStringView name) const;
+    std::vector<Element> Children(WStringView name) const;
+    std::vector<Element> Descendants(WStringView name) const;
+    // Null for the root element and for detached elements.
+    Element Parent() const;
+
+private:
+    friend class Document;
+    friend struct detail::NodeRef;
+    explicit Element(std::shared_ptr<const detail::NodeRef> ref) : ref_(std::move(ref)) {}
+    std::shared_ptr<const detail::NodeRef> ref_;
+};
+
+class Document {
+public:
+    // An empty document; false when the platform's DOM cannot be created.
+    static Document Create();
+    Document() = default;
+
+    explicit operator bool() const { return state_ != nullptr; }
+
+    // Both replace the content; on failure the document is left empty.
+    // Documents with a document type declaration are refused.
+    bool Parse(WStringView text);
+    bool Load(WStringView path);  // Windows-form path
+
+    // UTF-8 without byte order mark; the layout of Serialize.
+    bool Save(WStringView path) const;
+    // Declaration, comments and instructions each on a line; elements that
+    // hold only elements are indented with tabs; elements with text are
+    // written as they are. Lines end with CR LF.
+    std::optional<WString> Serialize() const;
+
+    bool HasRoot() const { return static_cast<bool>(Root()); }
+    Element Root() const;
+    // The element (of this document) becomes the root, replacing any other.
+    bool SetRoot(const Element& element);
+    // A detached element, to be appended or made the root.
+    Element CreateElement(WStringView name);
+    // Puts "<?xml data?>" first; data is pseudo-attributes such as
+    // "version='1.0' encoding='UTF-8'". Replaces an existing declaration.
+    bool InsertDeclaration(WStringView data);
+
+    std::vector<Element> Descendants(WStringView name) const;
+    // The text of the first node an XPath 1.0 expression selects.
+    std::optional<WString> SelectSingleText(WStringView xpath) const;
+
+private:
+    friend class Element;
+    friend struct detail::NodeRef;
+    explicit Document(std::shared_ptr<detail::DocState> state) : state_(std::move(state)) {}
+    std::shared_ptr<detail::DocState> state_;
+};
+
+// An XML 1.0 name (element or attribute); names are checked before the DOM
+// sees them so that both backends refuse the same ones.
+bool IsValidName(WStringView name);
+
+}  // namespace kel::xml

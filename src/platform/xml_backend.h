@@ -1,0 +1,32 @@
+// What an XML backend gives the portable serialiser: a walk over every node.
+// Only xml.cpp and the two backends include this.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/xml.h"
+
+namespace kel::xml::detail {
+
+enum class Kind { Element, Text, CData, Comment, Instruction, Declaration, Other };
+
+using NodePtr = std::shared_ptr<const NodeRef>;
+using AttributeList = std::vector<std::pair<WString, WString>>;
+
+NodePtr DocumentNode(const std::shared_ptr<DocState>& state);
+NodePtr FirstChildNode(const NodeRef& node);
+NodePtr NextSiblingNode(const NodeRef& node);
+Kind KindOf(const NodeRef& node);
+WString NameOf(const NodeRef& node);   // element name or instruction target
+WString ValueOf(const NodeRef& node);  // text, comment or instruction data
+AttributeList AttributesOf(const NodeRef& node);  // of an element or the declaration
+
+// Shared by the backends.
+std::optional<AttributeList> ParsePseudoAttributes(WStringView data);
+bool ReadWholeFile(WStringView path, std::string& bytes);
+
+}  // namespace kel::xml::detail

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include "component/outside_factory.h"
+#include "platform/raii.h"
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+struct Answer {
+    HRESULT hr;
+    WString text;
+};
+
+Answer Query(WStringView path, WStringView xpath) {
+    ComPtr<IKelInstallInternal> internal;
+    EXPECT_EQ(CreateOutsideComponent(CLSID_KelInstallInternal, IID_IKelInstallInternal, internal.PutVoid()), S_OK);
+    UniqueBstr p = UniqueBstr::From(path), x = UniqueBstr::From(xpath), text;
+    const HRESULT hr = internal->GetXmlText(p.get(), x.get(), text.Put());
+    return {hr, WString(text.View())};
+}
+
+TEST(Internal, AnswersWithTheTextOfTheSelectedNode) {
+    test::TempDir dir;
+    const WString file = dir / u"version.xml";
+    ASSERT_TRUE(test::WriteAll(file,
+                               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Release>\n  <Title>Zendara \xE2\x82\xAC</Title>\n"
+                               "  <Version><Major>6</Major><Minor>00</Minor><Revision/></Version>\n</Release>\n"));
+    EXPECT_EQ(Query(file, u"//Major").text, u"6");
+    EXPECT_EQ(Query(file, u"//Minor").text, u"00");
+    EXPECT_EQ(Query(file, u"/Release/Title").text, u"Zendara \u20ac");
+    const Answer empty = Query(file, u"//Revision");
+    EXPECT_EQ(empty.hr, S_OK);
+    EXPECT_EQ(empty.text, u"");
+
+    EXPECT_EQ(Query(file, u"//Build").hr, KEL_INTERNAL_E_NO_NODE);
+    EXPECT_EQ(Query(file, u"//[").hr, KEL_INTERNAL_E_NO_NODE);
+    EXPECT_EQ(Query(dir / u"missing.xml", u"//Major").hr, KEL_INTERNAL_E_NO_FILE);
+    EXPECT_EQ(Query(dir.path(), u"//Major").hr, KEL_INTERNAL_E_NO_FILE);
+    ASSERT_TRUE(test::WriteAll(dir / u"broken.xml", "<Release><Major>6</Release>"));
+    const Answer broken = Query(dir / u"broken.xml", u"//Major");
+    EXPECT_EQ(broken.hr, KEL_INTERNAL_E_BAD_XML);
+    EXPECT_EQ(broken.text, u"");
+}
+
+}  // namespace
+}  // namespace kel

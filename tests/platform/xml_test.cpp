@@ -1,0 +1,233 @@
+// Runs unchanged against both backends, so what passes here is what both
+// platforms share.
+#include <gtest/gtest.h>
+
+#include "platform/xml.h"
+#include "support/test_support.h"
+
+namespace kel::xml {
+namespace {
+
+using test::N;
+using test::U;
+
+Document Parsed(WStringView text) {
+    Document doc = Document::Create();
+    EXPECT_TRUE(doc);
+    EXPECT_TRUE(doc.Parse(text)) << N(text);
+    return doc;
+}
+
+std::vector<WString> AttributeValues(const std::vector<Element>& elements, WStringView name) {
+    std::vector<WString> values;
+    for (const Element& e : elements) values.push_back(e.Attribute(name).value_or(u"?"));
+    return values;
+}
+
+TEST(Xml, ParseErrorsLeaveTheDocumentEmpty) {
+    Document doc = Parsed(u"<a><b/></a>");
+    for (WStringView bad : {u"<a><b></a>", u"", u"<a x='1' x='2'/>", u"<a/><b/>", u"<a/>junk",
+                            u"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>"}) {
+        EXPECT_FALSE(doc.Parse(bad)) << N(bad);
+        EXPECT_FALSE(doc.HasRoot()) << N(bad);
+    }
+    EXPECT_TRUE(doc.Parse(u"<again/>"));
+    EXPECT_EQ(doc.Root().Name(), u"again");
+}
+
+TEST(Xml, LoadReadsFilesAndRefusesMissingOrBrokenOnes) {
+    test::TempDir dir;
+    Document doc = Document::Create();
+    EXPECT_FALSE(doc.Load(dir / u"missing.xml"));
+    EXPECT_FALSE(doc.Load(dir.path()));  // a directory
+
+    ASSERT_TRUE(test::WriteAll(dir / u"broken.xml", "<a><b></a>"));
+    EXPECT_FALSE(doc.Load(dir / u"broken.xml"));
+
+    // UTF-8 with a byte order mark, and Latin-1 by declaration.
+    ASSERT_TRUE(test::WriteAll(dir / u"bom.xml", "\xEF\xBB\xBF<a>\xC3\xA4</a>"));
+    ASSERT_TRUE(doc.Load(dir / u"bom.xml"));
+    EXPECT_EQ(doc.Root().Text(), u"\u00e4");
+    ASSERT_TRUE(test::WriteAll(dir / u"latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE4</a>"));
+    ASSERT_TRUE(doc.Load(dir / u"latin1.xml"));
+    EXPECT_EQ(doc.Root().Text(), u"\u00e4");
+}
+
+TEST(Xml, NonAsciiTextAndSpecialCharactersRoundTrip) {
+    const WString text = U("\xC3\xA4 \xE2\x82\xAC \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 & < > \" ' ]]>");
+    const WString attribute = U("a&b<c\"d'e>f\tg\nh\ri \xE2\x82\xAC");
+    test::TempDir dir;
+    Document doc = Document::Create();
+    ASSERT_TRUE(doc.InsertDeclaration(u"version='1.0' encoding='UTF-8'"));
+    ASSERT_TRUE(doc.SetRoot(doc.CreateElement(u"R\u00e9sum\u00e9")));
+    Element child = doc.Root().AppendChild(u"T", text);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(child.SetAttribute(u"v", attribute));
+    ASSERT_TRUE(doc.Save(dir / u"x.xml"));
+
+    const std::string bytes = test::ReadAll(dir / u"x.xml");
+    EXPECT_NE(bytes.find("\xE2\x82\xAC"), std::string::npos);  // UTF-8 on disk
+    EXPECT_NE(bytes.find("v=\"a&amp;b&lt;c&quot;d'e&gt;f&#9;g&#10;h&#13;i"), std::string::npos) << bytes;
+
+    Document back = Document::Create();
+    ASSERT_TRUE(back.Load(dir / u"x.xml"));
+    EXPECT_EQ(back.Root().Name(), u"R\u00e9sum\u00e9");
+    EXPECT_EQ(back.Root().FirstChild(u"T").Text(), text);
+    EXPECT_EQ(back.Root().FirstChild(u"T").Attribute(u"v"), attribute);
+    EXPECT_EQ(back.Serialize(), doc.Serialize());
+
+    Document reparsed = Parsed(doc.Serialize().value());
+    EXPECT_EQ(reparsed.Root().FirstChild(u"T").Attribute(u"v"), attribute);
+}
+
+TEST(Xml, SerialisesToTheSameBytesOnEveryPlatform) {
+    Document doc = Document::Create();
+    ASSERT_TRUE(doc.InsertDeclaration(u"version='1.0' encoding='UTF-8'"));
+    Element root = doc.CreateElement(u"SystemProperties");
+    ASSERT_TRUE(doc.SetRoot(root));
+    root.AppendChild(u"SystemName", u"Cell 1");
+    root.AppendChild(u"SerialNo");
+    Element media = root.AppendChild(u"UsedMedia");
+    Element m = media.AppendChild(u"Media");
+    m.SetAttribute(u"path", u"C:\\R\\zendara-6.0");
+    m.SetAttribute(u"version", u"6.00.1211.01");
+    Element option = root.AppendChild(u"Option");
+    option.SetAttribute(u"descr", u"Gripper");
+    option.AppendChild(u"SubOption").SetAttribute(u"descr", u"Vacuum");
+
+    const std::string expected =
+        "<?xml version='1.0' encoding='UTF-8'?>\r\n"
+        "<SystemProperties>\r\n"
+        "\t<SystemName>Cell 1</SystemName>\r\n"
+        "\t<SerialNo/>\r\n"
+        "\t<UsedMedia>\r\n"
+        "\t\t<Media path=\"C:\\R\\zendara-6.0\" version=\"6.00.1211.01\"/>\r\n"
+        "\t</UsedMedia>\r\n"
+        "\t<Option descr=\"Gripper\">\r\n"
+        "\t\t<SubOption descr=\"Vacuum\"/>\r\n"
+        "\t</Option>\r\n"
+        "</SystemProperties>\r\n";
+    EXPECT_EQ(N(doc.Serialize().value()), expected);
+    test::TempDir dir;
+    ASSERT_TRUE(doc.Save(dir / u"system.xml"));
+    EXPECT_EQ(test::ReadAll(dir / u"system.xml"), expected);
+}
+
+TEST(Xml, LoadedLayoutIsNormalisedButTextIsKept) {
+    Document doc = Parsed(
+        u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<!-- c --><?pi x?>\n"
+        u"<r>\n   <a>  padded  </a>\n  <m>one <b>two</b> three</m><c><![CDATA[<raw>]]></c><e></e>\r\n</r>");
+    const WString expected =
+        u"<?xml version='1.0' encoding='UTF-16'?>\r\n<!-- c -->\r\n<?pi x?>\r\n"
+        u"<r>\r\n\t<a>  padded  </a>\r\n\t<m>one <b>two</b> three</m>\r\n\t<c><![CDATA[<raw>]]></c>\r\n\t<e/>\r\n</r>\r\n";
+    EXPECT_EQ(doc.Serialize(), expected);
+    EXPECT_EQ(doc.Root().FirstChild(u"m").Text(), u"one two three");
+    EXPECT_EQ(doc.Root().FirstChild(u"c").Text(), u"<raw>");
+    EXPECT_EQ(Parsed(expected).Serialize(), expected);
+
+    // Saving writes UTF-8, so the declaration must say so.
+    test::TempDir dir;
+    ASSERT_TRUE(doc.Save(dir / u"x.xml"));
+    EXPECT_EQ(test::ReadAll(dir / u"x.xml").substr(0, 40), "<?xml version='1.0' encoding='UTF-8'?>\r\n");
+}
+
+TEST(Xml, FindsChildrenAndDescendantsInDocumentOrder) {
+    Document doc = Parsed(
+        u"<r><a id='1'><a id='2'><x/></a></a><b><a id='3'/></b><?a?><a id='4'>t<a id='5'/></a></r>");
+    const Element root = doc.Root();
+    EXPECT_EQ(AttributeValues(doc.Descendants(u"a"), u"id"), (std::vector<WString>{u"1", u"2", u"3", u"4", u"5"}));
+    EXPECT_EQ(AttributeValues(root.Children(u"a"), u"id"), (std::vector<WString>{u"1", u"4"}));
+    EXPECT_EQ(AttributeValues(root.FirstChild(u"a").Descendants(u"a"), u"id"), (std::vector<WString>{u"2"}));
+    EXPECT_FALSE(root.FirstChild(u"x"));
+    EXPECT_TRUE(doc.Descendants(u"A").empty());  // names are case-sensitive
+
+    const Element x = doc.Descendants(u"x").at(0);
+    EXPECT_EQ(x.Parent().Parent().Attribute(u"id"), u"1");
+    EXPECT_FALSE(root.Parent());
+    EXPECT_FALSE(root.HasAttribute(u"id"));
+}
+
+TEST(Xml, DetachedAndRemovedElementsStayUsableButInvisible) {
+    Document doc = Parsed(u"<r><list><item>1</item><item>2</item></list></r>");
+    Element list = doc.Root().FirstChild(u"list");
+    Element first = list.FirstChild(u"item");
+
+    Element loose = doc.CreateElement(u"item");
+    ASSERT_TRUE(loose);
+    loose.SetText(u"loose");
+    EXPECT_FALSE(loose.Parent());
+    EXPECT_EQ(doc.Descendants(u"item").size(), 2u);
+    EXPECT_EQ(doc.SelectSingleText(u"//item[.='loose']"), std::nullopt);
+
+    ASSERT_TRUE(list.RemoveAllChildren());
+    EXPECT_TRUE(list.Children(u"item").empty());
+    EXPECT_EQ(first.Text(), u"1");
+    EXPECT_FALSE(first.Parent());
+    EXPECT_EQ(doc.Serialize(), u"<r>\r\n\t<list/>\r\n</r>\r\n");
+
+    ASSERT_TRUE(list.AppendChild(loose));
+    ASSERT_TRUE(list.AppendChild(first));
+    EXPECT_EQ(list.Text(), u"loose1");
+    EXPECT_TRUE(list.RemoveChild(loose));
+    EXPECT_FALSE(list.RemoveChild(loose));
+    EXPECT_EQ(list.Text(), u"1");
+
+    // Moving an element below itself, or into another document, is refused.
+    EXPECT_FALSE(first.AppendChild(list));
+    Document other = Parsed(u"<o/>");
+    EXPECT_FALSE(other.Root().AppendChild(first));
+    EXPECT_FALSE(other.SetRoot(first));
+
+    // Setting a text drops child elements; an empty text leaves none.
+    ASSERT_TRUE(list.SetText(u""));
+    EXPECT_EQ(doc.Serialize(), u"<r>\r\n\t<list/>\r\n</r>\r\n");
+
+    // A descendant may become the root; the old root leaves the tree.
+    ASSERT_TRUE(doc.SetRoot(list));
+    EXPECT_EQ(doc.Serialize(), u"<list/>\r\n");
+    EXPECT_FALSE(list.Parent());
+}
+
+TEST(Xml, RefusesInvalidNamesAndStaleHandles) {
+    Document doc = Parsed(u"<r a='1'/>");
+    Element root = doc.Root();
+    for (WStringView bad : {u"", u"1a", u"a b", u"a<b", u"-a"}) {
+        EXPECT_FALSE(doc.CreateElement(bad)) << N(bad);
+        EXPECT_FALSE(root.AppendChild(bad)) << N(bad);
+        EXPECT_FALSE(root.SetAttribute(bad, u"x")) << N(bad);
+    }
+    EXPECT_TRUE(root.SetAttribute(u"a", u"2"));
+    EXPECT_TRUE(root.SetAttribute(u"b", u""));
+    EXPECT_EQ(root.Attributes(),
+              (std::vector<std::pair<WString, WString>>{{u"a", u"2"}, {u"b", u""}}));
+    EXPECT_FALSE(doc.InsertDeclaration(u"encoding='UTF-8'"));
+    EXPECT_FALSE(doc.InsertDeclaration(u"version='1.0"));
+
+    ASSERT_TRUE(doc.Parse(u"<r/>"));
+    EXPECT_FALSE(root.AppendChild(u"late"));
+    EXPECT_EQ(root.Name(), u"");
+    EXPECT_EQ(doc.Serialize(), u"<r/>\r\n");
+
+    Document invalid;
+    EXPECT_FALSE(invalid.Parse(u"<r/>"));
+    EXPECT_FALSE(invalid.Serialize());
+    EXPECT_FALSE(invalid.CreateElement(u"r"));
+}
+
+TEST(Xml, SelectsTheTextOfTheFirstMatchingNode) {
+    Document doc = Parsed(
+        u"<Version><Title>Zendara &amp; Co</Title><Part><Major>6</Major></Part><Major>7</Major>"
+        u"<Minor/><Build kind='nightly'>12<!-- x -->11</Build></Version>");
+    EXPECT_EQ(doc.SelectSingleText(u"//Major"), u"6");
+    EXPECT_EQ(doc.SelectSingleText(u"/Version/Major"), u"7");
+    EXPECT_EQ(doc.SelectSingleText(u"//Title"), u"Zendara & Co");
+    EXPECT_EQ(doc.SelectSingleText(u"//Minor"), u"");
+    EXPECT_EQ(doc.SelectSingleText(u"//Build"), u"1211");
+    EXPECT_EQ(doc.SelectSingleText(u"//Build/@kind"), u"nightly");
+    EXPECT_EQ(doc.SelectSingleText(u"//Revision"), std::nullopt);
+    EXPECT_EQ(doc.SelectSingleText(u"//["), std::nullopt);
+    EXPECT_EQ(doc.SelectSingleText(u"count(//Major)"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kel::xml
