@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "component/outside_factory.h"
 #include "config/configuration_files.h"
+#include "config/internal_component.h"
 #include "platform/os.h"
 #include "support/test_support.h"
 
@@ -46,6 +48,58 @@ TEST_F(ProductNameRelease, MediaFolder) {
     Write(u"media.id", "Name=X\nType=1\n");
     EXPECT_EQ(files_.FindMediaIdFolder(folder), 1);
     EXPECT_EQ(folder, dir_.path());
+}
+
+TEST_F(ProductNameRelease, VersionTextBesideMediaId) {
+    ASSERT_TRUE(os::MakeDirectory(dir_ / u"sys_pack"));
+    Write(u"sys_pack\\media.id", "Name=X\nType=1\n");
+    Write(u"sys_pack\\version.xml",
+          "<Version><Title>T</Title><Major>5</Major><Minor>3</Minor><Build>7</Build><Revision>1</Revision></Version>");
+    Write(u"version.xml", "<Version><Title>Wrong</Title></Version>");
+    WString text;
+    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 1);
+    EXPECT_EQ(text, u"T 5.03.0007.01");
+
+    // Without media.id the release directory itself is read; a value that
+    // is no number counts as 0, a large one keeps its low 16 bits.
+    os::RemoveFile(dir_ / u"sys_pack\\media.id");
+    Write(u"version.xml",
+          "<V><Major>x5</Major><Minor>65551</Minor><Build>1234</Build><Revision> 3z</Revision><T><Title>A &amp; B</Title></T></V>");
+    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 1);
+    EXPECT_EQ(text, u"A & B 0.15.1234.03");
+
+    Write(u"version.xml", "<V><Title>T</Title><Major>1</Major><Minor>2</Minor><Build>3</Build></V>");
+    test::TraceCapture traces;
+    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 0);
+    EXPECT_EQ(text, u"");
+    EXPECT_TRUE(traces.records().empty());
+}
+
+TEST_F(ProductNameRelease, TitleWithoutVersionFile) {
+    Write(u"relkey.opt", "title Arc Welding 1.2\nowner SEROP\n");
+    WString text = u"old";
+    EXPECT_EQ(files_.GetProductName(dir_.path(), dir_ / u"relkey.opt", text), 1);
+    EXPECT_EQ(text, u"Arc Welding 1.2");
+    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 0);
+    EXPECT_EQ(text, u"");
+}
+
+TEST_F(ProductNameRelease, InternalComponentMissing) {
+    Write(u"version.xml", "<V><Title>T</Title><Major>1</Major><Minor>2</Minor><Build>3</Build><Revision>4</Revision></V>");
+    WString text;
+    // A failed creation, and one that reports success without an instance.
+    for (HRESULT hr : {E_FAIL, S_OK}) {
+        SetOutsideCreationFailure(CLSID_KelInstallInternal, hr);
+        test::TraceCapture traces;
+        text = u"old";
+        const int result = files_.GetProductName(dir_.path(), u"", text);
+        ClearOutsideCreationFailures();
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(text, u"");
+        EXPECT_TRUE(traces.Has("CConfigurationFiles::GetProductName, Cannot init KelInstallInternal"));
+    }
+    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 1);
+    EXPECT_EQ(text, u"T 1.02.0003.04");
 }
 
 }  // namespace
