@@ -102,5 +102,15 @@ TEST_F(ProductNameRelease, InternalComponentMissing) {
     EXPECT_EQ(text, u"T 1.02.0003.04");
 }
 
+TEST(ProductName, SampleReleases) {
+    const WString releases = test::SourceDir() + u"\\samples\\releases\\";
+    CConfigurationFiles files;
+    WString text;
+    EXPECT_EQ(files.GetProductName(releases + u"zendara-6.0", u"", text), 1);
+    EXPECT_EQ(text, u"Zendara 6.00.1211.01");
+    EXPECT_EQ(files.GetProductName(releases + u"arcwelding-1.2", u"", text), 1);
+    EXPECT_EQ(text, u"ArcWelding 1.02.0088.00");
+}
+
 }  // namespace
 }  // namespace kel
