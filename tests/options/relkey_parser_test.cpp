@@ -12,14 +12,6 @@
 namespace kel {
 namespace {
 
-constexpr const char* kText =
-    "title Tools %\n"
-    "owner NOFAC\n"
-    "grp1 \"Tools %\" Category=\"Hand\"\n"
-    "grp1 1,1 \"Gripper %\" grip%.dat &Tools //first tool\n"
-    "grp1 1,1 \"None\" void /not/a/remark\n"
-    "\n";
-
 constexpr const char* kTextGood =
     "title Tools %\n"
     "owner NOFAC\n"
@@ -181,7 +173,7 @@ TEST(RelkeyParser, LoadFailures) {
 
     // A malformed line in the first group fails the load; a later one ends the groups.
     traces.Clear();
-    ASSERT_TRUE(test::WriteAll(dir / u"relkey.001", kText));
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.001", "t\no\ngrp1 1,1 \"A\" void /not/a/remark\n\n"));
     CRelkeyParser text;
     EXPECT_EQ(text.Load(dir / u"relkey.001", 0), -1);
     EXPECT_TRUE(traces.Has("CRelkeyParser::Load, failed reading a relkey group.\n"));
