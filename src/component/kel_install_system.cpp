@@ -1,0 +1,473 @@
+#include "component/kel_install_system.h"
+
+#include <new>
+#include <string>
+
+#include "component/module.h"
+#include "platform/trace.h"
+
+namespace kel {
+
+namespace {
+
+constexpr char16_t kModule[] = u"KelInstallSystemImpl";
+constexpr int kMaxPath = 260;
+constexpr int kMaxSystemName = 80;
+
+// Incoming strings are read up to their first NUL, so a client that passes a
+// plain wide string instead of a BSTR is still understood.
+WStringView Text(const OLECHAR* text) {
+    if (!text) return {};
+    const auto* chars = reinterpret_cast<const char16_t*>(text);
+    return WStringView(chars, std::char_traits<char16_t>::length(chars));
+}
+
+bool IsEmpty(const OLECHAR* text) { return !text || text[0] == 0; }
+
+HRESULT Refuse(const char16_t* method, HRESULT status, WStringView text) {
+    Trace(kModule, u"CKelInstallSystem::" + WString(method) + u": " + WString(text));
+    return status;
+}
+
+HRESULT NotInitialized(const char16_t* method) { return Refuse(method, E_ABORT, u"No system is initialized\n"); }
+
+// Digits, ASCII letters, "-._" and the Latin-1 letters (not U+00D7, U+00F7).
+bool IsSystemNameChar(char16_t c) {
+    if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return true;
+    if (c == u'-' || c == u'.' || c == u'_') return true;
+    return c >= 0x00C0 && c <= 0x00FF && c != 0x00D7 && c != 0x00F7;
+}
+
+// No exception leaves an interface method.
+template <class Body>
+HRESULT Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace
+
+// --- Creation and identity ---
+
+CKelInstallSystem::CKelInstallSystem(IUnknown* outer) : inner_(*this), controlling_(outer ? outer : &inner_) {
+    LockModule();
+}
+
+CKelInstallSystem::~CKelInstallSystem() { UnlockModule(); }
+
+HRESULT CKelInstallSystem::FinalConstruct() {
+    m_pSystem.reset(new (std::nothrow) CSystem);
+    return m_pSystem ? S_OK : E_FAIL;
+}
+
+HRESULT CKelInstallSystem::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    auto* object = new (std::nothrow) CKelInstallSystem(outer);
+    if (!object) return E_OUTOFMEMORY;
+    HRESULT hr = Guarded([&] { return object->FinalConstruct(); });
+    if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(riid, ppv);
+    if (FAILED(hr)) delete object;  // nothing refers to it yet
+    return hr;
+}
+
+HRESULT CKelInstallSystem::InnerUnknown::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    IUnknown* found = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown)) {
+        found = this;
+    } else if (IsEqualIID(riid, IID_IKelInstallSystem)) {
+        found = static_cast<IKelInstallSystem*>(&owner_);
+    } else if (IsEqualIID(riid, IID_IKelInstallSystem2)) {
+        found = static_cast<IKelInstallSystem2*>(&owner_);
+    } else if (IsEqualIID(riid, IID_IKelInstallSystem3)) {
+        found = static_cast<IKelInstallSystem3*>(&owner_);
+    }
+    *ppv = found;
+    if (!found) return E_NOINTERFACE;
+    found->AddRef();
+    return S_OK;
+}
+
+ULONG CKelInstallSystem::InnerUnknown::AddRef() { return ++owner_.refs_; }
+
+ULONG CKelInstallSystem::InnerUnknown::Release() {
+    const ULONG remaining = --owner_.refs_;
+    if (remaining == 0) delete &owner_;
+    return remaining;
+}
+
+HRESULT CKelInstallSystem::QueryInterface(REFIID riid, void** ppv) { return controlling_->QueryInterface(riid, ppv); }
+ULONG CKelInstallSystem::AddRef() { return controlling_->AddRef(); }
+ULONG CKelInstallSystem::Release() { return controlling_->Release(); }
+
+// --- Path checks ---
+
+HRESULT CKelInstallSystem::CheckSystemPath(const OLECHAR* path) {
+    constexpr const char16_t* kMethod = u"CheckSystemPath";
+    const WStringView text = Text(path);
+    if (text.size() > kMaxPath) {
+        return Refuse(kMethod, kStatusPathTooLong, Format(u"Systempath is longer than %d\n", kMaxPath));
+    }
+    const std::size_t separator = text.rfind(u'\\');
+    if (separator == WStringView::npos) return Refuse(kMethod, E_INVALIDARG, u"Path corrupt!\n");
+    const WStringView name = text.substr(separator + 1);
+    if (name.size() > kMaxSystemName) {
+        return Refuse(kMethod, kStatusNameTooLong, Format(u"Systemname is longer than %d\n", kMaxSystemName));
+    }
+    for (const char16_t c : name) {
+        if (!IsSystemNameChar(c)) return Refuse(kMethod, E_INVALIDARG, u"Invalid character found in systemname!\n");
+    }
+    return S_OK;
+}
+
+HRESULT CKelInstallSystem::StorePath(BSTR bstrSystemPath) {
+    const WStringView text = Text(bstrSystemPath);
+    UniqueBstr copy = UniqueBstr::From(text);
+    if (!copy.get()) return E_OUTOFMEMORY;
+    m_bstrSystemPath = std::move(copy);
+    return S_OK;
+}
+
+// --- Opening a system ---
+
+HRESULT CKelInstallSystem::CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR bstrProgramPath) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"CreateSystem";
+        if (IsEmpty(bstrSystemPath)) return Refuse(kMethod, E_INVALIDARG, u"No systempath specified\n");
+        HRESULT hr = CheckSystemPath(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        hr = StorePath(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
+        if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"No program release specified\n");
+        hr = E_NOTIMPL;  // TODO: hr = CSystem::CreateSystem(path, key, program path)
+        if (SUCCEEDED(hr)) m_bInitialized = true;
+        return hr;
+    });
+}
+
+HRESULT CKelInstallSystem::InitSystem(BSTR bstrSystemPath) {
+    return Guarded([&] {
+        if (IsEmpty(bstrSystemPath)) return Refuse(u"InitSystem", E_INVALIDARG, u"No systempath specified\n");
+        HRESULT hr = CheckSystemPath(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        hr = StorePath(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        hr = E_NOTIMPL;  // TODO: hr = CSystem::InitSystem(path)
+        if (SUCCEEDED(hr)) m_bInitialized = true;
+        return hr;
+    });
+}
+
+HRESULT CKelInstallSystem::InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) {
+    return Guarded([&] {
+        if (!pHresult) return Refuse(u"InitSystem2", E_POINTER, u"Return pointer not specified\n");
+        // The status goes to the caller through the out parameter only.
+        *pHresult = static_cast<IKelInstallSystem*>(this)->InitSystem(bstrSystemPath);
+        return S_OK;
+    });
+}
+
+HRESULT CKelInstallSystem::ResetSystem() {
+    return Guarded([&] {
+        if (!m_bInitialized) return NotInitialized(u"ResetSystem");
+        return E_NOTIMPL;  // TODO: return CSystem::ResetSystem()
+    });
+}
+
+// --- Parameter and home files ---
+
+HRESULT CKelInstallSystem::AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"AddSystemParameterFile";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
+        // Only VARIANT_TRUE overwrites; 1 does not.
+        (void)varbOverWrite;
+        // TODO: CSystem::AddSystemParameterFile(path, varbOverWrite == VARIANT_TRUE); false -> E_FAIL "Filecopy failed!\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::GetSystemParameterFileList(BSTR* bstrFileList, ULONG* pCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetSystemParameterFileList";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
+        // TODO: CSystem::GetSystemParameterFileList; false -> E_FAIL "Failed to retrieve filelist\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::RemoveSystemParameterFile(BSTR bstrFileName) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"RemoveSystemParameterFile";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
+        // TODO: CSystem::RemoveSystemParameterFile; false -> E_FAIL "Failed to remove file\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"AddHomeFile";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
+        (void)varbOverWrite;
+        // TODO: CSystem::AddHomeFile(path, varbOverWrite == VARIANT_TRUE); false -> E_FAIL "Filecopy failed\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetHomeFileList";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
+        // TODO: CSystem::GetHomeFileList; false -> E_FAIL "Failed to retrieve filelist\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::RemoveHomeFile(BSTR bstrFileName) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"RemoveHomeFile";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
+        // TODO: CSystem::RemoveHomeFile; false -> E_FAIL "Failed to remove file\n"
+        return E_NOTIMPL;
+    });
+}
+
+// --- Options and keystrings ---
+
+HRESULT CKelInstallSystem::GetSystemOptions(BSTR* bstrSystemOptions) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetSystemOptions";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrSystemOptions) return Refuse(kMethod, E_POINTER, u"No returnpointer specified\n");
+        return E_NOTIMPL;  // TODO: return the status of CSystem's option document query
+    });
+}
+
+HRESULT CKelInstallSystem::SetSystemOptions(BSTR bstrSystemOptions) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"SetSystemOptions";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrSystemOptions)) return Refuse(kMethod, E_INVALIDARG, u"No system options specified\n");
+        return E_NOTIMPL;  // TODO: return the status of CSystem's option update
+    });
+}
+
+HRESULT CKelInstallSystem::GetUsedKeystring(ProgramType Type, BSTR* bstrKeystring, ULONG* pCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetUsedKeystring";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
+        (void)Type;
+        // TODO: CSystem keystring list for Type; failure -> E_FAIL "No keystrings found!\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewKeystring) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"ReplaceKeystring";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrOldKeystring) || IsEmpty(bstrNewKeystring)) {
+            return Refuse(kMethod, E_INVALIDARG, u"Parameter error\n");
+        }
+        return E_NOTIMPL;  // TODO: return CSystem's keystring replacement status
+    });
+}
+
+HRESULT CKelInstallSystem::GetSystemType(KelInstallCtrlType* Type) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetSystemType";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!Type) return Refuse(kMethod, E_POINTER, u"No result parameter supplied\n");
+        // TODO: CSystem::GetSystemType; false -> E_FAIL "Could not detect system type\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::SetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR bstrProgramPath) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"SetProgramPath";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        // Only a null name is refused; the main program needs none at all.
+        if (Type != Zendara && !bstrProgramName) {
+            return Refuse(kMethod, E_INVALIDARG, u"Programname not specified for additional option\n");
+        }
+        if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"Path parameter cannot be empty\n");
+        return E_NOTIMPL;  // TODO: return CSystem::SetProgramPath(Type, name, path)
+    });
+}
+
+HRESULT CKelInstallSystem::GetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR* bstrProgramPath) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetProgramPath";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrProgramPath) return Refuse(kMethod, E_POINTER, u"Pointer not initialized\n");
+        if (Type != Zendara && !bstrProgramName) {
+            return Refuse(kMethod, E_INVALIDARG, u"Programname not specified for additional option\n");
+        }
+        return E_NOTIMPL;  // TODO: return CSystem::GetProgramPath(Type, name, out)
+    });
+}
+
+HRESULT CKelInstallSystem::AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPath) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"AddAdditionalOption";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
+        if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"No program release specified\n");
+        return E_NOTIMPL;  // TODO: return CSystem's additional-option status
+    });
+}
+
+HRESULT CKelInstallSystem::RemoveAdditionalOption(BSTR bstrProgramName) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"RemoveAdditionalOption";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrProgramName)) return Refuse(kMethod, E_INVALIDARG, u"No program name specified\n");
+        return E_NOTIMPL;  // TODO: return CSystem's additional-option removal status
+    });
+}
+
+// --- Tag and description ---
+
+HRESULT CKelInstallSystem::SetSystemTag(BSTR bstrTag) {
+    return Guarded([&] {
+        if (!m_bInitialized) return NotInitialized(u"SetSystemTag");
+        (void)bstrTag;  // an empty tag is a valid tag
+        // TODO: CSystem::SetSystemTag; false -> E_FAIL "Error storing system tag\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::GetSystemTag(BSTR* bstrTag) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetSystemTag";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrTag) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
+        // TODO: CSystem::GetSystemTag; false -> E_FAIL "Error retrieving system tag\n"
+        return E_NOTIMPL;
+    });
+}
+
+HRESULT CKelInstallSystem::GetSystemInfo(BSTR* bstrInfoXML) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetSystemInfo";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrInfoXML) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
+        // TODO: CSystem::GetSystemInfo; failure -> E_FAIL "Error retrieving system info\n"
+        return E_NOTIMPL;
+    });
+}
+
+// --- Drive modules ---
+
+HRESULT CKelInstallSystem::AddDriveModule(BSTR bstrKey, unsigned short wModuleNr) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"AddDriveModule";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
+        if (wModuleNr == 0) return Refuse(kMethod, E_INVALIDARG, u"Module nr cannot be zero!\n");
+        return E_NOTIMPL;  // TODO: return CSystem's drive-module status
+    });
+}
+
+HRESULT CKelInstallSystem::RemoveDriveModule(unsigned short wModuleNr) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"RemoveDriveModule";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (wModuleNr == 0) return Refuse(kMethod, E_INVALIDARG, u"Module nr cannot be zero!\n");
+        return E_NOTIMPL;  // TODO: return CSystem's drive-module removal status
+    });
+}
+
+HRESULT CKelInstallSystem::GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetDriveModuleKeys";
+        if (!m_bInitialized) return NotInitialized(kMethod);
+        if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
+        // TODO: CSystem drive-module keys; failure -> E_FAIL "No keystrings found!\n"
+        return E_NOTIMPL;
+    });
+}
+
+// --- Backups ---
+
+HRESULT CKelInstallSystem::CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring, ULONG* pCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"CheckBackup";
+        if (Text(bstrBackupPath).size() > kMaxPath) {
+            return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
+        }
+        if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
+        return E_NOTIMPL;  // TODO: return the backup check of a fresh backup-support object
+    });
+}
+
+HRESULT CKelInstallSystem::InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, BSTR bstrZDReleasePath,
+                                      BSTR bstrAdditionalPrgPath, ULONG nAddPrgCount) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"InitBackup";
+        if (Text(bstrBackupPath).size() > kMaxPath) {
+            return Refuse(kMethod, kStatusPathTooLong, Format(u"Backup path cannot exceed %d\n", kMaxPath));
+        }
+        HRESULT hr = CheckSystemPath(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        if (Text(bstrZDReleasePath).size() > kMaxPath) {
+            return Refuse(kMethod, kStatusPathTooLong, Format(u"Backup path cannot exceed %d\n", kMaxPath));
+        }
+        (void)bstrAdditionalPrgPath;
+        (void)nAddPrgCount;
+        hr = E_NOTIMPL;  // TODO: hr = CSystem::InitBackup(all five arguments)
+        if (FAILED(hr)) return hr;
+        hr = static_cast<IKelInstallSystem*>(this)->InitSystem(bstrSystemPath);
+        if (FAILED(hr)) return hr;
+        UniqueBstr noName = UniqueBstr::From(u"");
+        if (!noName.get()) return E_OUTOFMEMORY;
+        return static_cast<IKelInstallSystem*>(this)->SetProgramPath(Zendara, noName.get(), bstrZDReleasePath);
+    });
+}
+
+HRESULT CKelInstallSystem::GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) {
+    return Guarded([&] {
+        constexpr const char16_t* kMethod = u"GetBackupInfo";
+        if (Text(bstrPath).size() > kMaxPath) {
+            return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
+        }
+        if (!bstrSystemXml) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
+        return E_NOTIMPL;  // TODO: return the backup reading of a fresh backup-support object
+    });
+}
+
+// --- Program notices ---
+
+HRESULT CKelInstallSystem::GetNextProgramNotice(BSTR* pbstrNotice) {
+    return Guarded([&] {
+        // A string already there would leak if overwritten: refuse without touching it.
+        if (!pbstrNotice || *pbstrNotice) return E_INVALIDARG;
+        WString notice;
+        if (!m_pSystem->PopProgramNotice(notice)) return S_FALSE;
+        UniqueBstr copy = UniqueBstr::From(notice);
+        if (!copy.get()) {
+            m_pSystem->PushProgramNotice(std::move(notice));
+            return E_OUTOFMEMORY;
+        }
+        *pbstrNotice = copy.Detach();
+        return S_OK;
+    });
+}
+
+}  // namespace kel
