@@ -14,9 +14,9 @@ struct OutSlots {
     OLECHAR sentinelText[2] = {'x', 0};
     BSTR text = sentinelText;
     ULONG count = 77;
-    KelInstallCtrlType type = static_cast<KelInstallCtrlType>(99);
+    KelInstallCtrlType type = static_cast<KelInstallCtrlType>(3);
 
-    bool Untouched() const { return text == sentinelText && count == 77 && type == 99; }
+    bool Untouched() const { return text == sentinelText && count == 77 && type == 3; }
 };
 
 struct GatedCall {
