@@ -28,6 +28,8 @@ typedef uint16_t WORD;
 typedef uint16_t USHORT;
 typedef uint32_t UINT;
 typedef int32_t BOOL;
+#define TRUE 1
+#define FALSE 0
 typedef int16_t VARIANT_BOOL;
 typedef char16_t OLECHAR;
 typedef OLECHAR* BSTR;

@@ -22,15 +22,15 @@ HRESULT CSystem::CreateRobotSystemDirectory(WStringView directory) {
         case os::EntryKind::None:
             if (os::MakeDirectory(directory)) return S_OK;
             TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
-            return KEL_E_DIRECTORY;
+            return KELINSTALL_E_CREATE_DIRECTORY;
         case os::EntryKind::Directory:
             TraceMessage(u"CSystem::CreateRobotSystemDirectory: A system with the specified name already exists at the specified systempool\n");
-            return KEL_E_EXISTS;
+            return KELINSTALL_E_EXISTS;
         case os::EntryKind::File:
             break;
     }
     TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
-    return KEL_E_EXISTS;
+    return KELINSTALL_E_EXISTS;
 }
 
 bool CSystem::NeedsBackupDirectory(ReleaseVersion v) {
@@ -47,7 +47,7 @@ HRESULT CSystem::CreateSystemSubDirectories(WStringView directory, ReleaseVersio
     for (const WString& path : paths) {
         if (!os::MakeDirectory(path)) {
             TraceFormatted(u"CSystem::CreateSystemSubDirectories, Could not create directory %s\n", path);
-            return KEL_E_DIRECTORY;
+            return KELINSTALL_E_CREATE_DIRECTORY;
         }
     }
     return S_OK;

@@ -4,15 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "KelCom.h"
+#include "KelInstallSystem.h"
 #include "platform/text.h"
 #include "system/key_info.h"
 
 namespace kel {
-
-// System-specific statuses.
-inline constexpr HRESULT KEL_E_DIRECTORY = static_cast<HRESULT>(0xC0040506);
-inline constexpr HRESULT KEL_E_EXISTS = static_cast<HRESULT>(0xC004051B);
 
 struct ReleaseVersion {
     uint16_t major = 0;

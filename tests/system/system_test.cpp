@@ -35,11 +35,11 @@ TEST(System, DirectoryCreationRefusesWhatExists) {
     test::TraceCapture traces;
     EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), S_OK);
     ASSERT_TRUE(test::WriteAll(dir / u"Sys\\keep.txt", "k"));
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), KEL_E_EXISTS);
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), KELINSTALL_E_EXISTS);
     EXPECT_EQ(test::ReadAll(dir / u"Sys\\keep.txt"), "k");
     ASSERT_TRUE(test::WriteAll(dir / u"plain", "p"));
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"plain"), KEL_E_EXISTS);
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"no\\parent"), KEL_E_DIRECTORY);
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"plain"), KELINSTALL_E_EXISTS);
+    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"no\\parent"), KELINSTALL_E_CREATE_DIRECTORY);
     EXPECT_EQ(system.LastMessage(),
               u"CSystem::CreateRobotSystemDirectory: Could not create system directory in " + (dir / u"no\\parent") + u"\n");
     EXPECT_EQ(traces.records().size(), 3u);
@@ -47,7 +47,7 @@ TEST(System, DirectoryCreationRefusesWhatExists) {
 
     // The tree is only made inside a fresh directory: anything already there fails.
     EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), S_OK);
-    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), KEL_E_DIRECTORY);
+    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), KELINSTALL_E_CREATE_DIRECTORY);
     EXPECT_EQ(system.LastMessage(), u"CSystem::CreateSystemSubDirectories, Could not create directory " + (dir / u"Sys\\SYSPAR") + u"\n");
 }
 

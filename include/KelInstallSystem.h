@@ -1,0 +1,98 @@
+// KelInstallSystem: create and maintain robot-controller systems.
+// The one header a client needs, on Windows and on Linux.
+#pragma once
+
+#include "KelCom.h"
+
+enum ProgramType {
+    None = 0,
+    Zendara = 1,
+    Orvane = 1,
+    ExternalWithOptions = 2,
+    ExternalWithoutOptions = 4,
+    BootServer = 8,
+    FailSafe = 16,
+    External = 6,
+    AdditionalOption = 6,
+};
+
+enum KelInstallCtrlType {
+    KelInstallCtrlType_RC = 1,
+    KelInstallCtrlType_VC = 2,
+};
+
+// {F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}
+inline constexpr CLSID CLSID_KelInstallSystem = {0xF0FDF787, 0xB3C3, 0x4B3F, {0x9A, 0x1B, 0x88, 0xC0, 0x48, 0x17, 0x3D, 0xC0}};
+// {04CE16FC-9D04-407A-9C84-F7710C8F4ED4}
+inline constexpr GUID LIBID_KELINSTALLSYSTEMLib = {0x04CE16FC, 0x9D04, 0x407A, {0x9C, 0x84, 0xF7, 0x71, 0x0C, 0x8F, 0x4E, 0xD4}};
+// {9E2051A1-4DCE-4C2E-B923-48F0D521C771}
+inline constexpr IID IID_IKelInstallSystem = {0x9E2051A1, 0x4DCE, 0x4C2E, {0xB9, 0x23, 0x48, 0xF0, 0xD5, 0x21, 0xC7, 0x71}};
+// {B3C6497E-10FB-4945-A4C9-00E2861EDB97}
+inline constexpr IID IID_IKelInstallSystem2 = {0xB3C6497E, 0x10FB, 0x4945, {0xA4, 0xC9, 0x00, 0xE2, 0x86, 0x1E, 0xDB, 0x97}};
+// {980B5298-9E36-4CD5-B708-9FAAA796C22B}
+inline constexpr IID IID_IKelInstallSystem3 = {0x980B5298, 0x9E36, 0x4CD5, {0xB7, 0x08, 0x9F, 0xAA, 0xA7, 0x96, 0xC2, 0x2B}};
+
+// In strings stay the caller's; out strings are the caller's to free with SysFreeString.
+struct IKelInstallSystem : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR bstrProgramPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE InitSystem(BSTR bstrSystemPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResetSystem() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSystemParameterFileList(BSTR* bstrFileList, ULONG* pCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveSystemParameterFile(BSTR bstrFileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveHomeFile(BSTR bstrFileName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSystemOptions(BSTR* bstrSystemOptions) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSystemOptions(BSTR bstrSystemOptions) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetUsedKeystring(ProgramType Type, BSTR* bstrKeystring, ULONG* pCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewKeystring) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSystemType(KelInstallCtrlType* Type) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR bstrProgramPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR* bstrProgramPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPath) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveAdditionalOption(BSTR bstrProgramName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetSystemTag(BSTR bstrTag) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSystemTag(BSTR* bstrTag) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetSystemInfo(BSTR* bstrInfoXML) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddDriveModule(BSTR bstrKey, unsigned short wModuleNr) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveDriveModule(unsigned short wModuleNr) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring, ULONG* pCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, BSTR bstrZDReleasePath,
+                                                 BSTR bstrAdditionalPrgPath, ULONG nAddPrgCount) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) = 0;
+};
+
+struct IKelInstallSystem2 : IUnknown {
+    // The status of InitSystem lands in *pHresult, for clients that cannot see failure codes.
+    virtual HRESULT STDMETHODCALLTYPE InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) = 0;
+};
+
+struct IKelInstallSystem3 : IUnknown {
+    // Newest first; S_FALSE when nothing is queued. *pbstrNotice must be null on entry.
+    virtual HRESULT STDMETHODCALLTYPE GetNextProgramNotice(BSTR* pbstrNotice) = 0;
+};
+
+// Status codes of the component besides the standard ones.
+#define KELINSTALL_S_MODULE_NOT_LOADED ((HRESULT)0x00040540L)
+#define KELINSTALL_E_READ_KEYS ((HRESULT)0xC0040501L)
+#define KELINSTALL_E_CREATE_DIRECTORY ((HRESULT)0xC0040506L)
+#define KELINSTALL_E_GUID_FILE ((HRESULT)0xC0040509L)
+#define KELINSTALL_E_WRITE_PROGRAM_LIST ((HRESULT)0xC004050BL)
+#define KELINSTALL_E_WORK_AREA ((HRESULT)0xC004050CL)
+#define KELINSTALL_E_RESET ((HRESULT)0xC004050DL)
+#define KELINSTALL_E_EXISTS ((HRESULT)0xC004051BL)
+#define KELINSTALL_E_BAD_KEY ((HRESULT)0xC004051CL)
+#define KELINSTALL_E_NO_RELKEY ((HRESULT)0xC004051DL)
+#define KELINSTALL_E_NO_RELEASE ((HRESULT)0xC004051EL)
+#define KELINSTALL_E_WRITE_CONFIG ((HRESULT)0xC004051FL)
+#define KELINSTALL_E_ALREADY_LOADED ((HRESULT)0xC0040521L)
+#define KELINSTALL_E_BAD_PROGRAM_PATH ((HRESULT)0xC0040522L)
+#define KELINSTALL_E_PATH_TOO_LONG ((HRESULT)0xC0040538L)
+#define KELINSTALL_E_NAME_TOO_LONG ((HRESULT)0xC0040539L)
+
+// Linux only: where trace records go (one call per piece, in order); null removes it.
+#ifndef _WIN32
+extern "C" void KelInstallSetTraceSink(void (*sink)(const char16_t* piece, void* context), void* context);
+#endif
