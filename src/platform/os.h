@@ -45,6 +45,9 @@ bool NewGuid(GUID& guid);
 
 void DebugOutput(const char16_t* piece);
 
+// A path as a user types it on this platform, in the component's Windows form.
+WString FromNativePath(const std::string& path);
+
 std::string AnsiFromWide(WStringView text);
 WString WideFromAnsi(std::string_view text);
 WString UpperCase(WStringView text);

@@ -1,11 +1,18 @@
 #include "system/system.h"
 
+#include "component/outside_factory.h"
 #include "platform/os.h"
 #include "platform/trace.h"
 
 namespace kel {
 
-CSystem::CSystem() = default;
+CSystem::CSystem() {
+    const HRESULT hr = CreateOutsideComponent(CLSID_KelInstallMedia, IID_IKelInstallMedia, m_media.PutVoid());
+    if (FAILED(hr) || !m_media) {
+        m_media.Reset();
+        TraceFormatted(u"CSystem::CSystem, Could not initialize IKelInstallMedia, returned: %x\n", static_cast<unsigned>(hr));
+    }
+}
 CSystem::~CSystem() = default;
 
 void CSystem::TraceMessage(WStringView message) { Trace(u"System", message); }

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "KelInstallSystem.h"
+#include "platform/raii.h"
 #include "platform/text.h"
 #include "system/key_info.h"
+#include "system/media_component.h"
 
 namespace kel {
 
@@ -44,6 +46,8 @@ public:
     uint32_t SerialNumber() const { return m_serialNumber; }
     const WString& SerialText() const { return m_serialText; }
     const WString& LastMessage() const { return m_message; }
+    // Null when the component could not be created.
+    IKelInstallMedia* Media() const { return m_media.get(); }
 
 private:
     // Formats into the message buffer and traces it.
@@ -60,6 +64,7 @@ private:
     uint32_t m_serialNumber = 0;
     WString m_serialText;
     int m_optionBuildFlag = 1;
+    ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;
     int m_selectionChanged = 0;
     std::vector<WString> m_notices;

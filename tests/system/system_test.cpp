@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "component/outside_factory.h"
 #include "support/test_support.h"
 
 namespace kel {
@@ -49,6 +50,17 @@ TEST(System, DirectoryCreationRefusesWhatExists) {
     EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), S_OK);
     EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), KELINSTALL_E_CREATE_DIRECTORY);
     EXPECT_EQ(system.LastMessage(), u"CSystem::CreateSystemSubDirectories, Could not create directory " + (dir / u"Sys\\SYSPAR") + u"\n");
+}
+
+TEST(System, HoldsAMediaComponentOrTracesWhyNot) {
+    EXPECT_NE(CSystem().Media(), nullptr);
+    SetOutsideCreationFailure(CLSID_KelInstallMedia, E_OUTOFMEMORY);
+    test::TraceCapture traces;
+    CSystem system;
+    ClearOutsideCreationFailures();
+    EXPECT_EQ(system.Media(), nullptr);
+    ASSERT_EQ(traces.records().size(), 1u);
+    EXPECT_EQ(traces.records()[0].message, "CSystem::CSystem, Could not initialize IKelInstallMedia, returned: 8007000e\n");
 }
 
 TEST(System, NoticesComeOutNewestFirstAndKeysAreChecked) {

@@ -190,6 +190,8 @@ bool NewGuid(GUID& guid) {
 
 void DebugOutput(const char16_t*) {}
 
+WString FromNativePath(const std::string& path) { return UnmapPath(path); }
+
 namespace {
 
 // Windows-1252 bytes 0x80-0x9F; the five unassigned ones map to themselves.

@@ -90,6 +90,8 @@ bool NewGuid(GUID& guid) { return SUCCEEDED(CoCreateGuid(&guid)); }
 
 void DebugOutput(const char16_t* piece) { OutputDebugStringW(reinterpret_cast<const wchar_t*>(piece)); }
 
+WString FromNativePath(const std::string& path) { return WideFromAnsi(path); }
+
 std::string AnsiFromWide(WStringView text) {
     if (text.empty()) return {};
     const auto* source = reinterpret_cast<const wchar_t*>(text.data());
