@@ -1,9 +1,20 @@
-// KelInstallSystem: create and maintain robot-controller systems.
-// The one header a client needs, on Windows and on Linux.
+// Public interface of the KelInstallSystem component, for C++ clients on
+// Windows (KelInstallSystem.dll, activated through COM) and Linux
+// (libKelInstallSystem.so, activated through DllGetClassObject).
+//
+// The declarations match the type library KELINSTALLSYSTEMLib built into the
+// DLL; IKelInstallSystem3 is not in the type library.
 #pragma once
 
 #include "KelCom.h"
 
+#if defined(_MSC_VER)
+#define KELINSTALL_INTERFACE(iid) struct __declspec(uuid(iid)) __declspec(novtable)
+#else
+#define KELINSTALL_INTERFACE(iid) struct
+#endif
+
+// Kind of program release; used as a selector and as a bit set.
 enum ProgramType {
     None = 0,
     Zendara = 1,
@@ -13,27 +24,33 @@ enum ProgramType {
     BootServer = 8,
     FailSafe = 16,
     External = 6,
-    AdditionalOption = 6,
+    AdditionalOption = 6
 };
 
+// Kind of controller a system is for.
 enum KelInstallCtrlType {
-    KelInstallCtrlType_RC = 1,
-    KelInstallCtrlType_VC = 2,
+    KelInstallCtrlType_RC = 1,  // real controller
+    KelInstallCtrlType_VC = 2   // virtual controller
 };
 
 // {F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}
-inline constexpr CLSID CLSID_KelInstallSystem = {0xF0FDF787, 0xB3C3, 0x4B3F, {0x9A, 0x1B, 0x88, 0xC0, 0x48, 0x17, 0x3D, 0xC0}};
-// {04CE16FC-9D04-407A-9C84-F7710C8F4ED4}
-inline constexpr GUID LIBID_KELINSTALLSYSTEMLib = {0x04CE16FC, 0x9D04, 0x407A, {0x9C, 0x84, 0xF7, 0x71, 0x0C, 0x8F, 0x4E, 0xD4}};
+inline constexpr CLSID CLSID_KelInstallSystem = {
+    0xF0FDF787, 0xB3C3, 0x4B3F, {0x9A, 0x1B, 0x88, 0xC0, 0x48, 0x17, 0x3D, 0xC0}};
+// {04CE16FC-9D04-407A-9C84-F7710C8F4ED4}, version 1.0
+inline constexpr GUID LIBID_KELINSTALLSYSTEMLib = {
+    0x04CE16FC, 0x9D04, 0x407A, {0x9C, 0x84, 0xF7, 0x71, 0x0C, 0x8F, 0x4E, 0xD4}};
 // {9E2051A1-4DCE-4C2E-B923-48F0D521C771}
-inline constexpr IID IID_IKelInstallSystem = {0x9E2051A1, 0x4DCE, 0x4C2E, {0xB9, 0x23, 0x48, 0xF0, 0xD5, 0x21, 0xC7, 0x71}};
+inline constexpr IID IID_IKelInstallSystem = {
+    0x9E2051A1, 0x4DCE, 0x4C2E, {0xB9, 0x23, 0x48, 0xF0, 0xD5, 0x21, 0xC7, 0x71}};
 // {B3C6497E-10FB-4945-A4C9-00E2861EDB97}
-inline constexpr IID IID_IKelInstallSystem2 = {0xB3C6497E, 0x10FB, 0x4945, {0xA4, 0xC9, 0x00, 0xE2, 0x86, 0x1E, 0xDB, 0x97}};
+inline constexpr IID IID_IKelInstallSystem2 = {
+    0xB3C6497E, 0x10FB, 0x4945, {0xA4, 0xC9, 0x00, 0xE2, 0x86, 0x1E, 0xDB, 0x97}};
 // {980B5298-9E36-4CD5-B708-9FAAA796C22B}
-inline constexpr IID IID_IKelInstallSystem3 = {0x980B5298, 0x9E36, 0x4CD5, {0xB7, 0x08, 0x9F, 0xAA, 0xA7, 0x96, 0xC2, 0x2B}};
+inline constexpr IID IID_IKelInstallSystem3 = {
+    0x980B5298, 0x9E36, 0x4CD5, {0xB7, 0x08, 0x9F, 0xAA, 0xA7, 0x96, 0xC2, 0x2B}};
 
-// In strings stay the caller's; out strings are the caller's to free with SysFreeString.
-struct IKelInstallSystem : IUnknown {
+// Counts are 32-bit on both platforms (ULONG, not the 64-bit unsigned long of Linux).
+KELINSTALL_INTERFACE("9E2051A1-4DCE-4C2E-B923-48F0D521C771") IKelInstallSystem : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR bstrProgramPath) = 0;
     virtual HRESULT STDMETHODCALLTYPE InitSystem(BSTR bstrSystemPath) = 0;
     virtual HRESULT STDMETHODCALLTYPE ResetSystem() = 0;
@@ -64,15 +81,17 @@ struct IKelInstallSystem : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) = 0;
 };
 
-struct IKelInstallSystem2 : IUnknown {
-    // The status of InitSystem lands in *pHresult, for clients that cannot see failure codes.
+// For clients that cannot see failure codes: the status comes back in pHresult.
+KELINSTALL_INTERFACE("B3C6497E-10FB-4945-A4C9-00E2861EDB97") IKelInstallSystem2 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) = 0;
 };
 
-struct IKelInstallSystem3 : IUnknown {
-    // Newest first; S_FALSE when nothing is queued. *pbstrNotice must be null on entry.
+KELINSTALL_INTERFACE("980B5298-9E36-4CD5-B708-9FAAA796C22B") IKelInstallSystem3 : public IUnknown {
+    // S_FALSE when nothing is queued; *pbstrNotice must be null on entry.
     virtual HRESULT STDMETHODCALLTYPE GetNextProgramNotice(BSTR* pbstrNotice) = 0;
 };
+
+#undef KELINSTALL_INTERFACE
 
 // Status codes of the component besides the standard ones.
 #define KELINSTALL_S_MODULE_NOT_LOADED ((HRESULT)0x00040540L)
@@ -92,7 +111,24 @@ struct IKelInstallSystem3 : IUnknown {
 #define KELINSTALL_E_PATH_TOO_LONG ((HRESULT)0xC0040538L)
 #define KELINSTALL_E_NAME_TOO_LONG ((HRESULT)0xC0040539L)
 
-// Linux only: where trace records go (one call per piece, in order); null removes it.
-#ifndef _WIN32
-extern "C" void KelInstallSetTraceSink(void (*sink)(const char16_t* piece, void* context), void* context);
+#if defined(__MINGW32__) && defined(__CRT_UUID_DECL)
+// Lets __uuidof and IID_PPV_ARGS work with mingw-w64.
+__CRT_UUID_DECL(IKelInstallSystem, 0x9E2051A1, 0x4DCE, 0x4C2E, 0xB9, 0x23, 0x48, 0xF0, 0xD5, 0x21, 0xC7, 0x71)
+__CRT_UUID_DECL(IKelInstallSystem2, 0xB3C6497E, 0x10FB, 0x4945, 0xA4, 0xC9, 0x00, 0xE2, 0x86, 0x1E, 0xDB, 0x97)
+__CRT_UUID_DECL(IKelInstallSystem3, 0x980B5298, 0x9E36, 0x4CD5, 0xB7, 0x08, 0x9F, 0xAA, 0xA7, 0x96, 0xC2, 0x2B)
+#endif
+
+#if !defined(_WIN32)
+// Entry points of libKelInstallSystem.so. Out strings are allocated with the
+// library's SysAllocString and freed with its SysFreeString (see KelCom.h).
+extern "C" {
+__attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+__attribute__((visibility("default"))) HRESULT DllCanUnloadNow();
+// There is no class registry on Linux: both check the built-in registry script.
+__attribute__((visibility("default"))) HRESULT DllRegisterServer();
+__attribute__((visibility("default"))) HRESULT DllUnregisterServer();
+// Receives each of the five pieces of every failure trace, in order; null removes it.
+__attribute__((visibility("default"))) void KelInstallSetTraceSink(void (*sink)(const char16_t* piece, void* context),
+                                                                   void* context);
+}
 #endif

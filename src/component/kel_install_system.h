@@ -1,5 +1,5 @@
-// The component object: argument checks, the "initialized" gate, and
-// forwarding to the system object.
+// The KelInstallSystem component object: argument checks and status codes in
+// front of the one system object it owns.
 #pragma once
 
 #include <atomic>
@@ -7,26 +7,24 @@
 
 #include "KelInstallSystem.h"
 #include "platform/raii.h"
-#include "platform/text.h"
+#include "system/system.h"
 
 namespace kel {
 
-class CSystem;
+inline constexpr HRESULT kStatusPathTooLong = KELINSTALL_E_PATH_TOO_LONG;
+inline constexpr HRESULT kStatusNameTooLong = KELINSTALL_E_NAME_TOO_LONG;
 
-class CKelInstallSystem : public IKelInstallSystem, public IKelInstallSystem2, public IKelInstallSystem3 {
+class CKelInstallSystem final : public IKelInstallSystem, public IKelInstallSystem2, public IKelInstallSystem3 {
 public:
-    // A new object with no references; outer is the controlling unknown when aggregated.
-    explicit CKelInstallSystem(IUnknown* outer);
-    virtual ~CKelInstallSystem();
-    CKelInstallSystem(const CKelInstallSystem&) = delete;
-    CKelInstallSystem& operator=(const CKelInstallSystem&) = delete;
+    // With an outer object the new object is aggregated and riid must be IUnknown
+    // (the class factory enforces that).
+    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 
-    // Makes the system object; E_FAIL when that fails.
-    HRESULT FinalConstruct();
-    // The object's own IUnknown: the one an aggregating outer object holds.
-    IUnknown* NonDelegatingUnknown() { return &m_inner; }
+    // Length limits and the system-name character set; nothing before the last
+    // backslash is examined.
+    static HRESULT CheckSystemPath(const OLECHAR* path);
 
-    // IUnknown (delegates to the outer object when aggregated)
+    // IUnknown: delegated to the controlling object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
@@ -67,36 +65,41 @@ public:
     // IKelInstallSystem3
     HRESULT STDMETHODCALLTYPE GetNextProgramNotice(BSTR* pbstrNotice) override;
 
-    // Length, backslash, name length and name characters of a system path.
-    HRESULT CheckSystemPath(BSTR path);
-
-    bool IsInitialized() const { return m_bInitialized != 0; }
-    CSystem& SystemObject() { return *m_pSystem; }
-    WStringView StoredSystemPath() const { return m_bstrSystemPath.View(); }
+    CSystem& System() { return *m_pSystem; }
+    // The path last given to CreateSystem or InitSystem; null before.
+    const OLECHAR* SystemPath() const { return m_bstrSystemPath.get(); }
+    bool IsInitialized() const { return m_bInitialized; }
+    // Lets tests reach the argument checks of methods that need an open system.
+    void MarkInitializedForTesting() { m_bInitialized = true; }
 
 private:
-    class Inner : public IUnknown {
+    // The non-delegating IUnknown that an aggregating outer object holds.
+    class InnerUnknown final : public IUnknown {
     public:
-        explicit Inner(CKelInstallSystem& owner) : m_owner(owner) {}
+        explicit InnerUnknown(CKelInstallSystem& owner) : owner_(owner) {}
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
         ULONG STDMETHODCALLTYPE AddRef() override;
         ULONG STDMETHODCALLTYPE Release() override;
 
     private:
-        CKelInstallSystem& m_owner;
+        CKelInstallSystem& owner_;
     };
 
-    HRESULT Refuse(const char16_t* method, HRESULT status, WStringView text);
-    bool StorePath(BSTR path);
+    explicit CKelInstallSystem(IUnknown* outer);
+    ~CKelInstallSystem();
+    CKelInstallSystem(const CKelInstallSystem&) = delete;
+    CKelInstallSystem& operator=(const CKelInstallSystem&) = delete;
+
+    HRESULT FinalConstruct();
+    HRESULT StorePath(BSTR bstrSystemPath);
 
     std::unique_ptr<CSystem> m_pSystem;
     UniqueBstr m_bstrSystemPath;
-    int32_t m_bInitialized = 0;
-    WString m_message;
+    bool m_bInitialized = false;
 
-    std::atomic<ULONG> m_refCount{0};
-    IUnknown* m_outer;
-    Inner m_inner{*this};
+    InnerUnknown inner_;
+    IUnknown* controlling_;
+    std::atomic<ULONG> refs_{0};
 };
 
 }  // namespace kel

@@ -1,101 +1,96 @@
-// The component server: its class factory and exported entry points.
 #include "component/module.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <new>
 
-#include "KelInstallSystem.h"
-#include "component/kel_install_system.h"
-#include "component/registration.h"
+#include "component/class_factory.h"
 #include "platform/export.h"
+#include "platform/registry.h"
+#include "platform/server_module.h"
+#include "platform/trace.h"
+
+#if defined(_WIN32)
+#define KEL_ENTRY_POINT STDAPI
+#else
+#define KEL_ENTRY_POINT extern "C" KEL_EXPORT HRESULT
+#endif
 
 namespace kel {
 
 namespace {
 
+constexpr char16_t kModule[] = u"Registrar";
+
 std::atomic<long> g_lockCount{0};
 
-class CKelInstallSystemFactory : public IClassFactory {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Cached for the module's life: the count only guards against misuse.
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refCount; }
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refCount; }
-
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        // An aggregating outer object may only ask for the inner IUnknown.
-        if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-        auto* object = new (std::nothrow) CKelInstallSystem(outer);
-        if (!object) return E_OUTOFMEMORY;
-        IUnknown* inner = object->NonDelegatingUnknown();
-        inner->AddRef();  // keeps the object alive while it is set up
-        HRESULT hr = object->FinalConstruct();
-        if (SUCCEEDED(hr)) hr = inner->QueryInterface(riid, ppv);
-        inner->Release();  // destroys it when nothing took a reference
-        return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            LockModule();
-        } else {
-            UnlockModule();
-        }
-        return S_OK;
-    }
-
-private:
-    std::atomic<ULONG> m_refCount{1};
-};
-
 std::mutex g_factoryLock;
-CKelInstallSystemFactory* g_factory = nullptr;
+std::unique_ptr<CKelInstallSystemFactory> g_factory;
+
+HRESULT Refuse(HRESULT status, WStringView message) {
+    Trace(kModule, u"CKelInstallSystemModule::UpdateRegistry: " + WString(message));
+    return status;
+}
 
 }  // namespace
 
 void LockModule() { ++g_lockCount; }
 void UnlockModule() { --g_lockCount; }
-long ModuleLockCount() { return g_lockCount; }
+long ModuleLockCount() { return g_lockCount.load(); }
 
-HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_KelInstallSystem)) return CLASS_E_CLASSNOTAVAILABLE;
-    CKelInstallSystemFactory* factory;
-    {
-        std::lock_guard<std::mutex> lock(g_factoryLock);
-        if (!g_factory) g_factory = new (std::nothrow) CKelInstallSystemFactory();
-        factory = g_factory;
+HRESULT UpdateServerRegistration(RegistrarAction action) {
+    try {
+        WString script;
+        if (!os::LoadRegistryScript(script)) return Refuse(E_FAIL, u"The registry script resource is missing\n");
+        WString modulePath;
+        if (!os::GetServerModulePath(modulePath)) return Refuse(E_FAIL, u"The module path is unknown\n");
+        RegistryScript parsed;
+        HRESULT hr = CRegistrar::Parse(script, {{u"MODULE", modulePath}}, parsed);
+        if (FAILED(hr)) return hr;
+        const auto registry = os::OpenSystemRegistry();
+        if (!registry) return S_OK;  // nowhere to write: the check is all there is
+        if (action == RegistrarAction::Register) {
+            hr = CRegistrar::Apply(parsed, *registry, action);
+            if (FAILED(hr)) return hr;
+            hr = os::RegisterServerTypeLibrary(modulePath);
+            if (FAILED(hr)) return Refuse(hr, Format(u"Registering the type library failed (0x%x)\n", hr));
+        } else {
+            hr = CRegistrar::Apply(parsed, *registry, action);
+            if (FAILED(hr)) return hr;
+            hr = os::UnregisterServerTypeLibrary(modulePath);
+            if (FAILED(hr)) return Refuse(hr, Format(u"Unregistering the type library failed (0x%x)\n", hr));
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
-    if (!factory) return E_OUTOFMEMORY;
-    return factory->QueryInterface(riid, ppv);
 }
-
-HRESULT CanUnloadNow() { return ModuleLockCount() == 0 ? S_OK : S_FALSE; }
 
 }  // namespace kel
 
-extern "C" {
-
-KEL_EXPORT HRESULT STDMETHODCALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-    return kel::GetClassObject(rclsid, riid, ppv);
+KEL_ENTRY_POINT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, CLSID_KelInstallSystem)) return CLASS_E_CLASSNOTAVAILABLE;
+    try {
+        kel::CKelInstallSystemFactory* factory;
+        {
+            std::lock_guard<std::mutex> lock(kel::g_factoryLock);
+            if (!kel::g_factory) kel::g_factory.reset(new (std::nothrow) kel::CKelInstallSystemFactory);
+            if (!kel::g_factory) return E_OUTOFMEMORY;
+            factory = kel::g_factory.get();
+        }
+        return factory->QueryInterface(riid, ppv);
+    } catch (...) {
+        return E_UNEXPECTED;  // only a failing mutex can get here
+    }
 }
 
-KEL_EXPORT HRESULT STDMETHODCALLTYPE DllCanUnloadNow() { return kel::CanUnloadNow(); }
+KEL_ENTRY_POINT DllCanUnloadNow() { return kel::ModuleLockCount() == 0 ? S_OK : S_FALSE; }
 
-KEL_EXPORT HRESULT STDMETHODCALLTYPE DllRegisterServer() { return kel::RegisterServer(); }
+KEL_ENTRY_POINT DllRegisterServer() { return kel::UpdateServerRegistration(kel::RegistrarAction::Register); }
 
-KEL_EXPORT HRESULT STDMETHODCALLTYPE DllUnregisterServer() { return kel::UnregisterServer(); }
-}
+KEL_ENTRY_POINT DllUnregisterServer() { return kel::UpdateServerRegistration(kel::RegistrarAction::Unregister); }

@@ -1,17 +1,19 @@
-// Module-wide state of the component server.
+// The component server's module state: its lock count and the entry points.
 #pragma once
 
-#include "KelCom.h"
+#include "KelInstallSystem.h"
+#include "component/registrar.h"
 
 namespace kel {
 
-// Live objects and factory locks; the server can unload when this is zero.
+// Every live object and every class-factory lock or reference holds the module.
 void LockModule();
 void UnlockModule();
 long ModuleLockCount();
 
-// The class factory of KelInstallSystem objects, created once.
-HRESULT GetClassObject(REFCLSID clsid, REFIID riid, void** ppv);
-HRESULT CanUnloadNow();
+// Applies the library's registry script; the type library follows on registration
+// and goes after it on unregistration. Where the platform has no class registry
+// the script is only checked.
+HRESULT UpdateServerRegistration(RegistrarAction action);
 
 }  // namespace kel

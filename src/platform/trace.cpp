@@ -45,11 +45,3 @@ void TraceShort(WStringView module, WStringView message) {
 
 }  // namespace kel
 
-#ifndef _WIN32
-#include "platform/export.h"
-
-// Linux has no debug channel: clients choose where trace pieces go.
-extern "C" KEL_EXPORT void KelInstallSetTraceSink(void (*sink)(const char16_t* piece, void* context), void* context) {
-    kel::SetTraceSink(sink, context);
-}
-#endif

@@ -135,5 +135,33 @@ TEST(Media, FailedOpensGiveDistinctStatusesAndKeepTheCurrentRelease) {
     EXPECT_EQ(Name(media.get()), WString(64, u'A'));
 }
 
+TEST(Media, OpensEverySampleRelease) {
+    struct Sample {
+        const char16_t* folder;
+        const char16_t* name;
+        LONG type;
+        std::vector<int> version;  // first, second, third, fourth
+    };
+    const Sample samples[] = {
+        {u"zendara-6.0", u"Zendara", 1, {6, 0, 1, 1211}},
+        {u"zendara-5.11", u"Zendara", 1, {5, 11, 2, 317}},
+        {u"arcwelding-1.2", u"ArcWelding", 2, {1, 2, 0, 88}},
+        {u"pickmaster-2.0", u"PickMaster", 4, {2, 0, 3, 415}},
+    };
+    ComPtr<IKelInstallMedia> media = NewMedia();
+    for (const Sample& sample : samples) {
+        ASSERT_EQ(Open(media.get(), test::SourceDir() + u"\\samples\\releases\\" + sample.folder), S_OK)
+            << test::N(sample.folder);
+        LONG type = 0;
+        EXPECT_EQ(media->GetMediaType(&type), S_OK);
+        EXPECT_EQ(type, sample.type);
+        KelMediaDescription record{};
+        ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
+        UniqueBstr name(record.name);
+        EXPECT_EQ(name.View(), sample.name);
+        EXPECT_EQ((std::vector<int>{record.first, record.second, record.third, record.fourth}), sample.version);
+    }
+}
+
 }  // namespace
 }  // namespace kel

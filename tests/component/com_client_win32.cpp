@@ -1,0 +1,298 @@
+// A COM client of the registered KelInstallSystem.dll that knows only the
+// public header. Modes:
+//   dump                   print this component's registry keys
+//   registered <dll name>  activate by CLSID and ProgID, check keys and type library
+//   unregistered           check that only this class's keys are gone
+// Exit code 0 when every check passes.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "KelInstallSystem.h"
+
+namespace {
+
+const wchar_t kClassKey[] = L"CLSID\\{F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}";
+const wchar_t kProgId[] = L"KelInstallSystem.KelInstallSystem";
+const wchar_t kVersionedProgId[] = L"KelInstallSystem.KelInstallSystem.1";
+const wchar_t kTypeLibKey[] = L"TypeLib\\{04CE16FC-9D04-407A-9C84-F7710C8F4ED4}";
+
+int g_failures = 0;
+
+void Check(bool ok, const std::string& what) {
+    if (!ok) {
+        ++g_failures;
+        std::printf("FAILED: %s\n", what.c_str());
+    }
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+template <class T>
+class Ptr {
+public:
+    ~Ptr() {
+        if (p_) p_->Release();
+    }
+    T* operator->() const { return p_; }
+    T* get() const { return p_; }
+    void** Out() { return reinterpret_cast<void**>(&p_); }
+    T** Typed() { return &p_; }
+
+private:
+    T* p_ = nullptr;
+};
+
+class Bstr {
+public:
+    explicit Bstr(const wchar_t* text = nullptr) : b_(text ? SysAllocString(text) : nullptr) {}
+    ~Bstr() { SysFreeString(b_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR get() const { return b_; }
+    BSTR* Out() { return &b_; }
+    std::wstring Text() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+
+private:
+    BSTR b_;
+};
+
+bool KeyExists(const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::wstring ReadValue(const std::wstring& path, const wchar_t* name) {
+    wchar_t data[1024] = {};
+    DWORD bytes = sizeof data - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    return data;
+}
+
+void DumpKey(HKEY parent, const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    std::printf("%s\n", Narrow(path).c_str());
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[1024] = {};
+        DWORD bytes = sizeof data - sizeof(wchar_t);
+        DWORD type = 0;
+        if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        std::printf("%s [%s]=%s\n", Narrow(path).c_str(), Narrow(name).c_str(), Narrow(data).c_str());
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DumpKey(parent, path + L"\\" + name);
+    }
+    RegCloseKey(key);
+}
+
+struct Method {
+    const wchar_t* name;
+    std::vector<const wchar_t*> parameters;
+};
+
+// Header order.
+const std::vector<Method> kFirstInterface = {
+    {L"CreateSystem", {L"bstrSystemPath", L"bstrKey", L"bstrProgramPath"}},
+    {L"InitSystem", {L"bstrSystemPath"}},
+    {L"ResetSystem", {}},
+    {L"AddSystemParameterFile", {L"bstrFilePath", L"varbOverWrite"}},
+    {L"GetSystemParameterFileList", {L"bstrFileList", L"pCount"}},
+    {L"RemoveSystemParameterFile", {L"bstrFileName"}},
+    {L"AddHomeFile", {L"bstrFilePath", L"varbOverWrite"}},
+    {L"GetHomeFileList", {L"bstrFileList", L"pCount"}},
+    {L"RemoveHomeFile", {L"bstrFileName"}},
+    {L"GetSystemOptions", {L"bstrSystemOptions"}},
+    {L"SetSystemOptions", {L"bstrSystemOptions"}},
+    {L"GetUsedKeystring", {L"Type", L"bstrKeystring", L"pCount"}},
+    {L"ReplaceKeystring", {L"bstrOldKeystring", L"bstrNewKeystring"}},
+    {L"GetSystemType", {L"Type"}},
+    {L"SetProgramPath", {L"Type", L"bstrProgramName", L"bstrProgramPath"}},
+    {L"GetProgramPath", {L"Type", L"bstrProgramName", L"bstrProgramPath"}},
+    {L"AddAdditionalOption", {L"bstrKey", L"bstrProgramPath"}},
+    {L"RemoveAdditionalOption", {L"bstrProgramName"}},
+    {L"SetSystemTag", {L"bstrTag"}},
+    {L"GetSystemTag", {L"bstrTag"}},
+    {L"GetSystemInfo", {L"bstrInfoXML"}},
+    {L"AddDriveModule", {L"bstrKey", L"wModuleNr"}},
+    {L"RemoveDriveModule", {L"wModuleNr"}},
+    {L"GetDriveModuleKeys", {L"bstrKeystring", L"pCount"}},
+    {L"CheckBackup", {L"bstrBackupPath", L"bstrKeystring", L"pCount"}},
+    {L"InitBackup", {L"bstrBackupPath", L"bstrSystemPath", L"bstrZDReleasePath", L"bstrAdditionalPrgPath", L"nAddPrgCount"}},
+    {L"GetBackupInfo", {L"bstrPath", L"bstrSystemXml"}},
+};
+const std::vector<Method> kSecondInterface = {{L"InitSystem2", {L"bstrSystemPath", L"pHresult"}}};
+
+void CheckMethods(ITypeLib* library, REFIID iid, const std::vector<Method>& expected, const std::string& label) {
+    Ptr<ITypeInfo> info;
+    if (FAILED(library->GetTypeInfoOfGuid(iid, info.Typed()))) return Check(false, label + " not in the type library");
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes))) return Check(false, label + " attributes");
+    Check(attributes->typekind == TKIND_INTERFACE, label + " is a vtable interface");
+    Check(attributes->cFuncs == expected.size(), label + " method count " + std::to_string(attributes->cFuncs));
+    const unsigned count = attributes->cFuncs < expected.size() ? attributes->cFuncs : expected.size();
+    info->ReleaseTypeAttr(attributes);
+    for (unsigned i = 0; i < count; ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &function))) {
+            Check(false, label + " method " + std::to_string(i));
+            continue;
+        }
+        const std::string name = label + "::" + Narrow(expected[i].name);
+        // Slot after the three IUnknown methods, in header order.
+        Check(function->oVft == static_cast<SHORT>((3 + i) * sizeof(void*)), name + " vtable slot");
+        BSTR names[8] = {};
+        UINT found = 0;
+        info->GetNames(function->memid, names, 8, &found);
+        Check(found == expected[i].parameters.size() + 1, name + " parameter count");
+        if (found > 0) Check(std::wstring(names[0]) == expected[i].name, name + " is " + Narrow(names[0]));
+        for (UINT p = 1; p < found && p <= expected[i].parameters.size(); ++p) {
+            Check(std::wstring(names[p]) == expected[i].parameters[p - 1], name + " parameter " + Narrow(names[p]));
+        }
+        for (BSTR n : names) SysFreeString(n);
+        info->ReleaseFuncDesc(function);
+    }
+}
+
+void CheckEnum(ITypeLib* library, const wchar_t* enumName, const std::vector<std::pair<const wchar_t*, long>>& values) {
+    const std::string label = Narrow(enumName);
+    for (UINT t = 0; t < library->GetTypeInfoCount(); ++t) {
+        Bstr name;
+        library->GetDocumentation(static_cast<INT>(t), name.Out(), nullptr, nullptr, nullptr);
+        if (name.Text() != enumName) continue;
+        Ptr<ITypeInfo> info;
+        library->GetTypeInfo(t, info.Typed());
+        TYPEATTR* attributes = nullptr;
+        info->GetTypeAttr(&attributes);
+        Check(attributes->typekind == TKIND_ENUM, label + " is an enumeration");
+        Check(attributes->cVars == values.size(), label + " value count");
+        const unsigned count = attributes->cVars;
+        info->ReleaseTypeAttr(attributes);
+        for (unsigned v = 0; v < count && v < values.size(); ++v) {
+            VARDESC* variable = nullptr;
+            info->GetVarDesc(v, &variable);
+            Bstr member;
+            info->GetDocumentation(variable->memid, member.Out(), nullptr, nullptr, nullptr);
+            Check(member.Text() == values[v].first, label + " member " + Narrow(member.Text()));
+            Check(variable->lpvarValue && variable->lpvarValue->lVal == values[v].second,
+                  label + "::" + Narrow(member.Text()) + " value");
+            info->ReleaseVarDesc(variable);
+        }
+        return;
+    }
+    Check(false, label + " not in the type library");
+}
+
+void CheckObject(REFCLSID clsid, const std::string& label) {
+    Ptr<IKelInstallSystem> object;
+    const HRESULT created =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKelInstallSystem, object.Out());
+    Check(created == S_OK, label + ": CoCreateInstance");
+    if (FAILED(created)) return;
+    Check(object->ResetSystem() == E_ABORT, label + ": ResetSystem on a fresh object");
+    Ptr<IKelInstallSystem2> second;
+    Check(object->QueryInterface(IID_IKelInstallSystem2, second.Out()) == S_OK, label + ": IKelInstallSystem2");
+    if (second.get()) {
+        Bstr path(L"C:\\pool\\a b");
+        HRESULT status = S_OK;
+        Check(second->InitSystem2(path.get(), &status) == S_OK && status == E_INVALIDARG, label + ": InitSystem2");
+    }
+    Ptr<IKelInstallSystem3> third;
+    Check(object->QueryInterface(IID_IKelInstallSystem3, third.Out()) == S_OK, label + ": IKelInstallSystem3");
+    if (third.get()) {
+        Bstr notice;
+        Check(third->GetNextProgramNotice(notice.Out()) == S_FALSE, label + ": GetNextProgramNotice");
+    }
+}
+
+void CheckRegistered(const wchar_t* dllName) {
+    CheckObject(CLSID_KelInstallSystem, "by CLSID");
+    for (const wchar_t* progId : {kProgId, kVersionedProgId}) {
+        CLSID clsid{};
+        Check(CLSIDFromProgID(progId, &clsid) == S_OK && IsEqualCLSID(clsid, CLSID_KelInstallSystem),
+              "CLSIDFromProgID " + Narrow(progId));
+        CheckObject(clsid, "by ProgID " + Narrow(progId));
+    }
+
+    wchar_t fullPath[MAX_PATH];
+    GetFullPathNameW(dllName, MAX_PATH, fullPath, nullptr);
+    const std::wstring server = std::wstring(kClassKey) + L"\\InprocServer32";
+    Check(lstrcmpiW(ReadValue(server, nullptr).c_str(), fullPath) == 0,
+          "InprocServer32 is " + Narrow(ReadValue(server, nullptr)));
+    Check(ReadValue(server, L"ThreadingModel") == L"both", "ThreadingModel");
+    Check(ReadValue(kClassKey, nullptr) == L"KelInstallSystem Class", "class description");
+
+    Ptr<ITypeLib> library;
+    if (FAILED(LoadRegTypeLib(LIBID_KELINSTALLSYSTEMLib, 1, 0, 0, library.Typed()))) {
+        return Check(false, "LoadRegTypeLib");
+    }
+    Bstr name, help;
+    library->GetDocumentation(-1, name.Out(), help.Out(), nullptr, nullptr);
+    Check(name.Text() == L"KELINSTALLSYSTEMLib", "library name " + Narrow(name.Text()));
+    Check(help.Text() == L"KelInstallSystem 1.0 Type Library", "library help string");
+    CheckMethods(library.get(), IID_IKelInstallSystem, kFirstInterface, "IKelInstallSystem");
+    CheckMethods(library.get(), IID_IKelInstallSystem2, kSecondInterface, "IKelInstallSystem2");
+    Ptr<ITypeInfo> hidden;
+    Check(FAILED(library->GetTypeInfoOfGuid(IID_IKelInstallSystem3, hidden.Typed())),
+          "IKelInstallSystem3 stays out of the type library");
+    CheckEnum(library.get(), L"ProgramType",
+              {{L"None", None}, {L"Zendara", Zendara}, {L"Orvane", Orvane},
+               {L"ExternalWithOptions", ExternalWithOptions}, {L"ExternalWithoutOptions", ExternalWithoutOptions},
+               {L"BootServer", BootServer}, {L"FailSafe", FailSafe}, {L"External", External},
+               {L"AdditionalOption", AdditionalOption}});
+    CheckEnum(library.get(), L"KelInstallCtrlType",
+              {{L"KelInstallCtrlType_RC", KelInstallCtrlType_RC}, {L"KelInstallCtrlType_VC", KelInstallCtrlType_VC}});
+}
+
+void CheckUnregistered() {
+    Ptr<IKelInstallSystem> object;
+    Check(CoCreateInstance(CLSID_KelInstallSystem, nullptr, CLSCTX_INPROC_SERVER, IID_IKelInstallSystem,
+                           object.Out()) == REGDB_E_CLASSNOTREG,
+          "no activation after unregistration");
+    CLSID clsid{};
+    Check(FAILED(CLSIDFromProgID(kProgId, &clsid)), "ProgID gone");
+    for (const wchar_t* key : {kClassKey, kProgId, kVersionedProgId, kTypeLibKey}) {
+        Check(!KeyExists(key), Narrow(key) + " removed");
+    }
+    Check(KeyExists(L"CLSID"), "CLSID kept");
+    Ptr<ITypeLib> library;
+    Check(FAILED(LoadRegTypeLib(LIBID_KELINSTALLSYSTEMLib, 1, 0, 0, library.Typed())), "type library unregistered");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (mode == L"dump") {
+        for (const wchar_t* key : {kVersionedProgId, kProgId, kClassKey, kTypeLibKey}) DumpKey(HKEY_CLASSES_ROOT, key);
+        return 0;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    if (mode == L"registered" && argc > 2) {
+        CheckRegistered(argv[2]);
+    } else if (mode == L"unregistered") {
+        CheckUnregistered();
+    } else {
+        std::printf("usage: com_client_win32 dump | registered <dll name> | unregistered\n");
+        g_failures = 1;
+    }
+    CoUninitialize();
+    std::printf("%s\n", g_failures == 0 ? "ok" : "failed");
+    return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,343 @@
+// The component object in process, created through the module's own factory.
+#include <gtest/gtest.h>
+
+#include "component/gated_calls.h"
+#include "component/kel_install_system.h"
+#include "component/module.h"
+#include "platform/raii.h"
+#include "support/test_support.h"
+
+namespace kel::test {
+namespace {
+
+ComPtr<IKelInstallSystem> NewObject() {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(DllGetClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ComPtr<IKelInstallSystem> object;
+    if (factory) {
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), S_OK);
+    }
+    return object;
+}
+
+CKelInstallSystem& Impl(const ComPtr<IKelInstallSystem>& object) {
+    return *static_cast<CKelInstallSystem*>(object.get());
+}
+
+UniqueBstr B(std::string_view utf8) { return UniqueBstr::From(U(utf8)); }
+
+const OLECHAR* O(const WString& text) { return reinterpret_cast<const OLECHAR*>(text.c_str()); }
+
+// "C:\ppp...\nnn..." with the given total length and name length.
+WString PathOf(std::size_t total, std::size_t nameLength) {
+    return u"C:\\" + WString(total - 4 - nameLength, u'p') + u"\\" + WString(nameLength, u'n');
+}
+
+std::string Facade(const std::string& method, const std::string& text) {
+    return "CKelInstallSystem::" + method + ": " + text;
+}
+
+void ExpectOnlyRecord(const TraceCapture& traces, const std::string& message) {
+    const auto records = traces.records();
+    ASSERT_EQ(records.size(), 1u) << message;
+    EXPECT_EQ(records[0].module, "KelInstallSystemImpl");
+    EXPECT_EQ(records[0].message, message);
+}
+
+TEST(KelInstallSystemFacade, FreshObjectRefusesEveryMethodThatNeedsASystem) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    OutSlots slots;
+    for (const auto& gated : GatedCalls(slots)) {
+        TraceCapture traces;
+        EXPECT_EQ(gated.call(object.get()), E_ABORT) << gated.method;
+        ExpectOnlyRecord(traces, Facade(gated.method, "No system is initialized\n"));
+    }
+    EXPECT_TRUE(slots.Untouched());
+}
+
+TEST(KelInstallSystemFacade, CheckSystemPathLimitsAndCharacterSet) {
+    struct Case {
+        WString path;
+        HRESULT status;
+        const char* trace;  // null: no trace
+    };
+    const Case cases[] = {
+        {PathOf(260, 80), S_OK, nullptr},
+        {PathOf(261, 10), kStatusPathTooLong, "Systempath is longer than 260\n"},
+        {PathOf(100, 81), kStatusNameTooLong, "Systemname is longer than 80\n"},
+        {u"C:\\pool\\M\u00FCller-System_1.0", S_OK, nullptr},
+        {u"C:\\pool\\\u00C0\u00D6\u00D8\u00DF\u00E0\u00F6\u00F8\u00FF", S_OK, nullptr},
+        {u"C:\\po ol/x\\Name", S_OK, nullptr},  // only the name is examined
+        {u"C:\\pool\\", S_OK, nullptr},          // an empty name passes
+        {u"C:\\pool\\My System", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:\\pool\\a\u00D7b", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:\\pool\\a\u00F7b", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:\\pool\\a\u00BFb", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:\\pool\\a\u0100b", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:\\pool\\a/b", E_INVALIDARG, "Invalid character found in systemname!\n"},
+        {u"C:/pool/name", E_INVALIDARG, "Path corrupt!\n"},
+        {u"", E_INVALIDARG, "Path corrupt!\n"},
+    };
+    for (const auto& c : cases) {
+        TraceCapture traces;
+        EXPECT_EQ(CKelInstallSystem::CheckSystemPath(O(c.path)), c.status) << N(c.path);
+        if (c.trace) {
+            ExpectOnlyRecord(traces, Facade("CheckSystemPath", c.trace));
+        } else {
+            EXPECT_TRUE(traces.pieces().empty()) << N(c.path);
+        }
+    }
+    // The path ends at its first NUL, whatever the string's length.
+    WString embedded = u"C:\\pool\\name";
+    embedded.push_back(0);
+    embedded += u" more";
+    UniqueBstr withNul = UniqueBstr::From(embedded);
+    EXPECT_EQ(CKelInstallSystem::CheckSystemPath(withNul.get()), S_OK);
+    EXPECT_EQ(CKelInstallSystem::CheckSystemPath(nullptr), E_INVALIDARG);
+}
+
+TEST(KelInstallSystemFacade, CreateAndInitCheckInOrderAndStoreThePathAfterItsCheck) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    CKelInstallSystem& impl = Impl(object);
+    const auto key = B("key");
+    const auto release = B("C:\\release");
+    {
+        TraceCapture traces;
+        EXPECT_EQ(object->CreateSystem(nullptr, key.get(), release.get()), E_INVALIDARG);
+        ExpectOnlyRecord(traces, Facade("CreateSystem", "No systempath specified\n"));
+    }
+    {
+        // The path check comes before the key check, and a refused path is not kept.
+        TraceCapture traces;
+        EXPECT_EQ(object->CreateSystem(B("C:\\pool\\bad name").get(), nullptr, nullptr), E_INVALIDARG);
+        ExpectOnlyRecord(traces, Facade("CheckSystemPath", "Invalid character found in systemname!\n"));
+        EXPECT_EQ(impl.SystemPath(), nullptr);
+    }
+    {
+        TraceCapture traces;
+        EXPECT_EQ(object->CreateSystem(B("C:\\pool\\Sys1").get(), B("").get(), release.get()), E_INVALIDARG);
+        ExpectOnlyRecord(traces, Facade("CreateSystem", "No key specified\n"));
+        EXPECT_EQ(UniqueBstr::View(impl.SystemPath()), u"C:\\pool\\Sys1");
+    }
+    {
+        TraceCapture traces;
+        EXPECT_EQ(object->CreateSystem(B("C:\\pool\\Sys2").get(), key.get(), nullptr), E_INVALIDARG);
+        ExpectOnlyRecord(traces, Facade("CreateSystem", "No program release specified\n"));
+        EXPECT_EQ(UniqueBstr::View(impl.SystemPath()), u"C:\\pool\\Sys2");
+    }
+    {
+        TraceCapture traces;
+        EXPECT_EQ(object->InitSystem(B("").get()), E_INVALIDARG);
+        ExpectOnlyRecord(traces, Facade("InitSystem", "No systempath specified\n"));
+        EXPECT_EQ(object->InitSystem(B(std::string(300, 'x')).get()), kStatusPathTooLong);
+        EXPECT_EQ(UniqueBstr::View(impl.SystemPath()), u"C:\\pool\\Sys2");
+    }
+    EXPECT_FALSE(impl.IsInitialized());
+}
+
+TEST(KelInstallSystemFacade, InitSystem2HandsBackTheStatusOfInitSystem) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    ComPtr<IKelInstallSystem2> second;
+    ASSERT_EQ(object->QueryInterface(IID_IKelInstallSystem2, second.PutVoid()), S_OK);
+    {
+        TraceCapture traces;
+        EXPECT_EQ(second->InitSystem2(B("C:\\pool\\x").get(), nullptr), E_POINTER);
+        ExpectOnlyRecord(traces, Facade("InitSystem2", "Return pointer not specified\n"));
+    }
+    // It goes through InitSystem itself, with InitSystem's own refusals; the
+    // path statuses are checked through the loaded library.
+    TraceCapture traces;
+    HRESULT stored = S_OK;
+    EXPECT_EQ(second->InitSystem2(nullptr, &stored), S_OK);
+    EXPECT_EQ(stored, E_INVALIDARG);
+    ExpectOnlyRecord(traces, Facade("InitSystem", "No systempath specified\n"));
+    EXPECT_FALSE(Impl(object).IsInitialized());
+}
+
+TEST(KelInstallSystemFacade, ArgumentChecksOfAnOpenSystemInTheirOrder) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    Impl(object).MarkInitializedForTesting();
+    IKelInstallSystem* p = object.get();
+    const auto empty = B("");
+    const auto text = B("text");
+    BSTR out = nullptr;
+    ULONG count = 0;
+    struct Case {
+        const char* method;
+        std::function<HRESULT()> call;
+        HRESULT status;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {"AddSystemParameterFile", [&] { return p->AddSystemParameterFile(empty.get(), VARIANT_TRUE); }, E_INVALIDARG, "No parameter file specified \n"},
+        {"GetSystemParameterFileList", [&] { return p->GetSystemParameterFileList(nullptr, &count); }, E_POINTER, "Return variable not initialized\n"},
+        {"GetSystemParameterFileList", [&] { return p->GetSystemParameterFileList(&out, nullptr); }, E_POINTER, "Return variable not initialized\n"},
+        {"RemoveSystemParameterFile", [&] { return p->RemoveSystemParameterFile(nullptr); }, E_INVALIDARG, "No parameter file specified \n"},
+        {"AddHomeFile", [&] { return p->AddHomeFile(nullptr, VARIANT_FALSE); }, E_INVALIDARG, "No parameter file specified \n"},
+        {"GetHomeFileList", [&] { return p->GetHomeFileList(&out, nullptr); }, E_POINTER, "Return variable not initialized\n"},
+        {"RemoveHomeFile", [&] { return p->RemoveHomeFile(empty.get()); }, E_INVALIDARG, "No parameter file specified \n"},
+        {"GetSystemOptions", [&] { return p->GetSystemOptions(nullptr); }, E_POINTER, "No returnpointer specified\n"},
+        {"SetSystemOptions", [&] { return p->SetSystemOptions(empty.get()); }, E_INVALIDARG, "No system options specified\n"},
+        {"GetUsedKeystring", [&] { return p->GetUsedKeystring(Zendara, &out, nullptr); }, E_POINTER, "Result value cannot be empty\n"},
+        {"ReplaceKeystring", [&] { return p->ReplaceKeystring(text.get(), empty.get()); }, E_INVALIDARG, "Parameter error\n"},
+        {"ReplaceKeystring", [&] { return p->ReplaceKeystring(nullptr, text.get()); }, E_INVALIDARG, "Parameter error\n"},
+        {"GetSystemType", [&] { return p->GetSystemType(nullptr); }, E_POINTER, "No result parameter supplied\n"},
+        {"SetProgramPath", [&] { return p->SetProgramPath(ExternalWithOptions, nullptr, empty.get()); }, E_INVALIDARG, "Programname not specified for additional option\n"},
+        {"SetProgramPath", [&] { return p->SetProgramPath(Zendara, nullptr, empty.get()); }, E_INVALIDARG, "Path parameter cannot be empty\n"},
+        {"SetProgramPath", [&] { return p->SetProgramPath(AdditionalOption, empty.get(), nullptr); }, E_INVALIDARG, "Path parameter cannot be empty\n"},
+        {"GetProgramPath", [&] { return p->GetProgramPath(BootServer, nullptr, nullptr); }, E_POINTER, "Pointer not initialized\n"},
+        {"GetProgramPath", [&] { return p->GetProgramPath(FailSafe, nullptr, &out); }, E_INVALIDARG, "Programname not specified for additional option\n"},
+        {"AddAdditionalOption", [&] { return p->AddAdditionalOption(empty.get(), nullptr); }, E_INVALIDARG, "No key specified\n"},
+        {"AddAdditionalOption", [&] { return p->AddAdditionalOption(text.get(), empty.get()); }, E_INVALIDARG, "No program release specified\n"},
+        {"RemoveAdditionalOption", [&] { return p->RemoveAdditionalOption(nullptr); }, E_INVALIDARG, "No program name specified\n"},
+        {"GetSystemTag", [&] { return p->GetSystemTag(nullptr); }, E_POINTER, "Result value cannot be empty\n"},
+        {"GetSystemInfo", [&] { return p->GetSystemInfo(nullptr); }, E_POINTER, "Result value cannot be empty\n"},
+        {"AddDriveModule", [&] { return p->AddDriveModule(nullptr, 0); }, E_INVALIDARG, "No key specified\n"},
+        {"AddDriveModule", [&] { return p->AddDriveModule(text.get(), 0); }, E_INVALIDARG, "Module nr cannot be zero!\n"},
+        {"RemoveDriveModule", [&] { return p->RemoveDriveModule(0); }, E_INVALIDARG, "Module nr cannot be zero!\n"},
+        {"GetDriveModuleKeys", [&] { return p->GetDriveModuleKeys(nullptr, &count); }, E_POINTER, "Result value cannot be empty\n"},
+    };
+    for (const auto& c : cases) {
+        TraceCapture traces;
+        EXPECT_EQ(c.call(), c.status) << c.method << ": " << c.trace;
+        ExpectOnlyRecord(traces, Facade(c.method, c.trace));
+    }
+    EXPECT_EQ(out, nullptr);
+
+    // The main program needs no name: a null one gets past the facade.
+    TraceCapture traces;
+    p->SetProgramPath(Zendara, nullptr, text.get());
+    for (const auto& record : traces.records()) EXPECT_NE(record.module, "KelInstallSystemImpl") << record.message;
+}
+
+TEST(KelInstallSystemFacade, BackupPathsAreLimitedWithoutAnOpenSystem) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    const auto longPath = UniqueBstr::From(PathOf(261, 5));
+    const auto maxPath = UniqueBstr::From(PathOf(260, 5));
+    const auto system = B("C:\\pool\\Restored");
+    BSTR out = nullptr;
+    ULONG count = 0;
+    struct Case {
+        const char* method;
+        std::function<HRESULT()> call;
+        HRESULT status;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {"CheckBackup", [&] { return object->CheckBackup(longPath.get(), &out, &count); }, kStatusPathTooLong, "Path cannot exceed 260\n"},
+        {"CheckBackup", [&] { return object->CheckBackup(maxPath.get(), &out, nullptr); }, E_POINTER, "Result value cannot be null\n"},
+        {"GetBackupInfo", [&] { return object->GetBackupInfo(longPath.get(), nullptr); }, kStatusPathTooLong, "Path cannot exceed 260\n"},
+        {"GetBackupInfo", [&] { return object->GetBackupInfo(maxPath.get(), nullptr); }, E_POINTER, "Result value cannot be null\n"},
+        {"InitBackup", [&] { return object->InitBackup(longPath.get(), nullptr, nullptr, nullptr, 0); }, kStatusPathTooLong, "Backup path cannot exceed 260\n"},
+        {"CheckSystemPath", [&] { return object->InitBackup(maxPath.get(), B("bad").get(), longPath.get(), nullptr, 0); }, E_INVALIDARG, "Path corrupt!\n"},
+        {"InitBackup", [&] { return object->InitBackup(maxPath.get(), system.get(), longPath.get(), nullptr, 0); }, kStatusPathTooLong, "Backup path cannot exceed 260\n"},
+    };
+    for (const auto& c : cases) {
+        TraceCapture traces;
+        EXPECT_EQ(c.call(), c.status) << c.method << ": " << c.trace;
+        ExpectOnlyRecord(traces, Facade(c.method, c.trace));
+    }
+    EXPECT_EQ(out, nullptr);
+    EXPECT_FALSE(Impl(object).IsInitialized());
+}
+
+TEST(KelInstallSystemFacade, ProgramNoticesComeNewestFirst) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    ComPtr<IKelInstallSystem3> third;
+    ASSERT_EQ(object->QueryInterface(IID_IKelInstallSystem3, third.PutVoid()), S_OK);
+    TraceCapture traces;
+    EXPECT_EQ(third->GetNextProgramNotice(nullptr), E_INVALIDARG);
+
+    UniqueBstr notice;
+    EXPECT_EQ(third->GetNextProgramNotice(notice.Put()), S_FALSE);
+    EXPECT_EQ(notice.get(), nullptr);
+
+    Impl(object).System().PushProgramNotice(u"first");
+    Impl(object).System().PushProgramNotice(u"second");
+    // A string already in the slot is neither freed nor replaced.
+    const UniqueBstr held = B("held");
+    BSTR slot = held.get();
+    EXPECT_EQ(third->GetNextProgramNotice(&slot), E_INVALIDARG);
+    EXPECT_EQ(slot, held.get());
+    EXPECT_EQ(held.View(), u"held");
+
+    EXPECT_EQ(third->GetNextProgramNotice(notice.Put()), S_OK);
+    EXPECT_EQ(notice.View(), u"second");
+    EXPECT_EQ(third->GetNextProgramNotice(notice.Put()), S_OK);
+    EXPECT_EQ(notice.View(), u"first");
+    EXPECT_EQ(third->GetNextProgramNotice(notice.Put()), S_FALSE);
+    EXPECT_EQ(notice.get(), nullptr);
+    EXPECT_TRUE(traces.pieces().empty());
+}
+
+// An outer object that records what reaches it.
+class Outer final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        ++queries;
+        if (IsEqualIID(riid, IID_IKelInstallSystem) && inner) return inner->QueryInterface(riid, ppv);
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+
+    IUnknown* inner = nullptr;
+    ULONG refs = 1;
+    int queries = 0;
+};
+
+TEST(KelInstallSystemFacade, IdentityInterfacesAndAggregation) {
+    auto object = NewObject();
+    ASSERT_TRUE(object);
+    ComPtr<IUnknown> viaFirst, viaThird;
+    ComPtr<IKelInstallSystem3> third;
+    ASSERT_EQ(object->QueryInterface(IID_IUnknown, viaFirst.PutVoid()), S_OK);
+    ASSERT_EQ(object->QueryInterface(IID_IKelInstallSystem3, third.PutVoid()), S_OK);
+    ASSERT_EQ(third->QueryInterface(IID_IUnknown, viaThird.PutVoid()), S_OK);
+    EXPECT_EQ(viaFirst.get(), viaThird.get());
+    void* none = &none;
+    EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ComPtr<IClassFactory> again;
+    ASSERT_EQ(DllGetClassObject(CLSID_KelInstallSystem, IID_IUnknown, again.PutVoid()), S_OK);
+    EXPECT_EQ(static_cast<IUnknown*>(factory.get()), static_cast<IUnknown*>(again.get()));
+    EXPECT_EQ(DllGetClassObject(IID_IKelInstallSystem, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(DllGetClassObject(CLSID_KelInstallSystem, IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IKelInstallSystem, nullptr), E_POINTER);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &none), E_NOINTERFACE);
+
+    Outer outer;
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IKelInstallSystem, &none), CLASS_E_NOAGGREGATION);
+    ComPtr<IUnknown> inner;
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, inner.PutVoid()), S_OK);
+    outer.inner = inner.get();
+    ComPtr<IKelInstallSystem> aggregated;
+    ASSERT_EQ(inner->QueryInterface(IID_IKelInstallSystem, aggregated.PutVoid()), S_OK);
+    EXPECT_EQ(outer.refs, 2u);  // the interface's reference belongs to the outer object
+    ComPtr<IKelInstallSystem2> second;
+    EXPECT_EQ(aggregated->QueryInterface(IID_IKelInstallSystem2, second.PutVoid()), E_NOINTERFACE);
+    EXPECT_EQ(outer.queries, 1);
+    ComPtr<IKelInstallSystem> viaOuter;
+    EXPECT_EQ(aggregated->QueryInterface(IID_IKelInstallSystem, viaOuter.PutVoid()), S_OK);
+    EXPECT_EQ(viaOuter.get(), aggregated.get());
+    viaOuter.Reset();
+    aggregated.Reset();
+    EXPECT_EQ(outer.refs, 1u);
+    EXPECT_EQ(aggregated.get(), nullptr);
+    EXPECT_EQ(inner->Release(), 0u);  // the last inner reference destroys the object
+    inner.Detach();
+}
+
+}  // namespace
+}  // namespace kel::test

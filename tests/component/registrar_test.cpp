@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include "component/registrar.h"
+#include "component/memory_registry.h"
+#include "support/test_support.h"
+
+namespace kel::test {
+namespace {
+
+constexpr char kClassKey[] = "0\\CLSID\\{F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}";
+// A path with a blank and a quote: substitution must not disturb the quoting.
+constexpr char16_t kModulePath[] = u"C:\\Program Files\\it's\\KelInstallSystem.dll";
+
+RegistryScript ParseShippedScript() {
+    const std::string text = ReadAll(SourceDir() + u"\\src\\component\\KelInstallSystem.rgs");
+    EXPECT_FALSE(text.empty());
+    RegistryScript script;
+    EXPECT_EQ(CRegistrar::Parse(FromUtf8(text), {{u"MODULE", kModulePath}}, script), S_OK);
+    return script;
+}
+
+// Another server's class and a leftover from an older registration of ours.
+void SeedRegistry(MemoryRegistry& registry) {
+    registry.CreateKey(RegistryRoot::ClassesRoot, u"CLSID\\{00000000-1111-2222-3333-444444444444}");
+    registry.SetValue(RegistryRoot::ClassesRoot, u"CLSID\\{00000000-1111-2222-3333-444444444444}", u"", u"Other");
+}
+
+TEST(Registrar, ShippedScriptRegistersTheClassTheSameWayTwice) {
+    const RegistryScript script = ParseShippedScript();
+    MemoryRegistry registry;
+    SeedRegistry(registry);
+    registry.CreateKey(RegistryRoot::ClassesRoot, u"CLSID\\{F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}\\Stale");
+
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), S_OK);
+    const std::string clsidKey = kClassKey;
+    EXPECT_EQ(registry.Dump(),
+              "0\\CLSID\n"
+              "0\\CLSID\\{00000000-1111-2222-3333-444444444444}\n"
+              "0\\CLSID\\{00000000-1111-2222-3333-444444444444} []=Other\n" +
+                  clsidKey + "\n" +
+                  clsidKey + " []=KelInstallSystem Class\n" +
+                  clsidKey + "\\InprocServer32\n" +
+                  clsidKey + "\\InprocServer32 []=C:\\Program Files\\it's\\KelInstallSystem.dll\n" +
+                  clsidKey + "\\InprocServer32 [ThreadingModel]=both\n" +
+                  clsidKey + "\\ProgID\n" +
+                  clsidKey + "\\ProgID []=KelInstallSystem.KelInstallSystem.1\n" +
+                  clsidKey + "\\VersionIndependentProgID\n" +
+                  clsidKey + "\\VersionIndependentProgID []=KelInstallSystem.KelInstallSystem\n"
+                  "0\\KelInstallSystem.KelInstallSystem\n"
+                  "0\\KelInstallSystem.KelInstallSystem []=KelInstallSystem Class\n"
+                  "0\\KelInstallSystem.KelInstallSystem\\CLSID\n"
+                  "0\\KelInstallSystem.KelInstallSystem\\CLSID []={F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}\n"
+                  "0\\KelInstallSystem.KelInstallSystem.1\n"
+                  "0\\KelInstallSystem.KelInstallSystem.1 []=KelInstallSystem Class\n"
+                  "0\\KelInstallSystem.KelInstallSystem.1\\CLSID\n"
+                  "0\\KelInstallSystem.KelInstallSystem.1\\CLSID []={F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}\n");
+
+    const std::string first = registry.Dump();
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), S_OK);
+    EXPECT_EQ(registry.Dump(), first);
+}
+
+TEST(Registrar, UnregistrationRemovesOnlyThisClassAndKeepsClsid) {
+    const RegistryScript script = ParseShippedScript();
+    MemoryRegistry untouched;
+    SeedRegistry(untouched);
+    MemoryRegistry registry;
+    SeedRegistry(registry);
+
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), S_OK);
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Unregister), S_OK);
+    EXPECT_EQ(registry.Dump(), untouched.Dump());
+
+    // Nothing registered: nothing to do, and no key appears.
+    MemoryRegistry empty;
+    EXPECT_EQ(CRegistrar::Apply(script, empty, RegistrarAction::Unregister), S_OK);
+    EXPECT_EQ(empty.Dump(), "");
+}
+
+TEST(Registrar, KeywordsRootsQuotingAndVariables) {
+    MemoryRegistry registry;
+    registry.CreateKey(RegistryRoot::CurrentUser, u"Old\\Child");
+    registry.CreateKey(RegistryRoot::CurrentUser, u"Shared\\Foreign");
+    RegistryScript script;
+    ASSERT_EQ(CRegistrar::Parse(u"HKEY_CURRENT_USER {\n"
+                                u"  Delete Old\n"
+                                u"  NoRemove Keep { val Mine = s '100%% %Who%' }\n"
+                                u"  Shared = s 'x' { Ours }\n"
+                                u"  'it''s' = s 'q''uote'\n"
+                                u"}\n"
+                                u"hklm { Machine }\n",
+                                {{u"WHO", u"me"}}, script),
+              S_OK);
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), S_OK);
+    EXPECT_EQ(registry.Dump(),
+              "1\\it's\n"
+              "1\\it's []=q'uote\n"
+              "1\\Keep\n"
+              "1\\Keep [Mine]=100% me\n"
+              "1\\Shared\n"
+              "1\\Shared []=x\n"
+              "1\\Shared\\Foreign\n"
+              "1\\Shared\\Ours\n"
+              "2\\Machine\n");
+
+    // Keep stays without its value; Shared stays for the foreign subkey.
+    ASSERT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Unregister), S_OK);
+    EXPECT_EQ(registry.Dump(),
+              "1\\Keep\n"
+              "1\\Shared\n"
+              "1\\Shared []=x\n"
+              "1\\Shared\\Foreign\n");
+}
+
+TEST(Registrar, MalformedScriptsAreRefusedWithTheirLine) {
+    const char16_t* const malformed[] = {
+        u"HKXX { A }",                                  // unknown root
+        u"HKCR { A {",                                  // unclosed
+        u"HKCR { A } }",                                // stray brace
+        u"HKCR\n{\n A = s 'open\n}",                     // unterminated text
+        u"HKCR { A = d '1' }",                          // not a string value
+        u"HKCR { A = s }",                              // no text
+        u"HKCR { val X = s 'y' }",                      // value under a root
+        u"HKCR { A { val X s 'y' } }",                  // '=' missing
+        u"HKCR { A = s '%NOPE%' }",                     // unknown variable
+        u"HKCR { A = s '%MODULE' }",                    // unterminated variable
+        u"HKCR { NoRemove ForceRemove A }",             // two modes
+        u"HKCR { Delete A = s 'x' }",                   // Delete with a value
+        u"HKCR { 'A\\B' }",                             // backslash in a name
+        u"HKCR { '' }",                                 // empty name
+        u"HKCR A",                                      // no block
+    };
+    for (const char16_t* text : malformed) {
+        TraceCapture traces;
+        RegistryScript script;
+        EXPECT_EQ(CRegistrar::Parse(text, {{u"MODULE", u"m"}}, script), kRegistryScriptInvalid) << N(text);
+        EXPECT_TRUE(script.roots.empty()) << N(text);
+        const auto records = traces.records();
+        ASSERT_EQ(records.size(), 1u) << N(text);
+        EXPECT_EQ(records[0].module, "Registrar");
+        EXPECT_EQ(records[0].message.rfind("CRegistrar::Parse: ", 0), 0u) << records[0].message;
+    }
+    TraceCapture traces;
+    RegistryScript script;
+    CRegistrar::Parse(u"HKCR\n{\n  A = s 'x'\n  B = s '%NOPE%'\n}", {}, script);
+    ASSERT_EQ(traces.records().size(), 1u);
+    EXPECT_EQ(traces.records()[0].message, "CRegistrar::Parse: unknown variable %NOPE% in line 4\n");
+
+    EXPECT_EQ(CRegistrar::Parse(u"  \n", {}, script), S_OK);
+    EXPECT_TRUE(script.roots.empty());
+}
+
+TEST(Registrar, RegistrationStopsAtTheFirstFailingKey) {
+    const RegistryScript script = ParseShippedScript();
+    MemoryRegistry registry;
+    registry.failCreate = u"KelInstallSystem.KelInstallSystem";
+    TraceCapture traces;
+    EXPECT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), registry.failStatus);
+    // The first key was written, nothing after the failing one.
+    EXPECT_EQ(registry.Dump(),
+              "0\\KelInstallSystem.KelInstallSystem.1\n"
+              "0\\KelInstallSystem.KelInstallSystem.1 []=KelInstallSystem Class\n"
+              "0\\KelInstallSystem.KelInstallSystem.1\\CLSID\n"
+              "0\\KelInstallSystem.KelInstallSystem.1\\CLSID []={F0FDF787-B3C3-4B3F-9A1B-88C048173DC0}\n");
+    EXPECT_TRUE(traces.Has("CRegistrar::Apply: cannot create KelInstallSystem.KelInstallSystem (0x80070005)\n"));
+}
+
+}  // namespace
+}  // namespace kel::test
