@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "component/com_object_base.h"
 #include "component/module.h"
 #include "platform/trace.h"
 
@@ -38,17 +39,6 @@ bool IsSystemNameChar(char16_t c) {
     return c >= 0x00C0 && c <= 0x00FF && c != 0x00D7 && c != 0x00F7;
 }
 
-// No exception leaves an interface method.
-template <class Body>
-HRESULT Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
 
 }  // namespace
 
@@ -70,7 +60,7 @@ HRESULT CKelInstallSystem::CreateInstance(IUnknown* outer, REFIID riid, void** p
     *ppv = nullptr;
     auto* object = new (std::nothrow) CKelInstallSystem(outer);
     if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = Guarded([&] { return object->FinalConstruct(); });
+    HRESULT hr = ComGuard([&] { return object->FinalConstruct(); });
     if (SUCCEEDED(hr)) hr = object->inner_.QueryInterface(riid, ppv);
     if (FAILED(hr)) delete object;  // nothing refers to it yet
     return hr;
@@ -137,7 +127,7 @@ HRESULT CKelInstallSystem::StorePath(BSTR bstrSystemPath) {
 // --- Opening a system ---
 
 HRESULT CKelInstallSystem::CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR bstrProgramPath) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"CreateSystem";
         if (IsEmpty(bstrSystemPath)) return Refuse(kMethod, E_INVALIDARG, u"No systempath specified\n");
         HRESULT hr = CheckSystemPath(bstrSystemPath);
@@ -153,7 +143,7 @@ HRESULT CKelInstallSystem::CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR 
 }
 
 HRESULT CKelInstallSystem::InitSystem(BSTR bstrSystemPath) {
-    return Guarded([&] {
+    return ComGuard([&] {
         if (IsEmpty(bstrSystemPath)) return Refuse(u"InitSystem", E_INVALIDARG, u"No systempath specified\n");
         HRESULT hr = CheckSystemPath(bstrSystemPath);
         if (FAILED(hr)) return hr;
@@ -166,7 +156,7 @@ HRESULT CKelInstallSystem::InitSystem(BSTR bstrSystemPath) {
 }
 
 HRESULT CKelInstallSystem::InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) {
-    return Guarded([&] {
+    return ComGuard([&] {
         if (!pHresult) return Refuse(u"InitSystem2", E_POINTER, u"Return pointer not specified\n");
         // The status goes to the caller through the out parameter only.
         *pHresult = static_cast<IKelInstallSystem*>(this)->InitSystem(bstrSystemPath);
@@ -175,7 +165,7 @@ HRESULT CKelInstallSystem::InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) {
 }
 
 HRESULT CKelInstallSystem::ResetSystem() {
-    return Guarded([&] {
+    return ComGuard([&] {
         if (!m_bInitialized) return NotInitialized(u"ResetSystem");
         return E_NOTIMPL;  // TODO: return CSystem::ResetSystem()
     });
@@ -184,7 +174,7 @@ HRESULT CKelInstallSystem::ResetSystem() {
 // --- Parameter and home files ---
 
 HRESULT CKelInstallSystem::AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"AddSystemParameterFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
@@ -196,7 +186,7 @@ HRESULT CKelInstallSystem::AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOO
 }
 
 HRESULT CKelInstallSystem::GetSystemParameterFileList(BSTR* bstrFileList, ULONG* pCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetSystemParameterFileList";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
@@ -206,7 +196,7 @@ HRESULT CKelInstallSystem::GetSystemParameterFileList(BSTR* bstrFileList, ULONG*
 }
 
 HRESULT CKelInstallSystem::RemoveSystemParameterFile(BSTR bstrFileName) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"RemoveSystemParameterFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
@@ -216,7 +206,7 @@ HRESULT CKelInstallSystem::RemoveSystemParameterFile(BSTR bstrFileName) {
 }
 
 HRESULT CKelInstallSystem::AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"AddHomeFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
@@ -227,7 +217,7 @@ HRESULT CKelInstallSystem::AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverW
 }
 
 HRESULT CKelInstallSystem::GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetHomeFileList";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
@@ -237,7 +227,7 @@ HRESULT CKelInstallSystem::GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) {
 }
 
 HRESULT CKelInstallSystem::RemoveHomeFile(BSTR bstrFileName) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"RemoveHomeFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
@@ -249,7 +239,7 @@ HRESULT CKelInstallSystem::RemoveHomeFile(BSTR bstrFileName) {
 // --- Options and keystrings ---
 
 HRESULT CKelInstallSystem::GetSystemOptions(BSTR* bstrSystemOptions) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetSystemOptions";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrSystemOptions) return Refuse(kMethod, E_POINTER, u"No returnpointer specified\n");
@@ -258,7 +248,7 @@ HRESULT CKelInstallSystem::GetSystemOptions(BSTR* bstrSystemOptions) {
 }
 
 HRESULT CKelInstallSystem::SetSystemOptions(BSTR bstrSystemOptions) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"SetSystemOptions";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrSystemOptions)) return Refuse(kMethod, E_INVALIDARG, u"No system options specified\n");
@@ -267,7 +257,7 @@ HRESULT CKelInstallSystem::SetSystemOptions(BSTR bstrSystemOptions) {
 }
 
 HRESULT CKelInstallSystem::GetUsedKeystring(ProgramType Type, BSTR* bstrKeystring, ULONG* pCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetUsedKeystring";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
@@ -278,7 +268,7 @@ HRESULT CKelInstallSystem::GetUsedKeystring(ProgramType Type, BSTR* bstrKeystrin
 }
 
 HRESULT CKelInstallSystem::ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewKeystring) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"ReplaceKeystring";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrOldKeystring) || IsEmpty(bstrNewKeystring)) {
@@ -289,7 +279,7 @@ HRESULT CKelInstallSystem::ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewK
 }
 
 HRESULT CKelInstallSystem::GetSystemType(KelInstallCtrlType* Type) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetSystemType";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!Type) return Refuse(kMethod, E_POINTER, u"No result parameter supplied\n");
@@ -299,7 +289,7 @@ HRESULT CKelInstallSystem::GetSystemType(KelInstallCtrlType* Type) {
 }
 
 HRESULT CKelInstallSystem::SetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR bstrProgramPath) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"SetProgramPath";
         if (!m_bInitialized) return NotInitialized(kMethod);
         // Only a null name is refused; the main program needs none at all.
@@ -312,7 +302,7 @@ HRESULT CKelInstallSystem::SetProgramPath(ProgramType Type, BSTR bstrProgramName
 }
 
 HRESULT CKelInstallSystem::GetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR* bstrProgramPath) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetProgramPath";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrProgramPath) return Refuse(kMethod, E_POINTER, u"Pointer not initialized\n");
@@ -324,7 +314,7 @@ HRESULT CKelInstallSystem::GetProgramPath(ProgramType Type, BSTR bstrProgramName
 }
 
 HRESULT CKelInstallSystem::AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPath) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"AddAdditionalOption";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
@@ -334,7 +324,7 @@ HRESULT CKelInstallSystem::AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPat
 }
 
 HRESULT CKelInstallSystem::RemoveAdditionalOption(BSTR bstrProgramName) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"RemoveAdditionalOption";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrProgramName)) return Refuse(kMethod, E_INVALIDARG, u"No program name specified\n");
@@ -345,7 +335,7 @@ HRESULT CKelInstallSystem::RemoveAdditionalOption(BSTR bstrProgramName) {
 // --- Tag and description ---
 
 HRESULT CKelInstallSystem::SetSystemTag(BSTR bstrTag) {
-    return Guarded([&] {
+    return ComGuard([&] {
         if (!m_bInitialized) return NotInitialized(u"SetSystemTag");
         (void)bstrTag;  // an empty tag is a valid tag
         // TODO: CSystem::SetSystemTag; false -> E_FAIL "Error storing system tag\n"
@@ -354,7 +344,7 @@ HRESULT CKelInstallSystem::SetSystemTag(BSTR bstrTag) {
 }
 
 HRESULT CKelInstallSystem::GetSystemTag(BSTR* bstrTag) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetSystemTag";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrTag) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
@@ -364,7 +354,7 @@ HRESULT CKelInstallSystem::GetSystemTag(BSTR* bstrTag) {
 }
 
 HRESULT CKelInstallSystem::GetSystemInfo(BSTR* bstrInfoXML) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetSystemInfo";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrInfoXML) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
@@ -376,7 +366,7 @@ HRESULT CKelInstallSystem::GetSystemInfo(BSTR* bstrInfoXML) {
 // --- Drive modules ---
 
 HRESULT CKelInstallSystem::AddDriveModule(BSTR bstrKey, unsigned short wModuleNr) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"AddDriveModule";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
@@ -386,7 +376,7 @@ HRESULT CKelInstallSystem::AddDriveModule(BSTR bstrKey, unsigned short wModuleNr
 }
 
 HRESULT CKelInstallSystem::RemoveDriveModule(unsigned short wModuleNr) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"RemoveDriveModule";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (wModuleNr == 0) return Refuse(kMethod, E_INVALIDARG, u"Module nr cannot be zero!\n");
@@ -395,7 +385,7 @@ HRESULT CKelInstallSystem::RemoveDriveModule(unsigned short wModuleNr) {
 }
 
 HRESULT CKelInstallSystem::GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetDriveModuleKeys";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
@@ -407,7 +397,7 @@ HRESULT CKelInstallSystem::GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount
 // --- Backups ---
 
 HRESULT CKelInstallSystem::CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring, ULONG* pCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"CheckBackup";
         if (Text(bstrBackupPath).size() > kMaxPath) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
@@ -419,7 +409,7 @@ HRESULT CKelInstallSystem::CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring,
 
 HRESULT CKelInstallSystem::InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, BSTR bstrZDReleasePath,
                                       BSTR bstrAdditionalPrgPath, ULONG nAddPrgCount) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"InitBackup";
         if (Text(bstrBackupPath).size() > kMaxPath) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Backup path cannot exceed %d\n", kMaxPath));
@@ -442,7 +432,7 @@ HRESULT CKelInstallSystem::InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, 
 }
 
 HRESULT CKelInstallSystem::GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) {
-    return Guarded([&] {
+    return ComGuard([&] {
         constexpr const char16_t* kMethod = u"GetBackupInfo";
         if (Text(bstrPath).size() > kMaxPath) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
@@ -455,7 +445,7 @@ HRESULT CKelInstallSystem::GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) {
 // --- Program notices ---
 
 HRESULT CKelInstallSystem::GetNextProgramNotice(BSTR* pbstrNotice) {
-    return Guarded([&] {
+    return ComGuard([&] {
         // A string already there would leak if overwritten: refuse without touching it.
         if (!pbstrNotice || *pbstrNotice) return E_INVALIDARG;
         WString notice;
