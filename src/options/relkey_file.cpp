@@ -129,48 +129,42 @@ HRESULT CRelkeyFile::GetTitle(WStringView path, WString& title) {
     return S_OK;
 }
 
-HRESULT CRelkeyFile::GetOwner(WStringView path, int& owner) {
-    owner = 0;
-    std::string value;
-    switch (FindCommand(path, "owner", false, value)) {
+// Owner and type are two-valued commands: zero (also when missing) or one.
+// E_UNEXPECTED leaves the unknown value in text for the caller's trace.
+HRESULT CRelkeyFile::GetSwitch(WStringView path, const char* command, WStringView zero, WStringView one, int& value,
+                               WStringView openFailure, WString& text) {
+    value = 0;
+    std::string raw;
+    switch (FindCommand(path, command, false, raw)) {
         case Search::OpenFailed:
-            TraceFormatted(u"CRelkeyFile::GetOwner, Failure open%s\n", path);
+            TraceFormatted(openFailure, path);
             return E_FAIL;
         case Search::Missing:
             return S_OK;
         case Search::Found:
             break;
     }
-    const WString text = FromAnsi(value);
-    if (EqualsNoCase(text, u"SEROP")) return S_OK;
-    if (EqualsNoCase(text, u"NOFAC")) {
-        owner = 1;
+    text = FromAnsi(raw);
+    if (EqualsNoCase(text, zero)) return S_OK;
+    if (EqualsNoCase(text, one)) {
+        value = 1;
         return S_OK;
     }
-    TraceFormatted(u"CRelkeyFile::GetOwner: Unkown owner detected in file %s", path);
     return E_UNEXPECTED;
 }
 
+HRESULT CRelkeyFile::GetOwner(WStringView path, int& owner) {
+    WString text;
+    const HRESULT hr = GetSwitch(path, "owner", u"SEROP", u"NOFAC", owner, u"CRelkeyFile::GetOwner, Failure open%s\n", text);
+    if (hr == E_UNEXPECTED) TraceFormatted(u"CRelkeyFile::GetOwner: Unkown owner detected in file %s", path);
+    return hr;
+}
+
 HRESULT CRelkeyFile::GetType(WStringView path, int& type) {
-    type = 0;
-    std::string value;
-    switch (FindCommand(path, "type", false, value)) {
-        case Search::OpenFailed:
-            TraceFormatted(u"CRelkeyFile::GetType, Failure open%s\n", path);
-            return E_FAIL;
-        case Search::Missing:
-            return S_OK;
-        case Search::Found:
-            break;
-    }
-    const WString text = FromAnsi(value);
-    if (EqualsNoCase(text, u"single")) return S_OK;
-    if (EqualsNoCase(text, u"multiple")) {
-        type = 1;
-        return S_OK;
-    }
-    TraceFormatted(u"CRelkeyFile::GetOwner: Unkown type %s detected in file %s", text, path);
-    return E_UNEXPECTED;
+    WString text;
+    const HRESULT hr = GetSwitch(path, "type", u"single", u"multiple", type, u"CRelkeyFile::GetType, Failure open%s\n", text);
+    if (hr == E_UNEXPECTED) TraceFormatted(u"CRelkeyFile::GetOwner: Unkown type %s detected in file %s", text, path);
+    return hr;
 }
 
 bool CRelkeyFile::ReadGroupText(WStringView path) {

@@ -44,6 +44,8 @@ private:
     // The first line that starts with the command and has a usable value.
     enum class Search { Found, Missing, OpenFailed };
     Search FindCommand(WStringView path, const char* command, bool valueMayBeEmpty, std::string& value);
+    HRESULT GetSwitch(WStringView path, const char* command, WStringView zero, WStringView one, int& value,
+                      WStringView openFailure, WString& text);
     bool ReadGroupText(WStringView path);
     bool TakeLine(std::string& line);
     LineResult ParseLine(const std::string& line, CRelkeyGroup& group);
