@@ -11,7 +11,7 @@
 #include "config/configuration_files.h"
 #include "options/relkey_parser.h"
 #include "platform/os.h"
-#include "system/key_info.h"
+#include "shared/key_info.h"
 #include "system/system.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "component/keystring.h"
+#include "shared/keystring.h"
 #include "support/test_support.h"
 
 namespace {

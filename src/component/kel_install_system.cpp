@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "component/com_object_base.h"
+#include "shared/com_object_base.h"
 #include "component/module.h"
 #include "platform/trace.h"
 

@@ -3,7 +3,7 @@
 #include "config/configuration_files.h"
 #include "options/relkey_parser.h"
 #include "options/selection_group.h"
-#include "system/key_info.h"
+#include "shared/key_info.h"
 
 namespace kel {
 

@@ -1,10 +1,10 @@
 #include <climits>
 #include <cstdio>
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "config/configuration_files.h"
-#include "config/serial_text.h"
-#include "config/internal_component.h"
+#include "shared/serial_text.h"
+#include "shared/internal_component.h"
 #include "options/relkey_file.h"
 #include "platform/os.h"
 #include "platform/raii.h"

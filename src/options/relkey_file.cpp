@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "config/sealed_file.h"
+#include "platform/sealed_file.h"
 #include "platform/trace.h"
 
 namespace kel {

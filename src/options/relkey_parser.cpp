@@ -6,7 +6,7 @@
 #include "options/relkey_file.h"
 #include "platform/trace.h"
 #include "platform/xml.h"
-#include "system/guid.h"
+#include "shared/guid.h"
 
 namespace kel {
 

@@ -1,6 +1,6 @@
 #include "system/system.h"
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "platform/os.h"
 #include "platform/trace.h"
 

@@ -7,8 +7,8 @@
 #include "KelInstallSystem.h"
 #include "platform/raii.h"
 #include "platform/text.h"
-#include "system/key_info.h"
-#include "system/media_component.h"
+#include "shared/key_info.h"
+#include "shared/media_component.h"
 
 namespace kel {
 

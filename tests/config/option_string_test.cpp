@@ -2,7 +2,7 @@
 
 #include "config/configuration_files.h"
 #include "support/test_support.h"
-#include "system/key_info.h"
+#include "shared/key_info.h"
 
 namespace kel {
 namespace {

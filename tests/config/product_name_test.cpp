@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "config/configuration_files.h"
-#include "config/internal_component.h"
+#include "shared/internal_component.h"
 #include "platform/os.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/sealed_file.h"
+#include "platform/sealed_file.h"
 #include "support/test_support.h"
 
 namespace kel {

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "support/test_support.h"
 
 namespace kel {

@@ -5,8 +5,8 @@
 #include <iostream>
 #include <string>
 
-#include "component/keystring.h"
-#include "component/outside_factory.h"
+#include "shared/keystring.h"
+#include "shared/outside_factory.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "config/serial_text.h"
+#include "shared/serial_text.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "component/keystring.h"
+#include "shared/keystring.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "config/serial_text.h"
+#include "shared/serial_text.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "config/sealed_file.h"
+#include "platform/sealed_file.h"
 
 #include <zlib.h>
 

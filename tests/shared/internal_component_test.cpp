@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "platform/raii.h"
 #include "support/test_support.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "component/keystring.h"
+#include "shared/keystring.h"
 #include "support/test_support.h"
 
 namespace {

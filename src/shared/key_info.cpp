@@ -1,4 +1,4 @@
-#include "system/key_info.h"
+#include "shared/key_info.h"
 
 #include <stdexcept>
 

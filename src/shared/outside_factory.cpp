@@ -1,4 +1,4 @@
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 
 #include <mutex>
 #include <vector>

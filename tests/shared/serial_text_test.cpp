@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "config/serial_text.h"
+#include "shared/serial_text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "system/guid.h"
+#include "shared/guid.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "component/outside_factory.h"
+#include "shared/outside_factory.h"
 #include "platform/raii.h"
-#include "system/guid.h"
+#include "shared/guid.h"
 
 namespace kel {
 namespace {

@@ -1,4 +1,4 @@
-#include "system/media_component.h"
+#include "shared/media_component.h"
 
 #include <climits>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "component/com_object_base.h"
+#include "shared/com_object_base.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/xml.h"

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "support/test_support.h"
-#include "system/guid.h"
+#include "shared/guid.h"
 
 namespace kel {
 namespace {

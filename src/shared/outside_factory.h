@@ -4,9 +4,9 @@
 #pragma once
 
 #include "KelCom.h"
-#include "config/internal_component.h"
-#include "options/system_options_component.h"
-#include "system/media_component.h"
+#include "shared/internal_component.h"
+#include "shared/system_options_component.h"
+#include "shared/media_component.h"
 
 namespace kel {
 

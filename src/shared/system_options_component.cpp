@@ -1,11 +1,11 @@
-#include "options/system_options_component.h"
+#include "shared/system_options_component.h"
 
 #include <map>
 #include <set>
 #include <new>
 #include <vector>
 
-#include "component/com_object_base.h"
+#include "shared/com_object_base.h"
 #include "platform/raii.h"
 
 namespace kel {

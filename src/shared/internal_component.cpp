@@ -1,9 +1,9 @@
-#include "config/internal_component.h"
+#include "shared/internal_component.h"
 
 #include <new>
 #include <optional>
 
-#include "component/com_object_base.h"
+#include "shared/com_object_base.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/xml.h"
