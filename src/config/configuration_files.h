@@ -13,7 +13,9 @@
 namespace kel {
 
 class CKeyInfo;
+class CKeyList;
 class CRelkeyParser;
+class SealedFile;
 
 class CConfigurationFiles {
 public:
@@ -38,6 +40,33 @@ public:
     // Follows "SubTitle:selection" texts at the front of selections into the work list. 0 / -1.
     int AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections);
 
+    // keystr.txt, program.id and key.id into targetDir\INTERNAL; systemDir is
+    // the path the files name. 0, or -1 / -2 / -3 for the file that failed.
+    int SaveConfiguration(WStringView targetDir, WStringView systemDir, const CKeyList& keys,
+                          WStringView systemOptions);
+    int WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
+    int WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
+    // Keystrings and drive module numbers, numbered keys last. 0 / -1 / -2.
+    int ReadKeystrTxt(WStringView systemDir, CKeyList& keys);
+    // Appends the program paths, relative ones resolved against systemDir. 0 / -1 / -2.
+    int ReadProgramId(WStringView systemDir, std::vector<WString>& programs);
+    // Deletes key.id, program.id and keystr.txt. 1 / 0.
+    int RemoveConfiguration(WStringView systemDir);
+
+    // key.id: one section per key, drive modules before additional programs.
+    // systemOptions is the option selection document. 0 / -1.
+    int WriteKeyId(WStringView targetDir, const CKeyList& keys, int sealedVariant, WStringView systemOptions);
+    int WriteKelKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
+    int WriteDMKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
+    int WriteExtKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
+    // Copies a plain or sealed selection file into key.id. 0, or -1 to -6.
+    int InsertSelfile(SealedFile& file, WStringView path);
+    // The rest of the first option line of key.id that names the program. 0 / -1.
+    int GetMediaKey(WStringView systemDir, WStringView name, WString& value);
+    // Whether key.id records the selection text for the program (1 when it
+    // cannot be read). 1 / 0.
+    int IsExtSelectionInKeyId(WStringView systemDir, WStringView optionKey, WStringView selectionText);
+
 protected:
     // A fixed text: traced, the last error left alone.
     static void TraceError(WStringView message) { Trace(u"ConfigurationFiles", message); }
@@ -54,6 +83,9 @@ private:
         WString label;
         std::vector<WString> selections;
     };
+    // The selection files of a drive-module or additional-program section. 0, -2, or 4 to 9.
+    int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WString>& files,
+                             SealedFile& file);
     std::size_t WorkNodeOf(const WString& label);  // index of the label's node, appended when new
     void ClearWorkList();
     // Takes one "SubTitle:selection" text; true when its option opens a further sub group.

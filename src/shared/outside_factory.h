@@ -17,5 +17,9 @@ HRESULT CreateOutsideComponent(REFCLSID clsid, REFIID iid, void** out);
 // creation report success but deliver no instance.
 void SetOutsideCreationFailure(REFCLSID clsid, HRESULT hr);
 void ClearOutsideCreationFailures();
+// For tests: creation of clsid goes to creator from now on (null restores the
+// built-in component); cleared with the failures.
+using OutsideCreator = HRESULT (*)(REFIID iid, void** out);
+void SetOutsideCreator(REFCLSID clsid, OutsideCreator creator);
 
 }  // namespace kel

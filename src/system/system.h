@@ -7,8 +7,10 @@
 #include "KelInstallSystem.h"
 #include "platform/raii.h"
 #include "platform/text.h"
+#include "platform/xml.h"
 #include "shared/key_info.h"
 #include "shared/media_component.h"
+#include "shared/system_options_component.h"
 
 namespace kel {
 
@@ -51,6 +53,21 @@ public:
     // single-choice group's first option opens. 1 / 0.
     int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection);
 
+    // Builds the option selection document of the whole key list in a new
+    // system options component and returns its text. HRESULT-style status.
+    HRESULT ConfigSystem(WString& xmlText);
+    // One program's groups; selection is this program's own copy. 0 / -1.
+    int AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind, WStringView programName);
+    // A group and, depth first, the sub groups its options open. 0 / -1.
+    int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+                                WStringView programName, CRelkeyParser& parser);
+    // Writes one selection group under the program's entry of the document.
+    void AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind);
+    // Default digits of every group of an additional program's relkey.opt. 1 / 0.
+    int MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection);
+    // The component of the last option build; null before the first.
+    IKelInstallSystemOptions* Options() const { return m_options.get(); }
+
     const WString& SystemPath() const { return m_systemPath; }
     void SetSystemPath(WStringView path) { m_systemPath = path; }
     CKeyList& KeyList() { return m_keyList; }
@@ -73,12 +90,21 @@ private:
     static void TraceMessage(WStringView message);
     int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection,
                              std::vector<WString>& openSubGroups);
+    int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+                                WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups);
+    // A new element of the options document, or null.
+    xml::Element CreateOptionsElement(WStringView name);
+    // The document's root, made on first use.
+    xml::Element OptionsRoot();
 
     WString m_systemPath;
     CKeyList m_keyList;
     WString m_message;
     uint32_t m_serialNumber = 0;
     WString m_serialText;
+    ComPtr<IKelInstallSystemOptions> m_options;
+    xml::Element m_optionsRoot;
+    int m_optionBuildValue = 0;  // the node type option building creates
     int m_optionBuildFlag = 1;
     ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;

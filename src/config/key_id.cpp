@@ -1,0 +1,431 @@
+// key.id: the record from which the controller learns the system's keys and
+// the options each key's program has selected.
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "KelInstallSystem.h"
+#include "config/configuration_files.h"
+#include "options/relkey_file.h"
+#include "platform/raii.h"
+#include "platform/sealed_file.h"
+#include "shared/key_info.h"
+#include "shared/keystring.h"
+#include "shared/outside_factory.h"
+
+namespace kel {
+
+namespace {
+
+constexpr const char* kZdKey = "#CKeyId zdkey ";
+constexpr const char* kInfo = "#CKeyId info ";
+constexpr const char* kOption = "#CKeyId option ";
+constexpr const char* kSelDesc = "#CKeyId seldesc ";
+constexpr const char* kDmKey = "#CKeyId dmkey ";
+constexpr const char* kDmInfo = "#CKeyId dminfo ";
+constexpr const char* kDmSelDesc = "#CKeyId dmseldesc ";
+constexpr const char* kExtKey = "#CKeyId extkey ";
+constexpr const char* kExtInfo = "#CKeyId extinfo ";
+constexpr const char* kExtPno = "#CKeyId extpno ";
+constexpr const char* kExtSelDesc = "#CKeyId extseldesc ";
+constexpr std::size_t kOptionMarkerLength = 15;
+constexpr int kLineBuffer = 260;
+
+std::string A(WStringView text) { return ToAnsi(text); }
+
+// Items between "*"; empty items count, an empty text has none.
+std::vector<WString> SplitItems(WStringView text) {
+    std::vector<WString> items;
+    if (text.empty()) return items;
+    for (std::size_t start = 0;;) {
+        const std::size_t star = text.find(u'*', start);
+        items.emplace_back(text.substr(start, star == WStringView::npos ? WStringView::npos : star - start));
+        if (star == WStringView::npos) return items;
+        start = star + 1;
+    }
+}
+
+WString ProgramFolder(const WString& programPath) {
+    const std::size_t slash = programPath.rfind(u'\\');
+    return slash == WString::npos ? programPath : programPath.substr(slash + 1);
+}
+
+// A selection file named by a chosen option; empty and ";" items name none.
+bool NamesSelectionFile(const WString& item) { return !item.empty() && item.front() != u';'; }
+
+WString SelectionFilePath(const CKeyInfo& key, const WString& item) {
+    return Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", item);
+}
+
+void PadWithZeros(WString& optionString, std::size_t length) {
+    if (optionString.size() < length) optionString.resize(length, u'0');
+}
+
+// The seldesc lines: the text after a sub group's ":", hidden and empty ones left out.
+std::string SelectionLines(const char* marker, const std::vector<WString>& selections) {
+    std::string lines;
+    for (const WString& selection : selections) {
+        if (selection.empty()) continue;
+        const std::size_t colon = selection.find(u':');
+        const WStringView text = colon == WString::npos ? WStringView(selection) : WStringView(selection).substr(colon + 1);
+        if (!text.empty() && text.front() == u';') continue;
+        lines += marker + A(text) + "\n";
+    }
+    return lines;
+}
+
+// The system options component of one section: made, loaded with the
+// system's option state and asked for one program's selections.
+class SectionOptions {
+public:
+    explicit SectionOptions(const char16_t* writer) : writer_(writer) {
+        if (FAILED(CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions,
+                                          options_.PutVoid()))) {
+            options_.Reset();
+        }
+    }
+    explicit operator bool() const { return static_cast<bool>(options_); }
+    WString Message(const char16_t* text) const { return WString(u"CConfigurationFiles::") + writer_ + u", " + text; }
+
+    // The failure's trace text, or empty on success.
+    WString Query(WStringView systemOptions, WStringView program, std::vector<WString>& selections,
+                  std::vector<WString>& files) {
+        UniqueBstr state = UniqueBstr::From(systemOptions);
+        if (!state.get() || FAILED(options_->LoadXml(state.get()))) {
+            return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
+        }
+        UniqueBstr name = UniqueBstr::From(program);
+        UniqueBstr selectionText;
+        UniqueBstr fileText;
+        if (!name.get() || FAILED(options_->GetOptionsInfo(name.get(), selectionText.Put(), fileText.Put()))) {
+            return Message(u"Unable get options info from SystemOptions\n");
+        }
+        selections = SplitItems(selectionText.View());
+        files = SplitItems(fileText.View());
+        return {};
+    }
+
+private:
+    const char16_t* writer_;
+    ComPtr<IKelInstallSystemOptions> options_;
+};
+
+}  // namespace
+
+int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys, int sealedVariant,
+                                    WStringView systemOptions) {
+    const WString path = Format(u"%s\\%s\\%s", targetDir, u"INTERNAL", u"key.id");
+    SealedFile file;
+    if (!file.OpenForWrite(path, m_sealed, sealedVariant)) {
+        TraceFormatted(u"CConfigurationFiles::WriteKeyId, Failure open %s\n", path);
+        return -1;
+    }
+    if (keys.Empty()) {
+        TraceError(u"CConfigurationFiles::WriteKeyId, Key(s) not loaded\n");
+        return -1;
+    }
+    if (WriteKelKeyId(keys.At(0), systemOptions, file) != 0) {
+        TraceError(u"CConfigurationFiles::WriteKeyId, Failure write Zendara information to key.id\n");
+        return -1;
+    }
+    if (keys.Size() == 1) return file.Close() ? 0 : -1;
+
+    const auto writeSections = [&](const char* heading, bool driveModules, auto writer, const char16_t* failure) {
+        if (file.WriteText((std::string(kInfo) + heading).c_str()) < 0) return false;
+        for (std::size_t i = 1; i < keys.Size(); ++i) {
+            const CKeyInfo& key = keys.At(i);
+            if ((key.GetProgramType() == Zendara) != driveModules) continue;
+            if ((this->*writer)(key, systemOptions, file) != 0) {
+                TraceError(failure);
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!writeSections("Included Drive Module(s):\n", true, &CConfigurationFiles::WriteDMKeyId,
+                       u"CConfigurationFiles::WriteKeyId, Failure writing Drive module information to key.id\n") ||
+        !writeSections("Included Addition option program(s):\n", false, &CConfigurationFiles::WriteExtKeyId,
+                       u"CConfigurationFiles::WriteKeyId, Failure writing addtional information to key.id\n")) {
+        return -1;
+    }
+    return file.Close() ? 0 : -1;
+}
+
+int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
+    SectionOptions options(u"WriteKelKeyId");
+    if (!options) {
+        TraceError(u"CConfigurationFiles::WriteKelKeyId, Cannot init KelInstallSystemOptions");
+        return 0;
+    }
+    std::vector<WString> selections;
+    std::vector<WString> files;
+    const WString failure = options.Query(systemOptions, u"Zendara", selections, files);
+    if (!failure.empty()) {
+        TraceError(failure);
+        return -1;
+    }
+    KeyDescription description;
+    if (!DescribeKey(key.GetKeystring(), description)) {
+        TraceFormatted(u"CConfigurationFiles::WriteKelKeyId, Failure open key %s\n", key.GetKeystring());
+        return -1;
+    }
+    WString serial;
+    SerialNr_LongToStr(static_cast<int32_t>(description.serialNumber), serial);
+    CRelkeyFile relkeyFile;
+    WString relkeyPath;
+    relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
+
+    std::deque<WString> work(selections.begin(), selections.end());
+    WString optionString;
+    if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
+        TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
+        return -1;
+    }
+    PadWithZeros(optionString, description.selectionText.size());
+
+    WString product;
+    GetProductName(key.GetProgramPath(), u"", product);
+    std::string text = kZdKey + A(key.GetKeystring()) + "\n";
+    text += std::string(kInfo) + "Serial no " + A(serial) + "\n";
+    text += kInfo + A(product) + "\n";
+    text += std::string(kInfo) + "Selection(s) setup from " + A(ProgramFolder(key.GetProgramPath())) + "\n";
+    text += kOption + std::string("Zendara") + A(optionString) + "\n";
+    text += SelectionLines(kSelDesc, selections);
+    text += "-id System -key \"-id \"\"" + A(serial) + "\"\" \"\n\n";
+    text += "-id Product -key \"-id \"\"" + A(description.programName) + "\"\" -descr \"\"" + A(product) + "\"\" \"\n\n";
+    if (file.WriteText(text.c_str()) < 0) {
+        TraceError(options.Message(u"Failure writing to Key.Id\n"));
+        return -1;
+    }
+    for (const WString& item : files) {
+        if (!NamesSelectionFile(item)) continue;
+        const WString path = SelectionFilePath(key, item);
+        const int result = InsertSelfile(file, path);
+        if (result != 0) {
+            TraceFormatted(u"CConfigurationFiles::WriteKelKeyId, InsertSelfile failure %d %s\n", result, path);
+            return -1;
+        }
+    }
+    if (file.WriteText("\n") < 0) {
+        TraceError(u"CConfigurationFiles::WriteKelKeyId, Failure write EOF to key.id\n");
+        return -6;
+    }
+    return 0;
+}
+
+int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
+    SectionOptions options(u"WriteDMKeyId");
+    if (!options) {
+        TraceError(u"CConfigurationFiles::WriteDMKeyId, Cannot init KelInstallSystemOptions");
+        return 0;
+    }
+    KeyDescription description;
+    if (!DescribeKey(key.GetKeystring(), description)) {
+        TraceFormatted(u"WriteDMKeyId: Failure open external key %s\n", key.GetKeystring());
+        return -2;
+    }
+    WString serial;
+    SerialNr_LongToStr(static_cast<int32_t>(description.serialNumber), serial);
+    CRelkeyFile relkeyFile;
+    WString relkeyPath;
+    WString title;
+    int type = 0;
+    relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
+    if (relkeyFile.GetTitle(relkeyPath, title) != S_OK) title.clear();
+    if (relkeyFile.GetType(relkeyPath, type) != S_OK || type != 1) {
+        TraceError(u"CConfigurationFiles::WriteDMKeyId, Cannot add drivemodule!!\n");
+        return -1;
+    }
+    const WString program = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
+    std::vector<WString> selections;
+    std::vector<WString> files;
+    const WString failure = options.Query(systemOptions, program, selections, files);
+    if (!failure.empty()) {
+        TraceError(failure);
+        return -1;
+    }
+    WString optionString;
+    if (!selections.empty()) {
+        std::deque<WString> work(selections.begin(), selections.end());
+        if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
+            TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
+            return -1;
+        }
+    }
+
+    std::string text = "\n" + (kDmKey + A(key.GetKeystring())) + "\n";
+    text += std::string(kInfo) + "Serial no " + A(serial) + "  Program no " + A(description.programName) + "\n";
+    text += kOption + A(program) + A(optionString) + "\n";
+    if (!title.empty()) text += kInfo + A(title) + "\n";
+    text += std::string(kDmInfo) + "Selection(s) setup from " + A(ProgramFolder(key.GetProgramPath())) + "\n";
+    if (file.WriteText(text.c_str()) < 0) {
+        TraceError(options.Message(u"Failure writing to Key.Id\n"));
+        return -1;
+    }
+    if (file.WriteText(SelectionLines(kDmSelDesc, selections).c_str()) < 0) {
+        TraceError(options.Message(u"Failure write to Key.Id\n"));
+        return -1;
+    }
+    return InsertSelectionFiles(u"WriteDMKeyId", key, files, file);
+}
+
+int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
+    SectionOptions options(u"WriteExtKeyId");
+    if (!options) {
+        TraceError(u"CConfigurationFiles::WriteExtKeyId, Cannot init KelInstallSystemOptions");
+        return 0;
+    }
+    KeyDescription description;
+    if (!DescribeKey(key.GetKeystring(), description)) {
+        TraceFormatted(u"WriteExtKeyId: Failure open external key %s\n", key.GetKeystring());
+        return -2;
+    }
+    WString serial;
+    SerialNr_LongToStr(static_cast<int32_t>(description.serialNumber), serial);
+    const bool withOptions = key.GetProgramType() == ExternalWithOptions;
+    const std::string program = A(description.programName);
+    WString title;
+    WString optionString;
+    std::vector<WString> selections;
+    std::vector<WString> files;
+    if (withOptions) {
+        CRelkeyFile relkeyFile;
+        WString relkeyPath;
+        relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
+        if (relkeyFile.GetTitle(relkeyPath, title) != S_OK) title.clear();
+        const WString failure = options.Query(systemOptions, description.programName, selections, files);
+        if (!failure.empty()) {
+            TraceError(failure);
+            return -1;
+        }
+        if (!selections.empty()) {
+            std::deque<WString> work(selections.begin(), selections.end());
+            if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
+                TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
+                return -1;
+            }
+        }
+        PadWithZeros(optionString, description.selectionText.size());
+    }
+
+    std::string text = "\n" + (kExtKey + A(key.GetKeystring())) + "\n";
+    text += std::string(kInfo) + "Serial no " + A(serial) + "  Program no " + program + "\n";
+    if (withOptions) text += kOption + program + A(optionString) + "\n";
+    if (!title.empty()) text += kInfo + A(title) + "\n";
+    if (withOptions) {
+        text += std::string(kExtInfo) + "\n";
+        text += kExtPno + program + "\n";
+        if (!title.empty()) text += kExtInfo + A(title) + "\n";
+        text += std::string(kExtInfo) + "Selection(s) setup from " + A(ProgramFolder(key.GetProgramPath())) + "\n";
+    }
+    if (file.WriteText(text.c_str()) < 0) {
+        TraceError(options.Message(u"Failure writing to Key.Id\n"));
+        return -1;
+    }
+    if (file.WriteText(SelectionLines(kExtSelDesc, selections).c_str()) < 0) {
+        TraceError(options.Message(u"Failure write to Key.Id\n"));
+        return -1;
+    }
+    const std::string extOpt = "-id ExtOpt -key \"-id \"\"" + A(title) + "\"\" -descr \"\"" + program + "\"\" \"\n";
+    if (file.WriteText(extOpt.c_str()) < 0) {
+        TraceError(options.Message(u"Failure writing to Key.Id\n"));
+        return -1;
+    }
+    return withOptions ? InsertSelectionFiles(u"WriteExtKeyId", key, files, file) : 0;
+}
+
+int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key,
+                                              const std::vector<WString>& files, SealedFile& file) {
+    for (const WString& item : files) {
+        if (!NamesSelectionFile(item)) continue;
+        const WString path = SelectionFilePath(key, item);
+        if (!SealedFile().OpenForRead(path)) {
+            TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", Failure open%s\n", path);
+            return -2;
+        }
+        const int result = InsertSelfile(file, path);
+        if (result != 0) {
+            TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", InsertSelfile failure %d %s\n", result, path);
+            return result + 10;
+        }
+    }
+    return 0;
+}
+
+int CConfigurationFiles::InsertSelfile(SealedFile& file, WStringView path) {
+    SealedFile source;
+    if (!source.OpenForRead(path)) return -1;
+    std::vector<char> buffer(4096);
+    while (!source.AtEnd()) {
+        const std::size_t read = source.ReadBytes(buffer.data(), 1, buffer.size());
+        if (source.HasError()) {
+            TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure read %s\n", path);
+            return -3;
+        }
+        if (read == 0) continue;
+        const std::size_t written = file.WriteBytes(buffer.data(), 1, read);
+        if (file.HasError()) {
+            TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure write to key.id\n");
+            return -4;
+        }
+        if (written != read) {
+            TraceFormatted(u"CConfigurationFiles::InsertSelfile, Written bytes to key.id is not eualt to read bytes from %s\n",
+                           path);
+            return -5;
+        }
+    }
+    source.Close();
+    if (file.WriteChar('\n') < 0) {
+        TraceError(u"CConfigurationFiles::InsertSelfile, Failure write EOF to key.id\n");
+        return -6;
+    }
+    return 0;
+}
+
+int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WString& value) {
+    const WString path = Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id");
+    SealedFile file;
+    if (!file.OpenForRead(path)) {
+        TraceFormatted(u"CConfigurationFiles::GetMediaKey, Failure open %s\n", path);
+        return -1;
+    }
+    const std::string wanted = A(name);
+    char line[kLineBuffer];
+    while (file.ReadLine(line, kLineBuffer)) {
+        if (std::strncmp(line, kOption, kOptionMarkerLength) != 0) continue;
+        const std::string rest(line + kOptionMarkerLength);
+        const std::size_t at = rest.find(wanted);
+        if (at == std::string::npos) continue;
+        std::string found = rest.substr(at + wanted.size());
+        while (!found.empty() && std::strchr(" \t\r\n\v\f", found.back())) found.pop_back();
+        value = FromAnsi(found);
+        return 0;
+    }
+    return -1;
+}
+
+int CConfigurationFiles::IsExtSelectionInKeyId(WStringView systemDir, WStringView optionKey,
+                                               WStringView selectionText) {
+    SealedFile file;
+    if (!file.OpenForRead(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id"))) return 1;
+    const std::string key = A(optionKey);
+    const std::string selection = A(selectionText);
+    char line[kLineBuffer];
+    bool inSection = false;
+    while (file.ReadLine(line, kLineBuffer)) {
+        if (!inSection) {
+            inSection = std::strncmp(line, kOption, kOptionMarkerLength) == 0 &&
+                        std::strstr(line + kOptionMarkerLength, key.c_str()) != nullptr;
+            continue;
+        }
+        if (std::strncmp(line, "#CKeyId", 7) != 0) return 0;
+        const std::size_t markerLength = std::strlen(kExtSelDesc);
+        if (std::strncmp(line, kExtSelDesc, markerLength) != 0) continue;
+        std::string recorded(line + markerLength);
+        if (!recorded.empty()) recorded.pop_back();
+        if (selection.compare(0, recorded.size(), recorded) == 0) return 1;
+    }
+    return 0;
+}
+
+}  // namespace kel

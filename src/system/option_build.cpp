@@ -1,0 +1,325 @@
+// Option building: the option selection document of a whole system, built in a
+// fresh system options component from the key list and the programs' relkey files.
+#include <algorithm>
+#include <memory>
+
+#include "config/configuration_files.h"
+#include "options/relkey_file.h"
+#include "options/relkey_parser.h"
+#include "options/selection_group.h"
+#include "shared/keystring.h"
+#include "shared/outside_factory.h"
+#include "system/system.h"
+
+namespace kel {
+
+namespace {
+
+constexpr const char16_t* kMainProgram = u"Zendara";
+
+// A chain of sub groups deeper than this is a broken file, not a real release.
+constexpr std::size_t kMaxSubGroupDepth = 256;
+
+WString SelectedText(int32_t selected) {
+    switch (selected) {
+    case CSelectionOption::kSelected: return u"1";
+    case CSelectionOption::kSelectedHidden: return u"2";
+    case CSelectionOption::kDefault: return u"4";
+    default: return u"0";
+    }
+}
+
+// The recorded option line of a program in the system's key.id replaces the
+// keystring's selection when it differs.
+bool TakeRecordedSelection(WStringView systemPath, WStringView program, WString& selection) {
+    CConfigurationFiles files;
+    WString recorded;
+    if (files.GetMediaKey(systemPath, program, recorded) != 0 || recorded == selection) return false;
+    selection = std::move(recorded);
+    return true;
+}
+
+}  // namespace
+
+xml::Element CSystem::CreateOptionsElement(WStringView name) {
+    m_optionBuildValue = KEL_NODE_ELEMENT;
+    UniqueBstr bstrName = UniqueBstr::From(name);
+    UniqueBstr bstrNamespace = UniqueBstr::From(u"");
+    xml::Element node;
+    if (!bstrName.get() || !bstrNamespace.get() ||
+        FAILED(m_options->CreateNode(m_optionBuildValue, bstrName.get(), bstrNamespace.get(), &node))) {
+        return {};
+    }
+    return node;
+}
+
+xml::Element CSystem::OptionsRoot() {
+    VARIANT_BOOL hasContent = VARIANT_FALSE;
+    if (SUCCEEDED(m_options->HasContent(&hasContent)) && hasContent == VARIANT_FALSE) {
+        xml::Element root = CreateOptionsElement(u"OptionSelection");
+        m_optionsRoot = xml::Element();
+        if (root) m_options->PutRoot(root, &m_optionsRoot);
+    }
+    return m_optionsRoot;
+}
+
+HRESULT CSystem::ConfigSystem(WString& xmlText) {
+    m_options.Reset();
+    m_optionsRoot = xml::Element();
+    const HRESULT created =
+        CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions, m_options.PutVoid());
+    if (FAILED(created)) {
+        TraceFormatted(u"CSystem::ConfigSystem, Failure initialize KelInstallSystemOptions, returned: %x\n",
+                       static_cast<unsigned>(created));
+        return E_UNEXPECTED;
+    }
+    if (!m_options) {
+        TraceMessage(u"CSystem::ConfigSystem, KelInstallSystemOptions not initialized");
+        return E_UNEXPECTED;
+    }
+    if (m_keyList.Empty()) return KELINSTALL_E_READ_KEYS;
+
+    const CKeyInfo& mainKey = m_keyList.At(0);
+    KeyDescription description;
+    if (!DescribeKey(mainKey.GetKeystring(), description)) {
+        TraceFormatted(u"CSystem::ConfigSystem, Failure extract keystring %s\n", mainKey.GetKeystring());
+        return KELINSTALL_E_BAD_KEY;
+    }
+    // Loads the relkey file named by a release key's signature.
+    const auto loadReleaseRelkey = [&](const CKeyInfo& key, int32_t signature, CRelkeyParser& parser) {
+        CRelkeyFile relkeyFile;
+        WString path;
+        if (relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), signature, path) != 0) {
+            TraceMessage(u"CSystem::ConfigSystem, Unable to name of relkeyfile\n");
+            return false;
+        }
+        if (parser.Load(path, key.GetDriveModuleNr()) != 0) {
+            TraceFormatted(u"CSystem::ConfigSystem, Unable to load file %s to pRelkeyParser\n", path);
+            return false;
+        }
+        return true;
+    };
+    const auto addProgram = [&](WString selection, CRelkeyParser& parser, uint32_t kind, WStringView name) {
+        if (AddProgramToSystemOptions(std::move(selection), parser, kind, name) == 0) return true;
+        TraceMessage(u"CSystem::ConfigSystem, Unable to add program to SystemOptions\n");
+        return false;
+    };
+
+    {
+        CRelkeyParser parser;
+        if (!loadReleaseRelkey(mainKey, description.signatureNumber, parser)) return E_UNEXPECTED;
+        WString selection = description.selectionText;
+        TakeRecordedSelection(m_systemPath, kMainProgram, selection);
+        if (!addProgram(std::move(selection), parser, mainKey.GetProgramType(), kMainProgram)) return E_UNEXPECTED;
+    }
+
+    bool recorded = false;  // stays set for the programs that follow
+    for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
+        const CKeyInfo& key = m_keyList.At(i);
+        const uint32_t kind = key.GetProgramType();
+        if (kind != Zendara && kind != ExternalWithOptions && kind != ExternalWithoutOptions) continue;
+        if (!DescribeKey(key.GetKeystring(), description)) {
+            if (kind == Zendara) TraceFormatted(u"CSystem::ConfigSystem, Failure extract keystring %s\n", key.GetKeystring());
+            return KELINSTALL_E_BAD_KEY;
+        }
+        if (kind == ExternalWithoutOptions) {
+            xml::Element root = OptionsRoot();
+            xml::Element ext = CreateOptionsElement(u"EXT");
+            if (!root || !ext || !root.AppendChild(ext) || !ext.AppendChild(u"ProgramNr", description.programName)) {
+                return E_UNEXPECTED;
+            }
+            continue;
+        }
+        WString selection = description.selectionText;
+        CRelkeyParser parser;
+        if (kind == ExternalWithOptions) {
+            if (selection.empty() && MakeDefaultAdditionalOptionSelections(key.GetProgramPath(), selection) != 1) {
+                TraceMessage(u"CSystem::ConfigSystem, Unable to make default selections\n");
+                return E_UNEXPECTED;
+            }
+            const WString& name = description.programName;
+            if (TakeRecordedSelection(m_systemPath, name, selection)) recorded = true;
+            if (parser.Load(Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", u"relkey.opt"), 0) != 0) {
+                TraceMessage(u"CSystem::ConfigSystem, Unable to load RelkeyParser\n");
+                return E_UNEXPECTED;
+            }
+            m_selectionChanged = 0;
+            const bool added = addProgram(std::move(selection), parser, ExternalWithOptions, name);
+            if (added && m_selectionChanged == 1 && recorded) PushProgramNotice(name);
+            if (!added) return E_UNEXPECTED;
+            continue;
+        }
+        const WString name = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
+        if (!loadReleaseRelkey(key, description.signatureNumber, parser)) return E_UNEXPECTED;
+        TakeRecordedSelection(m_systemPath, name, selection);
+        if (!addProgram(std::move(selection), parser, Zendara, name)) return E_UNEXPECTED;
+    }
+
+    UniqueBstr text;
+    if (FAILED(m_options->GetXml(text.Put()))) {
+        TraceMessage(u"CSystem::ConfigSystem, Unable to get SystemOptions as an xml bstr\n");
+        return E_UNEXPECTED;
+    }
+    xmlText = text.View();
+    return S_OK;
+}
+
+int CSystem::AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind,
+                                       WStringView programName) {
+    CRelkeyGroup group;
+    if (parser.GetFirstGroup(group) != 0) {
+        TraceMessage(u"CSystem::AddProgramToSystemOptions, Unable to get first group from RelkeyParser\n");
+        return -1;
+    }
+    do {
+        if (AddGroupToSystemOptions(selection, group, kind, programName, parser) != 0) {
+            TraceMessage(u"CSystem::AddProgramToSystemOptions, Unable to add group to SystemOptions\n");
+            return -1;
+        }
+        group.Clear();
+    } while (parser.GetNextGroup(group) == 0);
+    return 0;
+}
+
+int CSystem::AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+                                     WStringView programName, CRelkeyParser& parser) {
+    std::vector<WString> openSubGroups;
+    return AddGroupToSystemOptions(selection, relkeyGroup, kind, programName, parser, openSubGroups);
+}
+
+int CSystem::AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+                                     WStringView programName, CRelkeyParser& parser,
+                                     std::vector<WString>& openSubGroups) {
+    CSelectionGroup group;
+    if (ConfigGroup(selection, m_optionBuildFlag == 1 ? 1 : 0, relkeyGroup, group) != 0) {
+        TraceMessage(u"CSystem::AddGroupToSystemOptions, Unable to configurate SelectionGroup");
+        return -1;
+    }
+    m_optionBuildFlag = 1;
+    AddGroup(group, programName, kind);
+
+    UniqueBstr program = UniqueBstr::From(programName);
+    for (const CSelectionOption& option : group.Options()) {
+        const int32_t selected = option.GetSelected();
+        // The sub group of an unchosen option takes no digits from the selection.
+        if (selected == CSelectionOption::kNotSelected || selected == CSelectionOption::kDefault) m_optionBuildFlag = 0;
+        const WString subLabel = option.GetRefSubLabel();
+        const WString subGuid = option.GetRefSubGUID();
+        if (subLabel.empty() || subGuid.empty()) {
+            m_optionBuildFlag = 1;
+            continue;
+        }
+        UniqueBstr label = UniqueBstr::From(subLabel);
+        UniqueBstr guid = UniqueBstr::From(subGuid);
+        UniqueBstr ignored;
+        VARIANT_BOOL exists = VARIANT_FALSE;
+        m_options->GetSubLabelInstance(label.get(), program.get(), ignored.Put());
+        if (SUCCEEDED(m_options->GetSubGroupInstance(guid.get(), program.get(), &exists))) continue;
+
+        // Fresh instance GUIDs never repeat, so a sub group that opens itself would never end.
+        if (std::find(openSubGroups.begin(), openSubGroups.end(), subLabel) != openSubGroups.end() ||
+            openSubGroups.size() >= kMaxSubGroupDepth) {
+            TraceFormatted(u"CSystem::AddGroupToSystemOptions, Sub group %s opens itself\n", subLabel);
+            return -1;
+        }
+        CRelkeyGroup subGroup;
+        parser.GetGroupBySubTitle(subLabel, subGroup);
+        subGroup.SetSubGUID(subGuid);
+        openSubGroups.push_back(subLabel);
+        const int result = AddGroupToSystemOptions(selection, subGroup, kind, programName, parser, openSubGroups);
+        openSubGroups.pop_back();
+        if (result != 0) {
+            TraceMessage(u"CSystem::AddGroupToSystemOptions, Unable to add group to SystemOptions");
+            return -1;
+        }
+    }
+    m_optionBuildFlag = 1;
+    return 0;
+}
+
+void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind) {
+    xml::Element root = OptionsRoot();
+    if (!root) return;
+
+    // A new entry gets its program name and the two group containers.
+    const auto newEntry = [&](WStringView name, bool instance) {
+        xml::Element created = CreateOptionsElement(name);
+        const bool ok = created && root.AppendChild(created) &&
+                        (!instance || created.SetAttribute(u"Instance", programName)) &&
+                        created.AppendChild(u"ProgramNr", programName) && created.AppendChild(u"MainGroups") &&
+                        created.AppendChild(u"SubGroups");
+        return ok ? created : xml::Element();
+    };
+    xml::Element entry;
+    if (kind == Zendara && programName == kMainProgram) {
+        entry = root.FirstChild(u"ZD");
+        if (entry && entry.FirstChild(u"ProgramNr").Text() != programName) {
+            TraceMessage(u"CSystemOptions::AddGroup, there is already one ZD option selection.\n");
+            return;
+        }
+        if (!entry) entry = newEntry(u"ZD", false);
+    } else if (kind == Zendara || kind == ExternalWithOptions) {
+        for (const xml::Element& ext : root.Children(u"EXT")) {
+            if (ext.FirstChild(u"ProgramNr").Text() == programName) entry = ext;
+        }
+        if (!entry) entry = newEntry(u"EXT", true);
+    }
+    if (!entry) return;
+
+    const WString subTitle = group.GetSubTitle();
+    xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups" : u"SubGroups");
+    xml::Element element = CreateOptionsElement(u"Group");
+    if (!parent || !element || !parent.AppendChild(element) || !element.SetAttribute(u"Instance", programName)) return;
+    if (!subTitle.empty()) {
+        element.AppendChild(u"SubTitle", subTitle);
+        element.AppendChild(u"SubGUID", group.GetSubGUID());
+    }
+    element.AppendChild(u"Title", group.GetTitle());
+    element.AppendChild(u"Category", group.GetCategory());
+    element.AppendChild(u"Label", group.GetLabel());
+    element.AppendChild(u"Code", group.GetCode());
+
+    const bool checkRecorded = programName != kMainProgram;
+    for (const CSelectionOption& option : group.Options()) {
+        xml::Element item = element.AppendChild(u"GroupItem");
+        if (!item) return;
+        const int32_t selected = option.GetSelected();
+        WString description = option.GetLineSelectionDescription();
+        if (selected == CSelectionOption::kSelectedHidden && !description.empty()) description.insert(0, u";");
+        item.AppendChild(u"Selected", SelectedText(selected));
+        item.AppendChild(u"LineSelectionDescription", description);
+        item.AppendChild(u"DatFile", option.GetDatFile());
+        item.AppendChild(u"RefSubLabel", option.GetRefSubLabel());
+        item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
+        if (checkRecorded && selected == CSelectionOption::kSelected) {
+            CConfigurationFiles files;
+            if (files.IsExtSelectionInKeyId(m_systemPath, programName, option.GetLineSelectionDescription()) == 0) {
+                m_selectionChanged = 1;
+            }
+        }
+    }
+}
+
+int CSystem::MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection) {
+    const WString path = Format(u"%s\\%s\\%s", programPath, u"syskey", u"relkey.opt");
+    CRelkeyParser parser;
+    if (parser.Load(path, 0) != 0) {
+        TraceFormatted(u"CSystem::MakeDefaultAdditionalOptionSelections: Unable to load relkey file %s\n", path);
+        return 0;
+    }
+    CRelkeyGroup group;
+    if (parser.GetFirstGroup(group) != 0) {
+        TraceMessage(u"CSystem::MakeDefaultAdditionalOptionSelections: Unexpected error parsing relkeyfile\n");
+        return 0;
+    }
+    do {
+        if (MakeDefaultSelection(group, parser, selection) != 1) {
+            TraceFormatted(u"CSystem::MakeDefaultAdditionalOptionSelections: Cannot make default selections on group %s\n",
+                           group.GetTitle());
+            return 0;
+        }
+    } while (parser.GetNextGroup(group) == 0);
+    return 1;
+}
+
+}  // namespace kel

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "platform/xml.h"
+#include "shared/com_object_base.h"
+#include "shared/keystring.h"
+#include "shared/outside_factory.h"
+#include "support/test_support.h"
+#include "system/system.h"
+
+namespace kel {
+namespace {
+
+using test::N;
+
+const WString kMainKey = u"KEL1:R:1234567:7:Zendara:10101011011010101001::03999751";
+const WString kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
+const WString kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
+const WString kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+
+WString Release(WStringView name) { return test::SourceDir() + u"\\samples\\releases\\" + WString(name); }
+
+CKeyInfo Key(const WString& keystring, WStringView release, uint32_t type, uint16_t module = 0) {
+    CKeyInfo key;
+    key.SetKeystring(keystring);
+    key.SetProgramPath(Release(release));
+    key.SetProgramType(type);
+    key.SetDriveModuleNr(module);
+    return key;
+}
+
+// One line per entry: its element, Instance, program, then "title=digits" for
+// every main group and "sub:title=digits" for every sub group.
+std::vector<std::string> Summary(WStringView xmlText) {
+    xml::Document doc = xml::Document::Create();
+    EXPECT_TRUE(doc.Parse(xmlText));
+    EXPECT_EQ(doc.Root().Name(), u"OptionSelection");
+    std::vector<std::string> lines;
+    for (const char16_t* kind : {u"ZD", u"EXT"}) {
+        for (const xml::Element& entry : doc.Root().Children(kind)) {
+            std::string line = N(kind) + " " + N(entry.Attribute(u"Instance").value_or(u"-")) + " " +
+                               N(entry.FirstChild(u"ProgramNr").Text());
+            for (const char16_t* container : {u"MainGroups", u"SubGroups"}) {
+                for (const xml::Element& group : entry.FirstChild(container).Children(u"Group")) {
+                    line += container == WStringView(u"SubGroups") ? " sub:" : " ";
+                    line += N(group.FirstChild(u"Title").Text()) + "=";
+                    for (const xml::Element& item : group.Children(u"GroupItem")) {
+                        line += N(item.FirstChild(u"Selected").Text());
+                    }
+                }
+            }
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+class OptionBuild : public ::testing::Test {
+protected:
+    OptionBuild() { os::MakeDirectory(dir_ / u"INTERNAL"); system_.SetSystemPath(dir_.path()); }
+    ~OptionBuild() override { ClearOutsideCreationFailures(); }
+
+    HRESULT Build(std::initializer_list<CKeyInfo> keys) {
+        system_.KeyList().Clear();
+        for (const CKeyInfo& key : keys) system_.KeyList().Append(key);
+        xml_.clear();
+        return system_.ConfigSystem(xml_);
+    }
+    void Record(std::string_view keyId) { ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\key.id", keyId)); }
+
+    test::TempDir dir_;
+    CSystem system_;
+    WString xml_;
+};
+
+TEST_F(OptionBuild, EveryProgramKindGetsItsEntry) {
+    // Drive modules and additional programs interleaved, as keys are added.
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(kArcKey, u"arcwelding-1.2", ExternalWithOptions),
+                     Key(kDriveKey, u"zendara-6.0", Zendara, 1), Key(kPickKey, u"pickmaster-2.0", ExternalWithoutOptions),
+                     Key(kDriveKey, u"zendara-6.0", Zendara, 2)}),
+              S_OK);
+    const std::string drive = " Controller language=100 Manipulator=100 Fieldbus interfaces=000 Motion functions=000"
+                              " Safety controller=00 Drive unit %=10 sub:ZR-20 mounting=40"
+                              " sub:Profibus slave configuration=40 sub:Profibus diagnostics=00 sub:Conveyor setup=00";
+    const std::vector<std::string> expected = {
+        "ZD - Zendara Controller language=100 Manipulator=010 Fieldbus interfaces=011 Motion functions=101"
+        " Safety controller=00 Drive unit 0=10 sub:ZR-20 mounting=01 sub:Profibus slave configuration=01"
+        " sub:Profibus diagnostics=10 sub:Conveyor setup=01",
+        "EXT ArcWelding ArcWelding Welding process=01 Seam functions=110 Power sources=10 sub:TIG wire feed=01",
+        "EXT DriveModule1 DriveModule1" + std::string(drive).replace(drive.find('%'), 1, "1"),
+        "EXT - PickMaster",
+        "EXT DriveModule2 DriveModule2" + std::string(drive).replace(drive.find('%'), 1, "2"),
+    };
+    EXPECT_EQ(Summary(xml_), expected);
+
+    // Each group lists all its options with their texts; a hidden choice keeps its ";".
+    xml::Document doc = xml::Document::Create();
+    ASSERT_TRUE(doc.Parse(xml_));
+    const xml::Element drive2 = doc.Root().Children(u"EXT").back().FirstChild(u"MainGroups").Children(u"Group").back();
+    EXPECT_EQ(drive2.Attribute(u"Instance").value_or(u""), u"DriveModule2");
+    EXPECT_EQ(drive2.FirstChild(u"GroupItem").FirstChild(u"LineSelectionDescription").Text(), u"Drive 2 standard");
+    EXPECT_EQ(drive2.FirstChild(u"GroupItem").FirstChild(u"DatFile").Text(), u"drive2.dat");
+    EXPECT_EQ(doc.Root().Children(u"EXT")[2].Children(u"MainGroups").size(), 0u);
+}
+
+TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
+    KeyDescription arc;
+    ASSERT_TRUE(DescribeKey(kArcKey, arc));
+    arc.selectionText.clear();
+    WString unselected;
+    ASSERT_TRUE(MakeKeystring(arc, unselected));
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(unselected, u"arcwelding-1.2", ExternalWithOptions)}),
+              S_OK);
+    EXPECT_EQ(Summary(xml_).at(1),
+              "EXT ArcWelding ArcWelding Welding process=10 Seam functions=000 Power sources=00 sub:TIG wire feed=00");
+
+    // key.id's option line wins over the keystring.
+    Record("#CKeyId option Zendara01\n");
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
+    EXPECT_EQ(Summary(xml_).at(0).substr(0, 36), "ZD - Zendara Controller language=010");
+    EXPECT_FALSE(system_.HasProgramNotices());
+
+    // A recorded additional selection is announced only when it chose something key.id lacks.
+    for (const bool weaveRecorded : {true, false}) {
+        Record(std::string("#CKeyId option ArcWelding10100\n#CKeyId extseldesc MIG-MAG welding\n") +
+               (weaveRecorded ? "#CKeyId extseldesc Weave patterns\n" : ""));
+        ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(kArcKey, u"arcwelding-1.2", ExternalWithOptions)}),
+                  S_OK);
+        WString notice;
+        EXPECT_EQ(system_.PopProgramNotice(notice), !weaveRecorded);
+        EXPECT_EQ(notice, weaveRecorded ? u"" : u"ArcWelding");
+    }
+}
+
+// Delegates to the real component but claims every sub group instance exists.
+class KnowsEverySubGroup final : public ComObjectBase<IKelInstallSystemOptions, IID_IKelInstallSystemOptions> {
+public:
+    static HRESULT Create(REFIID iid, void** out) {
+        auto* object = new KnowsEverySubGroup();
+        HRESULT hr = CreateSystemOptionsComponent(IID_IKelInstallSystemOptions, object->inner_.PutVoid());
+        if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
+        object->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetXml(BSTR* p) override { return inner_->GetXml(p); }
+    HRESULT STDMETHODCALLTYPE LoadXml(BSTR b) override { return inner_->LoadXml(b); }
+    HRESULT STDMETHODCALLTYPE GetOptionsInfo(BSTR b, BSTR* s, BSTR* f) override { return inner_->GetOptionsInfo(b, s, f); }
+    HRESULT STDMETHODCALLTYPE GetSubLabelInstance(BSTR l, BSTR p, BSTR* v) override { return inner_->GetSubLabelInstance(l, p, v); }
+    HRESULT STDMETHODCALLTYPE GetSubGroupInstance(BSTR, BSTR, VARIANT_BOOL* exists) override {
+        *exists = VARIANT_TRUE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE HasContent(VARIANT_BOOL* p) override { return inner_->HasContent(p); }
+    HRESULT STDMETHODCALLTYPE PutRoot(const xml::Element& r, xml::Element* p) override { return inner_->PutRoot(r, p); }
+    HRESULT STDMETHODCALLTYPE CreateNode(LONG t, BSTR n, BSTR s, xml::Element* p) override { return inner_->CreateNode(t, n, s, p); }
+    HRESULT STDMETHODCALLTYPE CreateAttribute(BSTR n, KelOptionAttribute* p) override { return inner_->CreateAttribute(n, p); }
+
+private:
+    ComPtr<IKelInstallSystemOptions> inner_;
+};
+
+TEST_F(OptionBuild, AKnownSubGroupInstanceIsNotAddedAgain) {
+    SetOutsideCreator(CLSID_KelInstallSystemOptions, &KnowsEverySubGroup::Create);
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
+    // The sub groups take no digits either, so the main groups read on.
+    EXPECT_EQ(Summary(xml_).at(0),
+              "ZD - Zendara Controller language=100 Manipulator=010 Fieldbus interfaces=010 Motion functions=110"
+              " Safety controller=11 Drive unit 0=01");
+}
+
+TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
+    test::TraceCapture traces;
+    EXPECT_EQ(Build({}), KELINSTALL_E_READ_KEYS);
+    EXPECT_EQ(Build({Key(u"KEL1:R:1:7:Zendara:::00000000", u"zendara-6.0", Zendara)}), KELINSTALL_E_BAD_KEY);
+    EXPECT_TRUE(traces.Has("CSystem::ConfigSystem, Failure extract keystring KEL1:R:1:7:Zendara:::00000000\n"));
+    EXPECT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(u"bad", u"zendara-6.0", Zendara, 1)}),
+              KELINSTALL_E_BAD_KEY);
+    EXPECT_EQ(Build({Key(kMainKey, u"missing", Zendara)}), E_UNEXPECTED);
+    EXPECT_TRUE(traces.Has("CSystem::ConfigSystem, Unable to load file " + N(Release(u"missing")) +
+                           "\\syskey\\relkey.007 to pRelkeyParser\n"));
+
+    // A sub group that opens itself fails instead of recursing without end.
+    const WString release = dir_ / u"loop";
+    ASSERT_TRUE(os::MakeDirectory(release) && os::MakeDirectory(release + u"\\syskey"));
+    ASSERT_TRUE(test::WriteAll(release + u"\\syskey\\relkey.007",
+                               "title Loop\nowner NOFAC\ntype single\ngrp_a \"A\"\ngrp_a 1,1 \"Open\" void &Self\n\nend\n\n"
+                               "&Self\ngrp_s \"S\"\ngrp_s 1,1 \"Again\" void &Self\n\n"));
+    CKeyInfo loop = Key(kMainKey, u"", Zendara);
+    loop.SetProgramPath(release);
+    EXPECT_EQ(Build({loop}), E_UNEXPECTED);
+    EXPECT_TRUE(traces.Has("CSystem::AddGroupToSystemOptions, Sub group Self opens itself\n"));
+
+    SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
+    EXPECT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), E_UNEXPECTED);
+    EXPECT_TRUE(traces.Has("CSystem::ConfigSystem, Failure initialize KelInstallSystemOptions, returned: 8007000e\n"));
+    SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, S_OK);
+    EXPECT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), E_UNEXPECTED);
+    EXPECT_TRUE(traces.Has("CSystem::ConfigSystem, KelInstallSystemOptions not initialized"));
+}
+
+}  // namespace
+}  // namespace kel
