@@ -1,0 +1,247 @@
+// keystr.txt, program.id and key.id as written for a system built from the samples.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "config/configuration_files.h"
+#include "platform/os.h"
+#include "platform/path_combine.h"
+#include "platform/sealed_file.h"
+#include "platform/shell_file_op.h"
+#include "shared/keystring.h"
+#include "shared/outside_factory.h"
+#include "support/test_support.h"
+#include "system/system.h"
+
+namespace kel {
+namespace {
+
+using test::N;
+
+const WString kVirtualKey = u"KEL1:V:16777001:7:Zendara:0110:VC-LAB-07:5349F605";
+const WString kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
+const WString kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
+const WString kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+
+WString WithSelection(const WString& keystring, WStringView selection) {
+    KeyDescription description;
+    EXPECT_TRUE(DescribeKey(keystring, description));
+    description.selectionText = selection;
+    WString made;
+    EXPECT_TRUE(MakeKeystring(description, made));
+    return made;
+}
+
+// The sealed form decoded independently of the library's reader.
+std::string Unseal(const std::string& bytes) {
+    if (bytes.size() < 13 || static_cast<unsigned char>(bytes[0]) != 0xFE || bytes.substr(1, 4) != "KSF1") return "?";
+    uint32_t seed = 0;
+    for (int i = 0; i < 4; ++i) seed |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[5 + i])) << (8 * i);
+    uint32_t s = seed ^ 0x9E3779B9u;
+    if (s == 0) s = 1;
+    std::string plain = bytes.substr(9, bytes.size() - 13);
+    for (char& c : plain) {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        c = static_cast<char>(c ^ (s & 0xFF));
+    }
+    return plain;
+}
+
+class ConfigurationWriters : public ::testing::Test {
+protected:
+    // The main release is a copy, so that its selection files can change.
+    ConfigurationWriters() {
+        os::MakeDirectory(dir_ / u"INTERNAL");
+        system_.SetSystemPath(dir_.path());
+        EXPECT_EQ(ShellFileOperation(ShellOperation::Copy, Release(u"zendara-6.0"), releases_ / u"zendara-6.0",
+                                     kShellSilentFlags), 0);
+    }
+    ~ConfigurationWriters() override { ClearOutsideCreationFailures(); }
+
+    void Add(const WString& keystring, WStringView release, uint32_t type, uint16_t module = 0) {
+        CKeyInfo key;
+        key.SetKeystring(keystring);
+        key.SetProgramPath(Release(release));
+        key.SetProgramType(type);
+        key.SetDriveModuleNr(module);
+        system_.KeyList().Append(key);
+    }
+    WString Release(WStringView name) const {
+        if (name == u"zendara-6.0" && test::IsDirectory(releases_ / name)) return releases_ / name;
+        return test::SourceDir() + u"\\samples\\releases\\" + WString(name);
+    }
+    // Builds the options and writes the three files; SaveConfiguration's result.
+    int Save() {
+        WString options;
+        EXPECT_EQ(system_.ConfigSystem(options), S_OK);
+        return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(), options);
+    }
+    std::string KeyId() const { return Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
+
+    test::TempDir dir_;
+    test::TempDir releases_;
+    CSystem system_;
+};
+
+TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms) {
+    // Selection files arrive as LF from a CR LF file and unsealed from a sealed one.
+    ASSERT_TRUE(test::WriteAll(releases_ / u"zendara-6.0\\syskey\\drive1.dat", "unit 1\r\nstandard\r\n"));
+    SealedFile sealed;
+    ASSERT_TRUE(sealed.OpenForWrite(releases_ / u"zendara-6.0\\syskey\\drive0.dat", 1, 1));
+    sealed.WriteText("unit 0 sealed\n");
+    ASSERT_TRUE(sealed.Close());
+
+    // German chosen hidden; the two keys after it carry more digits than their programs have options.
+    const WString main = WithSelection(kVirtualKey, u"0210");
+    const WString arc = WithSelection(kArcKey, u"0101110100000");
+    const WString drive = WithSelection(kDriveKey, u"110000000010000");
+    Add(main, u"zendara-6.0", Zendara);
+    Add(arc, u"arcwelding-1.2", ExternalWithOptions);
+    Add(drive, u"zendara-6.0", Zendara, 1);
+    Add(kPickKey, u"pickmaster-2.0", ExternalWithoutOptions);
+    ASSERT_EQ(Save(), 0);
+
+    EXPECT_EQ(test::ReadAll(dir_ / u"INTERNAL\\keystr.txt"),
+              "#Loaded keys in D:\\Pool\\R1\\INTERNAL\\keystr.txt:\r\n" + N(main) + "\r\n" + N(arc) + "\r\n" + N(drive) +
+                  "\t1\r\n" + N(kPickKey) + "\r\n");
+    EXPECT_EQ(test::ReadAll(dir_ / u"INTERNAL\\program.id"),
+              "#Setup program(s) in D:\\Pool\\R1\\INTERNAL\\program.id:\r\n" + N(ToUpper(Release(u"zendara-6.0"))) +
+                  "\r\n" + N(ToUpper(Release(u"arcwelding-1.2"))) + "\r\n" + N(ToUpper(Release(u"pickmaster-2.0"))) +
+                  "\r\n");
+    // Drive-module sections come first, whatever the order of the keys.
+    EXPECT_EQ(KeyId(), "#CKeyId zdkey " + N(main) + "\n"
+                       "#CKeyId info Serial no VIRTUAL_USE\n"
+                       "#CKeyId info Zendara 6.00.1211.01\n"
+                       "#CKeyId info Selection(s) setup from zendara-6.0\n"
+                       "#CKeyId option Zendara021000000001\n"
+                       "#CKeyId seldesc ZR-6 0.6 m reach\n"
+                       "#CKeyId seldesc Drive 0 standard\n"
+                       "-id System -key \"-id \"\"VIRTUAL_USE\"\" \"\n\n"
+                       "-id Product -key \"-id \"\"Zendara\"\" -descr \"\"Zendara 6.00.1211.01\"\" \"\n\n"
+                       "unit 0 sealed\n\n\n"
+                       "#CKeyId info Included Drive Module(s):\n"
+                       "\n#CKeyId dmkey " + N(drive) + "\n"
+                       "#CKeyId info Serial no 12-34567  Program no Zendara\n"
+                       "#CKeyId option DriveModule111000000001\n"
+                       "#CKeyId info Zendara 6.0 Controller Options\n"
+                       "#CKeyId dminfo Selection(s) setup from zendara-6.0\n"
+                       "#CKeyId dmseldesc English\n"
+                       "#CKeyId dmseldesc ZR-6 0.6 m reach\n"
+                       "#CKeyId dmseldesc Drive 1 standard\n"
+                       "unit 1\nstandard\n\n"
+                       "#CKeyId info Included Addition option program(s):\n"
+                       "\n#CKeyId extkey " + N(arc) + "\n"
+                       "#CKeyId info Serial no 12-34567  Program no ArcWelding\n"
+                       "#CKeyId option ArcWelding0101110100000\n"
+                       "#CKeyId info ArcWelding 1.2\n"
+                       "#CKeyId extinfo \n"
+                       "#CKeyId extpno ArcWelding\n"
+                       "#CKeyId extinfo ArcWelding 1.2\n"
+                       "#CKeyId extinfo Selection(s) setup from arcwelding-1.2\n"
+                       "#CKeyId extseldesc TIG welding\n"
+                       "#CKeyId extseldesc Hot wire\n"
+                       "#CKeyId extseldesc Seam tracking\n"
+                       "#CKeyId extseldesc Weave patterns\n"
+                       "#CKeyId extseldesc Power source\n"
+                       "-id ExtOpt -key \"-id \"\"ArcWelding 1.2\"\" -descr \"\"ArcWelding\"\" \"\n"
+                       "-id ArcProcess -key \"-id \"\"TIG\"\" \"\n\n"
+                       "-id ArcProcess -key \"-id \"\"HotWire\"\" \"\n\n"
+                       "-id ArcSeam -key \"-id \"\"Tracking\"\" -sensor \"\"laser\"\" \"\n\n"
+                       "-id ArcEquipment -key \"-id \"\"PowerSource\"\" \"\n\n"
+                       "\n#CKeyId extkey " + N(kPickKey) + "\n"
+                       "#CKeyId info Serial no 12-34567  Program no PickMaster\n"
+                       "-id ExtOpt -key \"-id \"\"\"\" -descr \"\"PickMaster\"\" \"\n");
+
+    // Option building reads back what key.id recorded.
+    CConfigurationFiles files;
+    WString recorded;
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"Zendara", recorded), 0);
+    EXPECT_EQ(recorded, u"021000000001");
+    EXPECT_EQ(files.IsExtSelectionInKeyId(dir_.path(), u"ArcWelding", u"Weave patterns"), 1);
+    EXPECT_EQ(files.IsExtSelectionInKeyId(dir_.path(), u"ArcWelding", u"Multi layer"), 0);
+}
+
+TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
+    Add(kVirtualKey, u"zendara-6.0", Zendara);
+    ASSERT_EQ(Save(), 0);
+    EXPECT_EQ(KeyId().find("Included"), std::string::npos);  // one key: no headings
+
+    // Without the options component every section is left out, and that is no failure.
+    Add(kDriveKey, u"zendara-6.0", Zendara, 1);
+    WString options;
+    ASSERT_EQ(system_.ConfigSystem(options), S_OK);
+    SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
+    EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(), options), 0);
+    EXPECT_EQ(KeyId(), "#CKeyId info Included Drive Module(s):\n#CKeyId info Included Addition option program(s):\n");
+    ClearOutsideCreationFailures();
+
+    // A missing selection file: -2 in a drive-module section, -1 in the main one.
+    test::TraceCapture traces;
+    const WString drive1 = releases_ / u"zendara-6.0\\syskey\\drive1.dat";
+    ASSERT_TRUE(os::RemoveFile(drive1));
+    EXPECT_EQ(Save(), -3);
+    EXPECT_TRUE(traces.Has("CConfigurationFiles::WriteDMKeyId, Failure open" + N(drive1) + "\n"));
+    EXPECT_TRUE(traces.Has("CConfigurationFiles::WriteKeyId, Failure writing Drive module information to key.id\n"));
+    const WString drive0 = releases_ / u"zendara-6.0\\syskey\\drive0.dat";
+    ASSERT_TRUE(os::RemoveFile(drive0));
+    EXPECT_EQ(Save(), -3);
+    EXPECT_TRUE(traces.Has("CConfigurationFiles::WriteKelKeyId, InsertSelfile failure -1 " + N(drive0) + "\n"));
+    EXPECT_TRUE(traces.Has("CConfigurationFiles::SaveConfiguration, Failure writing to key.id\n"));
+}
+
+TEST_F(ConfigurationWriters, KeyAndProgramListsReadBack) {
+    CConfigurationFiles files;
+    CKeyList keys;
+    EXPECT_EQ(files.ReadKeystrTxt(dir_.path(), keys), -1);
+    for (const char* empty : {"", "Loaded keys\n"}) {
+        ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\keystr.txt", empty));
+        EXPECT_EQ(files.ReadKeystrTxt(dir_.path(), keys), -2);
+        ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\program.id", empty));
+        std::vector<WString> programs;
+        EXPECT_EQ(files.ReadProgramId(dir_.path(), programs), -2);
+    }
+    // Numbered keys go last, by number; equal numbers keep their order.
+    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\keystr.txt",
+                               "#Loaded keys in X:\r\nA\t2\r\nB\r\n\r\n   \r\nC\t1\r\nD\t0\r\nE\t2\r\nX -5\r\n#F\r\n"));
+    ASSERT_EQ(files.ReadKeystrTxt(dir_.path(), keys), 0);
+    std::string read;
+    for (const CKeyInfo& key : keys) read += N(key.GetKeystring()) + std::to_string(key.GetDriveModuleNr()) + " ";
+    EXPECT_EQ(read, "B0 D0 X0 #F0 C1 A2 E2 ");
+
+    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\program.id",
+                               "#Setup program(s) in X:\r\nC:\\MEDIA\\REL1\r\n#skipped\r\n\r\n.\\..\\REL2\r\n"));
+    std::vector<WString> programs = {u"kept"};
+    ASSERT_EQ(files.ReadProgramId(dir_.path(), programs), 0);
+    WString parent;
+    ASSERT_TRUE(PathCombine(dir_.path(), u"..\\REL2", parent));
+    EXPECT_EQ(programs, (std::vector<WString>{u"kept", u"C:\\MEDIA\\REL1", parent}));
+
+    EXPECT_EQ(files.RemoveConfiguration(dir_.path()), 0);  // no key.id
+    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\key.id", ""));
+    EXPECT_EQ(files.RemoveConfiguration(dir_.path()), 1);
+    EXPECT_FALSE(test::Exists(dir_ / u"INTERNAL\\keystr.txt"));
+}
+
+TEST(PathCombine, ResolvesDotSegmentsLikeTheShell) {
+    const std::vector<std::array<const char16_t*, 3>> cases = {
+        {u"D:\\Pool\\R1", u"..\\..\\MEDIA\\REL1", u"D:\\MEDIA\\REL1"},
+        {u"D:\\Pool\\R1", u".\\a\\.\\b\\", u"D:\\Pool\\R1\\a\\b\\"},
+        {u"D:\\Pool", u"..\\..\\..", u"D:\\"},
+        {u"D:\\Pool\\R1", u"C:\\MEDIA\\REL1", u"C:\\MEDIA\\REL1"},
+        {u"D:\\Pool\\R1", u"\\MEDIA", u"D:\\MEDIA"},
+        {u"\\\\srv\\share\\a", u"..\\..\\b", u"\\\\srv\\share\\b"},
+    };
+    for (const auto& [directory, path, expected] : cases) {
+        WString out;
+        EXPECT_TRUE(PathCombine(directory, path, out));
+        EXPECT_EQ(out, expected) << N(directory) << " + " << N(path);
+    }
+    WString out = u"untouched";
+    EXPECT_FALSE(PathCombine(u"D:\\", WString(260, u'a'), out));
+    EXPECT_EQ(out, u"untouched");
+}
+
+}  // namespace
+}  // namespace kel
