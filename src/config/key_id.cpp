@@ -102,6 +102,9 @@ public:
         }
         selections = SplitItems(selectionText.View());
         files = SplitItems(fileText.View());
+        // The loaded document is the largest thing a section holds; the
+        // option string needs the relkey file's instead.
+        options_.Reset();
         return {};
     }
 

@@ -28,6 +28,8 @@ public:
     Element() = default;
 
     explicit operator bool() const;
+    // The same node of the same document (null elements are equal).
+    bool operator==(const Element& other) const;
 
     WString Name() const;
     // All text below the element, in document order.
@@ -52,6 +54,8 @@ public:
     // Child elements by exact name; descendants in document order.
     Element FirstChild(WStringView name) const;
     std::vector<Element> Children(WStringView name) const;
+    // The next element after this one, among its siblings, with that name.
+    Element NextSibling(WStringView name) const;
     std::vector<Element> Descendants(WStringView name) const;
     // Null for the root element and for detached elements.
     Element Parent() const;

@@ -106,6 +106,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE LoadXml(BSTR bstrXml) override {
+        indexes_.clear();
         return ComGuard([&] { return doc_.Parse(UniqueBstr::View(bstrXml)) ? S_OK : E_FAIL; });
     }
 
@@ -136,15 +137,11 @@ public:
         if (!pvarbExists) return E_POINTER;
         *pvarbExists = VARIANT_FALSE;
         return ComGuard([&] {
-            const xml::Element entry = FindEntry(doc_, UniqueBstr::View(bstrProgram));
-            const WStringView guid = UniqueBstr::View(bstrSubGuid);
-            for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
-                if (group.FirstChild(u"SubGUID").Text() == guid) {
-                    *pvarbExists = VARIANT_TRUE;
-                    return S_OK;
-                }
-            }
-            return KEL_OPTIONS_E_NOT_FOUND;
+            const xml::Element subGroups = FindEntry(doc_, UniqueBstr::View(bstrProgram)).FirstChild(u"SubGroups");
+            if (!subGroups) return KEL_OPTIONS_E_NOT_FOUND;
+            if (!KnownSubGroups(subGroups).count(WString(UniqueBstr::View(bstrSubGuid)))) return KEL_OPTIONS_E_NOT_FOUND;
+            *pvarbExists = VARIANT_TRUE;
+            return S_OK;
         });
     }
 
@@ -158,6 +155,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE PutRoot(const xml::Element& root, xml::Element* pRoot) override {
         return ComGuard([&] {
+            indexes_.clear();
             if (!doc_.SetRoot(root)) return E_INVALIDARG;
             if (pRoot) *pRoot = doc_.Root();
             return S_OK;
@@ -187,7 +185,34 @@ public:
     }
 
 private:
+    // Option building asks once per sub group reference while it appends
+    // groups, so the GUIDs are indexed as the container grows rather than
+    // searched from the start each time. Groups are only ever appended there.
+    struct SubGroupIndex {
+        xml::Element container;
+        xml::Element last;  // the last group indexed
+        std::set<WString> guids;
+    };
+
+    const std::set<WString>& KnownSubGroups(const xml::Element& subGroups) {
+        SubGroupIndex* index = nullptr;
+        for (SubGroupIndex& candidate : indexes_) {
+            if (candidate.container == subGroups) index = &candidate;
+        }
+        if (!index || (index->last && index->last.Parent() != subGroups)) {
+            if (!index) index = &indexes_.emplace_back();
+            *index = SubGroupIndex{subGroups, {}, {}};
+        }
+        for (xml::Element group = index->last ? index->last.NextSibling(u"Group") : subGroups.FirstChild(u"Group");
+             group; group = group.NextSibling(u"Group")) {
+            index->guids.insert(group.FirstChild(u"SubGUID").Text());
+            index->last = group;
+        }
+        return index->guids;
+    }
+
     xml::Document doc_;
+    std::vector<SubGroupIndex> indexes_;
 };
 
 }  // namespace

@@ -186,6 +186,11 @@ bool FinishParse(DocState& state, const pugi::xml_parse_result& result) {
 
 Element::operator bool() const { return ref_ && ref_->Valid(); }
 
+bool Element::operator==(const Element& other) const {
+    if (!*this || !other) return !*this && !other;
+    return ref_->state == other.ref_->state && ref_->node == other.ref_->node;
+}
+
 WString Element::Name() const { return *this ? Wide(ref_->node.name()) : WString(); }
 
 WString Element::Text() const { return *this ? TextBelow(ref_->node) : WString(); }
@@ -247,6 +252,15 @@ Element Element::FirstChild(WStringView name) const {
     const std::string wanted = Utf8(name);
     for (pugi::xml_node child = ref_->node.first_child(); child; child = child.next_sibling()) {
         if (IsElementNamed(child, wanted)) return NodeRef::MakeElement(ref_->state, child);
+    }
+    return {};
+}
+
+Element Element::NextSibling(WStringView name) const {
+    if (!*this) return {};
+    const std::string wanted = Utf8(name);
+    for (pugi::xml_node sibling = ref_->node.next_sibling(); sibling; sibling = sibling.next_sibling()) {
+        if (IsElementNamed(sibling, wanted)) return NodeRef::MakeElement(ref_->state, sibling);
     }
     return {};
 }

@@ -248,6 +248,16 @@ bool FinishParse(DocState& state, HRESULT result, VARIANT_BOOL ok) {
 
 Element::operator bool() const { return ref_ && ref_->Valid(); }
 
+bool Element::operator==(const Element& other) const {
+    if (!*this || !other) return !*this && !other;
+    // COM identity: the IUnknown of one node is always the same pointer.
+    ComPtr<IUnknown> mine;
+    ComPtr<IUnknown> theirs;
+    return ref_->state == other.ref_->state &&
+           SUCCEEDED(ref_->node->QueryInterface(IID_IUnknown, mine.PutVoid())) &&
+           SUCCEEDED(other.ref_->node->QueryInterface(IID_IUnknown, theirs.PutVoid())) && mine.get() == theirs.get();
+}
+
 WString Element::Name() const { return *this ? NodeName(ref_->node.get()) : WString(); }
 
 WString Element::Text() const { return *this ? TextBelow(ref_->node.get()) : WString(); }
@@ -319,6 +329,16 @@ Element Element::FirstChild(WStringView name) const {
     for (ComPtr<IXMLDOMNode> child = FirstChildOf(ref_->node.get()); child; child = NextSiblingOf(child.get())) {
         if (TypeOf(child.get()) == NODE_ELEMENT && NodeName(child.get()) == name) {
             return NodeRef::MakeElement(ref_->state, child);
+        }
+    }
+    return {};
+}
+
+Element Element::NextSibling(WStringView name) const {
+    if (!*this) return {};
+    for (ComPtr<IXMLDOMNode> sibling = NextSiblingOf(ref_->node.get()); sibling; sibling = NextSiblingOf(sibling.get())) {
+        if (TypeOf(sibling.get()) == NODE_ELEMENT && NodeName(sibling.get()) == name) {
+            return NodeRef::MakeElement(ref_->state, sibling);
         }
     }
     return {};
