@@ -108,6 +108,20 @@ public:
         return {};
     }
 
+    // Query, then the option string of a drive module or additional program
+    // (empty without selections). The failure's trace text, or empty.
+    WString OptionString(CConfigurationFiles& files, WStringView systemOptions, WStringView program,
+                         const CKeyInfo& key, const WString& relkeyPath, std::vector<WString>& selections,
+                         std::vector<WString>& selectionFiles, WString& optionString) {
+        const WString failure = Query(systemOptions, program, selections, selectionFiles);
+        if (!failure.empty() || selections.empty()) return failure;
+        std::deque<WString> work(selections.begin(), selections.end());
+        if (files.MakeOptionString(relkeyPath, key, work, optionString) != 0) {
+            return Message(u"Failed to convert keystring to option string!!\n");
+        }
+        return {};
+    }
+
 private:
     const char16_t* writer_;
     ComPtr<IKelInstallSystemOptions> options_;
@@ -242,18 +256,12 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, S
     const WString program = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
     std::vector<WString> selections;
     std::vector<WString> files;
-    const WString failure = options.Query(systemOptions, program, selections, files);
+    WString optionString;
+    const WString failure =
+        options.OptionString(*this, systemOptions, program, key, relkeyPath, selections, files, optionString);
     if (!failure.empty()) {
         TraceError(failure);
         return -1;
-    }
-    WString optionString;
-    if (!selections.empty()) {
-        std::deque<WString> work(selections.begin(), selections.end());
-        if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
-            TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
-            return -1;
-        }
     }
 
     std::string text = "\n" + (kDmKey + A(key.GetKeystring())) + "\n";
@@ -296,17 +304,11 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, WStringView systemOptions, 
         WString relkeyPath;
         relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
         if (relkeyFile.GetTitle(relkeyPath, title) != S_OK) title.clear();
-        const WString failure = options.Query(systemOptions, description.programName, selections, files);
+        const WString failure = options.OptionString(*this, systemOptions, description.programName, key, relkeyPath,
+                                                     selections, files, optionString);
         if (!failure.empty()) {
             TraceError(failure);
             return -1;
-        }
-        if (!selections.empty()) {
-            std::deque<WString> work(selections.begin(), selections.end());
-            if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
-                TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
-                return -1;
-            }
         }
         PadWithZeros(optionString, description.selectionText.size());
     }
