@@ -131,6 +131,50 @@ TEST(Xml, LoadedLayoutIsNormalisedButTextIsKept) {
     EXPECT_EQ(test::ReadAll(dir / u"x.xml").substr(0, 40), "<?xml version='1.0' encoding='UTF-8'?>\r\n");
 }
 
+TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
+    const std::string pretty =
+        "<r>\r\n"
+        "  <SubTitle>\r\n      </SubTitle>\r\n"
+        "  <Title>\t Axes %\r\n  </Title>\r\n"
+        "  <Inner>x   y\r\n z</Inner>\r\n"
+        "  <Raw>\r\n  <![CDATA[ raw ]]>\r\n  </Raw>\r\n"
+        "  <List>\r\n    <m>m1</m>\r\n    <n>n1</n>\r\n  </List>\r\n"
+        "  <Packed><m>m1</m><n>n1</n></Packed>\r\n"
+        "  <Notes>a<!-- c -->   <?pi?>b</Notes>\r\n"
+        "  <Kept xml:space=\"preserve\">  k  <q>\r\n </q><d xml:space=\"default\"> t </d></Kept>\r\n"
+        "</r>\r\n";
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"pretty.xml", pretty));
+    Document parsed = Parsed(FromUtf8(pretty));
+    Document loaded = Document::Create();
+    ASSERT_TRUE(loaded.Load(dir / u"pretty.xml"));
+    for (const Document* doc : {&parsed, &loaded}) {
+        const Element root = doc->Root();
+        const auto text = [&](WStringView name) { return root.FirstChild(name).Text(); };
+        EXPECT_EQ(text(u"SubTitle"), u"");
+        EXPECT_EQ(text(u"Title"), u"Axes %");
+        EXPECT_EQ(text(u"Inner"), u"x   y\n z");
+        EXPECT_EQ(text(u"Raw"), u" raw ");
+        EXPECT_EQ(text(u"List"), u"m1 n1");  // the line break between the items is one space
+        EXPECT_EQ(text(u"Packed"), u"m1n1");
+        EXPECT_EQ(text(u"Notes"), u"a b");
+        EXPECT_EQ(text(u"Kept"), u"  k  \n  t ");
+        EXPECT_EQ(root.FirstChild(u"Kept").FirstChild(u"d").Text(), u"t");
+        EXPECT_EQ(doc->SelectSingleText(u"//Title"), u"Axes %");
+        EXPECT_EQ(doc->SelectSingleText(u"/r/List"), u"m1 n1");
+    }
+
+    // The dropped blanks leave no trace in the layout; kept ones stay.
+    const WString expected =
+        u"<r>\r\n\t<SubTitle/>\r\n\t<Title>\t Axes %\n  </Title>\r\n\t<Inner>x   y\n z</Inner>\r\n"
+        u"\t<Raw><![CDATA[ raw ]]></Raw>\r\n\t<List>\r\n\t\t<m>m1</m>\r\n\t\t<n>n1</n>\r\n\t</List>\r\n"
+        u"\t<Packed>\r\n\t\t<m>m1</m>\r\n\t\t<n>n1</n>\r\n\t</Packed>\r\n\t<Notes>a<!-- c --><?pi?>b</Notes>\r\n"
+        u"\t<Kept xml:space=\"preserve\">  k  <q>\n </q><d xml:space=\"default\"> t </d></Kept>\r\n</r>\r\n";
+    EXPECT_EQ(parsed.Serialize(), expected);
+    EXPECT_EQ(loaded.Serialize(), expected);
+    EXPECT_EQ(Parsed(expected).Serialize(), expected);
+}
+
 TEST(Xml, FindsChildrenAndDescendantsInDocumentOrder) {
     Document doc = Parsed(
         u"<r><a id='1'><a id='2'><x/></a></a><b><a id='3'/></b><?a?><a id='4'>t<a id='5'/></a></r>");
