@@ -9,6 +9,7 @@
 #include <new>
 #include <pugixml.hpp>
 
+#include "platform/posix/xml_encoding.h"
 #include "platform/xml_backend.h"
 
 namespace kel::xml {
@@ -285,8 +286,8 @@ bool Document::Load(WStringView path) {
     if (!state_) return false;
     state_->Reset();
     std::string bytes;
-    if (!detail::ReadWholeFile(path, bytes)) return false;
-    return FinishParse(state_, state_->doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto));
+    if (!detail::ReadWholeFile(path, bytes) || !posix::DecodeToUtf8(bytes)) return false;
+    return FinishParse(state_, state_->doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_utf8));
 }
 
 Element Document::Root() const {
