@@ -1,6 +1,6 @@
-// The portable half of the XML adapter: names, serialisation and saving.
-// Writing the text here, not in the DOM, is what makes both platforms produce
-// the same bytes for the same document.
+// The portable half of the XML adapter: names, element text, serialisation
+// and saving. Writing the text here, not in the DOM, is what makes both
+// platforms produce the same bytes and texts for the same document.
 #include <algorithm>
 #include <cstdio>
 
