@@ -3,6 +3,7 @@
 #include "config/configuration_files.h"
 #include "options/relkey_parser.h"
 #include "options/selection_group.h"
+#include "platform/os.h"
 #include "shared/key_info.h"
 
 namespace kel {
@@ -16,9 +17,11 @@ WString TakeHiddenMark(WString& text) {
     return u";";
 }
 
+// The search compares as the user's locale does; which options end up
+// chosen is still decided by exact comparison when the string is built.
 const CRelkeyOption* FindOption(const CRelkeyGroup& group, WStringView description) {
     for (const CRelkeyOption& option : group.Options()) {
-        if (option.GetLineSelectionDescription() == description) return &option;
+        if (os::LocaleEquals(option.GetLineSelectionDescription(), description)) return &option;
     }
     return nullptr;
 }

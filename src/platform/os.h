@@ -51,6 +51,10 @@ WString FromNativePath(const std::string& path);
 std::string AnsiFromWide(WStringView text);
 WString WideFromAnsi(std::string_view text);
 WString UpperCase(WStringView text);
+// Case-sensitive equality as the user's locale compares texts. Windows asks
+// the locale; elsewhere canonically equivalent texts are equal (a letter
+// with its marks precomposed or not) and nothing else differing is.
+bool LocaleEquals(WStringView a, WStringView b);
 
 // A loaded shared library (for clients and tests of the exported entry points).
 class DynamicLibrary {

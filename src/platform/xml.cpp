@@ -1,6 +1,7 @@
-// The portable half of the XML adapter: names, serialisation and saving.
-// Writing the text here, not in the DOM, is what makes both platforms produce
-// the same bytes for the same document.
+// The portable half of the XML adapter: names, element text, serialisation
+// and saving. Writing the text here, not in the DOM, is what makes both
+// platforms produce the same bytes and texts for the same document.
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/os.h"
@@ -211,7 +212,87 @@ private:
     std::vector<Open> stack_;
 };
 
+// xml:space on an element: true for "preserve", false for "default", else
+// what the parent had.
+bool PreservesSpace(const detail::NodeRef& element, bool inherited) {
+    for (const auto& [name, value] : detail::AttributesOf(element)) {
+        if (name != u"xml:space") continue;
+        if (value == u"preserve") return true;
+        if (value == u"default") return false;
+    }
+    return inherited;
+}
+
+bool PreservesSpaceAt(const detail::NodeRef& node) {
+    std::vector<NodePtr> chain;
+    for (NodePtr current = detail::ParentNode(node); current; current = detail::ParentNode(*current)) {
+        chain.push_back(current);
+    }
+    bool preserve = false;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (detail::KindOf(**it) == Kind::Element) preserve = PreservesSpace(**it, preserve);
+    }
+    return detail::KindOf(node) == Kind::Element ? PreservesSpace(node, preserve) : preserve;
+}
+
+// Visits every node below root in document order with the xml:space in
+// force for it, without recursion.
+template <class Visit>
+void WalkWithSpace(const detail::NodeRef& root, bool preserve, Visit visit) {
+    struct Level {
+        NodePtr next;
+        bool preserve;
+    };
+    std::vector<Level> stack{{detail::FirstChildNode(root), preserve}};
+    while (!stack.empty()) {
+        if (!stack.back().next) {
+            stack.pop_back();
+            continue;
+        }
+        const NodePtr node = stack.back().next;
+        const bool inScope = stack.back().preserve;
+        stack.back().next = detail::NextSiblingNode(*node);
+        visit(*node, inScope);
+        if (detail::KindOf(*node) == Kind::Element) {
+            stack.push_back({detail::FirstChildNode(*node), PreservesSpace(*node, inScope)});
+        }
+    }
+}
+
+// Joins the pieces of an element's text. Blanks that stood between two
+// pieces become one space; trimming never cuts into a CDATA section.
+class TextBuilder {
+public:
+    void Gap() { gap_ = true; }
+    void Add(WStringView piece, bool cdata) {
+        if (piece.empty()) return;
+        if (gap_ && !text_.empty()) text_ += u' ';
+        gap_ = false;
+        if (cdata) {
+            keepFrom_ = std::min(keepFrom_, text_.size());
+            keepTo_ = text_.size() + piece.size();
+        }
+        text_ += piece;
+    }
+    WString Finish(bool trim) {
+        if (!trim) return std::move(text_);
+        std::size_t begin = 0;
+        while (begin < text_.size() && begin < keepFrom_ && IsXmlSpace(text_[begin])) ++begin;
+        std::size_t end = text_.size();
+        while (end > begin && end > keepTo_ && IsXmlSpace(text_[end - 1])) --end;
+        return text_.substr(begin, end - begin);
+    }
+
+private:
+    WString text_;
+    bool gap_ = false;
+    std::size_t keepFrom_ = WString::npos;
+    std::size_t keepTo_ = 0;
+};
+
 }  // namespace
+
+WString Element::Text() const { return *this ? detail::TextOf(*ref_) : WString(); }
 
 bool IsValidName(WStringView name) {
     if (name.empty() || !IsNameStart(name.front())) return false;
@@ -241,6 +322,36 @@ bool Document::Save(WStringView path) const {
 }
 
 namespace detail {
+
+void DropIgnorableWhiteSpace(const NodePtr& document) {
+    if (!document) return;
+    WalkWithSpace(*document, false, [](const NodeRef& node, bool preserve) {
+        if (preserve || KindOf(node) != Kind::Text) return;
+        const WString value = ValueOf(node);
+        if (!value.empty() && IsBlank(value)) ClearValue(node);
+    });
+}
+
+WString TextOf(const NodeRef& node) {
+    const bool preserve = PreservesSpaceAt(node);
+    TextBuilder text;
+    WalkWithSpace(node, preserve, [&](const NodeRef& child, bool inScope) {
+        switch (KindOf(child)) {
+        case Kind::Text: {
+            const WString value = ValueOf(child);
+            if (!inScope && IsBlank(value)) {
+                text.Gap();
+            } else {
+                text.Add(value, false);
+            }
+            break;
+        }
+        case Kind::CData: text.Add(ValueOf(child), true); break;
+        default: break;
+        }
+    });
+    return text.Finish(!preserve);
+}
 
 std::optional<AttributeList> ParsePseudoAttributes(WStringView data) {
     AttributeList result;

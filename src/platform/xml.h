@@ -32,7 +32,10 @@ public:
     bool operator==(const Element& other) const;
 
     WString Name() const;
-    // All text below the element, in document order.
+    // The text below the element as the Windows DOM reads it: text and CDATA
+    // in document order, where blanks between two pieces count as one space.
+    // Outside xml:space="preserve" leading and trailing white space is
+    // dropped, but never a CDATA section's. White space inside is kept.
     WString Text() const;
     // Replaces every child by one text node; an empty text leaves no child.
     bool SetText(WStringView text);
@@ -76,7 +79,9 @@ public:
     explicit operator bool() const { return state_ != nullptr; }
 
     // Both replace the content; on failure the document is left empty.
-    // Documents with a document type declaration are refused.
+    // Documents with a document type declaration are refused. As with the
+    // Windows DOM's default, text of white space only is dropped outside
+    // xml:space="preserve".
     bool Parse(WStringView text);
     bool Load(WStringView path);  // Windows-form path
 
@@ -98,7 +103,8 @@ public:
     bool InsertDeclaration(WStringView data);
 
     std::vector<Element> Descendants(WStringView name) const;
-    // The text of the first node an XPath 1.0 expression selects.
+    // The text of the first node an XPath 1.0 expression selects: Text()
+    // for an element, the value as it stands for other nodes.
     std::optional<WString> SelectSingleText(WStringView xpath) const;
 
 private:

@@ -18,14 +18,21 @@ using NodePtr = std::shared_ptr<const NodeRef>;
 using AttributeList = std::vector<std::pair<WString, WString>>;
 
 NodePtr DocumentNode(const std::shared_ptr<DocState>& state);
+NodePtr ParentNode(const NodeRef& node);
 NodePtr FirstChildNode(const NodeRef& node);
 NodePtr NextSiblingNode(const NodeRef& node);
 Kind KindOf(const NodeRef& node);
 WString NameOf(const NodeRef& node);   // element name or instruction target
 WString ValueOf(const NodeRef& node);  // text, comment or instruction data
 AttributeList AttributesOf(const NodeRef& node);  // of an element or the declaration
+void ClearValue(const NodeRef& node);  // of a text node
 
 // Shared by the backends.
+// After a parse: white-space-only text outside xml:space="preserve" is
+// emptied, not removed, so that Text() still knows that blanks stood there.
+void DropIgnorableWhiteSpace(const NodePtr& document);
+// The text of an element or the document, as Element::Text() describes it.
+WString TextOf(const NodeRef& node);
 std::optional<AttributeList> ParsePseudoAttributes(WStringView data);
 bool ReadWholeFile(WStringView path, std::string& bytes);
 

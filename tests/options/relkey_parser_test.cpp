@@ -280,5 +280,71 @@ TEST(RelkeyParser, ScrambledTextFiles) {
     }
 }
 
+// A pretty-printed file reads as its compact form: a sub title of blanks and a
+// line break is empty, so its group stays a main group, and blanks around
+// texts do not count.
+TEST(RelkeyParser, PrettyPrintedXmlReadsAsCompact) {
+    constexpr const char* kCompact =
+        "<RelkeyFile><Group><SubTitle/><Title>Tools</Title><Label>grp1</Label><Code>1,1</Code>"
+        "<GroupItem><LineSelectionDescription>Gripper</LineSelectionDescription><DatFile>grip.dat</DatFile>"
+        "<RefSubLabel>Jaws</RefSubLabel><Remark>first tool</Remark></GroupItem></Group>"
+        "<Group><SubTitle></SubTitle><Title>Extras</Title><Label>grp2</Label><Code>0,n</Code></Group>"
+        "<Group><SubTitle>Jaws</SubTitle><Label>grp3</Label><Code>0,n</Code>"
+        "<GroupItem><LineSelectionDescription>Soft jaw</LineSelectionDescription></GroupItem></Group>"
+        "</RelkeyFile>";
+    constexpr const char* kPretty =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+        "<RelkeyFile>\r\n"
+        "  <Group>\r\n"
+        "    <SubTitle>\r\n        </SubTitle>\r\n"
+        "    <Title>\r\n      Tools\r\n    </Title>\r\n"
+        "    <Label> grp1 </Label>\r\n"
+        "    <Code>\t1,1\t</Code>\r\n"
+        "    <GroupItem>\r\n"
+        "      <LineSelectionDescription>  Gripper  </LineSelectionDescription>\r\n"
+        "      <DatFile>grip.dat\r\n      </DatFile>\r\n"
+        "      <RefSubLabel> Jaws</RefSubLabel>\r\n"
+        "      <Remark>\r\n        first tool\r\n      </Remark>\r\n"
+        "    </GroupItem>\r\n"
+        "  </Group>\r\n"
+        "  <Group>\r\n"
+        "    <SubTitle> </SubTitle>\r\n"
+        "    <Title>Extras</Title>\r\n    <Label>grp2</Label>\r\n    <Code>0,n</Code>\r\n"
+        "  </Group>\r\n"
+        "  <Group>\r\n"
+        "    <SubTitle>\r\n      Jaws\r\n    </SubTitle>\r\n"
+        "    <Label>grp3</Label>\r\n    <Code>0,n</Code>\r\n"
+        "    <GroupItem>\r\n      <LineSelectionDescription>Soft jaw</LineSelectionDescription>\r\n    </GroupItem>\r\n"
+        "  </Group>\r\n"
+        "</RelkeyFile>\r\n";
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"compact.xml", kCompact));
+    ASSERT_TRUE(test::WriteAll(dir / u"pretty.xml", kPretty));
+
+    struct Read {
+        std::vector<CRelkeyGroup> walk;
+        CRelkeyGroup sub;
+        CRelkeyGroup byLabel;
+    };
+    const auto read = [&](const char16_t* name) {
+        Read result;
+        CRelkeyParser parser;
+        EXPECT_EQ(parser.Load(dir / name, 0), 0);
+        CRelkeyGroup group;
+        for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) result.walk.push_back(group);
+        EXPECT_EQ(parser.GetGroupBySubTitle(u"Jaws", result.sub), 0);
+        EXPECT_EQ(parser.GetGroupByLabel(u"grp1", result.byLabel), 0);
+        return result;
+    };
+    const Read compact = read(u"compact.xml");
+    const Read pretty = read(u"pretty.xml");
+    ASSERT_EQ(compact.walk.size(), 2u);
+    EXPECT_EQ(compact.walk[0].Options().at(0).GetRemark(), u"first tool");
+    EXPECT_EQ(pretty.walk, compact.walk);
+    EXPECT_EQ(pretty.sub, compact.sub);
+    EXPECT_EQ(pretty.sub.GetLabel(), u"grp3");
+    EXPECT_EQ(pretty.byLabel, compact.walk[0]);
+}
+
 }  // namespace
 }  // namespace kel

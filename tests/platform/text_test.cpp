@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/os.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "support/test_support.h"
@@ -41,6 +42,21 @@ TEST(Text, UpperCaseAndNoCaseComparisonCoverLatin1) {
     EXPECT_TRUE(EqualsNoCase(u"Z:\\Pool\\\u00e4bc", u"z:\\POOL\\\u00c4BC"));
     EXPECT_FALSE(EqualsNoCase(u"abc", u"abd"));
     EXPECT_LT(CompareNoCase(u"ABC", u"abd"), 0);
+}
+
+TEST(Text, LocaleEqualityIsCaseSensitiveButSeesCanonicalEquivalents) {
+    EXPECT_TRUE(os::LocaleEquals(u"Gripper 2", u"Gripper 2"));
+    EXPECT_TRUE(os::LocaleEquals(u"", u""));
+    EXPECT_FALSE(os::LocaleEquals(u"Gripper", u"gripper"));
+    EXPECT_FALSE(os::LocaleEquals(u"K\u00e4fig", u"K\u00c4fig"));
+    EXPECT_FALSE(os::LocaleEquals(u"Gripper", u"Grippers"));
+    EXPECT_FALSE(os::LocaleEquals(u"K\u00e4fig", u"Kafig"));
+    // Precomposed or not, and marks in either order.
+    EXPECT_TRUE(os::LocaleEquals(u"K\u00e4fig", u"Ka\u0308fig"));
+    EXPECT_TRUE(os::LocaleEquals(u"\u00c5ngstr\u00f6m", u"\u212bngstro\u0308m"));
+    EXPECT_TRUE(os::LocaleEquals(u"\u1e69", u"s\u0307\u0323"));
+    EXPECT_TRUE(os::LocaleEquals(u"q\u0307\u0323", u"q\u0323\u0307"));
+    EXPECT_FALSE(os::LocaleEquals(u"e\u0301\u0301", u"\u00e9"));
 }
 
 TEST(Trace, WritesFivePiecesAndTheShortForm) {

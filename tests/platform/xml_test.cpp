@@ -43,14 +43,42 @@ TEST(Xml, LoadReadsFilesAndRefusesMissingOrBrokenOnes) {
 
     ASSERT_TRUE(test::WriteAll(dir / u"broken.xml", "<a><b></a>"));
     EXPECT_FALSE(doc.Load(dir / u"broken.xml"));
+}
 
-    // UTF-8 with a byte order mark, and Latin-1 by declaration.
-    ASSERT_TRUE(test::WriteAll(dir / u"bom.xml", "\xEF\xBB\xBF<a>\xC3\xA4</a>"));
-    ASSERT_TRUE(doc.Load(dir / u"bom.xml"));
-    EXPECT_EQ(doc.Root().Text(), u"\u00e4");
-    ASSERT_TRUE(test::WriteAll(dir / u"latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE4</a>"));
-    ASSERT_TRUE(doc.Load(dir / u"latin1.xml"));
-    EXPECT_EQ(doc.Root().Text(), u"\u00e4");
+TEST(Xml, LoadDecodesTheDeclaredEncodingOrRefusesTheFile) {
+    const auto declared = [](const char* encoding, const std::string& text) {
+        return "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) + "\"?><a>" + text + "</a>";
+    };
+    struct Case {
+        std::string bytes;
+        std::optional<WString> text;  // nullopt: the load fails
+    };
+    const Case cases[] = {
+        {declared("windows-1252", "Espa\xF1ol \x80"), u"Espa\u00f1ol \u20ac"},
+        {declared("WINDOWS-1252", "\x80\x81\x9F"), u"\u20ac\u0081\u0178"},  // 0x81 has no character
+        {declared("ISO-8859-15", "\xA4"), u"\u20ac"},
+        {declared("iso-8859-1", "\xA4\x80\xE4"), u"\u00a4\u0080\u00e4"},
+        {declared("windows-1250", "\x8A"), u"\u0160"},
+        {declared("UTF-8", "\xC3\xA4"), u"\u00e4"},
+        {"<a>\xC3\xA4</a>", u"\u00e4"},
+        {"\xEF\xBB\xBF" + declared("utf-8", "\xC3\xA4"), u"\u00e4"},
+        {std::string("\xFF\xFE<\0a\0>\0\xE4\0\xAC\x20<\0/\0a\0>\0", 20), u"\u00e4\u20ac"},
+        {std::string("\xFE\xFF\0<\0a\0>\0\xE4\0<\0/\0a\0>", 18), u"\u00e4"},
+        // Never guessed: an unknown encoding or bytes invalid in theirs.
+        {declared("x-unknown-1", "a"), std::nullopt},
+        {declared("UTF-16", "a"), std::nullopt},
+        {declared("UTF-8", "Espa\xF1ol"), std::nullopt},
+        {"<a>Espa\xF1ol</a>", std::nullopt},
+    };
+    test::TempDir dir;
+    Document doc = Document::Create();
+    for (const Case& c : cases) {
+        ASSERT_TRUE(test::WriteAll(dir / u"x.xml", c.bytes));
+        EXPECT_EQ(doc.Load(dir / u"x.xml"), c.text.has_value()) << c.bytes;
+        if (c.text) {
+            EXPECT_EQ(doc.Root().Text(), *c.text) << c.bytes;
+        }
+    }
 }
 
 TEST(Xml, NonAsciiTextAndSpecialCharactersRoundTrip) {
@@ -129,6 +157,50 @@ TEST(Xml, LoadedLayoutIsNormalisedButTextIsKept) {
     test::TempDir dir;
     ASSERT_TRUE(doc.Save(dir / u"x.xml"));
     EXPECT_EQ(test::ReadAll(dir / u"x.xml").substr(0, 40), "<?xml version='1.0' encoding='UTF-8'?>\r\n");
+}
+
+TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
+    const std::string pretty =
+        "<r>\r\n"
+        "  <SubTitle>\r\n      </SubTitle>\r\n"
+        "  <Title>\t Axes %\r\n  </Title>\r\n"
+        "  <Inner>x   y\r\n z</Inner>\r\n"
+        "  <Raw>\r\n  <![CDATA[ raw ]]>\r\n  </Raw>\r\n"
+        "  <List>\r\n    <m>m1</m>\r\n    <n>n1</n>\r\n  </List>\r\n"
+        "  <Packed><m>m1</m><n>n1</n></Packed>\r\n"
+        "  <Notes>a<!-- c -->   <?pi?>b</Notes>\r\n"
+        "  <Kept xml:space=\"preserve\">  k  <q>\r\n </q><d xml:space=\"default\"> t </d></Kept>\r\n"
+        "</r>\r\n";
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"pretty.xml", pretty));
+    Document parsed = Parsed(FromUtf8(pretty));
+    Document loaded = Document::Create();
+    ASSERT_TRUE(loaded.Load(dir / u"pretty.xml"));
+    for (const Document* doc : {&parsed, &loaded}) {
+        const Element root = doc->Root();
+        const auto text = [&](WStringView name) { return root.FirstChild(name).Text(); };
+        EXPECT_EQ(text(u"SubTitle"), u"");
+        EXPECT_EQ(text(u"Title"), u"Axes %");
+        EXPECT_EQ(text(u"Inner"), u"x   y\n z");
+        EXPECT_EQ(text(u"Raw"), u" raw ");
+        EXPECT_EQ(text(u"List"), u"m1 n1");  // the line break between the items is one space
+        EXPECT_EQ(text(u"Packed"), u"m1n1");
+        EXPECT_EQ(text(u"Notes"), u"a b");
+        EXPECT_EQ(text(u"Kept"), u"  k  \n  t ");
+        EXPECT_EQ(root.FirstChild(u"Kept").FirstChild(u"d").Text(), u"t");
+        EXPECT_EQ(doc->SelectSingleText(u"//Title"), u"Axes %");
+        EXPECT_EQ(doc->SelectSingleText(u"/r/List"), u"m1 n1");
+    }
+
+    // The dropped blanks leave no trace in the layout; kept ones stay.
+    const WString expected =
+        u"<r>\r\n\t<SubTitle/>\r\n\t<Title>\t Axes %\n  </Title>\r\n\t<Inner>x   y\n z</Inner>\r\n"
+        u"\t<Raw><![CDATA[ raw ]]></Raw>\r\n\t<List>\r\n\t\t<m>m1</m>\r\n\t\t<n>n1</n>\r\n\t</List>\r\n"
+        u"\t<Packed>\r\n\t\t<m>m1</m>\r\n\t\t<n>n1</n>\r\n\t</Packed>\r\n\t<Notes>a<!-- c --><?pi?>b</Notes>\r\n"
+        u"\t<Kept xml:space=\"preserve\">  k  <q>\n </q><d xml:space=\"default\"> t </d></Kept>\r\n</r>\r\n";
+    EXPECT_EQ(parsed.Serialize(), expected);
+    EXPECT_EQ(loaded.Serialize(), expected);
+    EXPECT_EQ(Parsed(expected).Serialize(), expected);
 }
 
 TEST(Xml, FindsChildrenAndDescendantsInDocumentOrder) {

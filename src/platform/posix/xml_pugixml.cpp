@@ -9,6 +9,7 @@
 #include <new>
 #include <pugixml.hpp>
 
+#include "platform/posix/xml_encoding.h"
 #include "platform/xml_backend.h"
 
 namespace kel::xml {
@@ -89,17 +90,6 @@ void Walk(pugi::xml_node root, Visit visit) {
     }
 }
 
-WString TextBelow(pugi::xml_node root) {
-    WString text;
-    std::string utf8;
-    Walk(root, [&](pugi::xml_node node) {
-        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) utf8 += node.value();
-        return true;
-    });
-    text = FromUtf8(utf8);
-    return text;
-}
-
 std::vector<Element> ElementsBelow(const std::shared_ptr<DocState>& state, pugi::xml_node root,
                                    WStringView name) {
     std::vector<Element> found;
@@ -174,9 +164,12 @@ bool CheckDocument(pugi::xml_document& doc) {
     return !duplicate;
 }
 
-bool FinishParse(DocState& state, const pugi::xml_parse_result& result) {
-    if (result && CheckDocument(state.doc)) return true;
-    state.Reset();
+bool FinishParse(const std::shared_ptr<DocState>& state, const pugi::xml_parse_result& result) {
+    if (result && CheckDocument(state->doc)) {
+        detail::DropIgnorableWhiteSpace(detail::DocumentNode(state));
+        return true;
+    }
+    state->Reset();
     return false;
 }
 
@@ -192,8 +185,6 @@ bool Element::operator==(const Element& other) const {
 }
 
 WString Element::Name() const { return *this ? Wide(ref_->node.name()) : WString(); }
-
-WString Element::Text() const { return *this ? TextBelow(ref_->node) : WString(); }
 
 bool Element::SetText(WStringView text) {
     if (!*this) return false;
@@ -302,15 +293,15 @@ bool Document::Parse(WStringView text) {
     state_->Reset();
     const std::string utf8 = Utf8(text);
     // Explicit UTF-8: the text is already decoded, whatever its declaration says.
-    return FinishParse(*state_, state_->doc.load_buffer(utf8.data(), utf8.size(), kParseFlags, pugi::encoding_utf8));
+    return FinishParse(state_, state_->doc.load_buffer(utf8.data(), utf8.size(), kParseFlags, pugi::encoding_utf8));
 }
 
 bool Document::Load(WStringView path) {
     if (!state_) return false;
     state_->Reset();
     std::string bytes;
-    if (!detail::ReadWholeFile(path, bytes)) return false;
-    return FinishParse(*state_, state_->doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto));
+    if (!detail::ReadWholeFile(path, bytes) || !posix::DecodeToUtf8(bytes)) return false;
+    return FinishParse(state_, state_->doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_utf8));
 }
 
 Element Document::Root() const {
@@ -373,7 +364,9 @@ std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
             }
             const pugi::xml_node node = found.node();
             if (InParking(*state_, node)) continue;
-            if (node.type() == pugi::node_element || node.type() == pugi::node_document) return TextBelow(node);
+            if (node.type() == pugi::node_element || node.type() == pugi::node_document) {
+                return detail::TextOf(*NodeRef::Make(state_, node));
+            }
             return Wide(node.value());
         }
     } catch (const pugi::xpath_exception&) {
@@ -387,6 +380,8 @@ std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
 namespace detail {
 
 NodePtr DocumentNode(const std::shared_ptr<DocState>& state) { return NodeRef::Make(state, state->doc); }
+
+NodePtr ParentNode(const NodeRef& node) { return NodeRef::Make(node.state, node.node.parent()); }
 
 NodePtr FirstChildNode(const NodeRef& node) {
     pugi::xml_node child = node.node.first_child();
@@ -415,6 +410,8 @@ Kind KindOf(const NodeRef& node) {
 WString NameOf(const NodeRef& node) { return Wide(node.node.name()); }
 
 WString ValueOf(const NodeRef& node) { return Wide(node.node.value()); }
+
+void ClearValue(const NodeRef& node) { node.node.set_value(""); }
 
 AttributeList AttributesOf(const NodeRef& node) {
     AttributeList list;

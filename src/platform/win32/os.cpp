@@ -115,6 +115,13 @@ WString UpperCase(WStringView text) {
     return out;
 }
 
+bool LocaleEquals(WStringView a, WStringView b) {
+    // Lengths are passed so that a NUL inside a text is compared too.
+    const auto data = [](WStringView text) { return text.empty() ? L"" : reinterpret_cast<const wchar_t*>(text.data()); };
+    return CompareStringW(LOCALE_USER_DEFAULT, 0, data(a), static_cast<int>(a.size()), data(b),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
 bool DynamicLibrary::Open(const std::string& nativePath) {

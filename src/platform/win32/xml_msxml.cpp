@@ -1,7 +1,7 @@
 // XML backend over MSXML 6 (IXMLDOMDocument2).
 //
 // MSXML hands out a new wrapper object for a node on every query (Wine does),
-// so nodes are never compared by pointer; walks count their depth instead.
+// so nodes are never compared by pointer.
 #include <windows.h>
 #include <msxml2.h>
 
@@ -112,38 +112,6 @@ bool IsDeclaration(IXMLDOMNode* node) {
     return TypeOf(node) == NODE_PROCESSING_INSTRUCTION && NodeName(node) == u"xml";
 }
 
-// Visits the nodes below root in document order, without recursion.
-template <class Visit>
-void Walk(IXMLDOMNode* root, Visit visit) {
-    ComPtr<IXMLDOMNode> current = FirstChildOf(root);
-    int depth = 1;
-    while (current) {
-        visit(current.get());
-        if (ComPtr<IXMLDOMNode> child = FirstChildOf(current.get())) {
-            current = child;
-            ++depth;
-            continue;
-        }
-        ComPtr<IXMLDOMNode> next = NextSiblingOf(current.get());
-        while (!next && depth > 1) {
-            current = ParentOf(current.get());
-            --depth;
-            if (!current) return;
-            next = NextSiblingOf(current.get());
-        }
-        current = next;
-    }
-}
-
-WString TextBelow(IXMLDOMNode* root) {
-    WString text;
-    Walk(root, [&](IXMLDOMNode* node) {
-        const DOMNodeType type = TypeOf(node);
-        if (type == NODE_TEXT || type == NODE_CDATA_SECTION) text += NodeValue(node);
-    });
-    return text;
-}
-
 // Without node identity, a temporary attribute tells whether candidate is
 // node or one of its ancestors. An element that already carries the probe
 // counts as an ancestor, which only refuses a move.
@@ -234,11 +202,14 @@ ComPtr<IXMLDOMNode> NewElement(DocState& state, WStringView name) {
     return AsNode(element.get());
 }
 
-bool FinishParse(DocState& state, HRESULT result, VARIANT_BOOL ok) {
+bool FinishParse(const std::shared_ptr<DocState>& state, HRESULT result, VARIANT_BOOL ok) {
     ComPtr<IXMLDOMDocumentType> doctype;
-    const bool hasDoctype = SUCCEEDED(state.doc->get_doctype(doctype.Put())) && doctype;
-    if (result == S_OK && ok == VARIANT_TRUE && !hasDoctype) return true;
-    state.Clear();
+    const bool hasDoctype = SUCCEEDED(state->doc->get_doctype(doctype.Put())) && doctype;
+    if (result == S_OK && ok == VARIANT_TRUE && !hasDoctype) {
+        detail::DropIgnorableWhiteSpace(detail::DocumentNode(state));
+        return true;
+    }
+    state->Clear();
     return false;
 }
 
@@ -259,8 +230,6 @@ bool Element::operator==(const Element& other) const {
 }
 
 WString Element::Name() const { return *this ? NodeName(ref_->node.get()) : WString(); }
-
-WString Element::Text() const { return *this ? TextBelow(ref_->node.get()) : WString(); }
 
 bool Element::SetText(WStringView text) {
     if (!*this || !RemoveChildren(ref_->node.get())) return false;
@@ -382,8 +351,10 @@ Document Document::Create() {
         }
         IXMLDOMDocument2* doc = state->doc.get();
         doc->put_async(VARIANT_FALSE);
-        // Formatting is dropped by the serialiser, not the parser, so that
-        // text keeps its blanks exactly as on the other platform.
+        // The default load drops white-space-only text and keeps where it
+        // stood only in flags that cannot be read. Loading it and emptying it
+        // afterwards gives the same tree, and Text() can still put the one
+        // space there that the DOM's own text would.
         doc->put_preserveWhiteSpace(VARIANT_TRUE);
         doc->put_validateOnParse(VARIANT_FALSE);
         doc->put_resolveExternals(VARIANT_FALSE);
@@ -420,7 +391,7 @@ bool Document::Parse(WStringView text) {
     }
     VARIANT_BOOL ok = VARIANT_FALSE;
     const HRESULT result = state_->doc->loadXML(bstr.get(), &ok);
-    return FinishParse(*state_, result, ok);
+    return FinishParse(state_, result, ok);
 }
 
 bool Document::Load(WStringView path) {
@@ -435,7 +406,7 @@ bool Document::Load(WStringView path) {
     source.SetString(std::move(bstr));
     VARIANT_BOOL ok = VARIANT_FALSE;
     const HRESULT result = state_->doc->load(source.get(), &ok);
-    return FinishParse(*state_, result, ok);
+    return FinishParse(state_, result, ok);
 }
 
 Element Document::Root() const {
@@ -497,7 +468,7 @@ std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
     ComPtr<IXMLDOMNode> node;
     if (!query.get() || state_->doc->selectSingleNode(query.get(), node.Put()) != S_OK || !node) return std::nullopt;
     const DOMNodeType type = TypeOf(node.get());
-    if (type == NODE_ELEMENT || type == NODE_DOCUMENT) return TextBelow(node.get());
+    if (type == NODE_ELEMENT || type == NODE_DOCUMENT) return detail::TextOf(*NodeRef::Make(state_, node));
     return NodeValue(node.get());
 }
 
@@ -506,6 +477,8 @@ std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
 namespace detail {
 
 NodePtr DocumentNode(const std::shared_ptr<DocState>& state) { return NodeRef::Make(state, AsNode(state->doc.get())); }
+
+NodePtr ParentNode(const NodeRef& node) { return NodeRef::Make(node.state, ParentOf(node.node.get())); }
 
 NodePtr FirstChildNode(const NodeRef& node) { return NodeRef::Make(node.state, FirstChildOf(node.node.get())); }
 
@@ -525,6 +498,12 @@ Kind KindOf(const NodeRef& node) {
 WString NameOf(const NodeRef& node) { return NodeName(node.node.get()); }
 
 WString ValueOf(const NodeRef& node) { return NodeValue(node.node.get()); }
+
+void ClearValue(const NodeRef& node) {
+    Variant empty;
+    empty.SetString(UniqueBstr(SysAllocString(L"")));
+    node.node->put_nodeValue(empty.get());
+}
 
 AttributeList AttributesOf(const NodeRef& node) {
     if (IsDeclaration(node.node.get())) return ParsePseudoAttributes(NodeValue(node.node.get())).value_or(AttributeList());
