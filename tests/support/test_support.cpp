@@ -4,26 +4,9 @@
 
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "system/file_operation.h"
 
 namespace kel::test {
-
-namespace {
-
-void RemoveTree(const WString& path) {
-    std::vector<os::DirEntry> entries;
-    os::ListDirectory(path, entries);
-    for (const auto& entry : entries) {
-        const WString child = path + u"\\" + entry.name;
-        if (entry.isDirectory) {
-            RemoveTree(child);
-        } else {
-            os::RemoveFile(child);
-        }
-    }
-    os::RemoveEmptyDirectory(path);
-}
-
-}  // namespace
 
 TempDir::TempDir() {
     WString base;
@@ -35,7 +18,7 @@ TempDir::TempDir() {
     if (!os::MakeDirectory(path_)) throw std::runtime_error("cannot create test directory");
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() { RemoveDirectoryTree(path_); }
 
 TraceCapture::TraceCapture() { SetTraceSink(&TraceCapture::Sink, this); }
 TraceCapture::~TraceCapture() { SetTraceSink(nullptr, nullptr); }
@@ -97,5 +80,33 @@ bool IsDirectory(WStringView path) { return os::GetEntryKind(path) == os::EntryK
 
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
 std::string N(WStringView text) { return ToUtf8(text); }
+
+namespace {
+
+template <class Group>
+std::string Head(const Group& g) {
+    return N(g.GetLabel() + u"|" + g.GetTitle() + u"|" + g.GetCode() + u"|" + g.GetCategory() + u"|" + g.GetSubTitle() +
+             u"|" + g.GetSubGUID());
+}
+
+}  // namespace
+
+std::string Line(const CRelkeyGroup& group) {
+    std::string out = Head(group);
+    for (const auto& o : group.Options()) {
+        out += N(u" / " + o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel() + u"|" +
+                 o.GetRemark());
+    }
+    return out;
+}
+
+std::string Line(const CSelectionGroup& group) {
+    std::string out = Head(group);
+    for (const auto& o : group.Options()) {
+        out += " / " + std::to_string(o.GetSelected()) + ":" +
+               N(o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel());
+    }
+    return out;
+}
 
 }  // namespace kel::test
