@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "options/relkey_file.h"
 #include "shared/keystring.h"
@@ -15,18 +16,10 @@ using namespace kel;
 using kel::test::N;
 using kel::test::U;
 
-struct Release {
-    const char* dir;
-    const char* name;
-    int type;
-};
-
-const Release kReleases[] = {
-    {"zendara-6.0", "Zendara", 1},
-    {"zendara-5.11", "Zendara", 1},
-    {"arcwelding-1.2", "ArcWelding", 2},
-    {"pickmaster-2.0", "PickMaster", 4},
-};
+// Folder, program name, and whether it is a main release (only those take release keys).
+const std::tuple<const char*, const char*, bool> kReleases[] = {
+    {"zendara-6.0", "Zendara", true}, {"zendara-5.11", "Zendara", true},
+    {"arcwelding-1.2", "ArcWelding", false}, {"pickmaster-2.0", "PickMaster", false}};
 
 TEST(Samples, EveryKeyDescribesARelkeyFileOfASampleRelease) {
     int keys = 0;
@@ -39,11 +32,11 @@ TEST(Samples, EveryKeyDescribesARelkeyFileOfASampleRelease) {
         KeyDescription key;
         ASSERT_TRUE(DescribeKey(U(line), key));
         bool found = false;
-        for (const auto& r : kReleases) {
-            if (N(key.programName) != r.name) continue;
-            EXPECT_EQ(r.type == 1, key.kind == KeyKind::ReleaseKey) << r.dir;
+        for (const auto& [dir, name, main] : kReleases) {
+            if (N(key.programName) != name) continue;
+            EXPECT_EQ(main, key.kind == KeyKind::ReleaseKey) << dir;
             WString path;
-            ASSERT_EQ(CRelkeyFile().GetRelkeyFilePath(test::SourceDir() + u"\\samples\\releases\\" + U(r.dir),
+            ASSERT_EQ(CRelkeyFile().GetRelkeyFilePath(test::SourceDir() + u"\\samples\\releases\\" + U(dir),
                                                        key.signatureNumber, path), 0);
             found = found || test::Exists(path);
         }

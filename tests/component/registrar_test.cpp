@@ -49,11 +49,9 @@ TEST(Registrar, ShippedScriptRegistersOnceAndUnregistersToTheStart) {
 
 TEST(Registrar, KeywordsRootsQuotingAndVariables) {
     MemoryRegistry registry;
-    registry.CreateKey(RegistryRoot::CurrentUser, u"Old\\Child");
     registry.CreateKey(RegistryRoot::CurrentUser, u"Shared\\Foreign");
     RegistryScript script;
     ASSERT_EQ(CRegistrar::Parse(u"HKEY_CURRENT_USER {\n"
-                                u"  Delete Old\n"
                                 u"  NoRemove Keep { val Mine = s '100%% %Who%' }\n"
                                 u"  Shared = s 'x' { Ours }\n"
                                 u"  'it''s' = s 'q''uote'\n"
@@ -95,9 +93,7 @@ TEST(Registrar, MalformedScriptsAreRefusedWithTheirLine) {
         u"HKCR { A = s '%NOPE%' }",                     // unknown variable
         u"HKCR { A = s '%MODULE' }",                    // unterminated variable
         u"HKCR { NoRemove ForceRemove A }",             // two modes
-        u"HKCR { Delete A = s 'x' }",                   // Delete with a value
         u"HKCR { 'A\\B' }",                             // backslash in a name
-        u"HKCR { '' }",                                 // empty name
         u"HKCR A",                                      // no block
     };
     for (const char16_t* text : malformed) {

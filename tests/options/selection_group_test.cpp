@@ -24,7 +24,6 @@ CRelkeyGroup MakeGroup(WStringView code, std::initializer_list<const char16_t*> 
         option.SetDatFile(Format(u"o%d.dat", i++));
         option.SetRefSubLabel(subLabel);
         option.SetRefSubGUID(u"{ignored}");
-        option.SetRemark(u"//r");
         group.AddOption(option);
     }
     return group;

@@ -8,13 +8,10 @@
 #include "shared/keystring.h"
 #include "support/test_support.h"
 
+namespace kel {
 namespace {
 
-using kel::DescribeKey;
-using kel::KeyDescription;
-using kel::KeyKind;
-using kel::MakeKeystring;
-using kel::test::U;
+using test::U;
 
 const char* const kVectors[] = {
     "KEL1:R:1234567:7:Zendara:1011000::F67E8053",
@@ -44,8 +41,8 @@ TEST(Keystring, VectorsDescribeTheirFieldsAndEncodeBack) {
     };
     for (const auto& [keystring, fields] : cases) {
         KeyDescription key;
-        ASSERT_TRUE(DescribeKey(keystring, key)) << kel::test::N(keystring);
-        EXPECT_EQ(key, fields) << kel::test::N(keystring);
+        ASSERT_TRUE(DescribeKey(keystring, key)) << test::N(keystring);
+        EXPECT_EQ(key, fields) << test::N(keystring);
         std::u16string encoded;
         ASSERT_TRUE(MakeKeystring(fields, encoded));
         EXPECT_EQ(encoded, keystring);
@@ -127,3 +124,4 @@ TEST(Keystring, EncoderRefusesKeysThatCannotExist) {
 }
 
 }  // namespace
+}  // namespace kel

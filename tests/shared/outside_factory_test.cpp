@@ -6,27 +6,20 @@
 namespace kel {
 namespace {
 
-struct Identity {
-    const GUID& clsid;
-    const GUID& iid;
-};
-
-const Identity kComponents[] = {
-    {CLSID_KelInstallMedia, IID_IKelInstallMedia},
-    {CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions},
-    {CLSID_KelInstallInternal, IID_IKelInstallInternal},
-};
+const std::pair<const GUID&, const GUID&> kComponents[] = {{CLSID_KelInstallMedia, IID_IKelInstallMedia},
+                                                           {CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions},
+                                                           {CLSID_KelInstallInternal, IID_IKelInstallInternal}};
 
 TEST(OutsideFactory, CreatesEachComponentByItsIdentity) {
-    for (const Identity& c : kComponents) {
+    for (const auto& c : kComponents) {
         ComPtr<IUnknown> object;
-        ASSERT_EQ(CreateOutsideComponent(c.clsid, c.iid, object.PutVoid()), S_OK);
+        ASSERT_EQ(CreateOutsideComponent(c.first, c.second, object.PutVoid()), S_OK);
         ASSERT_TRUE(object);
 
         // Asking one class for another's interface is refused, and leaks nothing.
-        const GUID& otherIid = (&c == &kComponents[0]) ? kComponents[1].iid : kComponents[0].iid;
+        const GUID& otherIid = (&c == &kComponents[0]) ? kComponents[1].second : kComponents[0].second;
         void* raw = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CreateOutsideComponent(c.clsid, otherIid, &raw), E_NOINTERFACE);
+        EXPECT_EQ(CreateOutsideComponent(c.first, otherIid, &raw), E_NOINTERFACE);
         EXPECT_EQ(raw, nullptr);
     }
     void* raw = reinterpret_cast<void*>(1);

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -81,32 +82,20 @@ bool IsDirectory(WStringView path) { return os::GetEntryKind(path) == os::EntryK
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
 std::string N(WStringView text) { return ToUtf8(text); }
 
-namespace {
-
 template <class Group>
-std::string Head(const Group& g) {
-    return N(g.GetLabel() + u"|" + g.GetTitle() + u"|" + g.GetCode() + u"|" + g.GetCategory() + u"|" + g.GetSubTitle() +
-             u"|" + g.GetSubGUID());
-}
-
-}  // namespace
-
-std::string Line(const CRelkeyGroup& group) {
-    std::string out = Head(group);
-    for (const auto& o : group.Options()) {
-        out += N(u" / " + o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel() + u"|" +
-                 o.GetRemark());
+std::string GroupLine(const Group& g) {
+    std::string out = N(g.GetLabel() + u"|" + g.GetTitle() + u"|" + g.GetCode() + u"|" + g.GetCategory() + u"|" +
+                        g.GetSubTitle() + u"|" + g.GetSubGUID());
+    for (const auto& o : g.Options()) {
+        out += " / ";
+        if constexpr (std::is_same_v<Group, CSelectionGroup>) out += std::to_string(o.GetSelected()) + ":";
+        out += N(o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel());
+        if constexpr (std::is_same_v<Group, CRelkeyGroup>) out += "|" + N(o.GetRemark());
     }
     return out;
 }
 
-std::string Line(const CSelectionGroup& group) {
-    std::string out = Head(group);
-    for (const auto& o : group.Options()) {
-        out += " / " + std::to_string(o.GetSelected()) + ":" +
-               N(o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel());
-    }
-    return out;
-}
+std::string Line(const CRelkeyGroup& group) { return GroupLine(group); }
+std::string Line(const CSelectionGroup& group) { return GroupLine(group); }
 
 }  // namespace kel::test
