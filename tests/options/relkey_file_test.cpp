@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/sealed_file.h"
 #include "support/test_support.h"
 
@@ -10,115 +12,72 @@ namespace {
 
 using test::U;
 
-// Commands on the first two lines, then the group section.
-constexpr const char* kAxes =
-    "title Robot axes % \n"
-    "owner NOFAC\n"
-    "# header comment\n"
-    "type multiple\n"
-    "grp1 \"Axes %\" Category=\"Motion\" extra\n"
-    "grp1 1,1 \"Axis 1\" axis1.dat &AxSub //first  remark\n"
-    "grp1\t1,1   \"Axis 2\" void\n"
-    "\n"
-    "grp2 0,n \"Drive %\" drv%.dat\n"
-    "grp2 0,n \"Brake\" void &Tools\n"
-    "end\n"
-    "grp9 0,n \"ignored after end\" void\n"
-    "\n"
-    "&AxSub\n"
-    "grp3 \"Axis options\"\n"
-    "grp3 0,1 \"Fast\" void\n"
-    "\n"
-    "&Tools\n"
-    "   grp4 1,1 \"Gripper\" grip.dat\n"
-    "grp4 1,1 \"Welder\" void\n"
-    "\n";
-
 struct GroupReader {
     CRelkeyFile file;
-    std::vector<CRelkeyGroup> groups;
+    std::vector<std::string> groups;
     int last = 0;
 
     void ReadAll(const WString& path) {
         CRelkeyGroup group;
         for (last = file.GetFirstGroup(path, group); last == 0; last = file.GetNextGroup(group)) {
-            groups.push_back(group);
+            groups.push_back(test::Line(group));
             group.Clear();
         }
     }
 };
 
 TEST(RelkeyFile, GroupsOptionsAndSubGroups) {
-    test::TempDir dir;
-    ASSERT_TRUE(test::WriteAll(dir / u"relkey.007", kAxes));
     GroupReader reader;
     reader.file.SetSubstitutionNumber(2);
-    reader.ReadAll(dir / u"relkey.007");
+    reader.ReadAll(test::SourceDir() + u"\\samples\\releases\\zendara-6.0\\syskey\\relkey.007");
     EXPECT_EQ(reader.last, -1);
     EXPECT_EQ(reader.file.GetLastType(), 1);
-    ASSERT_EQ(reader.groups.size(), 4u);
-
-    const CRelkeyGroup& axes = reader.groups[0];
-    EXPECT_EQ(axes.GetLabel(), u"grp1");
-    EXPECT_EQ(axes.GetTitle(), u"Axes 2");
-    EXPECT_EQ(axes.GetCategory(), u"Motion");
-    EXPECT_EQ(axes.GetCode(), u"1,1");
-    EXPECT_EQ(axes.GetSubTitle(), u"");
-    ASSERT_EQ(axes.GetOptionCount(), 2);
-    CRelkeyOption first, second;
-    ASSERT_EQ(axes.GetOption(0, first), 0);
-    ASSERT_EQ(axes.GetOption(1, second), 0);
-    EXPECT_EQ(first.GetLineSelectionDescription(), u"Axis 1");
-    EXPECT_EQ(first.GetDatFile(), u"axis1.dat");
-    EXPECT_EQ(first.GetRefSubLabel(), u"&AxSub");
-    EXPECT_EQ(first.GetRemark(), u"//first  remark");
-    EXPECT_EQ(second.GetLineSelectionDescription(), u"Axis 2");
-    EXPECT_EQ(second.GetDatFile(), u"");
-    EXPECT_EQ(second.GetRefSubLabel(), u"");
-    EXPECT_EQ(axes.GetOption(2, first), -1);
-    EXPECT_EQ(first.GetLineSelectionDescription(), u"Axis 1");
-
-    // Only the first "%" of a text is replaced.
-    const CRelkeyGroup& drives = reader.groups[1];
-    EXPECT_EQ(drives.GetTitle(), u"");
-    EXPECT_EQ(drives.GetCode(), u"0,n");
-    ASSERT_EQ(drives.GetOptionCount(), 2);
-    EXPECT_EQ(drives.Options()[0].GetLineSelectionDescription(), u"Drive 2");
-    EXPECT_EQ(drives.Options()[0].GetDatFile(), u"drv2.dat");
-    EXPECT_EQ(drives.Options()[1].GetRefSubLabel(), u"&Tools");
-
-    // After "end" only "&" lines start groups: grp9 is skipped.
-    EXPECT_EQ(reader.groups[2].GetSubTitle(), u"&AxSub");
-    EXPECT_EQ(reader.groups[2].GetLabel(), u"grp3");
-    EXPECT_EQ(reader.groups[2].GetTitle(), u"Axis options");
-    EXPECT_EQ(reader.groups[2].GetOptionCount(), 1);
-    EXPECT_EQ(reader.groups[3].GetSubTitle(), u"&Tools");
-    EXPECT_EQ(reader.groups[3].GetOptionCount(), 2);
-    EXPECT_EQ(reader.groups[3].Options()[0].GetDatFile(), u"grip.dat");
+    // The number replaces the first "%" of a title, option text or data file name.
+    const std::vector<std::string> expected = {
+        "grp_lang|Controller language|1,1|System|| / English|||//factory default / German|lang_de.dat|| / Spanish|lang_es.dat||",
+        "grp_robot|Manipulator|1,1,f|Manipulator|| / ZR-6 0.6 m reach||| / ZR-20 1.65 m reach|zr20.dat|&ZR20Mount| / ZR-120 2.5 m reach|zr120.dat||",
+        "grp_bus|Fieldbus interfaces|0,n|Communication|| / DeviceNet master||| / Profibus slave|pbus.dat|&PbusCfg|//needs a slave address / EtherNet-IP adapter|||",
+        "grp_motion|Motion functions|0,n,f|Motion|| / Collision detection|coll.dat|| / Path offset||| / Conveyor tracking|conv.dat|&ConvSetup|//one or two conveyors",
+        "grp_safety|Safety controller|0,1|Safety|| / SafeZone basic|safe.dat|| / SafeZone extended|safe.dat||//same file, wider limits",
+        "grp_drive|Drive unit 2|1,1|Drive system|| / Drive 2 standard|drive2.dat|| / Drive 2 high power|||",
+        "grp_zr20|ZR-20 mounting|1,1|Manipulator|&ZR20Mount| / Floor mounted||| / Wall mounted|zr20wall.dat||",
+        "grp_pbus|Profibus slave configuration|1,1|Communication|&PbusCfg| / Addresses 1 to 63||| / Addresses 64 to 126||&PbusDiag|",
+        "grp_pbdiag|Profibus diagnostics|0,n|Communication|&PbusDiag| / Extended diagnosis|pbdiag.dat|| / Bus monitor|||",
+        "grp_conv|Conveyor setup|0,1|Motion|&ConvSetup| / Single conveyor||| / Dual conveyor|conv2.dat||",
+    };
+    EXPECT_EQ(reader.groups, expected);
 }
 
 TEST(RelkeyFile, SectionBoundaries) {
     test::TempDir dir;
-    // The first two lines never belong to a group; a group that is not ended
-    // before the end of the text is not returned, nor is text after the last line feed.
+    // The first two lines never belong to a group; after "end" only "&" lines
+    // start groups; a group that is not ended before the end of the text is not returned.
     ASSERT_TRUE(test::WriteAll(dir / u"a.opt",
                                "grp1 1,1 \"One\" void\n"
                                "grp1 1,1 \"Two\" void\n"
-                               "grp1 1,1 \"Three\" void\n"
+                               "grp1 \"Axes %\" Category=\"Motion\" extra\n"
+                               "grp1\t1,1   \"Axis %\" void //two  blanks\n"
                                "\n"
-                               "grp2 0,1 \"Open\" void\n"));
+                               "end\n"
+                               "grp9 0,n \"After end\" void\n"
+                               "\n"
+                               "&Tools\n"
+                               "   grp4 1,1 \"Gripper\" grip%.dat\n"
+                               "\n"
+                               "&Open\n"
+                               "grp5 0,1 \"Open\" void\n"));
     GroupReader a;
+    a.file.SetSubstitutionNumber(3);
     a.ReadAll(dir / u"a.opt");
     EXPECT_EQ(a.last, -1);
-    ASSERT_EQ(a.groups.size(), 1u);
-    ASSERT_EQ(a.groups[0].GetOptionCount(), 1);
-    EXPECT_EQ(a.groups[0].Options()[0].GetLineSelectionDescription(), u"Three");
+    EXPECT_EQ(a.groups, (std::vector<std::string>{"grp1|Axes 3|1,1|Motion|| / Axis 3|||//two  blanks",
+                                                  "grp4||1,1||&Tools| / Gripper|grip3.dat||"}));
 
+    // CR LF reads as LF; text after the last line feed ends no group.
     ASSERT_TRUE(test::WriteAll(dir / u"b.opt", "x\r\ny\r\ngrp1 1,1 \"One\" void\r\n\r\ngrp2 1,1 \"Two\" void\r\n\r"));
     GroupReader b;
     b.ReadAll(dir / u"b.opt");
-    ASSERT_EQ(b.groups.size(), 1u);
-    EXPECT_EQ(b.groups[0].GetLabel(), u"grp1");
+    EXPECT_EQ(b.groups, (std::vector<std::string>{"grp1||1,1||| / One|||"}));
 
     GroupReader missing;
     test::TraceCapture traces;
@@ -145,6 +104,18 @@ TEST(RelkeyFile, MalformedLinesFailTheGroup) {
         CRelkeyFile file;
         CRelkeyGroup group;
         EXPECT_EQ(file.GetFirstGroup(dir / u"r.opt", group), -2) << body;
+    }
+    // A line is read up to 140 characters and its line feed; the rest of a
+    // longer one reads as the next line.
+    for (const auto& [length, result] : {std::pair{140u, 0}, std::pair{142u, -2}}) {
+        const std::string line = "grp1 1,1 \"A\" void //" + std::string(length - 20, 'r');
+        ASSERT_TRUE(test::WriteAll(dir / u"r.opt", "t\no\n" + line + "\ngrp1 1,1 \"B\" void\n\n"));
+        CRelkeyFile file;
+        CRelkeyGroup group;
+        EXPECT_EQ(file.GetFirstGroup(dir / u"r.opt", group), result) << length;
+        if (result == 0) {
+            EXPECT_EQ(group.GetOptionCount(), 2);
+        }
     }
 }
 
@@ -185,9 +156,11 @@ TEST(RelkeyFile, Commands) {
     const std::string p = test::N(path);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Missing command 'title' in " + p + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner: Unkown owner detected in file " + p));
-    EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner: Unkown type double detected in file " + p));
     EXPECT_EQ(test::N(file.LastMessage()), "CRelkeyFile::GetOwner: Unkown type double detected in file " + p);
-    for (const auto& record : traces.records()) EXPECT_EQ(record.module, "RelkeyFile");
+    // Commands, too, are read in pieces of at most 141 bytes.
+    ASSERT_TRUE(test::WriteAll(path, "title " + std::string(150, 'T') + "\n"));
+    EXPECT_EQ(file.GetTitle(path, title), S_OK);
+    EXPECT_EQ(title, WString(135, u'T'));
 
     // Sealed files read like plain ones.
     {
@@ -210,35 +183,31 @@ TEST(RelkeyFile, Commands) {
     const std::string m = test::N(missing);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Failure open" + m + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner, Failure open" + m + "\n"));
-    EXPECT_TRUE(traces.Has("CRelkeyFile::GetType, Failure open" + m + "\n"));
 }
 
 TEST(RelkeyFile, NamesFromSignatures) {
+    const std::tuple<int32_t, const char16_t*, const char16_t*> good[] = {
+        {7, u"relkey.007", u"relkey.007"}, {999, u"relkey.999", u"relkey.999"}, {42, u"relkey.042", u"relkey.042"},
+        {1001, u"relkey.txt", u"relkey.opt"}, {1002, u"relkey.txt", u"relkey.opt"}};
     CRelkeyFile file;
-    WString name, path;
-    EXPECT_EQ(file.GetRelkeyName(7, name), 1);
-    EXPECT_EQ(name, u"relkey.007");
-    EXPECT_EQ(file.GetRelkeyName(999, name), 1);
-    EXPECT_EQ(name, u"relkey.999");
-    EXPECT_EQ(file.GetRelkeyName(1002, name), 1);
-    EXPECT_EQ(name, u"relkey.txt");
-    EXPECT_EQ(file.GetRelkeyFilePath(u"C:\\rel", 42, path), 0);
-    EXPECT_EQ(path, u"C:\\rel\\syskey\\relkey.042");
-    EXPECT_EQ(file.GetRelkeyFilePath(u"C:\\rel", 1001, path), 0);
-    EXPECT_EQ(path, u"C:\\rel\\syskey\\relkey.opt");
-
+    for (const auto& [signature, name, fileName] : good) {
+        WString n, path;
+        EXPECT_EQ(file.GetRelkeyName(signature, n), 1) << signature;
+        EXPECT_EQ(n, name);
+        EXPECT_EQ(file.GetRelkeyFilePath(u"C:\\rel", signature, path), 0) << signature;
+        EXPECT_EQ(path, u"C:\\rel\\syskey\\" + WString(fileName));
+    }
     test::TraceCapture traces;
     for (int32_t bad : {0, 1000, 1003, -7}) {
-        name = path = u"kept";
+        WString name = u"kept", path = u"kept";
         EXPECT_EQ(file.GetRelkeyName(bad, name), 0) << bad;
         EXPECT_EQ(file.GetRelkeyFilePath(u"C:\\rel", bad, path), -1) << bad;
-        EXPECT_EQ(name, u"kept");
-        EXPECT_EQ(path, u"kept");
+        EXPECT_EQ(name + path, u"keptkept");
     }
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetRelkeyName, Error signature nr 1000\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetRelkeyFilePath, Error signature nr -7\n"));
-
     // Paths are held to 259 characters.
+    WString path;
     EXPECT_EQ(file.GetRelkeyFilePath(WString(300, u'x'), 1, path), 0);
     EXPECT_EQ(path.size(), 259u);
 }

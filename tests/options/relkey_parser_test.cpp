@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
 
 #include "options/selection_group.h"
 #include "support/test_support.h"
@@ -12,18 +11,9 @@
 namespace kel {
 namespace {
 
-constexpr const char* kTextGood =
-    "title Tools %\n"
-    "owner NOFAC\n"
-    "grp1 \"Tools %\" Category=\"Hand\"\n"
-    "grp1 1,1 \"Gripper %\" grip%.dat &Tools //first tool\n"
-    "grp1 1,1 \"None\" void\n"
-    "\n"
-    "grp2 0,n \"Plain\" void\n"
-    "end\n"
-    "&Tools\n"
-    "grp3 0,n \"Jaw\" void\n"
-    "\n";
+// Main groups, then sub groups two levels deep.
+const std::string kText = test::ReadAll(test::SourceDir() + u"\\samples\\releases\\zendara-6.0\\syskey\\relkey.007");
+const std::vector<WString> kTextWalk = {u"grp_lang", u"grp_robot", u"grp_bus", u"grp_motion", u"grp_safety", u"grp_drive"};
 
 // Sub groups before, between and after main groups; groups at any depth.
 constexpr const char* kXml = R"(<?xml version="1.0"?>
@@ -52,7 +42,7 @@ std::vector<WString> WalkLabels(CRelkeyParser& parser) {
 TEST(RelkeyParser, FormFollowsTheName) {
     test::TempDir dir;
     for (const char16_t* name : {u"relkey.007", u"relkey.opt", u"relkey.Opt", u"a.xm", u"x", u"relkey.XML", u"r.0a7"}) {
-        ASSERT_TRUE(test::WriteAll(dir / name, kTextGood));
+        ASSERT_TRUE(test::WriteAll(dir / name, kText));
     }
     ASSERT_TRUE(test::WriteAll(dir / u"relkey.xml", kXml));
     ASSERT_TRUE(test::WriteAll(dir / u"copy.opt.xml", kXml));
@@ -62,7 +52,7 @@ TEST(RelkeyParser, FormFollowsTheName) {
         std::vector<WString> walk;
     };
     const Case cases[] = {
-        {u"relkey.007", {u"grp1", u"grp2"}}, {u"relkey.opt", {u"grp1", u"grp2"}}, {u"relkey.xml", {u"a", u"b"}},
+        {u"relkey.007", kTextWalk}, {u"relkey.opt", kTextWalk}, {u"relkey.xml", {u"a", u"b"}},
         {u"copy.opt.xml", {u"a", u"b"}},     {u"relkey.Opt", {}},                  {u"a.xm", {}},
         {u"x", {}},                          {u"relkey.XML", {}},                  {u"r.0a7", {}},
     };
@@ -87,17 +77,8 @@ TEST(RelkeyParser, WalkAndLookups) {
     // The walk skips the leading sub group and stops at the next one: c is never walked.
     CRelkeyGroup group;
     ASSERT_EQ(parser.GetFirstGroup(group), 0);
-    EXPECT_EQ(group.GetTitle(), u"A");
-    EXPECT_EQ(group.GetCategory(), u"C");
-    EXPECT_EQ(group.GetSubTitle(), u"");
-    ASSERT_EQ(group.GetOptionCount(), 2);
-    const CRelkeyOption& first = group.Options()[0];
-    EXPECT_EQ(first.GetLineSelectionDescription(), u"A1");
-    EXPECT_EQ(first.GetDatFile(), u"a1.dat");
-    EXPECT_EQ(first.GetRefSubLabel(), u"S");
-    EXPECT_EQ(first.GetRefSubGUID(), u"{x}");
-    EXPECT_EQ(first.GetRemark(), u"r");
-    EXPECT_EQ(group.Options()[1], CRelkeyOption());
+    EXPECT_EQ(test::Line(group), "a|A|1,1|C|| / A1|a1.dat|S|r / |||");
+    EXPECT_EQ(group.Options()[0].GetRefSubGUID(), u"{x}");
     ASSERT_EQ(parser.GetNextGroup(group), 0);
     EXPECT_EQ(group.GetLabel(), u"b");
     EXPECT_EQ(group.GetOptionCount(), 0);
@@ -132,33 +113,30 @@ TEST(RelkeyParser, WalkAndLookups) {
 
 TEST(RelkeyParser, TextConversion) {
     test::TempDir dir;
-    ASSERT_TRUE(test::WriteAll(dir / u"relkey.003", kTextGood));
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.003", kText));
     CRelkeyParser one, two;
     ASSERT_EQ(one.Load(dir / u"relkey.003", 4), 0);
     ASSERT_EQ(two.Load(dir / u"relkey.003", 4), 0);
 
+    // Sub labels lose their "&", remarks their "//"; every load gives each
+    // option that opens a sub group a new instance.
     CRelkeyGroup a, b;
     ASSERT_EQ(one.GetFirstGroup(a), 0);
+    ASSERT_EQ(one.GetNextGroup(a), 0);
     ASSERT_EQ(two.GetFirstGroup(b), 0);
-    EXPECT_EQ(a.GetTitle(), u"Tools 4");
-    EXPECT_EQ(a.GetCategory(), u"Hand");
-    EXPECT_EQ(a.GetCode(), u"1,1");
-    ASSERT_EQ(a.GetOptionCount(), 2);
-    const CRelkeyOption& gripper = a.Options()[0];
-    EXPECT_EQ(gripper.GetLineSelectionDescription(), u"Gripper 4");
-    EXPECT_EQ(gripper.GetDatFile(), u"grip4.dat");
-    EXPECT_EQ(gripper.GetRefSubLabel(), u"Tools");
-    EXPECT_EQ(gripper.GetRemark(), u"first tool");
-    EXPECT_TRUE(std::regex_match(test::N(gripper.GetRefSubGUID()), std::regex(R"(\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\})")));
-    EXPECT_NE(gripper.GetRefSubGUID(), b.Options()[0].GetRefSubGUID());
-    EXPECT_EQ(a.Options()[1].GetRefSubGUID(), u"");
-    EXPECT_EQ(a.Options()[1].GetRemark(), u"");
-
-    CRelkeyGroup tools;
-    ASSERT_EQ(one.GetGroupBySubTitle(u"Tools", tools), 0);
-    EXPECT_EQ(tools.GetLabel(), u"grp3");
-    EXPECT_EQ(one.GetGroupBySubTitle(u"&Tools", tools), -1);
-    EXPECT_EQ(WalkLabels(one), (std::vector<WString>{u"grp1", u"grp2"}));
+    ASSERT_EQ(two.GetNextGroup(b), 0);
+    EXPECT_EQ(test::Line(a), "grp_robot|Manipulator|1,1,f|Manipulator|| / ZR-6 0.6 m reach||| / "
+                             "ZR-20 1.65 m reach|zr20.dat|ZR20Mount| / ZR-120 2.5 m reach|zr120.dat||");
+    EXPECT_EQ(a.Options()[0].GetRefSubGUID(), u"");
+    EXPECT_EQ(a.Options()[1].GetRefSubGUID().size(), 38u);
+    EXPECT_NE(a.Options()[1].GetRefSubGUID(), b.Options()[1].GetRefSubGUID());
+    ASSERT_EQ(one.GetGroupBySubTitle(u"PbusCfg", a), 0);
+    EXPECT_EQ(one.GetGroupBySubTitle(u"&PbusCfg", b), -1);
+    EXPECT_EQ(test::Line(a), "grp_pbus|Profibus slave configuration|1,1|Communication|PbusCfg| / Addresses 1 to 63||| / "
+                             "Addresses 64 to 126||PbusDiag|");
+    ASSERT_EQ(one.GetGroupByLabel(u"grp_bus", a), 0);
+    EXPECT_EQ(a.Options()[1].GetRemark(), u"needs a slave address");
+    EXPECT_EQ(WalkLabels(one), kTextWalk);
 }
 
 TEST(RelkeyParser, LoadFailures) {
@@ -181,12 +159,12 @@ TEST(RelkeyParser, LoadFailures) {
     EXPECT_EQ(text.GetFirstGroup(group), -1);
 
     traces.Clear();
-    ASSERT_TRUE(test::WriteAll(dir / u"relkey.002", std::string(kTextGood) + "&Bad\ngrp9 9,9 \"x\" void\n\n"));
+    ASSERT_TRUE(test::WriteAll(dir / u"relkey.002", kText + "&Bad\ngrp9 9,9 \"x\" void\n\n"));
     CRelkeyParser later;
     EXPECT_EQ(later.Load(dir / u"relkey.002", 0), 0);
     EXPECT_TRUE(traces.records().empty());
-    EXPECT_EQ(WalkLabels(later), (std::vector<WString>{u"grp1", u"grp2"}));
-    EXPECT_EQ(later.GetGroupBySubTitle(u"Tools", group), 0);
+    EXPECT_EQ(WalkLabels(later), kTextWalk);
+    EXPECT_EQ(later.GetGroupBySubTitle(u"ConvSetup", group), 0);
 }
 
 TEST(RelkeyParser, DefaultSelections) {

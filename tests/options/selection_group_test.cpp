@@ -24,7 +24,6 @@ CRelkeyGroup MakeGroup(WStringView code, std::initializer_list<const char16_t*> 
         option.SetDatFile(Format(u"o%d.dat", i++));
         option.SetRefSubLabel(subLabel);
         option.SetRefSubGUID(u"{ignored}");
-        option.SetRemark(u"//r");
         group.AddOption(option);
     }
     return group;
@@ -76,25 +75,11 @@ TEST(SelectionGroup, CopiesFieldsAndMakesNewInstances) {
     CSelectionGroup a, b;
     ASSERT_EQ(system.RelkeyGroupToSelectionGroup(u"1", relkey, a), 1);
     ASSERT_EQ(system.RelkeyGroupToSelectionGroup(u"1", relkey, b), 1);
-    EXPECT_EQ(a.GetCode(), u"0,n");
-    EXPECT_EQ(a.GetLabel(), u"grpL");
-    EXPECT_EQ(a.GetTitle(), u"Title");
-    EXPECT_EQ(a.GetCategory(), u"Cat");
-    EXPECT_EQ(a.GetSubTitle(), u"Sub");
-    EXPECT_EQ(a.GetSubGUID(), u"{G}");
-    ASSERT_EQ(a.GetOptionCount(), 2);
-    CSelectionOption opened, plain;
-    ASSERT_EQ(a.GetOption(0, opened), 0);
-    ASSERT_EQ(a.GetOption(1, plain), 0);
-    EXPECT_EQ(a.GetOption(2, plain), -1);
-    EXPECT_EQ(opened.GetSelected(), 1);
-    EXPECT_EQ(opened.GetLineSelectionDescription(), u"Option 0");
-    EXPECT_EQ(opened.GetDatFile(), u"o0.dat");
-    EXPECT_EQ(opened.GetRefSubLabel(), u"Tools");
-    EXPECT_EQ(opened.GetRefSubGUID().size(), 38u);
-    EXPECT_NE(opened.GetRefSubGUID(), b.Options()[0].GetRefSubGUID());
-    EXPECT_EQ(plain.GetSelected(), 0);
-    EXPECT_EQ(plain.GetRefSubGUID(), u"");
+    EXPECT_EQ(test::Line(a), "grpL|Title|0,n|Cat|Sub|{G} / 1:Option 0|o0.dat|Tools / 0:Option 1|o1.dat|");
+    // Only an option that opens a sub group gets an instance, a new one each time.
+    EXPECT_NE(a.Options()[0].GetRefSubGUID(), u"");
+    EXPECT_NE(a.Options()[0].GetRefSubGUID(), b.Options()[0].GetRefSubGUID());
+    EXPECT_EQ(a.Options()[1].GetRefSubGUID(), u"");
 
     // A reused group is cleared first.
     ASSERT_EQ(system.RelkeyGroupToSelectionGroup(u"", MakeGroup(u"0,1", {}), a), 1);

@@ -25,59 +25,25 @@ WString Name(IKelInstallMedia* media) {
     return WString(name.View());
 }
 
-// A release directory with media.id (and version.xml) in folder below it.
-WString MakeRelease(const test::TempDir& dir, WStringView name, WStringView folder, const std::string& mediaId,
+// A release directory with media.id (and version.xml) at its top.
+WString MakeRelease(const test::TempDir& dir, WStringView name, const std::string& mediaId,
                     const std::string& versionXml = {}) {
     const WString release = dir / name;
     EXPECT_TRUE(os::MakeDirectory(release));
-    WString target = release;
-    if (!folder.empty()) {
-        target += u"\\" + WString(folder);
-        EXPECT_TRUE(os::MakeDirectory(target));
-    }
-    EXPECT_TRUE(test::WriteAll(target + u"\\media.id", mediaId));
+    EXPECT_TRUE(test::WriteAll(release + u"\\media.id", mediaId));
     if (!versionXml.empty()) {
-        EXPECT_TRUE(test::WriteAll(target + u"\\version.xml", versionXml));
+        EXPECT_TRUE(test::WriteAll(release + u"\\version.xml", versionXml));
     }
     return release;
 }
 
-TEST(Media, ReadsNameTypeAndVersionOfARelease) {
+TEST(Media, ReadsOddlySpelledMediaIdsAndOddVersions) {
     test::TempDir dir;
-    const WString release = MakeRelease(
-        dir, u"zendara-6.0", u"",
-        "# Zendara controller software\r\n  NAME = Zendara\r\n\r\ntype=1\r\nVendor=Kel\r\n",
-        "<?xml version='1.0'?><Release><Title>Zendara</Title><Version><Major>6</Major><Minor>0</Minor>"
-        "<Build>1211</Build><Revision>1</Revision></Version></Release>");
+    // A byte-order mark as Windows editors write it, CR LF, blanks, an unknown key.
+    const WString release = MakeRelease(dir, u"arc", "\xEF\xBB\xBF# Arc\r\n  NAME = ArcWelding\r\n\r\ntype=2\r\nVendor=Kel\r\n",
+                                        "<V><Major>1</Major><Minor>2</Minor><Build>x7</Build><Revision>70000</Revision></V>");
     ComPtr<IKelInstallMedia> media = NewMedia();
     ASSERT_EQ(Open(media.get(), release + u"\\"), S_OK);
-
-    EXPECT_EQ(Name(media.get()), u"Zendara");
-    LONG type = 0;
-    EXPECT_EQ(media->GetMediaType(&type), S_OK);
-    EXPECT_EQ(type, 1);
-    uint16_t major = 9, minor = 9, third = 9, fourth = 9;
-    EXPECT_EQ(media->GetVersion(&major, &minor), S_OK);
-    EXPECT_EQ(media->GetThirdVersion(&third), S_OK);
-    EXPECT_EQ(media->GetFourthVersion(&fourth), S_OK);
-    EXPECT_EQ((std::vector<int>{major, minor, third, fourth}), (std::vector<int>{6, 0, 1, 1211}));
-
-    KelMediaDescription record{};
-    ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
-    UniqueBstr recordName(record.name);
-    EXPECT_EQ(recordName.View(), u"Zendara");
-    EXPECT_EQ((std::vector<int>{record.first, record.second, record.third, record.fourth}),
-              (std::vector<int>{6, 0, 1, 1211}));
-}
-
-TEST(Media, FindsTheFilesInSysPackAndReadsVersionBesideMediaId) {
-    test::TempDir dir;
-    const WString release = MakeRelease(dir, u"arc", u"sys_pack", "Name=ArcWelding\nType=2\n",
-                                        "<V><Major>1</Major><Minor>2</Minor><Build>x7</Build><Revision>70000</Revision></V>");
-    // Not beside media.id, so not read.
-    ASSERT_TRUE(test::WriteAll(release + u"\\version.xml", "<V><Major>9</Major></V>"));
-    ComPtr<IKelInstallMedia> media = NewMedia();
-    ASSERT_EQ(Open(media.get(), release), S_OK);
     EXPECT_EQ(Name(media.get()), u"ArcWelding");
     KelMediaDescription record{};
     ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
@@ -87,7 +53,7 @@ TEST(Media, FindsTheFilesInSysPackAndReadsVersionBesideMediaId) {
               (std::vector<int>{1, 2, 70000 & 0xFFFF, 0}));
 
     // Without version.xml every part is 0.
-    const WString bare = MakeRelease(dir, u"bare", u"", "Name=PickMaster\nType=4\n");
+    const WString bare = MakeRelease(dir, u"bare", "Name=PickMaster\nType=4\n");
     ASSERT_EQ(Open(media.get(), bare), S_OK);
     uint16_t major = 9, minor = 9;
     EXPECT_EQ(media->GetVersion(&major, &minor), S_OK);
@@ -106,7 +72,7 @@ TEST(Media, FailedOpensGiveDistinctStatusesAndKeepTheCurrentRelease) {
     EXPECT_EQ(media->GetMediaName(name.Put()), KEL_MEDIA_E_NOT_OPEN);
     EXPECT_EQ(name.get(), nullptr);
 
-    const WString good = MakeRelease(dir, u"good", u"", "Name=Zendara\nType=1\n");
+    const WString good = MakeRelease(dir, u"good", "Name=Zendara\nType=1\n");
     ASSERT_EQ(Open(media.get(), good), S_OK);
 
     EXPECT_EQ(Open(media.get(), dir / u"missing"), KEL_MEDIA_E_NO_DIRECTORY);
@@ -125,11 +91,11 @@ TEST(Media, FailedOpensGiveDistinctStatusesAndKeepTheCurrentRelease) {
         {u"noequals", "Name=Zendara\nType=1\nZendara 6.0\n"},
     };
     for (const auto& [folder, content] : invalid) {
-        EXPECT_EQ(Open(media.get(), MakeRelease(dir, folder, u"", content)), KEL_MEDIA_E_INVALID_MEDIA_ID)
+        EXPECT_EQ(Open(media.get(), MakeRelease(dir, folder, content)), KEL_MEDIA_E_INVALID_MEDIA_ID)
             << test::N(folder);
     }
     // 64 characters is the longest name.
-    EXPECT_EQ(Open(media.get(), MakeRelease(dir, u"name64", u"", "Name=" + std::string(64, 'A') + "\nType=16\n")), S_OK);
+    EXPECT_EQ(Open(media.get(), MakeRelease(dir, u"name64", "Name=" + std::string(64, 'A') + "\nType=16\n")), S_OK);
     EXPECT_EQ(Name(media.get()), WString(64, u'A'));
     EXPECT_EQ(Open(media.get(), dir / u"empty"), KEL_MEDIA_E_NO_MEDIA_ID);
     EXPECT_EQ(Name(media.get()), WString(64, u'A'));
@@ -152,9 +118,15 @@ TEST(Media, OpensEverySampleRelease) {
     for (const Sample& sample : samples) {
         ASSERT_EQ(Open(media.get(), test::SourceDir() + u"\\samples\\releases\\" + sample.folder), S_OK)
             << test::N(sample.folder);
+        EXPECT_EQ(Name(media.get()), sample.name);
         LONG type = 0;
         EXPECT_EQ(media->GetMediaType(&type), S_OK);
         EXPECT_EQ(type, sample.type);
+        uint16_t major = 9, minor = 9, third = 9, fourth = 9;
+        EXPECT_EQ(media->GetVersion(&major, &minor), S_OK);
+        EXPECT_EQ(media->GetThirdVersion(&third), S_OK);
+        EXPECT_EQ(media->GetFourthVersion(&fourth), S_OK);
+        EXPECT_EQ((std::vector<int>{major, minor, third, fourth}), sample.version);
         KelMediaDescription record{};
         ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
         UniqueBstr name(record.name);

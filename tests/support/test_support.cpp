@@ -1,29 +1,13 @@
 #include "support/test_support.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "system/file_operation.h"
 
 namespace kel::test {
-
-namespace {
-
-void RemoveTree(const WString& path) {
-    std::vector<os::DirEntry> entries;
-    os::ListDirectory(path, entries);
-    for (const auto& entry : entries) {
-        const WString child = path + u"\\" + entry.name;
-        if (entry.isDirectory) {
-            RemoveTree(child);
-        } else {
-            os::RemoveFile(child);
-        }
-    }
-    os::RemoveEmptyDirectory(path);
-}
-
-}  // namespace
 
 TempDir::TempDir() {
     WString base;
@@ -35,7 +19,7 @@ TempDir::TempDir() {
     if (!os::MakeDirectory(path_)) throw std::runtime_error("cannot create test directory");
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() { RemoveDirectoryTree(path_); }
 
 TraceCapture::TraceCapture() { SetTraceSink(&TraceCapture::Sink, this); }
 TraceCapture::~TraceCapture() { SetTraceSink(nullptr, nullptr); }
@@ -97,5 +81,21 @@ bool IsDirectory(WStringView path) { return os::GetEntryKind(path) == os::EntryK
 
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
 std::string N(WStringView text) { return ToUtf8(text); }
+
+template <class Group>
+std::string GroupLine(const Group& g) {
+    std::string out = N(g.GetLabel() + u"|" + g.GetTitle() + u"|" + g.GetCode() + u"|" + g.GetCategory() + u"|" +
+                        g.GetSubTitle() + u"|" + g.GetSubGUID());
+    for (const auto& o : g.Options()) {
+        out += " / ";
+        if constexpr (std::is_same_v<Group, CSelectionGroup>) out += std::to_string(o.GetSelected()) + ":";
+        out += N(o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel());
+        if constexpr (std::is_same_v<Group, CRelkeyGroup>) out += "|" + N(o.GetRemark());
+    }
+    return out;
+}
+
+std::string Line(const CRelkeyGroup& group) { return GroupLine(group); }
+std::string Line(const CSelectionGroup& group) { return GroupLine(group); }
 
 }  // namespace kel::test

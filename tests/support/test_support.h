@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "options/relkey_group.h"
+#include "options/selection_group.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 
@@ -60,5 +62,11 @@ bool IsDirectory(WStringView path);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);
+
+// A group on one line, to compare with one expectation:
+// "label|title|code|category|subtitle|subguid", then per option
+// " / description|data file|sub label|remark" (a selection option: "state:" first).
+std::string Line(const CRelkeyGroup& group);
+std::string Line(const CSelectionGroup& group);
 
 }  // namespace kel::test

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include "shared/outside_factory.h"
 #include "support/test_support.h"
 
@@ -61,30 +59,6 @@ TEST(System, HoldsAMediaComponentOrTracesWhyNot) {
     EXPECT_EQ(system.Media(), nullptr);
     ASSERT_EQ(traces.records().size(), 1u);
     EXPECT_EQ(traces.records()[0].message, "CSystem::CSystem, Could not initialize IKelInstallMedia, returned: 8007000e\n");
-}
-
-TEST(System, NoticesComeOutNewestFirstAndKeysAreChecked) {
-    CSystem system;
-    system.PushProgramNotice(u"A");
-    system.PushProgramNotice(u"B");
-    WString name;
-    ASSERT_TRUE(system.PopProgramNotice(name));
-    EXPECT_EQ(name, u"B");
-    ASSERT_TRUE(system.PopProgramNotice(name));
-    EXPECT_EQ(name, u"A");
-    EXPECT_FALSE(system.PopProgramNotice(name));
-
-    CKeyInfo key;
-    key.SetKeystring(u"K");
-    key.SetDriveModuleNr(2);
-    system.KeyList().Append(key);
-    key.Reset();
-    EXPECT_EQ(key.GetKeystring(), u"");
-    EXPECT_EQ(system.KeyList().At(0).GetDriveModuleNr(), 2);
-    EXPECT_THROW(system.KeyList().At(1), std::invalid_argument);
-    EXPECT_THROW(system.KeyList().RemoveAt(1), std::invalid_argument);
-    system.KeyList().RemoveAt(0);
-    EXPECT_TRUE(system.KeyList().Empty());
 }
 
 }  // namespace
