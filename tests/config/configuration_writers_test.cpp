@@ -18,12 +18,12 @@ namespace {
 
 using test::N;
 
-const WString kVirtualKey = u"KEL1:V:16777001:7:Zendara:0110:VC-LAB-07:5349F605";
-const WString kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
-const WString kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
-const WString kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+using test::kArcKey;
+using test::kDriveKey;
+using test::kPickKey;
+using test::kVirtualKey;
 
-WString WithSelection(const WString& keystring, WStringView selection) {
+WString WithSelection(WStringView keystring, WStringView selection) {
     KeyDescription description;
     EXPECT_TRUE(DescribeKey(keystring, description));
     description.selectionText = selection;
@@ -60,17 +60,12 @@ protected:
     }
     ~ConfigurationWriters() override { ClearOutsideCreationFailures(); }
 
-    void Add(const WString& keystring, WStringView release, uint32_t type, uint16_t module = 0) {
-        CKeyInfo key;
-        key.SetKeystring(keystring);
-        key.SetProgramPath(Release(release));
-        key.SetProgramType(type);
-        key.SetDriveModuleNr(module);
-        system_.KeyList().Append(key);
+    void Add(WStringView keystring, WStringView release, uint32_t type, uint16_t module = 0) {
+        system_.KeyList().Append(test::Key(keystring, Release(release), type, module));
     }
     WString Release(WStringView name) const {
         if (name == u"zendara-6.0" && test::IsDirectory(releases_ / name)) return releases_ / name;
-        return test::SourceDir() + u"\\samples\\releases\\" + WString(name);
+        return test::SampleRelease(name);
     }
     // Builds the options and writes the three files; SaveConfiguration's result.
     int Save() {

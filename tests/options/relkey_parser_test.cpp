@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 
 #include "options/selection_group.h"
 #include "support/test_support.h"
@@ -222,45 +221,6 @@ TEST(RelkeyParser, DefaultSelections) {
     for (const auto& record : traces.records()) EXPECT_EQ(record.module, "System");
 }
 
-// Scrambled text files: any status, but a clean one, and whatever loaded can be walked.
-TEST(RelkeyParser, ScrambledTextFiles) {
-    const char* const pieces[] = {"grp1", "grp2", "&S", "&T", "end", "\"A\"", "\"B %\"", "\"open", "1,1", "0,n",
-                                  "0,1,f", "a.dat", "void", "//r", "//", "/", "Category=\"C\"", "Category", "%",
-                                  "\t", "  ", "#", "\xE9", "\"\"", "x.txt"};
-    std::mt19937 random(20240611);
-    test::TempDir dir;
-    CSystem system;
-    for (int file = 0; file < 300; ++file) {
-        std::string text = "title x\nowner NOFAC\n";
-        const int lines = static_cast<int>(random() % 30);
-        for (int line = 0; line < lines; ++line) {
-            const int words = static_cast<int>(random() % 7);
-            for (int word = 0; word < words; ++word) {
-                text += pieces[random() % std::size(pieces)];
-                text += random() % 4 ? " " : "";
-            }
-            if (random() % 20 == 0) text += std::string(150, 'g');
-            text += "\n";
-        }
-        ASSERT_TRUE(test::WriteAll(dir / u"relkey.100", text));
-        CRelkeyParser parser;
-        const int loaded = parser.Load(dir / u"relkey.100", static_cast<uint16_t>(random() % 12));
-        ASSERT_TRUE(loaded == 0 || loaded == -1) << text;
-        CRelkeyGroup group;
-        for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) {
-            WString selection;
-            const int made = system.MakeDefaultSelection(group, parser, selection);
-            ASSERT_TRUE(made == 0 || made == 1) << text;
-            CSelectionGroup converted;
-            ASSERT_EQ(system.ConfigGroup(selection, 1, group, converted), 0) << text;
-            EXPECT_EQ(converted.GetOptionCount(), group.GetOptionCount());
-        }
-    }
-}
-
-// A pretty-printed file reads as its compact form: a sub title of blanks and a
-// line break is empty, so its group stays a main group, and blanks around
-// texts do not count.
 TEST(RelkeyParser, PrettyPrintedXmlReadsAsCompact) {
     constexpr const char* kCompact =
         "<RelkeyFile><Group><SubTitle/><Title>Tools</Title><Label>grp1</Label><Code>1,1</Code>"

@@ -59,6 +59,17 @@ WString FromNative(std::string_view dir) {
 WString SourceDir() { return FromNative(KEL_SOURCE_DIR); }
 WString BinaryDir() { return FromNative(KEL_BINARY_DIR); }
 
+WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
+
+CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module) {
+    CKeyInfo key;
+    key.SetKeystring(keystring);
+    key.SetProgramPath(programPath);
+    key.SetProgramType(type);
+    key.SetDriveModuleNr(module);
+    return key;
+}
+
 std::string ReadAll(WStringView path) {
     File file(os::OpenFile(path, "rb"));
     if (!file) return {};

@@ -9,6 +9,7 @@
 #include "options/selection_group.h"
 #include "platform/text.h"
 #include "platform/trace.h"
+#include "shared/key_info.h"
 
 namespace kel::test {
 
@@ -59,6 +60,16 @@ std::string ReadAll(WStringView path);
 bool WriteAll(WStringView path, std::string_view bytes);
 bool Exists(WStringView path);
 bool IsDirectory(WStringView path);
+
+// A sample release's directory, and the sample keys of samples/keys.txt.
+WString SampleRelease(WStringView name);
+inline constexpr const char16_t* kMainKey = u"KEL1:R:1234567:7:Zendara:10101011011010101001::03999751";
+inline constexpr const char16_t* kVirtualKey = u"KEL1:V:16777001:7:Zendara:0110:VC-LAB-07:5349F605";
+inline constexpr const char16_t* kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
+inline constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
+inline constexpr const char16_t* kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+// A key list entry.
+CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);

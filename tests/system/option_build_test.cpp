@@ -13,20 +13,15 @@ namespace {
 
 using test::N;
 
-const WString kMainKey = u"KEL1:R:1234567:7:Zendara:10101011011010101001::03999751";
-const WString kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
-const WString kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
-const WString kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+using test::kArcKey;
+using test::kDriveKey;
+using test::kMainKey;
+using test::kPickKey;
 
-WString Release(WStringView name) { return test::SourceDir() + u"\\samples\\releases\\" + WString(name); }
+WString Release(WStringView name) { return test::SampleRelease(name); }
 
-CKeyInfo Key(const WString& keystring, WStringView release, uint32_t type, uint16_t module = 0) {
-    CKeyInfo key;
-    key.SetKeystring(keystring);
-    key.SetProgramPath(Release(release));
-    key.SetProgramType(type);
-    key.SetDriveModuleNr(module);
-    return key;
+CKeyInfo Key(WStringView keystring, WStringView release, uint32_t type, uint16_t module = 0) {
+    return test::Key(keystring, Release(release), type, module);
 }
 
 // One line per entry: its element, Instance, program, then "title=digits" for
