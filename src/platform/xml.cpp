@@ -68,7 +68,7 @@ using detail::NodePtr;
 
 class Writer {
 public:
-    explicit Writer(bool forceUtf8) : forceUtf8_(forceUtf8) {}
+    Writer(bool forceUtf8, bool indent) : forceUtf8_(forceUtf8), indent_(indent) {}
 
     WString Write(const NodePtr& document) {
         for (NodePtr child = detail::FirstChildNode(*document); child; child = detail::NextSiblingNode(*child)) {
@@ -112,6 +112,7 @@ private:
     }
 
     void Indent(int depth) {
+        if (!indent_) return;
         out_ += u"\r\n";
         out_.append(static_cast<std::size_t>(depth), u'\t');
     }
@@ -208,6 +209,7 @@ private:
     }
 
     bool forceUtf8_;
+    bool indent_;
     WString out_;
     std::vector<Open> stack_;
 };
@@ -302,11 +304,11 @@ bool IsValidName(WStringView name) {
     return true;
 }
 
-std::optional<WString> Document::Serialize() const {
+std::optional<WString> Document::Serialize(bool indent) const {
     if (!state_) return std::nullopt;
     const NodePtr document = detail::DocumentNode(state_);
     if (!document) return std::nullopt;
-    return Writer(false).Write(document);
+    return Writer(false, indent).Write(document);
 }
 
 bool Document::Save(WStringView path) const {
@@ -314,7 +316,7 @@ bool Document::Save(WStringView path) const {
     const NodePtr document = detail::DocumentNode(state_);
     if (!document) return false;
     // The bytes are UTF-8 whatever the declaration said when it was loaded.
-    const std::string bytes = ToUtf8(Writer(true).Write(document));
+    const std::string bytes = ToUtf8(Writer(true, true).Write(document));
     File file(os::OpenFile(path, "wb"));
     if (!file) return false;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;

@@ -89,8 +89,9 @@ public:
     bool Save(WStringView path) const;
     // Declaration, comments and instructions each on a line; elements that
     // hold only elements are indented with tabs; elements with text are
-    // written as they are. Lines end with CR LF.
-    std::optional<WString> Serialize() const;
+    // written as they are. Lines end with CR LF. Without indent, elements
+    // follow each other with nothing between them.
+    std::optional<WString> Serialize(bool indent = true) const;
 
     bool HasRoot() const { return static_cast<bool>(Root()); }
     Element Root() const;

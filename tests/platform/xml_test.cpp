@@ -152,6 +152,9 @@ TEST(Xml, LoadedLayoutIsNormalisedButTextIsKept) {
     EXPECT_EQ(doc.Root().FirstChild(u"m").Text(), u"one two three");
     EXPECT_EQ(doc.Root().FirstChild(u"c").Text(), u"<raw>");
     EXPECT_EQ(Parsed(expected).Serialize(), expected);
+    EXPECT_EQ(doc.Serialize(false),
+              u"<?xml version='1.0' encoding='UTF-16'?>\r\n<!-- c -->\r\n<?pi x?>\r\n"
+              u"<r><a>  padded  </a><m>one <b>two</b> three</m><c><![CDATA[<raw>]]></c><e/></r>\r\n");
 
     // Saving writes UTF-8, so the declaration must say so.
     test::TempDir dir;
