@@ -136,7 +136,7 @@ HRESULT CKelInstallSystem::CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR 
         if (FAILED(hr)) return hr;
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
         if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"No program release specified\n");
-        hr = E_NOTIMPL;  // TODO: hr = CSystem::CreateSystem(path, key, program path)
+        hr = System().CreateSystem(Text(bstrSystemPath), Text(bstrKey), Text(bstrProgramPath));
         if (SUCCEEDED(hr)) m_bInitialized = true;
         return hr;
     });
@@ -149,7 +149,7 @@ HRESULT CKelInstallSystem::InitSystem(BSTR bstrSystemPath) {
         if (FAILED(hr)) return hr;
         hr = StorePath(bstrSystemPath);
         if (FAILED(hr)) return hr;
-        hr = E_NOTIMPL;  // TODO: hr = CSystem::InitSystem(path)
+        hr = System().InitSystem(Text(bstrSystemPath));
         if (SUCCEEDED(hr)) m_bInitialized = true;
         return hr;
     });
@@ -167,7 +167,7 @@ HRESULT CKelInstallSystem::InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) {
 HRESULT CKelInstallSystem::ResetSystem() {
     return ComGuard([&] {
         if (!m_bInitialized) return NotInitialized(u"ResetSystem");
-        return E_NOTIMPL;  // TODO: return CSystem::ResetSystem()
+        return System().ResetSystem();
     });
 }
 
@@ -358,8 +358,11 @@ HRESULT CKelInstallSystem::GetSystemInfo(BSTR* bstrInfoXML) {
         constexpr const char16_t* kMethod = u"GetSystemInfo";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrInfoXML) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
-        // TODO: CSystem::GetSystemInfo; failure -> E_FAIL "Error retrieving system info\n"
-        return E_NOTIMPL;
+        *bstrInfoXML = nullptr;
+        WString text;
+        if (FAILED(System().GetSystemInfo(text))) return Refuse(kMethod, E_FAIL, u"Error retrieving system info\n");
+        *bstrInfoXML = UniqueBstr::From(text).Detach();
+        return *bstrInfoXML ? S_OK : E_OUTOFMEMORY;
     });
 }
 

@@ -32,6 +32,16 @@ public:
     CSystem(const CSystem&) = delete;
     CSystem& operator=(const CSystem&) = delete;
 
+    // A new system at path from a main keystring and its release, staged in
+    // the temporary directory and moved into the pool when complete.
+    HRESULT CreateSystem(WStringView path, WStringView key, WStringView programPath);
+    // Opens the system at path: its keys and the release of each.
+    HRESULT InitSystem(WStringView path);
+    // Back to what the main keystring alone gives; the disk is restored on failure.
+    HRESULT ResetSystem();
+    // The text of the system's system.xml.
+    HRESULT GetSystemInfo(WString& text);
+
     // Creates the one system directory, not its parents.
     HRESULT CreateRobotSystemDirectory(WStringView directory);
     // The tree below a fresh system directory; releases 5.0 to 5.12.1 get BACKUP.
@@ -92,6 +102,10 @@ private:
                              std::vector<WString>& openSubGroups);
     int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                 WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups);
+    // S_OK with the release's type, S_FALSE when it is no release, E_FAIL without a media component.
+    HRESULT OpenRelease(WStringView programPath, LONG& type);
+    // The version of the release the media component opened last.
+    void ReadReleaseVersion();
     // A new element of the options document, or null.
     xml::Element CreateOptionsElement(WStringView name);
     // The document's root, made on first use.

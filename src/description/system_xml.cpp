@@ -1,0 +1,325 @@
+#include "description/system_xml.h"
+
+#include <cstdio>
+#include <unordered_map>
+
+#include "config/configuration_files.h"
+#include "platform/os.h"
+#include "platform/raii.h"
+#include "platform/trace.h"
+#include "shared/key_info.h"
+#include "shared/keystring.h"
+#include "shared/media_component.h"
+#include "shared/outside_factory.h"
+
+namespace kel {
+
+namespace {
+
+// Sub options nest through references; a document that refers back to one of
+// its own groups must not recurse without end.
+constexpr int kMaxNesting = 256;
+
+WString AfterLastBackslash(WStringView path) {
+    const std::size_t slash = path.rfind(u'\\');
+    return WString(slash == WStringView::npos ? path : path.substr(slash + 1));
+}
+
+WString Decimal(long long value) { return Format(u"%d", value); }
+
+}  // namespace
+
+void CSystemXml::TraceError(WStringView message) { Trace(u"SystemXml", message); }
+
+CSystemXml::CSystemXml() : m_document(xml::Document::Create()) {
+    if (!m_document) TraceError(u"CSystemXml::CreateSystemXml, Failure initialize XMLDOMDocument");
+}
+
+bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys,
+                                 int32_t serialNumber, WStringView serialText, WStringView optionSelection) {
+    xml::Document selection = xml::Document::Create();
+    if (!m_document || !selection) {
+        TraceError(u"CSystemXml::CreateSystemXml, Failure initialize temporary XMLDOMDocument");
+        return false;
+    }
+    const WString systemName = AfterLastBackslash(systemPath);
+    if (keys.Empty()) {
+        TraceError(u"CSystemXml::CreateSystemXml, Key(s) missing\n");
+        return false;
+    }
+    const WString mainKey = keys.At(0).GetKeystring();
+    m_root = m_document.CreateElement(u"SystemProperties");
+    if (!m_document.InsertDeclaration(u"version='1.0' encoding='UTF-8'") || !m_root || !m_document.SetRoot(m_root)) {
+        return false;
+    }
+    m_root.AppendChild(u"SystemName", systemName);
+
+    WString serial;
+    if (CConfigurationFiles().SerialNr_LongToStr(serialNumber, serial) == 0) {
+        if (serialText.size() > serial.size()) serial = serialText;
+    } else {
+        TraceError(u"CSystemXml::CreateSystemXML, failed retrieving the Serial Number string.\n");
+    }
+    m_root.AppendChild(u"SerialNo", serial);
+
+    xml::Element usedMedia = m_root.AppendChild(u"UsedMedia");
+    if (!usedMedia) {
+        TraceError(u"CBackupSupport::CreateSystemXML, XML-file corrupt");
+        return false;
+    }
+    if (FAILED(PopulateUsedMediaNode(usedMedia, targetDir))) {
+        TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
+        return false;
+    }
+    if (!selection.Parse(optionSelection)) {
+        TraceError(u"CSystemXml::CreateSystemXML, Unable to load system options.\n");
+        return false;
+    }
+
+    // The program's key, and its signature when the key can be described.
+    const auto addKey = [](xml::Element& parent, const WString& keystring) {
+        parent.AppendChild(u"Key", keystring);
+        KeyDescription description;
+        if (DescribeKey(keystring, description)) parent.AppendChild(u"SignatureNr", Decimal(description.signatureNumber));
+    };
+    xml::Element controlModule = m_root.AppendChild(u"ControlModule");
+    addKey(controlModule, mainKey);
+    const std::vector<xml::Element> zd = selection.Descendants(u"ZD");
+    if (!zd.empty()) {
+        HandleCategories(zd.front(), controlModule);
+    } else {
+        TraceError(u"CSystemXml::CreateSystemXML, <ZD> node missing.\n");
+    }
+    m_programNumbers = selection.Descendants(u"ProgramNr");
+    m_programPosition = 0;
+    HandleOptions(u"Zendara", controlModule);
+
+    std::size_t keyIndex = 1;
+    for (const xml::Element& entry : selection.Descendants(u"EXT")) {
+        xml::Element program = m_root.AppendChild(IsDriveModule(entry) ? u"DriveModule" : u"AdditionalOption");
+        const xml::Element programNr = entry.FirstChild(u"ProgramNr");
+        const WString name = programNr.Text();
+        if (programNr) program.AppendChild(u"Name", name);
+        // More entries than keys cannot come from one system's state; such an entry gets an empty key.
+        addKey(program, keyIndex < keys.Size() ? keys.At(keyIndex).GetKeystring() : WString());
+        HandleCategories(entry, program);
+        HandleOptions(name, program);
+        ++keyIndex;
+    }
+
+    const WString path = WString(targetDir) + u"\\system.xml";
+    if (!m_document.Save(path)) {
+        TraceError(u"CSystemXml::CreateSystemXML, Unable to save system.xml document.\n");
+        os::RemoveFile(path);
+        return false;
+    }
+    return true;
+}
+
+bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& target) {
+    for (const char16_t* container : {u"MainGroups", u"SubGroups"}) {
+        const xml::Element groups = entry.FirstChild(container);
+        if (!groups) {
+            if (container == WStringView(u"MainGroups")) return true;
+            continue;
+        }
+        if (!AddCategories(groups.Children(u"Group"), target)) {
+            TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CSystemXml::AddCategories(const std::vector<xml::Element>& groups, xml::Element& target) {
+    for (const xml::Element& group : groups) {
+        const xml::Element category = group.FirstChild(u"Category");
+        if (!category) {
+            TraceError(u"CSystemXml::HandleCategories, unable to find <Category> node.\n");
+            return false;
+        }
+        const WString categoryText = category.Text();
+        if (categoryText.empty()) continue;
+        for (const xml::Element& item : group.Children(u"GroupItem")) {
+            if (item.FirstChild(u"Selected").Text() != u"1") continue;
+            xml::Element element = target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").Text());
+            element.SetAttribute(u"descr", categoryText);
+        }
+    }
+    return true;
+}
+
+bool CSystemXml::HandleOptions(WStringView programName, xml::Element& target) {
+    xml::Element entry;
+    while (m_programPosition < m_programNumbers.size()) {
+        const xml::Element& programNr = m_programNumbers[m_programPosition++];
+        if (programNr.Text() != programName) continue;
+        entry = programNr.Parent();
+        if (!entry) TraceError(u"CSystemXml::GetParentNode, unable to access the parent node.\n");
+        break;
+    }
+    if (!entry) {
+        m_lastError = Format(u"CSystemXml::HandleOptions, unable to access %s.\n", programName);
+        TraceError(m_lastError);
+        return false;
+    }
+    const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
+    if (!mainGroups) return true;
+    for (const xml::Element& group : mainGroups.Children(u"Group")) {
+        for (const xml::Element& item : group.Children(u"GroupItem")) {
+            const xml::Element selected = item.FirstChild(u"Selected");
+            if (!selected) return false;
+            if (selected.Text() != u"1") continue;
+            GetSubOptionList(item, u"LineSelectionDescription", target);
+            m_optionNesting = 1;
+        }
+    }
+    return true;
+}
+
+bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descriptionName, xml::Element& parent) {
+    const xml::Element selected = item.FirstChild(u"Selected");
+    if (!selected) {
+        TraceError(u"CSystemXml::GetSubOptionList, unable to find <Selected>-node.\n");
+        return false;
+    }
+    if (selected.Text() != u"1") return true;
+    const xml::Element description = item.FirstChild(descriptionName);
+    if (!description) {
+        TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");
+        return false;
+    }
+    const WString text = description.Text();
+    // An item without a text writes no element; its sub options go under its parent.
+    xml::Element element = parent;
+    if (!text.empty()) {
+        element = parent.AppendChild(m_optionNesting == 1 ? u"Option" : u"SubOption");
+        m_optionNesting = 0;
+        element.SetAttribute(u"descr", text);
+    }
+    xml::Element group;
+    if (GetSubGroupPtr(item, group)) {
+        if (++m_depth > kMaxNesting) {
+            TraceError(u"CSystemXml::GetSubOptionList, sub options nest too deep.\n");
+        } else {
+            for (const xml::Element& subItem : group.Children(u"GroupItem")) {
+                GetSubOptionList(subItem, descriptionName, element);
+            }
+        }
+        --m_depth;
+    }
+    return true;
+}
+
+bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
+    const xml::Element reference = item.FirstChild(u"RefSubGUID");
+    if (!reference) {
+        TraceError(u"CSystemXml::GetSubGroupPtr, unable to find <RefSubLabel>-node.\n");
+        return false;
+    }
+    const WString guid = reference.Text();
+    if (guid.empty()) return false;
+    const xml::Element entry = item.Parent().Parent().Parent();
+    const xml::Element subGroups = entry.FirstChild(u"SubGroups");
+    if (!subGroups) {
+        TraceError(u"CSystemXml::GetSubGroupPtr, unable to find <SubGroups>-node.\n");
+        return false;
+    }
+    // Indexed once per entry: a large system refers to thousands of sub groups.
+    SubGroupIndex* index = nullptr;
+    for (SubGroupIndex& candidate : m_subGroupIndexes) {
+        if (candidate.subGroups == subGroups) index = &candidate;
+    }
+    if (!index) {
+        index = &m_subGroupIndexes.emplace_back();
+        index->subGroups = subGroups;
+        const std::vector<xml::Element> groups = subGroups.Children(u"Group");
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            const xml::Element subGuid = groups[i].FirstChild(u"SubGUID");
+            if (!subGuid) {
+                index->firstWithoutGuid = i;
+                break;
+            }
+            index->groups.emplace(subGuid.Text(), std::make_pair(i, groups[i]));
+        }
+    }
+    const auto found = index->groups.find(guid);
+    if (found != index->groups.end() && found->second.first < index->firstWithoutGuid) {
+        group = found->second.second;
+        return true;
+    }
+    if (index->firstWithoutGuid != SubGroupIndex::kNone) {
+        TraceError(u"CSystemXml::GetSubGroupPtr, unable to find <SubTitle>-node.\n");
+    }
+    return false;
+}
+
+bool CSystemXml::IsDriveModule(const xml::Element& entry) {
+    const std::optional<WString> instance = entry.Attribute(u"Instance");
+    if (!instance) {
+        TraceError(u"CSystemXml::IsDriveModule, unable to get any instances.\n");
+        return false;
+    }
+    return ToAnsi(*instance).rfind("DriveModule", 0) == 0;
+}
+
+HRESULT CSystemXml::PopulateUsedMediaNode(xml::Element& usedMedia, WStringView systemDir) {
+    std::vector<WString> programs;
+    if (CConfigurationFiles().ReadProgramId(systemDir, programs) != 0) return E_UNEXPECTED;
+    ComPtr<IKelInstallMedia> media;
+    if (FAILED(CreateOutsideComponent(CLSID_KelInstallMedia, IID_IKelInstallMedia, media.PutVoid()))) media.Reset();
+    for (const WString& path : programs) {
+        xml::Element element = usedMedia.AppendChild(u"Media");
+        if (!element) {
+            TraceError(u"CBackupSupport::PopulateUsedMediaNode, Could not create new node!");
+            return E_UNEXPECTED;
+        }
+        element.SetAttribute(u"path", path);
+        UniqueBstr bstrPath = UniqueBstr::From(path);
+        KelMediaDescription record{};
+        if (!media || !bstrPath.get() || FAILED(media->OpenMedia(bstrPath.get())) ||
+            FAILED(media->GetMediaDescription(&record))) {
+            continue;
+        }
+        UniqueBstr name(record.name);
+        char version[64];
+        std::snprintf(version, sizeof version, "%d.%02d.%04d.%02d", record.first, record.second, record.fourth,
+                      record.third);
+        element.SetAttribute(u"name", name.View());
+        element.SetAttribute(u"version", FromAscii(version));
+    }
+    return S_OK;
+}
+
+HRESULT CSystemXml::ChangeMediaInSystemXml(WStringView systemDir) {
+    const WString path = WString(systemDir) + u"\\system.xml";
+    xml::Document document = xml::Document::Create();
+    if (!document) {
+        TraceError(u"CBackupSupport::ChangeMediaInSystemXml, Failure to init XML DOM");
+        return E_FAIL;
+    }
+    if (!document.Load(path)) {
+        TraceError(u"CBackupSupport::ChangeMediaInSystemXml, Failure load system.xml");
+        return E_FAIL;
+    }
+    const xml::Element root = document.Root();
+    if (!root || root.Name() != u"SystemProperties") {
+        TraceError(u"CBackupSupport::ChangeMediaInSystemXml, XML-file corrupt");
+        return E_UNEXPECTED;
+    }
+    xml::Element usedMedia = root.FirstChild(u"UsedMedia");
+    if (!usedMedia) usedMedia = xml::Element(root).AppendChild(u"UsedMedia");
+    if (!usedMedia) {
+        TraceError(u"CBackupSupport::ChangeMediaInSystemXml, XML-file corrupt");
+        return E_UNEXPECTED;
+    }
+    usedMedia.RemoveAllChildren();
+    PopulateUsedMediaNode(usedMedia, systemDir);
+    if (!document.Save(path)) {
+        TraceError(u"CBackupSupport::ChangeMediaInSystemXml, could not save XML");
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+}  // namespace kel

@@ -1,0 +1,65 @@
+// system.xml: the self-contained description of a system that other tools
+// read without knowing the option definition files.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "KelCom.h"
+#include "platform/text.h"
+#include "platform/xml.h"
+
+namespace kel {
+
+class CKeyList;
+
+class CSystemXml {
+public:
+    CSystemXml();
+    virtual ~CSystemXml() = default;
+
+    // Builds the description from the key list and the option selection
+    // document and saves it as targetDir\system.xml; systemPath names the
+    // system. The program list is read from targetDir. False after a trace.
+    bool CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys, int32_t serialNumber,
+                         WStringView serialText, WStringView optionSelection);
+    // The Media elements of the programs in systemDir's program.id. 0 / E_UNEXPECTED.
+    HRESULT PopulateUsedMediaNode(xml::Element& usedMedia, WStringView systemDir);
+    // Rewrites the media list of an existing systemDir\system.xml.
+    HRESULT ChangeMediaInSystemXml(WStringView systemDir);
+
+    bool IsDriveModule(const xml::Element& entry);
+    bool HandleCategories(const xml::Element& entry, xml::Element& target);
+    bool HandleOptions(WStringView programName, xml::Element& target);
+    bool GetSubOptionList(const xml::Element& item, WStringView descriptionName, xml::Element& parent);
+    bool GetSubGroupPtr(const xml::Element& item, xml::Element& group);
+
+    const WString& LastError() const { return m_lastError; }
+
+private:
+    static void TraceError(WStringView message);
+    bool AddCategories(const std::vector<xml::Element>& groups, xml::Element& target);
+
+    // The sub groups of one entry by SubGUID, with their position; a group
+    // without SubGUID ends what the index may answer.
+    struct SubGroupIndex {
+        static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+        xml::Element subGroups;
+        std::unordered_map<WString, std::pair<std::size_t, xml::Element>> groups;
+        std::size_t firstWithoutGuid = kNone;
+    };
+
+    xml::Document m_document;
+    xml::Element m_root;
+    int m_optionNesting = 1;  // 1: the next option written is a top-level Option
+    std::vector<xml::Element> m_programNumbers;  // ProgramNr elements of the selection
+    std::size_t m_programPosition = 0;           // where HandleOptions searches from
+    std::vector<SubGroupIndex> m_subGroupIndexes;
+    int m_depth = 0;
+    WString m_lastError;
+};
+
+}  // namespace kel

@@ -1,0 +1,260 @@
+// Creating, opening and resetting a system. A new system is assembled in a
+// staging directory and moved into the pool only when complete; a reset keeps
+// a full copy and puts it back when a step fails.
+#include "config/configuration_files.h"
+#include "description/system_xml.h"
+#include "options/relkey_file.h"
+#include "platform/os.h"
+#include "shared/guid.h"
+#include "shared/keystring.h"
+#include "system/file_operation.h"
+#include "system/system.h"
+#include "system/temp_file_handler.h"
+
+namespace kel {
+
+namespace {
+
+WString Join(WStringView directory, WStringView name) { return WString(directory) + u"\\" + WString(name); }
+
+// A unique name under the temporary directory, nothing created there yet.
+bool ReserveStagingName(WString& path) {
+    WString temp;
+    if (!os::GetTempDirectory(temp) || !os::CreateUniqueTempFile(temp, u"cct", path)) return false;
+    return os::RemoveFile(path);
+}
+
+}  // namespace
+
+HRESULT CSystem::OpenRelease(WStringView programPath, LONG& type) {
+    if (!m_media) return E_FAIL;
+    UniqueBstr path = UniqueBstr::From(programPath);
+    if (!path.get()) return E_OUTOFMEMORY;
+    if (FAILED(m_media->OpenMedia(path.get())) || FAILED(m_media->GetMediaType(&type))) return S_FALSE;
+    return S_OK;
+}
+
+void CSystem::ReadReleaseVersion() {
+    ReleaseVersion version;
+    m_media->GetVersion(&version.major, &version.minor);
+    m_media->GetFourthVersion(&version.fourth);
+    m_media->GetThirdVersion(&version.third);
+    m_version = version;
+}
+
+HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView programPath) {
+    m_systemPath = path;
+    switch (os::GetEntryKind(path)) {
+    case os::EntryKind::Directory:
+        TraceMessage(u"CSystem::CreateSystem, A system with the specified name already exists at the specified systempool\n");
+        return KELINSTALL_E_EXISTS;
+    case os::EntryKind::File:
+        TraceMessage(u"CSystem::CreateSystem, A file with the specified name already exists at the specified systempool\n");
+        return KELINSTALL_E_EXISTS;
+    case os::EntryKind::None: break;
+    }
+    WString staging;
+    if (!ReserveStagingName(staging)) {
+        TraceMessage(u"CSystem::CreateSystem, Unable to reserve a staging directory\n");
+        return KELINSTALL_E_WORK_AREA;
+    }
+    KeyDescription description;
+    if (!DescribeKey(key, description)) return KELINSTALL_E_BAD_KEY;
+    m_serialNumber = description.serialNumber;
+    m_serialText = description.serialText;
+
+    LONG type = 0;
+    const HRESULT opened = OpenRelease(programPath, type);
+    if (FAILED(opened)) return opened;
+    if (opened != S_OK) {
+        TraceFormatted(u"CSystem::CreateSystem, Program: %s does not exist\n", programPath);
+        return KELINSTALL_E_NO_RELEASE;
+    }
+    if (type != Zendara) {
+        TraceFormatted(u"CSystem::CreateSystem, Program: %s is not a ZD-release!\n", programPath);
+        return KELINSTALL_E_BAD_PROGRAM_PATH;
+    }
+    ReadReleaseVersion();
+    WString relkeyName;
+    CRelkeyFile relkeyFile;
+    relkeyFile.GetRelkeyName(description.signatureNumber, relkeyName);
+    const WString relkeyPath = Format(u"%s\\%s\\%s", programPath, u"syskey", relkeyName);
+    if (relkeyName.empty() || os::GetEntryKind(relkeyPath) != os::EntryKind::File) {
+        TraceFormatted(u"CSystem::CreateSystem, Unable to create a new system. The relkeyfile %s don't exist\n",
+                       relkeyPath);
+        return KELINSTALL_E_NO_RELKEY;
+    }
+
+    // From here on the staging directory exists and every failure removes it.
+    const auto fail = [&](HRESULT status) {
+        RemoveDirectoryTree(staging);
+        return status;
+    };
+    HRESULT hr = CreateRobotSystemDirectory(staging);
+    if (FAILED(hr)) return fail(hr);
+    hr = CreateSystemSubDirectories(staging, m_version);
+    if (FAILED(hr)) return fail(hr);
+    for (const auto& [name, message] : {std::pair{u"system.guid", u"CSystem::CreateSystem, Failure creating system-GUID file %s\n"},
+                                        std::pair{u"template.guid", u"CSystem::CreateSystem, Failure creating template-GUID file %s\n"}}) {
+        const WString file = Join(Join(staging, u"INTERNAL"), name);
+        if (!CGUID().CreateGUIDFile(file, CGUID::kRegistryFormat)) {
+            TraceFormatted(message, file);
+            return fail(KELINSTALL_E_GUID_FILE);
+        }
+    }
+    CKeyInfo mainKey;
+    mainKey.SetKeystring(key);
+    mainKey.SetProgramPath(programPath);
+    mainKey.SetProgramType(Zendara);
+    m_keyList.Clear();
+    m_keyList.Append(mainKey);
+
+    WString options;
+    hr = ConfigSystem(options);
+    if (FAILED(hr)) {
+        TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
+        return fail(hr);
+    }
+    if (CConfigurationFiles().SaveConfiguration(staging, path, m_keyList, options) != 0) {
+        TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
+        return fail(KELINSTALL_E_WRITE_CONFIG);
+    }
+    if (!CSystemXml().CreateSystemXml(path, staging, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
+                                      options)) {
+        TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", staging);
+        return fail(KELINSTALL_E_WRITE_CONFIG);
+    }
+    if (!CFileOperation().Move(staging, path, kShellSilentFlags)) {
+        TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
+                       path);
+        return fail(KELINSTALL_E_WRITE_CONFIG);
+    }
+    return S_OK;
+}
+
+HRESULT CSystem::InitSystem(WStringView path) {
+    m_systemPath = path;
+    m_keyList.Clear();
+    CConfigurationFiles files;
+    if (files.ReadKeystrTxt(path, m_keyList) != 0) {
+        TraceMessage(u"CSystem::InitSystem, Unable to read keystr.txt\n");
+        return KELINSTALL_E_READ_KEYS;
+    }
+    std::vector<WString> programs;
+    if (files.ReadProgramId(path, programs) != 0) {
+        TraceMessage(u"CSystem::InitSystem, Unable to read program.id\n");
+        return KELINSTALL_E_READ_KEYS;
+    }
+    bool mainFound = false;
+    for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
+        CKeyInfo& key = m_keyList.At(i);
+        KeyDescription description;
+        if (!DescribeKey(key.GetKeystring(), description)) return KELINSTALL_E_BAD_KEY;
+        if (description.kind == KeyKind::ReleaseKey && mainFound) {
+            // A drive module belongs to the main release.
+            key.SetProgramPath(m_keyList.At(0).GetProgramPath());
+            key.SetProgramType(Zendara);
+            continue;
+        }
+        const bool releaseKey = description.kind == KeyKind::ReleaseKey;
+        bool matched = false;
+        for (const WString& program : programs) {
+            LONG type = 0;
+            const HRESULT opened = OpenRelease(program, type);
+            if (FAILED(opened)) return opened;
+            if (opened != S_OK) {
+                TraceFormatted(u"CSystem::InitSystem, Program: %s does not exist\n", program);
+                return KELINSTALL_E_NO_RELEASE;
+            }
+            if (releaseKey != (type == Zendara)) continue;
+            if (!releaseKey) {
+                UniqueBstr name;
+                if (FAILED(m_media->GetMediaName(name.Put())) || !EqualsNoCase(name.View(), description.programName)) {
+                    continue;
+                }
+            }
+            key.SetProgramPath(program);
+            key.SetProgramType(static_cast<uint32_t>(type));
+            if (releaseKey) {
+                m_serialNumber = description.serialNumber;
+                m_serialText = description.serialText;
+                ReadReleaseVersion();
+                mainFound = true;
+            }
+            matched = true;
+            break;
+        }
+        if (!matched) {
+            TraceFormatted(u"CSystem::InitSystem, Couln't find a matching program for key %s (%s)\n", key.GetKeystring(),
+                           description.programName);
+            return KELINSTALL_E_NO_RELEASE;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CSystem::ResetSystem() {
+    if (m_keyList.Empty()) return E_FAIL;
+    CTempFileHandler work;
+    WString staging;
+    if (work.GetTempDirectory(staging) != 0) return KELINSTALL_E_WORK_AREA;
+    CFileOperation files;
+    if (!files.Copy(m_systemPath + u"\\*.*", staging, kShellSilentFlags)) {
+        RemoveDirectoryTree(staging);
+        return KELINSTALL_E_WORK_AREA;
+    }
+    const CKeyInfo mainKey = m_keyList.At(0);
+    const auto restore = [&](HRESULT status) {
+        RemoveDirectoryTree(m_systemPath);
+        CFileOperation().Move(staging, m_systemPath, kShellSilentFlags);
+        return status;
+    };
+    if (CConfigurationFiles().RemoveConfiguration(m_systemPath) != 1 ||
+        !files.Delete(Join(m_systemPath, u"HOME") + u"\\*.*", kShellSilentFlags) ||
+        !files.Delete(Join(m_systemPath, u"SYSPAR") + u"\\*.*", kShellSilentFlags)) {
+        return restore(KELINSTALL_E_RESET);
+    }
+    const WString internal = Join(m_systemPath, u"INTERNAL");
+    std::vector<os::DirEntry> entries;
+    os::ListDirectory(internal, entries);
+    for (const os::DirEntry& entry : entries) {
+        if (!entry.isDirectory && entry.name != u"system.guid") os::RemoveFile(Join(internal, entry.name));
+    }
+    m_keyList.Clear();
+    m_keyList.Append(mainKey);
+
+    WString options;
+    if (FAILED(ConfigSystem(options))) {
+        TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
+        return restore(E_FAIL);
+    }
+    if (CConfigurationFiles().SaveConfiguration(m_systemPath, m_systemPath, m_keyList, options) != 0) {
+        TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
+        return restore(KELINSTALL_E_WRITE_CONFIG);
+    }
+    if (!CSystemXml().CreateSystemXml(m_systemPath, m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber),
+                                      m_serialText, options)) {
+        TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);
+        return restore(KELINSTALL_E_WRITE_CONFIG);
+    }
+    RemoveDirectoryTree(staging);
+    return S_OK;
+}
+
+HRESULT CSystem::GetSystemInfo(WString& text) {
+    const WString path = Join(m_systemPath, u"system.xml");
+    xml::Document document = xml::Document::Create();
+    if (!document || !document.Load(path)) {
+        TraceFormatted(u"CSystem::GetSystemInfo: Unable to load file: %s.\n", path);
+        return E_FAIL;
+    }
+    const std::optional<WString> serialized = document.Serialize();
+    if (!serialized) {
+        TraceMessage(u"CSystem::GetSystemInfo: Unable to retrieve system info.\n");
+        return E_FAIL;
+    }
+    text = *serialized;
+    return S_OK;
+}
+
+}  // namespace kel

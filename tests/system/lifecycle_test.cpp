@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "config/configuration_files.h"
+#include "platform/os.h"
+#include "platform/xml.h"
+#include "shared/keystring.h"
+#include "support/test_support.h"
+#include "system/system.h"
+
+namespace kel {
+namespace {
+
+using test::N;
+
+// The cct entries of the temporary directory: a failed or finished operation leaves none behind.
+std::set<WString> WorkEntries() {
+    WString temp;
+    std::vector<os::DirEntry> entries;
+    EXPECT_TRUE(os::GetTempDirectory(temp) && os::ListDirectory(temp, entries));
+    std::set<WString> names;
+    for (const os::DirEntry& entry : entries) {
+        if (entry.name.starts_with(u"cct")) names.insert(entry.name);
+    }
+    return names;
+}
+
+// Options of system.xml as nested text: "descr(sub,sub(subsub))".
+std::string Options(const xml::Element& parent) {
+    std::string text;
+    for (const char16_t* name : {u"Option", u"SubOption"}) {
+        for (const xml::Element& option : parent.Children(name)) {
+            if (!text.empty()) text += ",";
+            text += N(option.Attribute(u"descr").value_or(u"?"));
+            const std::string inner = Options(option);
+            if (!inner.empty()) text += "(" + inner + ")";
+        }
+    }
+    return text;
+}
+
+class Lifecycle : public ::testing::Test {
+protected:
+    WString Path(WStringView name) const { return pool_ / name; }
+    std::string Internal(WStringView name, WStringView file) const {
+        return test::ReadAll(Path(name) + u"\\INTERNAL\\" + WString(file));
+    }
+
+    test::TempDir pool_;
+    std::set<WString> work_ = WorkEntries();
+};
+
+TEST_F(Lifecycle, CreateOpenAndReset) {
+    const WString release = test::SampleRelease(u"zendara-6.0");
+    CSystem created;
+    ASSERT_EQ(created.CreateSystem(Path(u"Sys1"), test::kMainKey, release), S_OK);
+    EXPECT_EQ(WorkEntries(), work_);
+    for (const char16_t* dir : {u"SYSPAR", u"HOME", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS"}) {
+        EXPECT_TRUE(test::IsDirectory(Path(u"Sys1") + u"\\" + dir)) << N(dir);
+    }
+    EXPECT_FALSE(test::Exists(Path(u"Sys1\\BACKUP")));  // 6.0 is newer than 5.12.1
+    const std::string systemGuid = Internal(u"Sys1", u"system.guid");
+    EXPECT_EQ(systemGuid.size(), 38u);
+    EXPECT_NE(systemGuid, Internal(u"Sys1", u"template.guid"));
+    EXPECT_EQ(Internal(u"Sys1", u"keystr.txt"),
+              "#Loaded keys in " + N(Path(u"Sys1")) + "\\INTERNAL\\keystr.txt:\r\n" + N(test::kMainKey) + "\r\n");
+
+    // system.xml names the system, its release and the chosen options with their sub options.
+    WString info;
+    ASSERT_EQ(created.GetSystemInfo(info), S_OK);
+    EXPECT_EQ(N(info), test::ReadAll(Path(u"Sys1\\system.xml")));
+    xml::Document description = xml::Document::Create();
+    ASSERT_TRUE(description.Parse(info));
+    const xml::Element root = description.Root();
+    EXPECT_EQ(root.FirstChild(u"SystemName").Text(), u"Sys1");
+    EXPECT_EQ(root.FirstChild(u"SerialNo").Text(), u"12-34567");
+    const xml::Element media = root.FirstChild(u"UsedMedia").FirstChild(u"Media");
+    EXPECT_EQ(media.Attributes(), (std::vector<std::pair<WString, WString>>{
+                                      {u"path", ToUpper(release)}, {u"name", u"Zendara"}, {u"version", u"6.00.1211.01"}}));
+    const xml::Element control = root.FirstChild(u"ControlModule");
+    EXPECT_EQ(control.FirstChild(u"Key").Text(), test::kMainKey);
+    EXPECT_EQ(control.FirstChild(u"SignatureNr").Text(), u"7");
+    EXPECT_EQ(control.Children(u"Category").front().Attribute(u"descr"), u"System");
+    EXPECT_EQ(control.Children(u"Category").front().Text(), u"English");
+    EXPECT_EQ(Options(control),
+              "English,ZR-20 1.65 m reach(Wall mounted),Profibus slave(Addresses 64 to 126(Extended diagnosis)),"
+              "EtherNet-IP adapter,Collision detection,Conveyor tracking(Dual conveyor),Drive 0 standard");
+
+    // A system with a drive module and an additional program opens with every release found.
+    KeyDescription arc;
+    ASSERT_TRUE(DescribeKey(test::kArcKey, arc));
+    arc.programName = u"ARCWELDING";  // names match whatever their case
+    WString arcKey;
+    ASSERT_TRUE(MakeKeystring(arc, arcKey));
+    ASSERT_TRUE(test::WriteAll(Path(u"Sys1\\INTERNAL\\keystr.txt"), "#Loaded keys in X:\r\n" + N(test::kMainKey) +
+                                                                         "\r\n" + N(test::kDriveKey) + "\t1\r\n" + N(arcKey) + "\r\n"));
+    ASSERT_TRUE(test::WriteAll(Path(u"Sys1\\INTERNAL\\program.id"),
+                               "#Setup program(s) in X:\r\n" + N(test::SampleRelease(u"arcwelding-1.2")) + "\r\n" +
+                                   N(release) + "\r\n"));
+    ASSERT_TRUE(test::WriteAll(Path(u"Sys1\\HOME\\a.mod"), "x") && test::WriteAll(Path(u"Sys1\\SYSPAR\\b.cfg"), "y"));
+    CSystem opened;
+    ASSERT_EQ(opened.InitSystem(Path(u"Sys1")), S_OK);
+    std::string keys;
+    for (const CKeyInfo& key : opened.KeyList()) {
+        keys += N(key.GetProgramPath().substr(key.GetProgramPath().rfind(u'\\') + 1)) + ":" +
+                std::to_string(key.GetProgramType()) + ":" + std::to_string(key.GetDriveModuleNr()) + " ";
+    }
+    EXPECT_EQ(keys, "zendara-6.0:1:0 arcwelding-1.2:2:0 zendara-6.0:1:1 ");
+    EXPECT_EQ(opened.Version().major, 6);
+    EXPECT_EQ(opened.SerialText(), u"12-34567");
+
+    // Reset keeps the main key and system.guid; everything else is made anew.
+    ASSERT_EQ(opened.ResetSystem(), S_OK);
+    EXPECT_EQ(opened.KeyList().Size(), 1u);
+    EXPECT_EQ(Internal(u"Sys1", u"keystr.txt"),
+              "#Loaded keys in " + N(Path(u"Sys1")) + "\\INTERNAL\\keystr.txt:\r\n" + N(test::kMainKey) + "\r\n");
+    EXPECT_EQ(Internal(u"Sys1", u"system.guid"), systemGuid);
+    EXPECT_FALSE(test::Exists(Path(u"Sys1\\INTERNAL\\template.guid")));
+    EXPECT_FALSE(test::Exists(Path(u"Sys1\\HOME\\a.mod")) || test::Exists(Path(u"Sys1\\SYSPAR\\b.cfg")));
+    EXPECT_TRUE(test::Exists(Path(u"Sys1\\system.xml")));
+    EXPECT_EQ(WorkEntries(), work_);
+}
+
+TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
+    test::TraceCapture traces;
+    const WString release = test::SampleRelease(u"zendara-6.0");
+    CSystem system;
+    ASSERT_TRUE(test::WriteAll(Path(u"File"), "x") && os::MakeDirectory(Path(u"Dir")));
+    EXPECT_EQ(system.CreateSystem(Path(u"File"), test::kMainKey, release), KELINSTALL_E_EXISTS);
+    EXPECT_TRUE(traces.Has("CSystem::CreateSystem, A file with the specified name already exists at the specified systempool\n"));
+    EXPECT_EQ(system.CreateSystem(Path(u"Dir"), test::kMainKey, release), KELINSTALL_E_EXISTS);
+    EXPECT_TRUE(traces.Has("CSystem::CreateSystem, A system with the specified name already exists at the specified systempool\n"));
+    EXPECT_EQ(system.CreateSystem(Path(u"S"), u"KEL1:bad", release), KELINSTALL_E_BAD_KEY);
+    EXPECT_EQ(system.CreateSystem(Path(u"S"), test::kMainKey, pool_ / u"none"), KELINSTALL_E_NO_RELEASE);
+    EXPECT_EQ(system.CreateSystem(Path(u"S"), test::kMainKey, test::SampleRelease(u"arcwelding-1.2")),
+              KELINSTALL_E_BAD_PROGRAM_PATH);
+    KeyDescription other;
+    ASSERT_TRUE(DescribeKey(test::kMainKey, other));
+    other.signatureNumber = 8;
+    WString key8;
+    ASSERT_TRUE(MakeKeystring(other, key8));
+    EXPECT_EQ(system.CreateSystem(Path(u"S"), key8, release), KELINSTALL_E_NO_RELKEY);
+    EXPECT_TRUE(traces.Has("CSystem::CreateSystem, Unable to create a new system. The relkeyfile " + N(release) +
+                           "\\syskey\\relkey.008 don't exist\n"));
+    EXPECT_FALSE(test::Exists(Path(u"S")));
+    EXPECT_EQ(WorkEntries(), work_);
+
+    // Releases up to 5.12.1 still get a BACKUP directory.
+    ASSERT_EQ(system.CreateSystem(Path(u"Old"), test::kVirtualKey, test::SampleRelease(u"zendara-5.11")), S_OK);
+    EXPECT_TRUE(test::IsDirectory(Path(u"Old\\BACKUP")));
+
+    // Opening needs both lists and every release the walk reaches.
+    CSystem opened;
+    EXPECT_EQ(opened.InitSystem(Path(u"Dir")), KELINSTALL_E_READ_KEYS);
+    ASSERT_TRUE(test::WriteAll(Path(u"Old\\INTERNAL\\program.id"),
+                               "#Setup program(s) in X:\r\n" + N(pool_ / u"vanished") + "\r\n"));
+    EXPECT_EQ(opened.InitSystem(Path(u"Old")), KELINSTALL_E_NO_RELEASE);
+    EXPECT_TRUE(traces.Has("CSystem::InitSystem, Program: " + N(pool_ / u"vanished") + " does not exist\n"));
+
+    // A reset that cannot rebuild puts the system back as it was.
+    CSystem broken;
+    ASSERT_EQ(broken.CreateSystem(Path(u"Broken"), test::kMainKey, release), S_OK);
+    const std::string keystr = Internal(u"Broken", u"keystr.txt");
+    broken.KeyList().At(0).SetKeystring(u"KEL1:bad");
+    EXPECT_EQ(broken.ResetSystem(), E_FAIL);
+    EXPECT_EQ(Internal(u"Broken", u"keystr.txt"), keystr);
+    EXPECT_TRUE(test::Exists(Path(u"Broken\\INTERNAL\\template.guid")));
+    EXPECT_EQ(WorkEntries(), work_);
+}
+
+}  // namespace
+}  // namespace kel
