@@ -1,0 +1,88 @@
+#include "description/system_xml.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "shared/key_info.h"
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+using test::N;
+
+constexpr const char16_t* kSelection =
+    u"<OptionSelection><ZD><ProgramNr>Zendara</ProgramNr><MainGroups>"
+    u"<Group><Category/><GroupItem><Selected>1</Selected><LineSelectionDescription>Plain</LineSelectionDescription>"
+    u"<RefSubGUID/></GroupItem></Group>"
+    u"<Group><Category>Cat</Category><GroupItem><Selected>1</Selected><LineSelectionDescription>A</LineSelectionDescription>"
+    u"<RefSubGUID>{G}</RefSubGUID></GroupItem><GroupItem><Selected>true</Selected>"
+    u"<LineSelectionDescription>B</LineSelectionDescription></GroupItem></Group></MainGroups>"
+    u"<SubGroups><Group><SubGUID>{G}</SubGUID><Category/><GroupItem><Selected>1</Selected>"
+    u"<LineSelectionDescription>A1</LineSelectionDescription></GroupItem></Group></SubGroups></ZD>"
+    u"<EXT Instance=\"DriveModule7x\"><ProgramNr>DriveModule7x</ProgramNr><MainGroups/></EXT>"
+    u"<EXT><ProgramNr>Tool</ProgramNr></EXT></OptionSelection>";
+
+// Element names with their text or descr, depth first, one string.
+std::string Shape(const xml::Element& element) {
+    std::string text = N(element.Name());
+    const auto descr = element.Attribute(u"descr");
+    if (descr) text += "[" + N(*descr) + "]";
+    bool leaf = true;
+    for (const char16_t* name : {u"Name", u"Key", u"SignatureNr", u"Category", u"Option", u"SubOption"}) {
+        for (const xml::Element& child : element.Children(name)) {
+            text += (leaf ? "(" : " ") + Shape(child);
+            leaf = false;
+        }
+    }
+    if (leaf && !element.Text().empty()) text += "=" + N(element.Text());
+    return leaf ? text : text + ")";
+}
+
+TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
+    test::TempDir dir;
+    ASSERT_TRUE(os::MakeDirectory(dir / u"INTERNAL"));
+    const WString release = test::SampleRelease(u"arcwelding-1.2");
+    ASSERT_TRUE(test::WriteAll(dir / u"INTERNAL\\program.id",
+                               "#Setup program(s) in X:\r\n" + N(release) + "\r\n" + N(dir / u"none") + "\r\n"));
+    CKeyList keys;
+    for (const char16_t* key : {test::kMainKey, test::kDriveKey, u"opaque"}) keys.Append(test::Key(key, u"", 1));
+
+    test::TraceCapture traces;
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"NoBackslash", dir.path(), keys, 42, u"LONGER-SERIAL", kSelection));
+    xml::Document doc = xml::Document::Create();
+    ASSERT_TRUE(doc.Load(dir / u"system.xml"));
+    const xml::Element root = doc.Root();
+    EXPECT_EQ(root.FirstChild(u"SystemName").Text(), u"NoBackslash");
+    EXPECT_EQ(root.FirstChild(u"SerialNo").Text(), u"LONGER-SERIAL");
+    const std::vector<xml::Element> media = root.FirstChild(u"UsedMedia").Children(u"Media");
+    ASSERT_EQ(media.size(), 2u);
+    EXPECT_EQ(media[0].Attribute(u"version"), u"1.02.0088.00");
+    EXPECT_EQ(media[1].Attributes().size(), 1u);  // a folder that is no release: only its path
+    EXPECT_EQ(Shape(root.FirstChild(u"ControlModule")),
+              "ControlModule(Key=" + N(test::kMainKey) + " SignatureNr=7 Category[Cat]=A Option[Plain] Option[A](SubOption[A1]))");
+    EXPECT_EQ(Shape(root.FirstChild(u"DriveModule")),
+              "DriveModule(Name=DriveModule7x Key=" + N(test::kDriveKey) + " SignatureNr=7)");
+    EXPECT_EQ(Shape(root.FirstChild(u"AdditionalOption")), "AdditionalOption(Name=Tool Key=opaque)");
+    EXPECT_TRUE(traces.Has("CSystemXml::IsDriveModule, unable to get any instances.\n"));
+
+    // A shorter serial text leaves the formatted number; a new media list replaces the old one.
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"C:\\pool\\Sys", dir.path(), keys, 42, u"SHORT", kSelection));
+    ASSERT_TRUE(test::WriteAll(dir / u"INTERNAL\\program.id", "#Setup program(s) in X:\r\n" + N(dir / u"other") + "\r\n"));
+    EXPECT_EQ(CSystemXml().ChangeMediaInSystemXml(dir.path()), S_OK);
+    ASSERT_TRUE(doc.Load(dir / u"system.xml"));
+    EXPECT_EQ(doc.Root().FirstChild(u"SerialNo").Text(), u"00-00042");
+    EXPECT_EQ(doc.Root().FirstChild(u"SystemName").Text(), u"Sys");
+    EXPECT_EQ(doc.Root().FirstChild(u"UsedMedia").FirstChild(u"Media").Attribute(u"path"), dir / u"other");
+
+    // Failures save nothing.
+    ASSERT_TRUE(os::RemoveFile(dir / u"system.xml") && os::MakeDirectory(dir / u"system.xml"));
+    EXPECT_FALSE(CSystemXml().CreateSystemXml(u"S", dir.path(), keys, 42, u"", kSelection));
+    EXPECT_TRUE(traces.Has("CSystemXml::CreateSystemXML, Unable to save system.xml document.\n"));
+    EXPECT_FALSE(CSystemXml().CreateSystemXml(u"S", dir.path(), CKeyList(), 42, u"", kSelection));
+    EXPECT_FALSE(CSystemXml().CreateSystemXml(u"S", dir.path(), keys, 42, u"", u"<broken"));
+    EXPECT_TRUE(traces.Has("CSystemXml::CreateSystemXML, Unable to load system options.\n"));
+}
+
+}  // namespace
+}  // namespace kel
