@@ -30,6 +30,29 @@ HRESULT Refuse(const char16_t* method, HRESULT status, WStringView text) {
     return status;
 }
 
+// A new string for an out parameter.
+HRESULT PutText(WStringView text, BSTR* out) {
+    *out = UniqueBstr::From(text).Detach();
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// Keystrings joined by commas; none is a null string and a count of 0.
+HRESULT PutKeys(WStringView keys, uint32_t count, BSTR* out, ULONG* pCount) {
+    *out = nullptr;
+    *pCount = count;
+    return count ? PutText(keys, out) : S_OK;
+}
+
+// A file list with its count, or the facade's failure.
+HRESULT ReturnList(const char16_t* method, CSystem& system, bool (CSystem::*lister)(WString&, uint32_t&) const,
+                   BSTR* out, ULONG* pCount) {
+    WString list;
+    uint32_t count = 0;
+    if (!(system.*lister)(list, count)) return Refuse(method, E_FAIL, u"Failed to retrieve filelist\n");
+    *pCount = count;
+    return PutText(list, out);
+}
+
 HRESULT NotInitialized(const char16_t* method) { return Refuse(method, E_ABORT, u"No system is initialized\n"); }
 
 // Digits, ASCII letters, "-._" and the Latin-1 letters (not U+00D7, U+00F7).
@@ -179,9 +202,10 @@ HRESULT CKelInstallSystem::AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOO
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
         // Only VARIANT_TRUE overwrites; 1 does not.
-        (void)varbOverWrite;
-        // TODO: CSystem::AddSystemParameterFile(path, varbOverWrite == VARIANT_TRUE); false -> E_FAIL "Filecopy failed!\n"
-        return E_NOTIMPL;
+        if (!System().AddSystemParameterFile(Text(bstrFilePath), varbOverWrite == VARIANT_TRUE)) {
+            return Refuse(kMethod, E_FAIL, u"Filecopy failed!\n");
+        }
+        return S_OK;
     });
 }
 
@@ -190,8 +214,7 @@ HRESULT CKelInstallSystem::GetSystemParameterFileList(BSTR* bstrFileList, ULONG*
         constexpr const char16_t* kMethod = u"GetSystemParameterFileList";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
-        // TODO: CSystem::GetSystemParameterFileList; false -> E_FAIL "Failed to retrieve filelist\n"
-        return E_NOTIMPL;
+        return ReturnList(kMethod, System(), &CSystem::GetSystemParameterFileList, bstrFileList, pCount);
     });
 }
 
@@ -200,8 +223,8 @@ HRESULT CKelInstallSystem::RemoveSystemParameterFile(BSTR bstrFileName) {
         constexpr const char16_t* kMethod = u"RemoveSystemParameterFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
-        // TODO: CSystem::RemoveSystemParameterFile; false -> E_FAIL "Failed to remove file\n"
-        return E_NOTIMPL;
+        if (!System().RemoveSystemParameterFile(Text(bstrFileName))) return Refuse(kMethod, E_FAIL, u"Failed to remove file\n");
+        return S_OK;
     });
 }
 
@@ -210,9 +233,10 @@ HRESULT CKelInstallSystem::AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverW
         constexpr const char16_t* kMethod = u"AddHomeFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFilePath)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
-        (void)varbOverWrite;
-        // TODO: CSystem::AddHomeFile(path, varbOverWrite == VARIANT_TRUE); false -> E_FAIL "Filecopy failed\n"
-        return E_NOTIMPL;
+        if (!System().AddHomeFile(Text(bstrFilePath), varbOverWrite == VARIANT_TRUE)) {
+            return Refuse(kMethod, E_FAIL, u"Filecopy failed\n");
+        }
+        return S_OK;
     });
 }
 
@@ -221,8 +245,7 @@ HRESULT CKelInstallSystem::GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) {
         constexpr const char16_t* kMethod = u"GetHomeFileList";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrFileList || !pCount) return Refuse(kMethod, E_POINTER, u"Return variable not initialized\n");
-        // TODO: CSystem::GetHomeFileList; false -> E_FAIL "Failed to retrieve filelist\n"
-        return E_NOTIMPL;
+        return ReturnList(kMethod, System(), &CSystem::GetHomeFileList, bstrFileList, pCount);
     });
 }
 
@@ -231,8 +254,8 @@ HRESULT CKelInstallSystem::RemoveHomeFile(BSTR bstrFileName) {
         constexpr const char16_t* kMethod = u"RemoveHomeFile";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrFileName)) return Refuse(kMethod, E_INVALIDARG, u"No parameter file specified \n");
-        // TODO: CSystem::RemoveHomeFile; false -> E_FAIL "Failed to remove file\n"
-        return E_NOTIMPL;
+        if (!System().RemoveHomeFile(Text(bstrFileName))) return Refuse(kMethod, E_FAIL, u"Failed to remove file\n");
+        return S_OK;
     });
 }
 
@@ -243,7 +266,10 @@ HRESULT CKelInstallSystem::GetSystemOptions(BSTR* bstrSystemOptions) {
         constexpr const char16_t* kMethod = u"GetSystemOptions";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrSystemOptions) return Refuse(kMethod, E_POINTER, u"No returnpointer specified\n");
-        return E_NOTIMPL;  // TODO: return the status of CSystem's option document query
+        *bstrSystemOptions = nullptr;
+        WString document;
+        const HRESULT hr = System().GetSystemOptions(document);
+        return FAILED(hr) ? hr : PutText(document, bstrSystemOptions);
     });
 }
 
@@ -252,7 +278,7 @@ HRESULT CKelInstallSystem::SetSystemOptions(BSTR bstrSystemOptions) {
         constexpr const char16_t* kMethod = u"SetSystemOptions";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrSystemOptions)) return Refuse(kMethod, E_INVALIDARG, u"No system options specified\n");
-        return E_NOTIMPL;  // TODO: return the status of CSystem's option update
+        return System().AddKeystring(Text(bstrSystemOptions));
     });
 }
 
@@ -261,9 +287,10 @@ HRESULT CKelInstallSystem::GetUsedKeystring(ProgramType Type, BSTR* bstrKeystrin
         constexpr const char16_t* kMethod = u"GetUsedKeystring";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
-        (void)Type;
-        // TODO: CSystem keystring list for Type; failure -> E_FAIL "No keystrings found!\n"
-        return E_NOTIMPL;
+        WString keys;
+        uint32_t count = 0;
+        if (FAILED(System().GetUsedKeystring(Type, keys, count))) return Refuse(kMethod, E_FAIL, u"No keystrings found!\n");
+        return PutKeys(keys, count, bstrKeystring, pCount);
     });
 }
 
@@ -274,7 +301,7 @@ HRESULT CKelInstallSystem::ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewK
         if (IsEmpty(bstrOldKeystring) || IsEmpty(bstrNewKeystring)) {
             return Refuse(kMethod, E_INVALIDARG, u"Parameter error\n");
         }
-        return E_NOTIMPL;  // TODO: return CSystem's keystring replacement status
+        return System().ReplaceKeystring(Text(bstrOldKeystring), Text(bstrNewKeystring));
     });
 }
 
@@ -283,8 +310,8 @@ HRESULT CKelInstallSystem::GetSystemType(KelInstallCtrlType* Type) {
         constexpr const char16_t* kMethod = u"GetSystemType";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!Type) return Refuse(kMethod, E_POINTER, u"No result parameter supplied\n");
-        // TODO: CSystem::GetSystemType; false -> E_FAIL "Could not detect system type\n"
-        return E_NOTIMPL;
+        if (!System().GetSystemType(*Type)) return Refuse(kMethod, E_FAIL, u"Could not detect system type\n");
+        return S_OK;
     });
 }
 
@@ -297,7 +324,7 @@ HRESULT CKelInstallSystem::SetProgramPath(ProgramType Type, BSTR bstrProgramName
             return Refuse(kMethod, E_INVALIDARG, u"Programname not specified for additional option\n");
         }
         if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"Path parameter cannot be empty\n");
-        return E_NOTIMPL;  // TODO: return CSystem::SetProgramPath(Type, name, path)
+        return System().SetProgramPath(Type, Text(bstrProgramName), bstrProgramName != nullptr, Text(bstrProgramPath));
     });
 }
 
@@ -309,7 +336,10 @@ HRESULT CKelInstallSystem::GetProgramPath(ProgramType Type, BSTR bstrProgramName
         if (Type != Zendara && !bstrProgramName) {
             return Refuse(kMethod, E_INVALIDARG, u"Programname not specified for additional option\n");
         }
-        return E_NOTIMPL;  // TODO: return CSystem::GetProgramPath(Type, name, out)
+        *bstrProgramPath = nullptr;
+        WString path;
+        const HRESULT hr = System().GetProgramPath(Type, Text(bstrProgramName), bstrProgramName != nullptr, path);
+        return FAILED(hr) ? hr : PutText(path, bstrProgramPath);
     });
 }
 
@@ -319,7 +349,7 @@ HRESULT CKelInstallSystem::AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPat
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
         if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"No program release specified\n");
-        return E_NOTIMPL;  // TODO: return CSystem's additional-option status
+        return System().AddAdditionalOption(Text(bstrKey), Text(bstrProgramPath));
     });
 }
 
@@ -328,7 +358,7 @@ HRESULT CKelInstallSystem::RemoveAdditionalOption(BSTR bstrProgramName) {
         constexpr const char16_t* kMethod = u"RemoveAdditionalOption";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrProgramName)) return Refuse(kMethod, E_INVALIDARG, u"No program name specified\n");
-        return E_NOTIMPL;  // TODO: return CSystem's additional-option removal status
+        return System().RemoveAdditionalOption(Text(bstrProgramName));
     });
 }
 
@@ -337,9 +367,9 @@ HRESULT CKelInstallSystem::RemoveAdditionalOption(BSTR bstrProgramName) {
 HRESULT CKelInstallSystem::SetSystemTag(BSTR bstrTag) {
     return ComGuard([&] {
         if (!m_bInitialized) return NotInitialized(u"SetSystemTag");
-        (void)bstrTag;  // an empty tag is a valid tag
-        // TODO: CSystem::SetSystemTag; false -> E_FAIL "Error storing system tag\n"
-        return E_NOTIMPL;
+        // An empty tag is a valid tag.
+        if (!System().SetSystemTag(Text(bstrTag))) return Refuse(u"SetSystemTag", E_FAIL, u"Error storing system tag\n");
+        return S_OK;
     });
 }
 
@@ -348,8 +378,10 @@ HRESULT CKelInstallSystem::GetSystemTag(BSTR* bstrTag) {
         constexpr const char16_t* kMethod = u"GetSystemTag";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrTag) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
-        // TODO: CSystem::GetSystemTag; false -> E_FAIL "Error retrieving system tag\n"
-        return E_NOTIMPL;
+        *bstrTag = nullptr;
+        WString tag;
+        if (!System().GetSystemTag(tag)) return Refuse(kMethod, E_FAIL, u"Error retrieving system tag\n");
+        return PutText(tag, bstrTag);
     });
 }
 
@@ -361,8 +393,7 @@ HRESULT CKelInstallSystem::GetSystemInfo(BSTR* bstrInfoXML) {
         *bstrInfoXML = nullptr;
         WString text;
         if (FAILED(System().GetSystemInfo(text))) return Refuse(kMethod, E_FAIL, u"Error retrieving system info\n");
-        *bstrInfoXML = UniqueBstr::From(text).Detach();
-        return *bstrInfoXML ? S_OK : E_OUTOFMEMORY;
+        return PutText(text, bstrInfoXML);
     });
 }
 
@@ -374,7 +405,7 @@ HRESULT CKelInstallSystem::AddDriveModule(BSTR bstrKey, unsigned short wModuleNr
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
         if (wModuleNr == 0) return Refuse(kMethod, E_INVALIDARG, u"Module nr cannot be zero!\n");
-        return E_NOTIMPL;  // TODO: return CSystem's drive-module status
+        return System().AddDriveModule(Text(bstrKey), wModuleNr);
     });
 }
 
@@ -383,7 +414,7 @@ HRESULT CKelInstallSystem::RemoveDriveModule(unsigned short wModuleNr) {
         constexpr const char16_t* kMethod = u"RemoveDriveModule";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (wModuleNr == 0) return Refuse(kMethod, E_INVALIDARG, u"Module nr cannot be zero!\n");
-        return E_NOTIMPL;  // TODO: return CSystem's drive-module removal status
+        return System().RemoveDriveModule(wModuleNr);
     });
 }
 
@@ -392,8 +423,10 @@ HRESULT CKelInstallSystem::GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount
         constexpr const char16_t* kMethod = u"GetDriveModuleKeys";
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be empty\n");
-        // TODO: CSystem drive-module keys; failure -> E_FAIL "No keystrings found!\n"
-        return E_NOTIMPL;
+        WString keys;
+        uint32_t count = 0;
+        if (FAILED(System().GetDriveModuleKeys(keys, count))) return Refuse(kMethod, E_FAIL, u"No keystrings found!\n");
+        return PutKeys(keys, count, bstrKeystring, pCount);
     });
 }
 

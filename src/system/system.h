@@ -42,6 +42,40 @@ public:
     // The text of the system's system.xml.
     HRESULT GetSystemInfo(WString& text);
 
+    // Files the user keeps in SYSPAR and HOME; lists are comma-separated names.
+    bool AddSystemParameterFile(WStringView file, bool overwrite);
+    bool AddHomeFile(WStringView file, bool overwrite);
+    // Only a plain file name is accepted: nothing outside the directory is ever deleted.
+    bool RemoveSystemParameterFile(WStringView name);
+    bool RemoveHomeFile(WStringView name);
+    bool GetSystemParameterFileList(WString& list, uint32_t& count) const;
+    bool GetHomeFileList(WString& list, uint32_t& count) const;
+    bool SetSystemTag(WStringView tag);
+    bool GetSystemTag(WString& tag);
+    bool GetSystemType(KelInstallCtrlType& type);
+    // nameGiven: the caller passed a name at all (an empty one is refused for other programs).
+    HRESULT GetProgramPath(ProgramType type, WStringView name, bool nameGiven, WString& path);
+    HRESULT SetProgramPath(ProgramType type, WStringView name, bool nameGiven, WStringView path);
+    HRESULT GetSystemOptions(WString& document);
+
+    // Changes of the key list, each rebuilt and committed through a work directory.
+    HRESULT AddAdditionalOption(WStringView keystring, WStringView programPath);
+    HRESULT RemoveAdditionalOption(WStringView programName);
+    HRESULT AddDriveModule(WStringView keystring, uint16_t moduleNumber);
+    HRESULT RemoveDriveModule(uint16_t moduleNumber);
+    HRESULT ReplaceKeystring(WStringView oldKeystring, WStringView newKeystring);
+    // Stores a given option selection document; the key list stays.
+    HRESULT AddKeystring(WStringView optionSelection);
+    HRESULT GetUsedKeystring(ProgramType type, WString& keys, uint32_t& count) const;
+    HRESULT GetDriveModuleKeys(WString& keys, uint32_t& count) const;
+
+    // The traces of one changing operation: option build, configuration files, system.xml.
+    struct CommitMessages {
+        const char16_t* configure;
+        const char16_t* save;
+        const char16_t* systemXml;
+    };
+
     // Creates the one system directory, not its parents.
     HRESULT CreateRobotSystemDirectory(WStringView directory);
     // The tree below a fresh system directory; releases 5.0 to 5.12.1 get BACKUP.
@@ -106,6 +140,17 @@ private:
     HRESULT OpenRelease(WStringView programPath, LONG& type);
     // The version of the release the media component opened last.
     void ReadReleaseVersion();
+    bool AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite);
+    bool RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name);
+    bool ListFiles(const char16_t* directory, WString& list, uint32_t& count) const;
+    // The first key after the main one whose program has exactly this name.
+    CKeyInfo* FindProgram(WStringView name);
+    // What a failed option build does to the key list change and the status.
+    enum class ReconfigureFailure { DropAddedKey, Fail, Status };
+    HRESULT Reconfigure(const CommitMessages& messages, ReconfigureFailure failure);
+    // Writes the configuration files and system.xml in a work directory and moves them in.
+    HRESULT Commit(const WString& options, const CommitMessages& messages);
+    HRESULT KeysOf(bool driveModules, const char16_t* emptyMessage, WString& keys, uint32_t& count) const;
     // A new element of the options document, or null.
     xml::Element CreateOptionsElement(WStringView name);
     // The document's root, made on first use.

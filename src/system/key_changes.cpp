@@ -1,0 +1,187 @@
+// Additional option programs, drive modules and keystrings of an open system.
+#include "config/configuration_files.h"
+#include "description/system_xml.h"
+#include "platform/os.h"
+#include "shared/keystring.h"
+#include "system/file_operation.h"
+#include "system/system.h"
+
+namespace kel {
+
+namespace {
+
+// The 0x00040540 success: no such drive module, nothing written.
+constexpr HRESULT kDriveModuleNotLoaded = static_cast<HRESULT>(0x00040540);
+
+const CSystem::CommitMessages kAddOption = {
+    u"CSystem::AddAdditionalOption, Failure configurate configuration files\n",
+    u"CSystem::AddAdditionalOption, Unable to save configuration files\n",
+    u"CSystem::AddAdditionalOption, Error creating system.xml in %s\n"};
+const CSystem::CommitMessages kRemoveOption = {
+    u"CSystem::RemoveAdditionalOption: Failure configurate configuration files\n",
+    u"CSystem::RemoveAdditionalOption: Unable to save configuration files\n",
+    u"CSystem::RemoveAdditionalOption, Error creating system.xml in %s\n"};
+const CSystem::CommitMessages kAddDrive = {
+    u"CSystem::AddDriveModule, Failure configurate configuration files\n",
+    u"CSystem::AddDriveModule, Unable to save configuration files\n",
+    u"CSystem::AddDriveModule, Error creating system.xml in %s\n"};
+const CSystem::CommitMessages kRemoveDrive = {
+    u"CSystem::RemoveDriveModule: Failure configurate configuration files\n",
+    u"CSystem::RemoveDriveModule: Unable to save configuration files\n",
+    u"CSystem::RemoveDriveModule, Error creating system.xml in %s\n"};
+
+}  // namespace
+
+HRESULT CSystem::Reconfigure(const CommitMessages& messages, ReconfigureFailure failure) {
+    WString options;
+    const HRESULT built = ConfigSystem(options);
+    if (FAILED(built)) {
+        TraceMessage(messages.configure);
+        // An added key goes again; a removed or replaced one stays as it is now.
+        if (failure == ReconfigureFailure::DropAddedKey) m_keyList.RemoveAt(m_keyList.Size() - 1);
+        return failure == ReconfigureFailure::Fail ? E_FAIL : built;
+    }
+    return Commit(options, messages);
+}
+
+HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programPath) {
+    KeyDescription added;
+    if (!DescribeKey(keystring, added)) return KELINSTALL_E_BAD_KEY;
+    for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
+        KeyDescription loaded;
+        if (!DescribeKey(m_keyList.At(i).GetKeystring(), loaded)) {
+            TraceMessage(u"CSystem::AddAdditionalOption, Unexpected error reading keystring\n");
+            return E_UNEXPECTED;
+        }
+        if (EqualsNoCase(loaded.programName, added.programName)) {
+            TraceFormatted(u"CSystem::AddAdditionalOption, Additional option %s is already loaded in this system\n",
+                           added.programName);
+            return KELINSTALL_E_ALREADY_LOADED;
+        }
+    }
+    LONG type = 0;
+    const HRESULT opened = OpenRelease(programPath, type);
+    if (FAILED(opened)) return opened;
+    if (opened != S_OK) {
+        TraceFormatted(u"CSystem::AddAdditionalOption, Program path %s is not valid\n", programPath);
+        return KELINSTALL_E_BAD_PROGRAM_PATH;
+    }
+    CKeyInfo key;
+    key.SetKeystring(keystring);
+    key.SetProgramPath(programPath);
+    key.SetProgramType(static_cast<uint32_t>(type));
+    m_keyList.Append(key);
+    return Reconfigure(kAddOption, ReconfigureFailure::DropAddedKey);
+}
+
+HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
+    for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
+        KeyDescription description;
+        if (!DescribeKey(m_keyList.At(i).GetKeystring(), description)) return S_OK;
+        if (description.kind == KeyKind::AdditionalOptionKey && EqualsNoCase(description.programName, programName)) {
+            m_keyList.RemoveAt(i);
+            return Reconfigure(kRemoveOption, ReconfigureFailure::Fail);
+        }
+    }
+    TraceMessage(u"CSystem::RemoveAdditionalOption: Could not find specified additional option\n");
+    return E_INVALIDARG;
+}
+
+HRESULT CSystem::AddDriveModule(WStringView keystring, uint16_t moduleNumber) {
+    for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
+        const CKeyInfo& key = m_keyList.At(i);
+        if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
+            TraceFormatted(u"CSystem::AddDriveModule, Drive Module %d is already loaded in this system\n",
+                           static_cast<int>(moduleNumber));
+            return KELINSTALL_E_ALREADY_LOADED;
+        }
+    }
+    CKeyInfo key;
+    key.SetKeystring(keystring);
+    key.SetProgramPath(m_keyList.At(0).GetProgramPath());
+    key.SetProgramType(Zendara);
+    key.SetDriveModuleNr(moduleNumber);
+    m_keyList.Append(key);
+    return Reconfigure(kAddDrive, ReconfigureFailure::DropAddedKey);
+}
+
+HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
+    for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
+        const CKeyInfo& key = m_keyList.At(i);
+        if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
+            m_keyList.RemoveAt(i);
+            return Reconfigure(kRemoveDrive, ReconfigureFailure::Fail);
+        }
+    }
+    return kDriveModuleNotLoaded;
+}
+
+HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeystring) {
+    for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
+        if (m_keyList.At(i).GetKeystring() == oldKeystring) {
+            m_keyList.At(i).SetKeystring(newKeystring);
+            return Reconfigure(kAddOption, ReconfigureFailure::Status);
+        }
+    }
+    TraceFormatted(u"CSystem::ReplaceKeystring: Keystring %s is not loaded in this system", oldKeystring);
+    return E_INVALIDARG;
+}
+
+HRESULT CSystem::AddKeystring(WStringView optionSelection) {
+    WString temp;
+    WString work;
+    if (!os::GetTempDirectory(temp) || !os::CreateUniqueTempFile(temp, u"cct", work)) return KELINSTALL_E_WORK_AREA;
+    CFileOperation files;
+    files.Delete(work, kShellSilentFlags);
+    if (!files.Copy(m_systemPath, work, kShellSilentFlags)) {
+        TraceFormatted(u"CSystem::AddKeystring, Unable to copy system %s to temp directory\n", m_systemPath);
+        RemoveDirectoryTree(work);
+        return KELINSTALL_E_WORK_AREA;
+    }
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, optionSelection) != 0) {
+        TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
+        RemoveDirectoryTree(work);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
+                                 optionSelection);
+    if (!files.Move(work + u"\\*", m_systemPath, kShellSilentFlags)) {
+        TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
+                       m_systemPath);
+        RemoveDirectoryTree(work);
+        return KELINSTALL_E_WORK_AREA;
+    }
+    RemoveDirectoryTree(work);
+    return S_OK;
+}
+
+HRESULT CSystem::KeysOf(bool driveModules, const char16_t* emptyMessage, WString& keys, uint32_t& count) const {
+    keys.clear();
+    count = 0;
+    if (m_keyList.Empty()) {
+        TraceMessage(emptyMessage);
+        return E_FAIL;
+    }
+    for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
+        const CKeyInfo& key = m_keyList.At(i);
+        if ((key.GetProgramType() == Zendara) != driveModules) continue;
+        if (count++) keys += u',';
+        keys += key.GetKeystring();
+    }
+    return S_OK;
+}
+
+HRESULT CSystem::GetUsedKeystring(ProgramType type, WString& keys, uint32_t& count) const {
+    if (type == Zendara && !m_keyList.Empty()) {
+        keys = m_keyList.At(0).GetKeystring();
+        count = 1;
+        return S_OK;
+    }
+    return KeysOf(false, u"CSystem::GetUsedKeystring: No Keystrings available.", keys, count);
+}
+
+HRESULT CSystem::GetDriveModuleKeys(WString& keys, uint32_t& count) const {
+    return KeysOf(true, u"CSystem::GetDriveModuleKeys: No Keystrings available.", keys, count);
+}
+
+}  // namespace kel

@@ -1,0 +1,218 @@
+// Parameter and home files, the tag, the controller type, program paths and
+// the current option document of an open system.
+#include <cstdio>
+
+#include "config/configuration_files.h"
+#include "description/system_xml.h"
+#include "platform/os.h"
+#include "platform/raii.h"
+#include "platform/sealed_file.h"
+#include "shared/keystring.h"
+#include "system/file_operation.h"
+#include "system/system.h"
+#include "system/temp_file_handler.h"
+
+namespace kel {
+
+namespace {
+
+WString LastComponent(WStringView path) {
+    const std::size_t slash = path.rfind(u'\\');
+    return WString(slash == WStringView::npos ? path : path.substr(slash + 1));
+}
+
+// A name that would reach outside its directory.
+bool IsPlainName(WStringView name) {
+    return !name.empty() && name != u"." && name != u".." && name.find_first_of(u"\\/") == WStringView::npos;
+}
+
+}  // namespace
+
+bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite) {
+    const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, LastComponent(file));
+    if (!overwrite && os::GetEntryKind(target) != os::EntryKind::None) {
+        TraceFormatted(WString(u"CSystem::") + operation + u", File %s allready exists\n", target);
+        return false;
+    }
+    return CFileOperation().Copy(file, target, kShellCopyFileFlags);
+}
+
+bool CSystem::RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name) {
+    if (!IsPlainName(name)) {
+        TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file name of the system\n", name);
+        return false;
+    }
+    return CFileOperation().Delete(Format(u"%s\\%s\\%s", m_systemPath, directory, name), kShellSilentFlags);
+}
+
+bool CSystem::ListFiles(const char16_t* directory, WString& list, uint32_t& count) const {
+    std::vector<os::DirEntry> entries;
+    if (!os::ListDirectory(Format(u"%s\\%s", m_systemPath, directory), entries)) return false;
+    list.clear();
+    count = 0;
+    for (const os::DirEntry& entry : entries) {
+        if (entry.isDirectory) continue;
+        if (count++) list += u',';
+        list += entry.name;
+    }
+    return true;
+}
+
+bool CSystem::AddSystemParameterFile(WStringView file, bool overwrite) {
+    return AddFile(u"AddSystemParameterFile", u"SYSPAR", file, overwrite);
+}
+bool CSystem::AddHomeFile(WStringView file, bool overwrite) { return AddFile(u"AddHomeFile", u"HOME", file, overwrite); }
+bool CSystem::RemoveSystemParameterFile(WStringView name) {
+    return RemoveFile(u"RemoveSystemParameterFile", u"SYSPAR", name);
+}
+bool CSystem::RemoveHomeFile(WStringView name) { return RemoveFile(u"RemoveHomeFile", u"HOME", name); }
+bool CSystem::GetSystemParameterFileList(WString& list, uint32_t& count) const { return ListFiles(u"SYSPAR", list, count); }
+bool CSystem::GetHomeFileList(WString& list, uint32_t& count) const { return ListFiles(u"HOME", list, count); }
+
+bool CSystem::SetSystemTag(WStringView tag) {
+    SealedFile file;
+    if (!file.OpenForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
+        TraceMessage(u"CSystem::SetSystemTag, Cannot create tagfile\n");
+        return false;
+    }
+    if (file.WriteText(ToAnsi(tag).c_str()) < 0 || !file.Close()) {
+        TraceMessage(u"CSystem::SetSystemTag, Error writing to tagfile\n");
+        return false;
+    }
+    return true;
+}
+
+bool CSystem::GetSystemTag(WString& tag) {
+    tag.clear();
+    const WString path = m_systemPath + u"\\info.txt";
+    if (os::GetEntryKind(path) == os::EntryKind::None) return true;
+    // Read as bytes: a tag may start with a byte that marks a sealed file.
+    File file(os::OpenFile(path, "rb"));
+    if (!file) {
+        TraceMessage(u"CSystem::GetSystemTag: Cannot open tagfile\n");
+        return false;
+    }
+    std::string bytes;
+    char buffer[4096];
+    std::size_t read = 0;
+    while ((read = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes.append(buffer, read);
+    if (std::ferror(file.get())) {
+        TraceMessage(u"CSystem::GetSystemTag: Error reading tagfile\n");
+        return false;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text += bytes[i];
+    }
+    tag = FromAnsi(text);
+    return true;
+}
+
+bool CSystem::GetSystemType(KelInstallCtrlType& type) {
+    KeyDescription description;
+    if (m_keyList.Empty() || !DescribeKey(m_keyList.At(0).GetKeystring(), description)) {
+        TraceMessage(u"CSystem::GetSystemType, Unexpected error reading ZD-keystring\n");
+        return false;
+    }
+    type = description.virtualController ? KelInstallCtrlType_VC : KelInstallCtrlType_RC;
+    return true;
+}
+
+CKeyInfo* CSystem::FindProgram(WStringView name) {
+    for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
+        KeyDescription description;
+        if (DescribeKey(m_keyList.At(i).GetKeystring(), description) && description.programName == name) {
+            return &m_keyList.At(i);
+        }
+    }
+    return nullptr;
+}
+
+HRESULT CSystem::GetProgramPath(ProgramType type, WStringView name, bool nameGiven, WString& path) {
+    if (m_keyList.Empty()) {
+        TraceMessage(u"CSystem::GetProgramPath: No Keystrings available.");
+        return E_UNEXPECTED;
+    }
+    if (nameGiven && name.empty() && type != Zendara) {
+        TraceMessage(u"CSystem::GetProgramPath: No programname specified for additional program.");
+        return E_INVALIDARG;
+    }
+    const CKeyInfo* key = type == Zendara ? &m_keyList.At(0) : FindProgram(name);
+    if (!key) {
+        TraceMessage(u"CSystem::GetProgramPath, Specified program name does not exist.");
+        return E_INVALIDARG;
+    }
+    path = key->GetProgramPath();
+    return S_OK;
+}
+
+HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiven, WStringView path) {
+    if (m_keyList.Empty()) {
+        TraceMessage(u"CSystem::SetProgramPath: No Keystrings available.");
+        return E_UNEXPECTED;
+    }
+    if (nameGiven && name.empty() && type != Zendara) {
+        TraceMessage(u"CSystem::SetProgramPath: No programname specified for additional program.");
+        return E_INVALIDARG;
+    }
+    LONG releaseType = 0;
+    const HRESULT opened = OpenRelease(path, releaseType);
+    if (FAILED(opened)) return opened;
+    if (opened != S_OK) {
+        TraceFormatted(u"CSystem::SetProgramPath, Programpath %s is not valid\n", path);
+        return KELINSTALL_E_BAD_PROGRAM_PATH;
+    }
+    // An external release is accepted whatever type the caller named.
+    if (releaseType != type && (releaseType & (ExternalWithOptions | ExternalWithoutOptions)) == 0) {
+        TraceFormatted(u"CSystem::SetProgramPath, Program %s is not of correct type\n", path);
+        return KELINSTALL_E_BAD_PROGRAM_PATH;
+    }
+    if (type == Zendara) {
+        for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
+            if (m_keyList.At(i).GetProgramType() == Zendara) m_keyList.At(i).SetProgramPath(path);
+        }
+    } else {
+        CKeyInfo* key = FindProgram(name);
+        if (!key) {
+            TraceMessage(u"CSystem::SetProgramPath, Specified program name does not exist.");
+            return E_INVALIDARG;
+        }
+        key->SetProgramPath(path);
+        key->SetProgramType(static_cast<uint32_t>(releaseType));
+    }
+    WString options;
+    if (FAILED(ConfigSystem(options))) return E_FAIL;
+    return Commit(options, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"});
+}
+
+HRESULT CSystem::GetSystemOptions(WString& document) {
+    if (m_options) {
+        UniqueBstr text;
+        const HRESULT hr = m_options->GetXml(text.Put());
+        if (FAILED(hr)) return hr;
+        document = text.View();
+        return S_OK;
+    }
+    return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
+}
+
+HRESULT CSystem::Commit(const WString& options, const CommitMessages& messages) {
+    CTempFileHandler work;
+    WString directory;
+    if (!work.CopyToTemp(m_systemPath, directory)) return KELINSTALL_E_WORK_AREA;
+    if (CConfigurationFiles().SaveConfiguration(directory, m_systemPath, m_keyList, options) != 0) {
+        if (messages.save) TraceMessage(messages.save);
+        RemoveDirectoryTree(directory);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    if (!CSystemXml().CreateSystemXml(m_systemPath, directory, m_keyList, static_cast<int32_t>(m_serialNumber),
+                                      m_serialText, options)) {
+        TraceFormatted(messages.systemXml, directory);
+        RemoveDirectoryTree(directory);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    return work.MoveFromTemp(directory, m_systemPath) ? S_OK : KELINSTALL_E_WORK_AREA;
+}
+
+}  // namespace kel
