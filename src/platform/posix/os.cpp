@@ -1,6 +1,8 @@
 // POSIX primitives. Paths arrive in Windows form and are mapped here.
 #include "platform/os.h"
 
+#include "platform/fault_injection.h"
+
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -51,21 +53,25 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
 }
 
 bool MakeDirectory(WStringView path) {
+    if (Faulted(Primitive::MakeDirectory)) return false;
     const auto native = MapPath(path);
     return native && mkdir(native->c_str(), 0777) == 0;
 }
 
 bool RemoveEmptyDirectory(WStringView path) {
+    if (Faulted(Primitive::RemoveDirectory)) return false;
     const auto native = MapPath(path);
     return native && rmdir(native->c_str()) == 0;
 }
 
 bool RemoveFile(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
     const auto native = MapPath(path);
     return native && unlink(native->c_str()) == 0;
 }
 
 RenameResult Rename(WStringView from, WStringView to) {
+    if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const auto source = MapPath(from);
     const auto target = MapPath(to);
     struct stat st;
@@ -114,6 +120,7 @@ bool CopyWithReadWrite(int in, int out) {
 }  // namespace
 
 bool CopyOneFile(WStringView from, WStringView to) {
+    if (Faulted(Primitive::CopyFile)) return false;
     const auto source = MapPath(from);
     const auto target = MapPath(to);
     if (!source || !target) return false;
@@ -141,6 +148,7 @@ bool CopyOneFile(WStringView from, WStringView to) {
 }
 
 std::FILE* OpenFile(WStringView path, const char* mode) {
+    if ((mode[0] == 'w' || mode[0] == 'a') && Faulted(Primitive::OpenForWrite)) return nullptr;
     const auto native = MapPath(path);
     return native ? std::fopen(native->c_str(), mode) : nullptr;
 }
@@ -154,6 +162,7 @@ bool GetTempDirectory(WString& directory) {
 }
 
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
+    if (Faulted(Primitive::TempName)) return false;
     uint16_t start = 0;
     if (getrandom(&start, sizeof start, 0) != sizeof start) start = static_cast<uint16_t>(getpid());
     for (unsigned i = 0; i < 0x10000; ++i) {

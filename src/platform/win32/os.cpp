@@ -1,6 +1,8 @@
 // Win32 primitives.
 #include "platform/os.h"
 
+#include "platform/fault_injection.h"
+
 #include <windows.h>
 
 #include <utility>
@@ -35,9 +37,13 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
     return true;
 }
 
-bool MakeDirectory(WStringView path) { return CreateDirectoryW(W(WString(path)), nullptr) != FALSE; }
+bool MakeDirectory(WStringView path) {
+    if (Faulted(Primitive::MakeDirectory)) return false;
+    return CreateDirectoryW(W(WString(path)), nullptr) != FALSE;
+}
 
 bool RemoveEmptyDirectory(WStringView path) {
+    if (Faulted(Primitive::RemoveDirectory)) return false;
     const WString p(path);
     if (RemoveDirectoryW(W(p))) return true;
     SetFileAttributesW(W(p), FILE_ATTRIBUTE_NORMAL);
@@ -45,6 +51,7 @@ bool RemoveEmptyDirectory(WStringView path) {
 }
 
 bool RemoveFile(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
     const WString p(path);
     if (DeleteFileW(W(p))) return true;
     // The shell deletes read-only files without asking; so do we.
@@ -53,11 +60,13 @@ bool RemoveFile(WStringView path) {
 }
 
 RenameResult Rename(WStringView from, WStringView to) {
+    if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     if (MoveFileExW(W(WString(from)), W(WString(to)), 0)) return RenameResult::Ok;
     return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
 }
 
 bool CopyOneFile(WStringView from, WStringView to) {
+    if (Faulted(Primitive::CopyFile)) return false;
     const WString target(to);
     if (CopyFileW(W(WString(from)), W(target), FALSE)) return true;
     SetFileAttributesW(W(target), FILE_ATTRIBUTE_NORMAL);
@@ -65,6 +74,7 @@ bool CopyOneFile(WStringView from, WStringView to) {
 }
 
 std::FILE* OpenFile(WStringView path, const char* mode) {
+    if ((mode[0] == 'w' || mode[0] == 'a') && Faulted(Primitive::OpenForWrite)) return nullptr;
     WString wideMode;
     for (const char* m = mode; *m; ++m) wideMode.push_back(static_cast<char16_t>(*m));
     return _wfopen(W(WString(path)), W(wideMode));
@@ -80,6 +90,7 @@ bool GetTempDirectory(WString& directory) {
 }
 
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
+    if (Faulted(Primitive::TempName)) return false;
     wchar_t buffer[MAX_PATH];
     if (!GetTempFileNameW(W(WString(directory)), W(WString(prefix)), 0, buffer)) return false;
     path = reinterpret_cast<const char16_t*>(buffer);

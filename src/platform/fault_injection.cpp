@@ -1,0 +1,45 @@
+#include "platform/fault_injection.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace kel::os {
+
+namespace {
+
+std::atomic<bool> g_armed{false};
+std::atomic<int> g_calls{0};
+std::mutex g_mutex;
+Primitive g_primitive = Primitive::Any;
+int g_remaining = 0;
+
+}  // namespace
+
+void FailNthCall(Primitive primitive, int nth) {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_primitive = primitive;
+    g_remaining = nth;
+    g_calls = 0;
+    g_armed = nth > 0;
+}
+
+void ClearFault() {
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_remaining = 0;
+    g_calls = 0;
+    g_armed = false;
+}
+
+int PrimitiveCalls() { return g_calls; }
+
+bool Faulted(Primitive primitive) {
+    ++g_calls;
+    if (!g_armed) return false;
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_remaining <= 0 || (g_primitive != Primitive::Any && g_primitive != primitive)) return false;
+    if (--g_remaining > 0) return false;
+    g_armed = false;
+    return true;
+}
+
+}  // namespace kel::os

@@ -1,0 +1,20 @@
+// For tests: makes one call of a file-system primitive fail, so that every
+// failure branch above it can be reached on both platforms without special
+// files or permissions. Costs one atomic load per primitive call otherwise.
+#pragma once
+
+namespace kel::os {
+
+enum class Primitive { MakeDirectory, CopyFile, Rename, RemoveFile, RemoveDirectory, OpenForWrite, TempName, Any };
+
+// The nth call (1-based) from now of the primitive fails once; Any counts the
+// calls of every primitive together. Replaces an earlier request.
+void FailNthCall(Primitive primitive, int nth);
+void ClearFault();
+// Calls counted since the last FailNthCall or ClearFault (all primitives).
+int PrimitiveCalls();
+
+// Called by each backend primitive first: true when this call is to fail.
+bool Faulted(Primitive primitive);
+
+}  // namespace kel::os
