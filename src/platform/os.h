@@ -27,8 +27,9 @@ bool RemoveEmptyDirectory(WStringView path);
 bool RemoveFile(WStringView path);
 
 enum class RenameResult { Ok, CrossDevice, Failed };
-// The destination must not exist.
-RenameResult Rename(WStringView from, WStringView to);
+// The destination must not exist, unless replaceFile: then an existing file
+// there is replaced in one step (never a directory).
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false);
 
 // Copies one file's contents, replacing the destination.
 bool CopyOneFile(WStringView from, WStringView to);

@@ -53,6 +53,15 @@ bool DeleteTree(const WString& path, os::EntryKind kind) {
 
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to);
 
+// Puts a copy of a file in place of an existing one: the copy is made beside
+// it and renamed over it, so a failed copy leaves the old file whole.
+bool ReplaceWithCopy(const WString& from, const WString& to) {
+    const WString staged = to + u".kel-new";
+    if (os::CopyOneFile(from, staged) && os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
+    os::RemoveFile(staged);
+    return false;
+}
+
 bool CopyChildren(const WString& from, const WString& to) {
     std::vector<os::DirEntry> entries;
     if (!os::ListDirectory(from, entries)) return false;
@@ -65,7 +74,8 @@ bool CopyChildren(const WString& from, const WString& to) {
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to) {
     const os::EntryKind target = os::GetEntryKind(to);
     if (!fromIsDirectory) {
-        return target != os::EntryKind::Directory && os::CopyOneFile(from, to);
+        if (target == os::EntryKind::File) return ReplaceWithCopy(from, to);
+        return target == os::EntryKind::None && os::CopyOneFile(from, to);
     }
     if (target == os::EntryKind::File) return false;
     if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;
@@ -88,8 +98,17 @@ bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {
                DeleteTree(from, fromIsDirectory ? os::EntryKind::Directory : os::EntryKind::File);
     }
     if (!fromIsDirectory) {
-        if (target == os::EntryKind::Directory || !os::RemoveFile(to)) return false;
-        return MoveEntry(from, false, to);
+        // Replaced in one step: a failed move never leaves the destination missing.
+        if (target == os::EntryKind::Directory) return false;
+        switch (os::Rename(from, to, true)) {
+            case os::RenameResult::Ok:
+                return true;
+            case os::RenameResult::Failed:
+                return false;
+            case os::RenameResult::CrossDevice:
+                break;
+        }
+        return ReplaceWithCopy(from, to) && os::RemoveFile(from);
     }
     if (target == os::EntryKind::File) return false;
     // Merge into the existing directory, then drop the emptied source.

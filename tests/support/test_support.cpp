@@ -59,6 +59,38 @@ WString FromNative(std::string_view dir) {
 WString SourceDir() { return FromNative(KEL_SOURCE_DIR); }
 WString BinaryDir() { return FromNative(KEL_BINARY_DIR); }
 
+std::set<WString> WorkDirectories() {
+    WString temp;
+    std::vector<os::DirEntry> entries;
+    if (!os::GetTempDirectory(temp) || !os::ListDirectory(temp, entries)) throw std::runtime_error("no temporary directory");
+    std::set<WString> names;
+    for (const os::DirEntry& entry : entries) {
+        if (entry.name.starts_with(u"cct")) names.insert(entry.name);
+    }
+    return names;
+}
+
+std::map<WString, std::string> Snapshot(WStringView dir) {
+    std::map<WString, std::string> files;
+    std::vector<WString> pending = {u""};
+    while (!pending.empty()) {
+        const WString relative = pending.back();
+        pending.pop_back();
+        std::vector<os::DirEntry> entries;
+        os::ListDirectory(relative.empty() ? WString(dir) : WString(dir) + u"\\" + relative, entries);
+        for (const os::DirEntry& entry : entries) {
+            const WString path = relative.empty() ? entry.name : relative + u"\\" + entry.name;
+            if (entry.isDirectory) {
+                files[path + u"\\"] = "";
+                pending.push_back(path);
+            } else {
+                files[path] = ReadAll(WString(dir) + u"\\" + path);
+            }
+        }
+    }
+    return files;
+}
+
 WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
 
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module) {

@@ -1,6 +1,8 @@
 // Helpers shared by the unit tests of both platforms.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +72,11 @@ inline constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:0101
 inline constexpr const char16_t* kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
 // A key list entry.
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
+
+// The "cct" entries of the temporary directory: an operation leaves none behind.
+std::set<WString> WorkDirectories();
+// Every file below dir (relative path -> bytes), to show a tree unchanged.
+std::map<WString, std::string> Snapshot(WStringView dir);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);

@@ -14,18 +14,6 @@ namespace {
 
 using test::N;
 
-// The cct entries of the temporary directory: a failed or finished operation leaves none behind.
-std::set<WString> WorkEntries() {
-    WString temp;
-    std::vector<os::DirEntry> entries;
-    EXPECT_TRUE(os::GetTempDirectory(temp) && os::ListDirectory(temp, entries));
-    std::set<WString> names;
-    for (const os::DirEntry& entry : entries) {
-        if (entry.name.starts_with(u"cct")) names.insert(entry.name);
-    }
-    return names;
-}
-
 // Options of system.xml as nested text: "descr(sub,sub(subsub))".
 std::string Options(const xml::Element& parent) {
     std::string text;
@@ -48,14 +36,14 @@ protected:
     }
 
     test::TempDir pool_;
-    std::set<WString> work_ = WorkEntries();
+    std::set<WString> work_ = test::WorkDirectories();
 };
 
 TEST_F(Lifecycle, CreateOpenAndReset) {
     const WString release = test::SampleRelease(u"zendara-6.0");
     CSystem created;
     ASSERT_EQ(created.CreateSystem(Path(u"Sys1"), test::kMainKey, release), S_OK);
-    EXPECT_EQ(WorkEntries(), work_);
+    EXPECT_EQ(test::WorkDirectories(), work_);
     for (const char16_t* dir : {u"SYSPAR", u"HOME", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS"}) {
         EXPECT_TRUE(test::IsDirectory(Path(u"Sys1") + u"\\" + dir)) << N(dir);
     }
@@ -119,7 +107,7 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     EXPECT_FALSE(test::Exists(Path(u"Sys1\\INTERNAL\\template.guid")));
     EXPECT_FALSE(test::Exists(Path(u"Sys1\\HOME\\a.mod")) || test::Exists(Path(u"Sys1\\SYSPAR\\b.cfg")));
     EXPECT_TRUE(test::Exists(Path(u"Sys1\\system.xml")));
-    EXPECT_EQ(WorkEntries(), work_);
+    EXPECT_EQ(test::WorkDirectories(), work_);
 }
 
 TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
@@ -144,7 +132,7 @@ TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
     EXPECT_TRUE(traces.Has("CSystem::CreateSystem, Unable to create a new system. The relkeyfile " + N(release) +
                            "\\syskey\\relkey.008 don't exist\n"));
     EXPECT_FALSE(test::Exists(Path(u"S")));
-    EXPECT_EQ(WorkEntries(), work_);
+    EXPECT_EQ(test::WorkDirectories(), work_);
 
     // Releases up to 5.12.1 still get a BACKUP directory.
     ASSERT_EQ(system.CreateSystem(Path(u"Old"), test::kVirtualKey, test::SampleRelease(u"zendara-5.11")), S_OK);
@@ -166,7 +154,7 @@ TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
     EXPECT_EQ(broken.ResetSystem(), E_FAIL);
     EXPECT_EQ(Internal(u"Broken", u"keystr.txt"), keystr);
     EXPECT_TRUE(test::Exists(Path(u"Broken\\INTERNAL\\template.guid")));
-    EXPECT_EQ(WorkEntries(), work_);
+    EXPECT_EQ(test::WorkDirectories(), work_);
 }
 
 }  // namespace

@@ -89,15 +89,7 @@ TEST_F(SystemChanges, FilesAndTag) {
 }
 
 TEST_F(SystemChanges, KeysAndProgramPaths) {
-    const std::set<WString> work = [] {
-        WString temp;
-        std::vector<os::DirEntry> entries;
-        os::GetTempDirectory(temp);
-        os::ListDirectory(temp, entries);
-        std::set<WString> names;
-        for (const auto& entry : entries) names.insert(entry.name);
-        return names;
-    }();
+    const std::set<WString> work = test::WorkDirectories();
     const WString arc = test::SampleRelease(u"arcwelding-1.2");
     ASSERT_EQ(system_.AddAdditionalOption(test::kArcKey, arc), S_OK);
     ASSERT_EQ(system_.AddAdditionalOption(test::kPickKey, test::SampleRelease(u"pickmaster-2.0")), S_OK);
@@ -170,11 +162,7 @@ TEST_F(SystemChanges, KeysAndProgramPaths) {
     ASSERT_EQ(system_.AddKeystring(options), S_OK);
     EXPECT_EQ(KeyId().find("seldesc English\n"), std::string::npos);
 
-    std::vector<os::DirEntry> entries;
-    WString temp;
-    os::GetTempDirectory(temp);
-    os::ListDirectory(temp, entries);
-    for (const auto& entry : entries) EXPECT_TRUE(work.count(entry.name)) << N(entry.name);
+    EXPECT_EQ(test::WorkDirectories(), work);
 }
 
 }  // namespace

@@ -70,12 +70,13 @@ bool RemoveFile(WStringView path) {
     return native && unlink(native->c_str()) == 0;
 }
 
-RenameResult Rename(WStringView from, WStringView to) {
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const auto source = MapPath(from);
     const auto target = MapPath(to);
     struct stat st;
-    if (!source || !target || lstat(target->c_str(), &st) == 0) return RenameResult::Failed;
+    if (!source || !target) return RenameResult::Failed;
+    if (lstat(target->c_str(), &st) == 0 && !(replaceFile && S_ISREG(st.st_mode))) return RenameResult::Failed;
     if (rename(source->c_str(), target->c_str()) == 0) return RenameResult::Ok;
     return errno == EXDEV ? RenameResult::CrossDevice : RenameResult::Failed;
 }

@@ -59,9 +59,10 @@ bool RemoveFile(WStringView path) {
     return DeleteFileW(W(p)) != FALSE;
 }
 
-RenameResult Rename(WStringView from, WStringView to) {
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
-    if (MoveFileExW(W(WString(from)), W(WString(to)), 0)) return RenameResult::Ok;
+    if (replaceFile && GetEntryKind(to) == EntryKind::Directory) return RenameResult::Failed;
+    if (MoveFileExW(W(WString(from)), W(WString(to)), replaceFile ? MOVEFILE_REPLACE_EXISTING : 0)) return RenameResult::Ok;
     return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
 }
 

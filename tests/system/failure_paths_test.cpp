@@ -1,0 +1,142 @@
+// Every file-system failure of creating, resetting and changing a system,
+// reached by failing one primitive call: the status, the operation's trace,
+// and what is left on disk.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/fault_injection.h"
+#include "platform/os.h"
+#include "support/test_support.h"
+#include "system/file_operation.h"
+#include "system/system.h"
+
+namespace kel {
+namespace {
+
+using os::Primitive;
+
+struct Fault {
+    Primitive primitive;
+    int nth;
+    HRESULT status;
+    const char* trace;  // the last trace record starts so; null: none expected of the operation
+};
+
+// Runs the operation with the fault, then checks status, trace and the disk.
+void Expect(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk) {
+    SCOPED_TRACE(std::string("primitive ") + std::to_string(static_cast<int>(fault.primitive)) + " call " +
+                 std::to_string(fault.nth));
+    const std::set<WString> work = test::WorkDirectories();
+    test::TraceCapture traces;
+    os::FailNthCall(fault.primitive, fault.nth);
+    const HRESULT status = operation();
+    os::ClearFault();
+    EXPECT_EQ(status, fault.status);
+    if (fault.trace) {
+        ASSERT_FALSE(traces.records().empty());
+        EXPECT_EQ(traces.records().back().message.rfind(fault.trace, 0), 0u) << traces.records().back().message;
+    }
+    disk();
+    EXPECT_EQ(test::WorkDirectories(), work);
+}
+
+class FailurePaths : public ::testing::Test {
+protected:
+    void TearDown() override { os::ClearFault(); }
+    HRESULT Create(CSystem& system) { return system.CreateSystem(path_, test::kMainKey, release_); }
+
+    test::TempDir pool_;
+    WString path_ = pool_ / u"Sys";
+    WString release_ = test::SampleRelease(u"zendara-6.0");
+};
+
+TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
+    const char* const subDirectory = "CSystem::CreateSystemSubDirectories, Could not create directory ";
+    const char* const save = "CSystem::CreateSystem, Unable to save configuration files\n";
+    for (const Fault& fault : {
+             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, "CSystem::CreateSystem, Unable to reserve a staging directory"},
+             Fault{Primitive::MakeDirectory, 1, KELINSTALL_E_CREATE_DIRECTORY, "CSystem::CreateRobotSystemDirectory: Could not create system directory in "},
+             Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_CREATE_DIRECTORY, subDirectory},
+             Fault{Primitive::MakeDirectory, 7, KELINSTALL_E_CREATE_DIRECTORY, subDirectory},
+             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating system-GUID file "},
+             Fault{Primitive::OpenForWrite, 2, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating template-GUID file "},
+             Fault{Primitive::OpenForWrite, 3, KELINSTALL_E_WRITE_CONFIG, save},
+             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, save},
+             Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WRITE_CONFIG, save},
+             Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
+             Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
+         }) {
+        CSystem system;
+        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_FALSE(test::Exists(path_)); });
+    }
+}
+
+TEST_F(FailurePaths, ResetRestoresTheSystem) {
+    CSystem system;
+    ASSERT_EQ(Create(system), S_OK);
+    ASSERT_TRUE(test::WriteAll(path_ + u"\\HOME\\a.mod", "x"));
+    ASSERT_EQ(system.AddDriveModule(test::kDriveKey, 1), S_OK);
+    const auto before = test::Snapshot(path_);
+    for (const Fault& fault : {
+             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
+             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
+             Fault{Primitive::RemoveFile, 2, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
+             Fault{Primitive::RemoveFile, 5, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Unable to save configuration files\n"},
+             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Error creating system.xml in "},
+         }) {
+        ASSERT_EQ(system.InitSystem(path_), S_OK);
+        Expect(fault, [&] { return system.ResetSystem(); }, [&] { EXPECT_EQ(test::Snapshot(path_), before); });
+    }
+}
+
+TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
+    CSystem system;
+    ASSERT_EQ(Create(system), S_OK);
+    const auto before = test::Snapshot(path_);
+    const auto untouched = [&] { EXPECT_EQ(test::Snapshot(path_), before); };
+    const WString arc = test::SampleRelease(u"arcwelding-1.2");
+    const auto addOption = [&] {
+        const HRESULT hr = system.AddAdditionalOption(test::kArcKey, arc);
+        if (system.KeyList().Size() > 1) system.KeyList().RemoveAt(1);  // stays in memory after a failed commit
+        return hr;
+    };
+    for (const Fault& fault : {
+             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
+             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
+         }) {
+        Expect(fault, addOption, untouched);
+    }
+    Expect({Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
+           [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
+
+    WString options;
+    ASSERT_EQ(system.GetSystemOptions(options), S_OK);
+    for (const Fault& fault : {
+             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
+             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to copy system "},
+             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"},
+         }) {
+        Expect(fault, [&] { return system.AddKeystring(options); }, untouched);
+    }
+
+    // A commit that fails half way leaves a system that still opens; its work directory stays.
+    const std::set<WString> work = test::WorkDirectories();
+    test::TraceCapture traces;
+    os::FailNthCall(Primitive::Rename, 2);
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), KELINSTALL_E_WORK_AREA);
+    os::ClearFault();
+    EXPECT_EQ(traces.records().back().message.rfind("CTempFileHandler::MoveFile, Unable to move file ", 0), 0u);
+    CSystem reopened;
+    EXPECT_EQ(reopened.InitSystem(path_), S_OK);
+    WString temp;
+    ASSERT_TRUE(os::GetTempDirectory(temp));
+    for (const WString& left : test::WorkDirectories()) {
+        if (!work.count(left)) RemoveDirectoryTree(temp + u"\\" + left);
+    }
+}
+
+}  // namespace
+}  // namespace kel
