@@ -9,6 +9,8 @@
 #include "KelInstallSystem.h"
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "platform/xml.h"
+#include "support/test_support.h"
 
 namespace kel::test {
 namespace {
@@ -131,6 +133,92 @@ TEST(ComponentClient, ExportsItsPlainFunctionsAndHidesTheRest) {
                                                   u"CKelInstallSystem::ResetSystem: No system is initialized\n", u"\n"};
     EXPECT_EQ(pieces, expected);
 #endif
+}
+
+// What a tool does with a system, through the interface alone.
+TEST(ComponentClient, SystemFromCreationToReset) {
+    Library library;
+    ASSERT_TRUE(library.ready());
+    const auto make = [&] {
+        ComPtr<IKelInstallSystem> object;
+        EXPECT_EQ(library.Factory()->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), S_OK);
+        return object;
+    };
+    const auto B = [](WStringView text) { return UniqueBstr::From(text); };
+    TempDir pool;
+    const WString path = pool / u"Cell1";
+    const WString release = SampleRelease(u"zendara-6.0");
+    const WString arc = SampleRelease(u"arcwelding-1.2");
+    const WString pick = SampleRelease(u"pickmaster-2.0");
+    ASSERT_EQ(make()->CreateSystem(B(path).get(), B(kMainKey).get(), B(release).get()), S_OK);
+
+    ComPtr<IKelInstallSystem> system = make();
+    ASSERT_EQ(system->InitSystem(B(path).get()), S_OK);
+    ASSERT_TRUE(WriteAll(pool / u"robot.mod", "MODULE x"));
+    EXPECT_EQ(system->AddHomeFile(B(pool / u"robot.mod").get(), VARIANT_FALSE), S_OK);
+    EXPECT_EQ(system->AddSystemParameterFile(B(pool / u"robot.mod").get(), VARIANT_FALSE), S_OK);
+    UniqueBstr list;
+    ULONG count = 0;
+    ASSERT_EQ(system->GetHomeFileList(list.Put(), &count), S_OK);
+    EXPECT_EQ(list.View(), u"robot.mod");
+    EXPECT_EQ(system->RemoveSystemParameterFile(B(u"robot.mod").get()), S_OK);
+    EXPECT_EQ(system->SetSystemTag(B(u"cell 1\nline A").get()), S_OK);
+    EXPECT_EQ(ReadAll(path + u"\\info.txt"), "cell 1\r\nline A");
+
+    EXPECT_EQ(system->AddAdditionalOption(B(kArcKey).get(), B(arc).get()), S_OK);
+    EXPECT_EQ(system->AddAdditionalOption(B(kPickKey).get(), B(pick).get()), S_OK);
+    EXPECT_EQ(system->AddDriveModule(B(kDriveKey).get(), 1), S_OK);
+    EXPECT_EQ(system->AddDriveModule(B(kDriveKey).get(), 2), S_OK);
+    EXPECT_EQ(system->RemoveDriveModule(1), S_OK);
+    const std::string internal = N(path) + "\\INTERNAL\\";
+    EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt"), "#Loaded keys in " + internal + "keystr.txt:\r\n" + N(kMainKey) +
+                                                             "\r\n" + N(kArcKey) + "\r\n" + N(kPickKey) + "\r\n" +
+                                                             N(kDriveKey) + "\t2\r\n");
+    EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\program.id"), "#Setup program(s) in " + internal + "program.id:\r\n" +
+                                                             N(ToUpper(release)) + "\r\n" + N(ToUpper(arc)) + "\r\n" +
+                                                             N(ToUpper(pick)) + "\r\n");
+    const std::string keyId = Unseal(ReadAll(path + u"\\INTERNAL\\key.id"));
+    EXPECT_EQ(keyId.rfind("#CKeyId zdkey " + N(kMainKey) + "\n", 0), 0u);
+    EXPECT_NE(keyId.find("\n#CKeyId dmkey " + N(kDriveKey) + "\n"), std::string::npos);
+    EXPECT_NE(keyId.find("#CKeyId option DriveModule2"), std::string::npos);
+    EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\system.guid").size(), 38u);
+
+    // A new option selection: the main program's language becomes German.
+    UniqueBstr options;
+    ASSERT_EQ(system->GetSystemOptions(options.Put()), S_OK);
+    WString text(options.View());
+    for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {
+        const std::size_t at = text.find(swap);
+        ASSERT_NE(at, WString::npos);
+        text[at] = text[at] == u'1' ? u'0' : u'1';
+    }
+    EXPECT_EQ(system->SetSystemOptions(B(text).get()), S_OK);
+    EXPECT_NE(Unseal(ReadAll(path + u"\\INTERNAL\\key.id")).find("#CKeyId seldesc German\n"), std::string::npos);
+
+    UniqueBstr value;
+    ASSERT_EQ(system->GetProgramPath(ExternalWithOptions, B(u"ArcWelding").get(), value.Put()), S_OK);
+    EXPECT_EQ(value.View(), arc);
+    ASSERT_EQ(system->GetSystemInfo(value.Put()), S_OK);
+    xml::Document info = xml::Document::Create();
+    ASSERT_TRUE(info.Parse(value.View()));
+    EXPECT_EQ(info.Root().FirstChild(u"SystemName").Text(), u"Cell1");
+    EXPECT_EQ(info.Root().Children(u"AdditionalOption").size(), 2u);
+    EXPECT_EQ(info.Root().FirstChild(u"DriveModule").FirstChild(u"Key").Text(), kDriveKey);
+    ASSERT_EQ(system->GetUsedKeystring(External, value.Put(), &count), S_OK);
+    EXPECT_EQ(count, 2u);
+
+    // The main key becomes a virtual controller's; a reset keeps only it.
+    ASSERT_EQ(system->ReplaceKeystring(B(kMainKey).get(), B(kVirtualKey).get()), S_OK);
+    KelInstallCtrlType type{};
+    ASSERT_EQ(system->GetSystemType(&type), S_OK);
+    EXPECT_EQ(type, KelInstallCtrlType_VC);
+    ASSERT_EQ(system->ResetSystem(), S_OK);
+    EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt"), "#Loaded keys in " + internal + "keystr.txt:\r\n" + N(kVirtualKey) + "\r\n");
+    ASSERT_EQ(system->GetDriveModuleKeys(value.Put(), &count), S_OK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(value.get(), nullptr);
+    ASSERT_EQ(system->GetHomeFileList(list.Put(), &count), S_OK);
+    EXPECT_EQ(count, 0u);
 }
 
 }  // namespace

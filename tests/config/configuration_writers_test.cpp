@@ -32,23 +32,6 @@ WString WithSelection(WStringView keystring, WStringView selection) {
     return made;
 }
 
-// The sealed form decoded independently of the library's reader.
-std::string Unseal(const std::string& bytes) {
-    if (bytes.size() < 13 || static_cast<unsigned char>(bytes[0]) != 0xFE || bytes.substr(1, 4) != "KSF1") return "?";
-    uint32_t seed = 0;
-    for (int i = 0; i < 4; ++i) seed |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[5 + i])) << (8 * i);
-    uint32_t s = seed ^ 0x9E3779B9u;
-    if (s == 0) s = 1;
-    std::string plain = bytes.substr(9, bytes.size() - 13);
-    for (char& c : plain) {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        c = static_cast<char>(c ^ (s & 0xFF));
-    }
-    return plain;
-}
-
 class ConfigurationWriters : public ::testing::Test {
 protected:
     // The main release is a copy, so that its selection files can change.
@@ -73,7 +56,7 @@ protected:
         EXPECT_EQ(system_.ConfigSystem(options), S_OK);
         return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(), options);
     }
-    std::string KeyId() const { return Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
+    std::string KeyId() const { return test::Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
 
     test::TempDir dir_;
     test::TempDir releases_;

@@ -91,6 +91,22 @@ std::map<WString, std::string> Snapshot(WStringView dir) {
     return files;
 }
 
+std::string Unseal(const std::string& bytes) {
+    if (bytes.size() < 13 || static_cast<unsigned char>(bytes[0]) != 0xFE || bytes.substr(1, 4) != "KSF1") return "?";
+    uint32_t seed = 0;
+    for (int i = 0; i < 4; ++i) seed |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[5 + i])) << (8 * i);
+    uint32_t s = seed ^ 0x9E3779B9u;
+    if (s == 0) s = 1;
+    std::string plain = bytes.substr(9, bytes.size() - 13);
+    for (char& c : plain) {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        c = static_cast<char>(c ^ (s & 0xFF));
+    }
+    return plain;
+}
+
 WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
 
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module) {

@@ -73,6 +73,10 @@ inline constexpr const char16_t* kPickKey = u"KEL1:A:1234567:1002:PickMaster:::9
 // A key list entry.
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
 
+// A sealed file's plain text, decoded independently of the library's reader
+// ("?" when the bytes are no sealed file).
+std::string Unseal(const std::string& bytes);
+
 // The "cct" entries of the temporary directory: an operation leaves none behind.
 std::set<WString> WorkDirectories();
 // Every file below dir (relative path -> bytes), to show a tree unchanged.
