@@ -2,6 +2,8 @@
 // public header. Modes:
 //   registered <dll name>  activate by CLSID and ProgID, check keys and type library
 //   unregistered           check that only this class's keys are gone
+//   system <pool> <release> <main key> <drive key>
+//                          create a system through the ProgID, open, change and reset it
 // Exit code 0 when every check passes.
 #include <cstdio>
 #include <string>
@@ -197,6 +199,51 @@ void CheckUnregistered() {
     Check(FAILED(LoadRegTypeLib(LIBID_KELINSTALLSYSTEMLib, 1, 0, 0, library.Typed())), "type library unregistered");
 }
 
+// A BSTR for an argument, freed at the end of the statement's scope.
+class Arg {
+public:
+    explicit Arg(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~Arg() { SysFreeString(b_); }
+    Arg(const Arg&) = delete;
+    Arg& operator=(const Arg&) = delete;
+    operator BSTR() const { return b_; }
+
+private:
+    BSTR b_;
+};
+
+Ptr<IKelInstallSystem> Activate() {
+    Ptr<IKelInstallSystem> object;
+    CLSID clsid{};
+    Check(CLSIDFromProgID(kProgId, &clsid) == S_OK &&
+              CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKelInstallSystem, object.Out()) == S_OK,
+          "activation by ProgID");
+    return object;
+}
+
+void CheckSystem(const std::wstring& pool, const std::wstring& release, const std::wstring& mainKey,
+                 const std::wstring& driveKey) {
+    const std::wstring path = pool + L"\\Cell";
+    Ptr<IKelInstallSystem> creator = Activate();
+    if (!creator.get()) return;
+    Check(creator->CreateSystem(Arg(path), Arg(mainKey), Arg(release)) == S_OK, "CreateSystem");
+    Ptr<IKelInstallSystem> system = Activate();
+    if (!system.get()) return;
+    Check(system->InitSystem(Arg(path)) == S_OK, "InitSystem from a second object");
+    Check(system->SetSystemTag(Arg(L"cell\nA")) == S_OK, "SetSystemTag");
+    Bstr tag;
+    Check(system->GetSystemTag(tag.Out()) == S_OK && tag.Text() == L"cell\nA", "GetSystemTag " + Narrow(tag.Text()));
+    Check(system->AddDriveModule(Arg(driveKey), 1) == S_OK, "AddDriveModule");
+    Bstr info;
+    Check(system->GetSystemInfo(info.Out()) == S_OK && info.Text().find(L"<SystemName>Cell</SystemName>") != std::wstring::npos &&
+              info.Text().find(L"<DriveModule>") != std::wstring::npos,
+          "GetSystemInfo");
+    Check(system->ResetSystem() == S_OK, "ResetSystem");
+    Bstr keys;
+    ULONG count = 99;
+    Check(system->GetDriveModuleKeys(keys.Out(), &count) == S_OK && count == 0, "no drive module after the reset");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -206,8 +253,10 @@ int wmain(int argc, wchar_t** argv) {
         CheckRegistered(argv[2]);
     } else if (mode == L"unregistered") {
         CheckUnregistered();
+    } else if (mode == L"system" && argc > 5) {
+        CheckSystem(argv[2], argv[3], argv[4], argv[5]);
     } else {
-        std::printf("usage: com_client_win32 registered <dll name> | unregistered\n");
+        std::printf("usage: com_client_win32 registered <dll name> | unregistered | system <pool> <release> <key> <key>\n");
         g_failures = 1;
     }
     CoUninitialize();
