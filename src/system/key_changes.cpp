@@ -60,12 +60,9 @@ HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programP
         }
     }
     LONG type = 0;
-    const HRESULT opened = OpenRelease(programPath, type);
-    if (FAILED(opened)) return opened;
-    if (opened != S_OK) {
-        TraceFormatted(u"CSystem::AddAdditionalOption, Program path %s is not valid\n", programPath);
-        return KELINSTALL_E_BAD_PROGRAM_PATH;
-    }
+    const HRESULT opened = OpenRelease(programPath, type, u"CSystem::AddAdditionalOption, Program path %s is not valid\n",
+                                       KELINSTALL_E_BAD_PROGRAM_PATH);
+    if (opened != S_OK) return opened;
     CKeyInfo key;
     key.SetKeystring(keystring);
     key.SetProgramPath(programPath);

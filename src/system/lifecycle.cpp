@@ -26,12 +26,13 @@ bool ReserveStagingName(WString& path) {
 
 }  // namespace
 
-HRESULT CSystem::OpenRelease(WStringView programPath, LONG& type) {
+HRESULT CSystem::OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status) {
     if (!m_media) return E_FAIL;
     UniqueBstr path = UniqueBstr::From(programPath);
     if (!path.get()) return E_OUTOFMEMORY;
-    if (FAILED(m_media->OpenMedia(path.get())) || FAILED(m_media->GetMediaType(&type))) return S_FALSE;
-    return S_OK;
+    if (SUCCEEDED(m_media->OpenMedia(path.get())) && SUCCEEDED(m_media->GetMediaType(&type))) return S_OK;
+    TraceFormatted(notRelease, programPath);
+    return status;
 }
 
 void CSystem::ReadReleaseVersion() {
@@ -64,12 +65,9 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     m_serialText = description.serialText;
 
     LONG type = 0;
-    const HRESULT opened = OpenRelease(programPath, type);
-    if (FAILED(opened)) return opened;
-    if (opened != S_OK) {
-        TraceFormatted(u"CSystem::CreateSystem, Program: %s does not exist\n", programPath);
-        return KELINSTALL_E_NO_RELEASE;
-    }
+    const HRESULT opened =
+        OpenRelease(programPath, type, u"CSystem::CreateSystem, Program: %s does not exist\n", KELINSTALL_E_NO_RELEASE);
+    if (opened != S_OK) return opened;
     if (type != Zendara) {
         TraceFormatted(u"CSystem::CreateSystem, Program: %s is not a ZD-release!\n", programPath);
         return KELINSTALL_E_BAD_PROGRAM_PATH;
@@ -160,12 +158,9 @@ HRESULT CSystem::InitSystem(WStringView path) {
         bool matched = false;
         for (const WString& program : programs) {
             LONG type = 0;
-            const HRESULT opened = OpenRelease(program, type);
-            if (FAILED(opened)) return opened;
-            if (opened != S_OK) {
-                TraceFormatted(u"CSystem::InitSystem, Program: %s does not exist\n", program);
-                return KELINSTALL_E_NO_RELEASE;
-            }
+            const HRESULT opened =
+                OpenRelease(program, type, u"CSystem::InitSystem, Program: %s does not exist\n", KELINSTALL_E_NO_RELEASE);
+            if (opened != S_OK) return opened;
             if (releaseKey != (type == Zendara)) continue;
             if (!releaseKey) {
                 UniqueBstr name;

@@ -136,8 +136,11 @@ private:
                              std::vector<WString>& openSubGroups);
     int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                 WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups);
-    // S_OK with the release's type, S_FALSE when it is no release, E_FAIL without a media component.
-    HRESULT OpenRelease(WStringView programPath, LONG& type);
+    // S_OK with the release's type; status after tracing notRelease (a "%s"
+    // format for the path) when it is no release; E_FAIL without a media component.
+    HRESULT OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status);
+    // The key list and name checks of the program path operations.
+    HRESULT CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name, bool nameGiven);
     // The version of the release the media component opened last.
     void ReadReleaseVersion();
     bool AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite);

@@ -129,15 +129,23 @@ CKeyInfo* CSystem::FindProgram(WStringView name) {
     return nullptr;
 }
 
-HRESULT CSystem::GetProgramPath(ProgramType type, WStringView name, bool nameGiven, WString& path) {
+HRESULT CSystem::CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name,
+                                       bool nameGiven) {
+    const WString prefix = WString(u"CSystem::") + operation + u": ";
     if (m_keyList.Empty()) {
-        TraceMessage(u"CSystem::GetProgramPath: No Keystrings available.");
+        TraceMessage(prefix + u"No Keystrings available.");
         return E_UNEXPECTED;
     }
     if (nameGiven && name.empty() && type != Zendara) {
-        TraceMessage(u"CSystem::GetProgramPath: No programname specified for additional program.");
+        TraceMessage(prefix + u"No programname specified for additional program.");
         return E_INVALIDARG;
     }
+    return S_OK;
+}
+
+HRESULT CSystem::GetProgramPath(ProgramType type, WStringView name, bool nameGiven, WString& path) {
+    const HRESULT checked = CheckProgramArguments(u"GetProgramPath", type, name, nameGiven);
+    if (FAILED(checked)) return checked;
     const CKeyInfo* key = type == Zendara ? &m_keyList.At(0) : FindProgram(name);
     if (!key) {
         TraceMessage(u"CSystem::GetProgramPath, Specified program name does not exist.");
@@ -148,21 +156,12 @@ HRESULT CSystem::GetProgramPath(ProgramType type, WStringView name, bool nameGiv
 }
 
 HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiven, WStringView path) {
-    if (m_keyList.Empty()) {
-        TraceMessage(u"CSystem::SetProgramPath: No Keystrings available.");
-        return E_UNEXPECTED;
-    }
-    if (nameGiven && name.empty() && type != Zendara) {
-        TraceMessage(u"CSystem::SetProgramPath: No programname specified for additional program.");
-        return E_INVALIDARG;
-    }
+    const HRESULT checked = CheckProgramArguments(u"SetProgramPath", type, name, nameGiven);
+    if (FAILED(checked)) return checked;
     LONG releaseType = 0;
-    const HRESULT opened = OpenRelease(path, releaseType);
-    if (FAILED(opened)) return opened;
-    if (opened != S_OK) {
-        TraceFormatted(u"CSystem::SetProgramPath, Programpath %s is not valid\n", path);
-        return KELINSTALL_E_BAD_PROGRAM_PATH;
-    }
+    const HRESULT opened = OpenRelease(path, releaseType, u"CSystem::SetProgramPath, Programpath %s is not valid\n",
+                                       KELINSTALL_E_BAD_PROGRAM_PATH);
+    if (opened != S_OK) return opened;
     // An external release is accepted whatever type the caller named.
     if (releaseType != type && (releaseType & (ExternalWithOptions | ExternalWithoutOptions)) == 0) {
         TraceFormatted(u"CSystem::SetProgramPath, Program %s is not of correct type\n", path);
