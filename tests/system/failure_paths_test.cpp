@@ -75,7 +75,7 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
 TEST_F(FailurePaths, ResetRestoresTheSystem) {
     CSystem system;
     ASSERT_EQ(Create(system), S_OK);
-    ASSERT_TRUE(test::WriteAll(path_ + u"\\HOME\\a.mod", "x"));
+    ASSERT_TRUE(test::WriteAll(path_ + u"\\HOME\\a.mod", "x") && test::WriteAll(path_ + u"\\SYSPAR\\b.cfg", "y"));
     ASSERT_EQ(system.AddDriveModule(test::kDriveKey, 1), S_OK);
     const auto before = test::Snapshot(path_);
     for (const Fault& fault : {
@@ -83,6 +83,7 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
              Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::RemoveFile, 2, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
              Fault{Primitive::RemoveFile, 5, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::RemoveFile, 6, KELINSTALL_E_RESET, nullptr},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Error creating system.xml in "},
          }) {
@@ -109,8 +110,13 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
          }) {
         Expect(fault, addOption, untouched);
     }
-    Expect({Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
-           [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
+    for (const Fault& fault : {
+             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"},
+             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
+         }) {
+        Expect(fault, [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
+    }
 
     WString options;
     ASSERT_EQ(system.GetSystemOptions(options), S_OK);
