@@ -13,7 +13,7 @@
 #include "platform/os.h"
 #include "shared/keystring.h"
 #include "shared/system_options_component.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 #include "system/system.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "description/backup_support.h"
 #include "shared/com_object_base.h"
 #include "component/module.h"
 #include "platform/trace.h"
@@ -439,7 +440,13 @@ HRESULT CKelInstallSystem::CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring,
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
         }
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
-        return E_NOTIMPL;  // TODO: return the backup check of a fresh backup-support object
+        WString keys;
+        uint32_t count = 0;
+        const HRESULT hr = CBackupSupport(m_message).CheckBackup(Text(bstrBackupPath), keys, count);
+        if (FAILED(hr)) return hr;
+        *bstrKeystring = nullptr;
+        *pCount = count;
+        return count ? PutText(keys, bstrKeystring) : hr;
     });
 }
 
@@ -455,9 +462,8 @@ HRESULT CKelInstallSystem::InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, 
         if (Text(bstrZDReleasePath).size() > kMaxPath) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Backup path cannot exceed %d\n", kMaxPath));
         }
-        (void)bstrAdditionalPrgPath;
-        (void)nAddPrgCount;
-        hr = E_NOTIMPL;  // TODO: hr = CSystem::InitBackup(all five arguments)
+        hr = System().InitBackup(Text(bstrBackupPath), Text(bstrSystemPath), Text(bstrZDReleasePath),
+                                 Text(bstrAdditionalPrgPath), nAddPrgCount);
         if (FAILED(hr)) return hr;
         hr = static_cast<IKelInstallSystem*>(this)->InitSystem(bstrSystemPath);
         if (FAILED(hr)) return hr;
@@ -474,7 +480,9 @@ HRESULT CKelInstallSystem::GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
         }
         if (!bstrSystemXml) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
-        return E_NOTIMPL;  // TODO: return the backup reading of a fresh backup-support object
+        WString text;
+        const HRESULT hr = CBackupSupport(m_message).GetBackupInfo(Text(bstrPath), text);
+        return FAILED(hr) ? hr : PutText(text, bstrSystemXml);
     });
 }
 

@@ -96,6 +96,7 @@ private:
     std::unique_ptr<CSystem> m_pSystem;
     UniqueBstr m_bstrSystemPath;
     bool m_bInitialized = false;
+    WString m_message;  // the last formatted message of a backup check or reading
 
     InnerUnknown inner_;
     IUnknown* controlling_;

@@ -3,7 +3,7 @@
 #include "description/system_xml.h"
 #include "platform/os.h"
 #include "shared/keystring.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 #include "system/system.h"
 
 namespace kel {

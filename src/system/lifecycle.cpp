@@ -7,9 +7,9 @@
 #include "platform/os.h"
 #include "shared/guid.h"
 #include "shared/keystring.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 #include "system/system.h"
-#include "system/temp_file_handler.h"
+#include "shared/temp_file_handler.h"
 
 namespace kel {
 

@@ -39,6 +39,10 @@ public:
     HRESULT InitSystem(WStringView path);
     // Back to what the main keystring alone gives; the disk is restored on failure.
     HRESULT ResetSystem();
+    // Turns a controller backup into a new system at systemPath (not opened);
+    // additional: further program folders separated by ";".
+    HRESULT InitBackup(WStringView backup, WStringView systemPath, WStringView releasePath, WStringView additional,
+                       uint32_t count);
     // The text of the system's system.xml.
     HRESULT GetSystemInfo(WString& text);
 

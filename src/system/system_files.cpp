@@ -8,9 +8,9 @@
 #include "platform/raii.h"
 #include "platform/sealed_file.h"
 #include "shared/keystring.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 #include "system/system.h"
-#include "system/temp_file_handler.h"
+#include "shared/temp_file_handler.h"
 
 namespace kel {
 

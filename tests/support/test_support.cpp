@@ -5,7 +5,7 @@
 
 #include "platform/os.h"
 #include "platform/raii.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 
 namespace kel::test {
 

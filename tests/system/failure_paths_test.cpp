@@ -8,7 +8,7 @@
 #include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "support/test_support.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 #include "system/system.h"
 
 namespace kel {

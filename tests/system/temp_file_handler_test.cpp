@@ -2,8 +2,8 @@
 
 #include "platform/os.h"
 #include "support/test_support.h"
-#include "system/file_operation.h"
-#include "system/temp_file_handler.h"
+#include "shared/file_operation.h"
+#include "shared/temp_file_handler.h"
 
 namespace kel {
 namespace {

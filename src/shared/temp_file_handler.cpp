@@ -1,8 +1,8 @@
-#include "system/temp_file_handler.h"
+#include "shared/temp_file_handler.h"
 
 #include "platform/os.h"
 #include "platform/trace.h"
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 
 namespace kel {
 

@@ -1,4 +1,4 @@
-#include "system/file_operation.h"
+#include "shared/file_operation.h"
 
 #include "platform/os.h"
 

@@ -1,0 +1,2 @@
+MODULE Cell1Main
+ENDMODULE
