@@ -221,5 +221,34 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     EXPECT_EQ(count, 0u);
 }
 
+// A controller backup becomes a new, open system.
+TEST(ComponentClient, BackupBecomesAnOpenSystem) {
+    Library library;
+    ASSERT_TRUE(library.ready());
+    ComPtr<IKelInstallSystem> object;
+    ASSERT_EQ(library.Factory()->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), S_OK);
+    const auto B = [](WStringView text) { return UniqueBstr::From(text); };
+    const WString backup = SourceDir() + u"\\samples\\backups\\cell1";
+    const WString release = SampleRelease(u"zendara-6.0");
+    UniqueBstr keys;
+    ULONG count = 0;
+    ASSERT_EQ(object->CheckBackup(B(backup).get(), keys.Put(), &count), S_OK);
+    EXPECT_EQ(count, 3u);
+    UniqueBstr text;
+    ASSERT_EQ(object->GetBackupInfo(B(backup).get(), text.Put()), S_OK);
+    EXPECT_NE(text.View().find(u"<SystemName>Cell1</SystemName>"), WStringView::npos);
+
+    TempDir pool;
+    const WString path = pool / u"Restored";
+    EXPECT_EQ(object->InitBackup(B(backup).get(), B(path).get(), B(release).get(), B(u"").get(), 4), E_UNEXPECTED);
+    ASSERT_EQ(object->InitBackup(B(backup).get(), B(path).get(), B(release).get(),
+                                 B(SampleRelease(u"arcwelding-1.2")).get(), 1), S_OK);
+    // Open on the new system, whose key list now names it.
+    ASSERT_EQ(object->GetProgramPath(Zendara, nullptr, text.Put()), S_OK);
+    EXPECT_EQ(text.View(), release);
+    EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt").rfind("#Loaded keys in " + N(path) + "\\INTERNAL\\keystr.txt:\r\n", 0), 0u);
+    EXPECT_EQ(object->InitBackup(B(backup).get(), B(path).get(), B(release).get(), B(u"").get(), 0), KELINSTALL_E_EXISTS);
+}
+
 }  // namespace
 }  // namespace kel::test

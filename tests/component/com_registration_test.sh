@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Registers KelInstallSystem.dll twice with regsvr32 in the build tree's Wine
 # prefix, checks it through a COM client, unregisters twice.
-# Between, a system is created from the sample release and changed through COM.
+# Between, a system is created from the sample release and changed through COM,
+# and the sample backup becomes a second system.
 # Usage: com_registration_test.sh <wine-run> <KelInstallSystem.dll> <com_client_win32.exe> <samples dir>
 set -euo pipefail
 run=$1
@@ -19,7 +20,7 @@ trap 'rm -rf "$pool"' EXIT
 windows() { echo "Z:$1" | tr / '\\'; }
 key() { grep -m1 "^KEL1:$1:.*:$2:" "$samples/keys.txt"; }
 "$run" "$client" system "$(windows "$pool")" "$(windows "$samples/releases/zendara-6.0")" \
-    "$(key R 10101011011010101001)" "$(key R 11000000001)"
+    "$(key R 10101011011010101001)" "$(key R 11000000001)" "$(windows "$samples/backups/cell1")"
 
 "$run" regsvr32 /u /s "$dll" || { echo "regsvr32 /u failed"; exit 1; }
 "$run" "$client" unregistered
