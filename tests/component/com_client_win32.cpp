@@ -246,7 +246,9 @@ void CheckSystem(const std::wstring& pool, const std::wstring& release, const st
 
     Bstr backupKeys;
     Check(system->CheckBackup(Arg(backup), backupKeys.Out(), &count) == S_OK && count == 3, "CheckBackup");
-    Check(system->InitBackup(Arg(backup), Arg(pool + L"\\Restored"), Arg(release), Arg(L""), 0) == S_OK, "InitBackup");
+    // The backup holds an ArcWelding key: its release sits beside the main one.
+    const std::wstring arc = release.substr(0, release.rfind(L'\\')) + L"\\arcwelding-1.2";
+    Check(system->InitBackup(Arg(backup), Arg(pool + L"\\Restored"), Arg(release), Arg(arc), 1) == S_OK, "InitBackup");
     Check(system->ResetSystem() == S_OK, "ResetSystem of the restored system");
 }
 
