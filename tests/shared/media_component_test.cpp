@@ -48,6 +48,7 @@ TEST(Media, ReadsOddlySpelledMediaIdsAndOddVersions) {
     KelMediaDescription record{};
     ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
     UniqueBstr owned(record.name);
+    EXPECT_EQ(owned.View(), u"ArcWelding");
     // A part that is no number is 0; one beyond 16 bits wraps like a WORD.
     EXPECT_EQ((std::vector<int>{record.first, record.second, record.third, record.fourth}),
               (std::vector<int>{1, 2, 70000 & 0xFFFF, 0}));
@@ -127,11 +128,6 @@ TEST(Media, OpensEverySampleRelease) {
         EXPECT_EQ(media->GetThirdVersion(&third), S_OK);
         EXPECT_EQ(media->GetFourthVersion(&fourth), S_OK);
         EXPECT_EQ((std::vector<int>{major, minor, third, fourth}), sample.version);
-        KelMediaDescription record{};
-        ASSERT_EQ(media->GetMediaDescription(&record), S_OK);
-        UniqueBstr name(record.name);
-        EXPECT_EQ(name.View(), sample.name);
-        EXPECT_EQ((std::vector<int>{record.first, record.second, record.third, record.fourth}), sample.version);
     }
 }
 

@@ -22,32 +22,7 @@ TEST(System, BackupDirectoryOnlyUpTo5_12_1) {
         ASSERT_EQ(system.CreateSystemSubDirectories(dir.path(), c.version), S_OK);
         EXPECT_EQ(test::IsDirectory(dir / u"BACKUP"), c.backup)
             << c.version.major << "." << c.version.minor << "." << c.version.third;
-        for (const char16_t* sub : {u"SYSPAR", u"HOME", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS"}) {
-            EXPECT_TRUE(test::IsDirectory(dir / sub)) << test::N(sub);
-        }
     }
-}
-
-TEST(System, DirectoryCreationRefusesWhatExists) {
-    test::TempDir dir;
-    CSystem system;
-    test::TraceCapture traces;
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), S_OK);
-    ASSERT_TRUE(test::WriteAll(dir / u"Sys\\keep.txt", "k"));
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"Sys"), KELINSTALL_E_EXISTS);
-    EXPECT_EQ(test::ReadAll(dir / u"Sys\\keep.txt"), "k");
-    ASSERT_TRUE(test::WriteAll(dir / u"plain", "p"));
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"plain"), KELINSTALL_E_EXISTS);
-    EXPECT_EQ(system.CreateRobotSystemDirectory(dir / u"no\\parent"), KELINSTALL_E_CREATE_DIRECTORY);
-    EXPECT_EQ(system.LastMessage(),
-              u"CSystem::CreateRobotSystemDirectory: Could not create system directory in " + (dir / u"no\\parent") + u"\n");
-    EXPECT_EQ(traces.records().size(), 3u);
-    EXPECT_EQ(traces.records()[0].module, "System");
-
-    // The tree is only made inside a fresh directory: anything already there fails.
-    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), S_OK);
-    EXPECT_EQ(system.CreateSystemSubDirectories(dir / u"Sys", {6, 0, 0, 0}), KELINSTALL_E_CREATE_DIRECTORY);
-    EXPECT_EQ(system.LastMessage(), u"CSystem::CreateSystemSubDirectories, Could not create directory " + (dir / u"Sys\\SYSPAR") + u"\n");
 }
 
 TEST(System, HoldsAMediaComponentOrTracesWhyNot) {
