@@ -2,9 +2,10 @@
 // public header. Modes:
 //   registered <dll name>  activate by CLSID and ProgID, check keys and type library
 //   unregistered           check that only this class's keys are gone
-//   system <pool> <release> <main key> <drive key> <backup>
-//                          create a system through the ProgID, open, change and reset it;
-//                          turn the backup into a second system
+//   system <pool> <release> <main key> <drive key>
+//                          create a system through the ProgID, open, change and reset it
+//   restore <backup> <pool> <release>
+//                          turn a backup into a new system and reset it
 // Exit code 0 when every check passes.
 #include <cstdio>
 #include <string>
@@ -223,7 +224,7 @@ Ptr<IKelInstallSystem> Activate() {
 }
 
 void CheckSystem(const std::wstring& pool, const std::wstring& release, const std::wstring& mainKey,
-                 const std::wstring& driveKey, const std::wstring& backup) {
+                 const std::wstring& driveKey) {
     const std::wstring path = pool + L"\\Cell";
     Ptr<IKelInstallSystem> creator = Activate();
     if (!creator.get()) return;
@@ -244,11 +245,15 @@ void CheckSystem(const std::wstring& pool, const std::wstring& release, const st
     ULONG count = 99;
     Check(system->GetDriveModuleKeys(keys.Out(), &count) == S_OK && count == 0, "no drive module after the reset");
 
-    Bstr backupKeys;
-    Check(system->CheckBackup(Arg(backup), backupKeys.Out(), &count) == S_OK && count == 3, "CheckBackup");
-    // The backup holds an ArcWelding key: its release sits beside the main one.
-    const std::wstring arc = release.substr(0, release.rfind(L'\\')) + L"\\arcwelding-1.2";
-    Check(system->InitBackup(Arg(backup), Arg(pool + L"\\Restored"), Arg(release), Arg(arc), 1) == S_OK, "InitBackup");
+}
+
+void CheckRestore(const std::wstring& backup, const std::wstring& pool, const std::wstring& release) {
+    Ptr<IKelInstallSystem> system = Activate();
+    if (!system.get()) return;
+    Bstr keys;
+    ULONG count = 0;
+    Check(system->CheckBackup(Arg(backup), keys.Out(), &count) == S_OK && count == 1, "CheckBackup");
+    Check(system->InitBackup(Arg(backup), Arg(pool + L"\\Restored"), Arg(release), Arg(L""), 0) == S_OK, "InitBackup");
     Check(system->ResetSystem() == S_OK, "ResetSystem of the restored system");
 }
 
@@ -261,10 +266,12 @@ int wmain(int argc, wchar_t** argv) {
         CheckRegistered(argv[2]);
     } else if (mode == L"unregistered") {
         CheckUnregistered();
-    } else if (mode == L"system" && argc > 6) {
-        CheckSystem(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    } else if (mode == L"system" && argc > 5) {
+        CheckSystem(argv[2], argv[3], argv[4], argv[5]);
+    } else if (mode == L"restore" && argc > 4) {
+        CheckRestore(argv[2], argv[3], argv[4]);
     } else {
-        std::printf("usage: com_client_win32 registered <dll name> | unregistered | system <pool> <release> <key> <key> <backup>\n");
+        std::printf("usage: com_client_win32 registered <dll name> | unregistered | system <pool> <release> <key> <key> | restore <backup> <pool> <release>\n");
         g_failures = 1;
     }
     CoUninitialize();

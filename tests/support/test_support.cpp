@@ -1,6 +1,10 @@
 #include "support/test_support.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <stdexcept>
+#include <string>
 #include <type_traits>
 
 #include "platform/os.h"
@@ -8,6 +12,37 @@
 #include "shared/file_operation.h"
 
 namespace kel::test {
+
+namespace {
+
+// Each test process works in a temporary directory of its own, so that checks
+// of what an operation leaves there are not disturbed by other processes.
+struct OwnTemporaryDirectory {
+    std::filesystem::path path;
+
+    OwnTemporaryDirectory() {
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        if (error) return;
+        path = base / ("kel-tests-" + std::to_string(std::random_device()()));
+        if (!std::filesystem::create_directory(path, error)) {
+            path.clear();
+            return;
+        }
+#if defined(_WIN32)
+        _wputenv_s(L"TMP", path.c_str());
+        _wputenv_s(L"TEMP", path.c_str());
+#else
+        setenv("TMPDIR", path.c_str(), 1);
+#endif
+    }
+    ~OwnTemporaryDirectory() {
+        std::error_code error;
+        if (!path.empty()) std::filesystem::remove_all(path, error);
+    }
+} g_ownTemporaryDirectory;
+
+}  // namespace
 
 TempDir::TempDir() {
     WString base;
