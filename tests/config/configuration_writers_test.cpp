@@ -196,10 +196,6 @@ TEST_F(ConfigurationWriters, KeyAndProgramListsReadBack) {
     ASSERT_TRUE(PathCombine(dir_.path(), u"..\\REL2", parent));
     EXPECT_EQ(programs, (std::vector<WString>{u"kept", u"C:\\MEDIA\\REL1", parent}));
 
-    EXPECT_EQ(files.RemoveConfiguration(dir_.path()), 0);  // no key.id
-    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\key.id", ""));
-    EXPECT_EQ(files.RemoveConfiguration(dir_.path()), 1);
-    EXPECT_FALSE(test::Exists(dir_ / u"INTERNAL\\keystr.txt"));
 }
 
 TEST(PathCombine, ResolvesDotSegmentsLikeTheShell) {

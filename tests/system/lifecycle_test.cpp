@@ -51,8 +51,6 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     const std::string systemGuid = Internal(u"Sys1", u"system.guid");
     EXPECT_EQ(systemGuid.size(), 38u);
     EXPECT_NE(systemGuid, Internal(u"Sys1", u"template.guid"));
-    EXPECT_EQ(Internal(u"Sys1", u"keystr.txt"),
-              "#Loaded keys in " + N(Path(u"Sys1")) + "\\INTERNAL\\keystr.txt:\r\n" + N(test::kMainKey) + "\r\n");
 
     // system.xml names the system, its release and the chosen options with their sub options.
     WString info;
