@@ -9,7 +9,9 @@
 #include "KelInstallSystem.h"
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "platform/shell_file_op.h"
 #include "platform/xml.h"
+#include "shared/keystring.h"
 #include "support/test_support.h"
 
 namespace kel::test {
@@ -161,7 +163,16 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     ULONG count = 0;
     ASSERT_EQ(system->GetHomeFileList(list.Put(), &count), S_OK);
     EXPECT_EQ(list.View(), u"robot.mod");
+    EXPECT_EQ(system->AddHomeFile(B(pool / u"robot.mod").get(), 1), E_FAIL);  // only VARIANT_TRUE overwrites
+    EXPECT_EQ(system->AddHomeFile(B(pool / u"robot.mod").get(), VARIANT_TRUE), S_OK);
     EXPECT_EQ(system->RemoveSystemParameterFile(B(u"robot.mod").get()), S_OK);
+    for (const char16_t* outside : {u"..\\INTERNAL\\key.id", u"..", u"sub/x", u"missing"}) {
+        EXPECT_EQ(system->RemoveHomeFile(B(outside).get()), E_FAIL) << N(outside);
+    }
+    EXPECT_TRUE(Exists(path + u"\\INTERNAL\\key.id"));
+    UniqueBstr tag;
+    ASSERT_EQ(system->GetSystemTag(tag.Put()), S_OK);
+    EXPECT_EQ(tag.View(), u"");
     EXPECT_EQ(system->SetSystemTag(B(u"cell 1\nline A").get()), S_OK);
     EXPECT_EQ(ReadAll(path + u"\\info.txt"), "cell 1\r\nline A");
 
@@ -170,6 +181,15 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     EXPECT_EQ(system->AddDriveModule(B(kDriveKey).get(), 1), S_OK);
     EXPECT_EQ(system->AddDriveModule(B(kDriveKey).get(), 2), S_OK);
     EXPECT_EQ(system->RemoveDriveModule(1), S_OK);
+    // Refused without change: a program already loaded (whatever its case), a module number in use, one not loaded.
+    KeyDescription shouting;
+    ASSERT_TRUE(DescribeKey(kArcKey, shouting));
+    shouting.programName = u"ARCWELDING";
+    WString shoutingKey;
+    ASSERT_TRUE(MakeKeystring(shouting, shoutingKey));
+    EXPECT_EQ(system->AddAdditionalOption(B(shoutingKey).get(), B(arc).get()), KELINSTALL_E_ALREADY_LOADED);
+    EXPECT_EQ(system->AddDriveModule(B(kDriveKey).get(), 2), KELINSTALL_E_ALREADY_LOADED);
+    EXPECT_EQ(system->RemoveDriveModule(7), static_cast<HRESULT>(0x00040540));
     const std::string internal = N(path) + "\\INTERNAL\\";
     EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt"), "#Loaded keys in " + internal + "keystr.txt:\r\n" + N(kMainKey) +
                                                              "\r\n" + N(kArcKey) + "\r\n" + N(kPickKey) + "\r\n" +
@@ -198,6 +218,7 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     UniqueBstr value;
     ASSERT_EQ(system->GetProgramPath(ExternalWithOptions, B(u"ArcWelding").get(), value.Put()), S_OK);
     EXPECT_EQ(value.View(), arc);
+    EXPECT_EQ(system->GetProgramPath(ExternalWithOptions, B(u"arcwelding").get(), value.Put()), E_INVALIDARG);
     ASSERT_EQ(system->GetSystemInfo(value.Put()), S_OK);
     xml::Document info = xml::Document::Create();
     ASSERT_TRUE(info.Parse(value.View()));
@@ -205,9 +226,20 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     EXPECT_EQ(info.Root().Children(u"AdditionalOption").size(), 2u);
     EXPECT_EQ(info.Root().FirstChild(u"DriveModule").FirstChild(u"Key").Text(), kDriveKey);
     ASSERT_EQ(system->GetUsedKeystring(External, value.Put(), &count), S_OK);
+    EXPECT_EQ(value.View(), WString(kArcKey) + u"," + kPickKey);
     EXPECT_EQ(count, 2u);
+    EXPECT_EQ(system->RemoveAdditionalOption(B(u"pickmaster").get()), S_OK);
+    EXPECT_EQ(system->RemoveAdditionalOption(B(u"pickmaster").get()), E_INVALIDARG);
+
+    // A new main release path reaches the drive modules too.
+    const WString copy = pool / u"zendara-copy";
+    ASSERT_EQ(ShellFileOperation(ShellOperation::Copy, release, copy, kShellSilentFlags), 0);
+    EXPECT_EQ(system->SetProgramPath(Zendara, nullptr, B(copy).get()), S_OK);
+    EXPECT_NE(Unseal(ReadAll(path + u"\\INTERNAL\\key.id")).find("#CKeyId dminfo Selection(s) setup from zendara-copy"),
+              std::string::npos);
 
     // The main key becomes a virtual controller's; a reset keeps only it.
+    EXPECT_EQ(system->ReplaceKeystring(B(WString(kMainKey).replace(5, 1, u"r")).get(), B(kVirtualKey).get()), E_INVALIDARG);
     ASSERT_EQ(system->ReplaceKeystring(B(kMainKey).get(), B(kVirtualKey).get()), S_OK);
     KelInstallCtrlType type{};
     ASSERT_EQ(system->GetSystemType(&type), S_OK);
