@@ -133,6 +133,9 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
 HRESULT CSystem::InitSystem(WStringView path) {
     m_systemPath = path;
     m_keyList.Clear();
+    // An option document built for the system opened before is not this one's.
+    m_options.Reset();
+    m_optionsRoot = xml::Element();
     CConfigurationFiles files;
     if (files.ReadKeystrTxt(path, m_keyList) != 0) {
         TraceMessage(u"CSystem::InitSystem, Unable to read keystr.txt\n");
