@@ -57,6 +57,9 @@ WString UpperCase(WStringView text);
 // with its marks precomposed or not) and nothing else differing is.
 bool LocaleEquals(WStringView a, WStringView b);
 
+// The folder of the running program, native form (empty when unknown).
+std::string ExecutableDirectory();
+
 // A loaded shared library (for clients and tests of the exported entry points).
 class DynamicLibrary {
 public:

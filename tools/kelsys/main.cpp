@@ -6,6 +6,8 @@
 #include <string>
 
 #include "shared/keystring.h"
+#include "component.h"
+#include "system_commands.h"
 #include "shared/outside_factory.h"
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -127,7 +129,16 @@ int main(int argc, char** argv) {
     auto* release = app.add_subcommand("release", "identify a program release directory");
     release->add_option("path", releasePath)->required();
 
-    CLI11_PARSE(app, argc, argv);
+    const auto runSystemCommand = kelsys::AddSystemCommands(app);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : kelsys::kUsage;
+    }
+    const int code = runSystemCommand(trace);
+    if (code >= 0) return code;
     if (trace) kel::SetTraceSink(&PrintTrace, nullptr);
     if (*describe) return DescribeKey(keystring);
     if (*make) return MakeKey(kind, serial, signature, program, selection, serialText);

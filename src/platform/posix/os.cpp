@@ -260,6 +260,14 @@ WString UpperCase(WStringView text) {
 
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
+std::string ExecutableDirectory() {
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    const std::string path(buffer, static_cast<std::size_t>(length));
+    return path.substr(0, path.rfind('/'));
+}
+
 bool DynamicLibrary::Open(const std::string& nativePath) {
     Close();
     handle_ = dlopen(nativePath.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -136,6 +136,14 @@ bool LocaleEquals(WStringView a, WStringView b) {
 
 DynamicLibrary::~DynamicLibrary() { Close(); }
 
+std::string ExecutableDirectory() {
+    char buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    const std::string path(buffer, length);
+    return path.substr(0, path.find_last_of("\\/"));
+}
+
 bool DynamicLibrary::Open(const std::string& nativePath) {
     Close();
     handle_ = reinterpret_cast<void*>(LoadLibraryA(nativePath.c_str()));

@@ -1,0 +1,117 @@
+// kelsys as a user runs it: every system and backup command, its output and exit code.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace kel {
+namespace {
+
+using test::N;
+
+struct Result {
+    int code;
+    std::string out;
+};
+
+// Runs kelsys from the build folder (the test's working directory).
+Result Kelsys(const std::string& arguments) {
+#if defined(_WIN32)
+    const std::string command = "kelsys.exe " + arguments + " 2>&1";
+    FILE* pipe = _popen(command.c_str(), "r");
+#else
+    const std::string command = "./kelsys " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+#endif
+    Result result{-1, {}};
+    if (!pipe) return result;
+    char buffer[4096];
+    while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
+#if defined(_WIN32)
+    result.code = _pclose(pipe);
+#else
+    const int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return result;
+}
+
+// A path as a user of this platform types it, quoted for the shell.
+std::string Arg(WStringView path) {
+    std::string native = N(path);
+#if !defined(_WIN32)
+    if (native.rfind("Z:", 0) == 0) native.erase(0, 2);
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+#endif
+    return "\"" + native + "\"";
+}
+
+TEST(Kelsys, DrivesASystemAndABackup) {
+    test::TempDir pool;
+    const std::string system = Arg(pool / u"Cell1");
+    const std::string release = Arg(test::SampleRelease(u"zendara-6.0"));
+    const std::string arc = Arg(test::SampleRelease(u"arcwelding-1.2"));
+    const std::string key = N(test::kMainKey);
+    ASSERT_EQ(Kelsys("create " + system + " --release " + release + " --key " + key).code, 0);
+    const Result again = Kelsys("create " + system + " --release " + release + " --key " + key);
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.out.find("0xC004051B system exists"), std::string::npos) << again.out;
+    EXPECT_EQ(Kelsys("create " + system).code, 2);
+    EXPECT_EQ(Kelsys("nonsense").code, 2);
+
+    ASSERT_EQ(Kelsys("addopt " + system + " add " + N(test::kArcKey) + " --release " + arc).code, 0);
+    ASSERT_EQ(Kelsys("drive " + system + " add " + N(test::kDriveKey) + " --number 1").code, 0);
+    ASSERT_EQ(Kelsys("tag " + system + " \"Cell one\"").code, 0);
+    EXPECT_EQ(Kelsys("tag " + system).out, "Cell one\n");
+    ASSERT_TRUE(test::WriteAll(pool / u"robot.mod", "MODULE x"));
+    ASSERT_EQ(Kelsys("home " + system + " add " + Arg(pool / u"robot.mod")).code, 0);
+    ASSERT_EQ(Kelsys("syspar " + system + " add " + Arg(pool / u"robot.mod")).code, 0);
+    EXPECT_EQ(Kelsys("syspar " + system + " rm robot.mod").code, 0);
+    EXPECT_EQ(Kelsys("syspar " + system + " list").out, "");
+    EXPECT_EQ(Kelsys("home " + system + " list").out, "robot.mod\n");
+
+    const nlohmann::json info = nlohmann::json::parse(Kelsys("info " + system + " --json").out);
+    EXPECT_EQ(info["name"], "Cell1");
+    EXPECT_EQ(info["controller"], "real");
+    EXPECT_EQ(info["mainKey"], key);
+    EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
+    EXPECT_EQ(info["driveModules"][0]["number"], 1);
+    EXPECT_EQ(info["homeFiles"], nlohmann::json::array({"robot.mod"}));
+    EXPECT_EQ(info["programs"].size(), 2u);
+    EXPECT_EQ(info["options"][0]["program"], "Zendara");
+    EXPECT_EQ(info["options"][0]["options"][0], "English");
+
+    // The option document goes out and back in unchanged.
+    const Result options = Kelsys("options " + system);
+    ASSERT_EQ(options.code, 0);
+    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", options.out));
+    EXPECT_EQ(Kelsys("options " + system + " --set " + Arg(pool / u"options.xml")).code, 0);
+    EXPECT_NE(Kelsys("xml " + system).out.find("<SystemName>Cell1</SystemName>"), std::string::npos);
+    // Program paths come back as program.id keeps them: upper case.
+    EXPECT_NE(Kelsys("program-path " + system + " --name ArcWelding").out.find("ARCWELDING-1.2"), std::string::npos);
+    EXPECT_EQ(Kelsys("program-path " + system + " --set " + release).code, 0);
+    EXPECT_EQ(Kelsys("key replace " + system + " " + key + " " + N(test::kVirtualKey)).code, 0);
+    EXPECT_EQ(Kelsys("drive " + system + " rm 7").code, 0);  // not loaded: said, not refused
+    EXPECT_EQ(Kelsys("drive " + system + " rm 1").code, 0);
+    EXPECT_EQ(Kelsys("addopt " + system + " rm ArcWelding").code, 0);
+    EXPECT_EQ(Kelsys("reset " + system).code, 0);
+    EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + system + " --json").out)["mainKey"], N(test::kVirtualKey));
+
+    const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");
+    const Result check = Kelsys("backup check " + backup);
+    EXPECT_EQ(check.code, 0);
+    EXPECT_EQ(check.out.rfind("keys: 3\n", 0), 0u);
+    EXPECT_NE(Kelsys("backup info " + backup).out.find("<SystemName>Cell1</SystemName>"), std::string::npos);
+    EXPECT_EQ(Kelsys("backup check " + Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")).code, 1);
+    ASSERT_EQ(Kelsys("backup restore " + backup + " --to " + Arg(pool / u"Restored") + " --release " + release +
+                     " --extra " + arc).code, 0);
+    EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + Arg(pool / u"Restored") + " --json").out)["name"], "Restored");
+}
+
+}  // namespace
+}  // namespace kel

@@ -1,0 +1,139 @@
+#include "component.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace kelsys {
+
+namespace {
+
+using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
+using TraceSinkFn = void (*)(const char16_t*, void*);
+using SetTraceSinkFn = void (*)(TraceSinkFn, void*);
+
+// Trace records to stderr, one line per record.
+void PrintTrace(const char16_t* piece, void*) {
+    static std::string record;
+    const std::u16string_view text(piece);
+    if (text == u"ReleaseErrorTrace: \nFile: ") {
+        record = "trace: ";
+    } else if (text == u"\nError: ") {
+        record += ": ";
+    } else if (text == u"\n") {
+        std::cerr << record << '\n';
+        record.clear();
+    } else {
+        record += kel::ToUtf8(text);
+        if (!record.empty() && record.back() == '\n') record.pop_back();
+    }
+}
+
+struct StatusName {
+    HRESULT status;
+    const char* name;
+};
+
+constexpr StatusName kStatusNames[] = {
+    {KELINSTALL_E_READ_KEYS, "keys not readable"},
+    {KELINSTALL_E_CREATE_DIRECTORY, "cannot create directory"},
+    {KELINSTALL_E_GUID_FILE, "GUID file not written"},
+    {KELINSTALL_E_WRITE_PROGRAM_LIST, "program list not written"},
+    {KELINSTALL_E_WORK_AREA, "work area failed"},
+    {KELINSTALL_E_RESET, "reset failed"},
+    {KELINSTALL_E_EXISTS, "system exists"},
+    {KELINSTALL_E_BAD_KEY, "not a valid keystring"},
+    {KELINSTALL_E_NO_RELKEY, "option definition file missing"},
+    {KELINSTALL_E_NO_RELEASE, "program release missing"},
+    {KELINSTALL_E_WRITE_CONFIG, "configuration not written"},
+    {KELINSTALL_E_ALREADY_LOADED, "already loaded"},
+    {KELINSTALL_E_BAD_PROGRAM_PATH, "not a valid program release"},
+    {KELINSTALL_E_PATH_TOO_LONG, "path too long"},
+    {KELINSTALL_E_NAME_TOO_LONG, "system name too long"},
+    {E_INVALIDARG, "invalid argument"},
+    {E_FAIL, "failed"},
+    {E_UNEXPECTED, "unexpected failure"},
+    {E_ABORT, "no system open"},
+    {E_OUTOFMEMORY, "out of memory"},
+};
+
+}  // namespace
+
+bool Component::Load(bool trace) {
+    const std::string directory = kel::os::ExecutableDirectory();
+#if defined(_WIN32)
+    const std::string name = directory + "\\KelInstallSystem.dll";
+#else
+    const std::string name = directory + "/libKelInstallSystem.so";
+#endif
+    const auto getClassObject =
+        library_.Open(name) ? reinterpret_cast<GetClassObjectFn>(library_.Symbol("DllGetClassObject")) : nullptr;
+    kel::ComPtr<IClassFactory> factory;
+    if (!getClassObject || FAILED(getClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid())) ||
+        FAILED(factory->CreateInstance(nullptr, IID_IKelInstallSystem, object_.PutVoid()))) {
+        std::cerr << "kelsys: cannot load the component from " << name << "\n";
+        return false;
+    }
+    if (trace) {
+        // Windows sends traces to the debug output channel instead.
+        if (const auto setSink = reinterpret_cast<SetTraceSinkFn>(library_.Symbol("KelInstallSetTraceSink"))) {
+            setSink(&PrintTrace, nullptr);
+        }
+    }
+    return true;
+}
+
+int Component::Report(const char* what, HRESULT status) {
+    if (SUCCEEDED(status)) return kOk;
+    const char* name = "failure";
+    for (const StatusName& known : kStatusNames) {
+        if (known.status == status) name = known.name;
+    }
+    std::fprintf(stderr, "kelsys: %s: 0x%08X %s\n", what, static_cast<unsigned>(status), name);
+    return kRefused;
+}
+
+WString ComponentPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return kel::os::FromNativePath(error ? path : absolute.lexically_normal().string());
+}
+
+kel::UniqueBstr B(WStringView text) { return kel::UniqueBstr::From(text); }
+
+std::string Utf8(WStringView text) { return kel::ToUtf8(text); }
+
+std::vector<WString> SplitList(WStringView list) {
+    std::vector<WString> items;
+    for (std::size_t start = 0; start < list.size();) {
+        std::size_t end = list.find(u',', start);
+        if (end == WStringView::npos) end = list.size();
+        items.emplace_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
+std::string JsonString(WStringView text) {
+    std::string out = "\"";
+    for (const char c : kel::ToUtf8(text)) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace kelsys

@@ -1,0 +1,45 @@
+// The shipped component as kelsys uses it: the library beside the program,
+// reached only through its class factory and public interface.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "KelInstallSystem.h"
+#include "platform/os.h"
+#include "platform/raii.h"
+#include "platform/text.h"
+
+namespace kelsys {
+
+using kel::WString;
+using kel::WStringView;
+
+// Exit codes.
+inline constexpr int kOk = 0;
+inline constexpr int kRefused = 1;
+inline constexpr int kUsage = 2;
+
+class Component {
+public:
+    // Loads the library and makes one object; false (with a message printed) when it cannot.
+    bool Load(bool trace);
+    IKelInstallSystem* operator->() const { return object_.get(); }
+
+    // Prints a failure as "0xC004051B system exists" and gives the exit code.
+    static int Report(const char* what, HRESULT status);
+
+private:
+    kel::os::DynamicLibrary library_;
+    kel::ComPtr<IKelInstallSystem> object_;
+};
+
+// A path as the user typed it, in the component's form (made absolute first).
+WString ComponentPath(const std::string& path);
+kel::UniqueBstr B(WStringView text);
+std::string Utf8(WStringView text);
+// The items of a comma-separated list (an empty text has none).
+std::vector<WString> SplitList(WStringView list);
+std::string JsonString(WStringView text);
+
+}  // namespace kelsys

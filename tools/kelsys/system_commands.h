@@ -1,0 +1,14 @@
+// kelsys commands that work on systems and backups through the component.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace kelsys {
+
+// Adds the system and backup commands; the returned function runs the one
+// that was chosen (after parsing) and gives the exit code, or -1 when none was.
+std::function<int(bool trace)> AddSystemCommands(CLI::App& app);
+
+}  // namespace kelsys
