@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
-# A short tour of kelsys over the sample releases.
+# A short tour of kelsys: keystrings and releases, then a real system built in
+# ./demo-pool from the sample release, changed, described and backed up.
 set -euo pipefail
-kelsys=${1:-build/linux/kelsys}
+kelsys=$(cd "$(dirname "${1:-build/linux/kelsys}")" && pwd)/$(basename "${1:-build/linux/kelsys}")
 root=$(cd "$(dirname "$0")/../.." && pwd)
+samples=$root/samples
 run() { echo "\$ kelsys $*"; "$kelsys" "$@" || true; echo; }
+key() { grep -m1 "^KEL1:$1:.*:$2:" "$samples/keys.txt"; }
 
-run key describe 'KEL1:R:1234567:7:Zendara:10101011011010101001::03999751'
-run key make --kind A --serial 42 --signature 1001 --program ArcWelding
-run key describe 'KEL1:R:1234567:7:Zendara:10101011011010101001::03999752'
-for release in "$root"/samples/releases/*/; do
-    run release "$release"
-done
-run --trace release "$root/samples/no-such-release"
+run key describe "$(key R 10101011011010101001)"
+run release "$samples/releases/zendara-6.0"
+
+pool=$root/demo-pool
+rm -rf "$pool" && mkdir -p "$pool"
+cd "$pool"
+run create Cell1 --release "$samples/releases/zendara-6.0" --key "$(key R 10101011011010101001)"
+run addopt Cell1 add "$(key A 010111010)" --release "$samples/releases/arcwelding-1.2"
+run drive Cell1 add "$(key R 11000000001)" --number 1
+run tag Cell1 "Welding cell 1, line A"
+printf 'MODULE CellMain\r\nENDMODULE\r\n' > main.mod
+run home Cell1 add main.mod
+run info Cell1
+run backup restore "$samples/backups/cell1" --to Restored --release "$samples/releases/zendara-6.0" \
+    --extra "$samples/releases/arcwelding-1.2"
+run --trace create Cell1 --release "$samples/releases/zendara-6.0" --key "$(key R 10101011011010101001)"
+echo "What was written in $pool:"
+find . -type f | sort
