@@ -100,6 +100,11 @@ TEST(Kelsys, DrivesASystemAndABackup) {
     EXPECT_EQ(Kelsys("drive " + system + " rm 1").code, 0);
     EXPECT_EQ(Kelsys("addopt " + system + " rm ArcWelding").code, 0);
     EXPECT_EQ(Kelsys("reset " + system).code, 0);
+    EXPECT_EQ(Kelsys("verify " + system).out, "clean\n");
+    ASSERT_TRUE(test::WriteAll(pool / u"Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
+    const Result damaged = Kelsys("verify " + system);
+    EXPECT_EQ(damaged.code, 1);
+    EXPECT_EQ(damaged.out, "key.id is missing, not sealed, or fails its check value\n");
     EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + system + " --json").out)["mainKey"], N(test::kVirtualKey));
 
     const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");

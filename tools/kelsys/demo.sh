@@ -20,6 +20,7 @@ run drive Cell1 add "$(key R 11000000001)" --number 1
 run tag Cell1 "Welding cell 1, line A"
 printf 'MODULE CellMain\r\nENDMODULE\r\n' > main.mod
 run home Cell1 add main.mod
+run verify Cell1
 run info Cell1
 run backup restore "$samples/backups/cell1" --to Restored --release "$samples/releases/zendara-6.0" \
     --extra "$samples/releases/arcwelding-1.2"

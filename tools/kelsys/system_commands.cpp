@@ -223,6 +223,8 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     systemArgument(reset);
     auto* xml = app.add_subcommand("xml", "the system description (system.xml)");
     systemArgument(xml);
+    auto* verify = app.add_subcommand("verify", "check a system's files against each other");
+    systemArgument(verify);
 
     struct FileCommands {
         CLI::App *command, *list, *add, *remove;
@@ -300,6 +302,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
                                      component->CreateSystem(B(ComponentPath(a.system)).get(), B(kel::FromUtf8(a.key)).get(),
                                                              B(ComponentPath(a.release)).get()));
         }
+        if (*verify) return Verify(a.system, trace);
         const bool known = *info || *reset || *xml || *home.command || *syspar.command || *tag || *options ||
                            *addopt || *drive || *replace || *programPath;
         if (!known) return -1;

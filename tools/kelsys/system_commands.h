@@ -11,4 +11,7 @@ namespace kelsys {
 // that was chosen (after parsing) and gives the exit code, or -1 when none was.
 std::function<int(bool trace)> AddSystemCommands(CLI::App& app);
 
+// Checks a system's files against each other; one line per finding, exit 0 only when clean.
+int Verify(const std::string& system, bool trace);
+
 }  // namespace kelsys

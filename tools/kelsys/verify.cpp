@@ -1,0 +1,116 @@
+// kelsys verify: an integrity check of a system's files against each other.
+#include <algorithm>
+#include <iostream>
+#include <set>
+
+#include "component.h"
+#include "config/configuration_files.h"
+#include "platform/sealed_file.h"
+#include "platform/xml.h"
+#include "shared/key_info.h"
+#include "shared/media_component.h"
+#include "shared/outside_factory.h"
+
+namespace kelsys {
+
+namespace {
+
+bool IsBraceGuid(const std::string& text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+}
+
+std::string ReadAll(const WString& path, bool& ok) {
+    kel::File file(kel::os::OpenFile(path, "rb"));
+    std::string bytes;
+    ok = static_cast<bool>(file);
+    char buffer[4096];
+    while (ok) {
+        const std::size_t read = std::fread(buffer, 1, sizeof buffer, file.get());
+        bytes.append(buffer, read);
+        if (read < sizeof buffer) break;
+    }
+    return bytes;
+}
+
+// The keystrings key.id records, in its order; false when it does not unseal.
+bool KeyIdKeys(const WString& path, std::multiset<WString>& keys) {
+    kel::SealedFile file;
+    if (!file.OpenForRead(path) || !file.IsSealed()) return false;
+    std::string line;
+    while (file.ReadLine(line)) {
+        for (const char* marker : {"#CKeyId zdkey ", "#CKeyId dmkey ", "#CKeyId extkey "}) {
+            if (line.rfind(marker, 0) == 0) keys.insert(kel::FromAnsi(line.substr(std::char_traits<char>::length(marker))));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int Verify(const std::string& systemArgument, bool trace) {
+    const WString path = ComponentPath(systemArgument);
+    int findings = 0;
+    const auto finding = [&](const std::string& text) {
+        std::cout << text << "\n";
+        ++findings;
+    };
+    for (const char16_t* directory : {u"SYSPAR", u"HOME", u"INTERNAL", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID",
+                                      u"INTERNAL\\REPORTS"}) {
+        if (kel::os::GetEntryKind(path + u"\\" + directory) != kel::os::EntryKind::Directory) {
+            finding("missing directory " + Utf8(directory));
+        }
+    }
+    for (const char16_t* guid : {u"system.guid", u"template.guid"}) {
+        const WString file = path + u"\\INTERNAL\\" + guid;
+        const bool required = guid == WStringView(u"system.guid");
+        if (!required && kel::os::GetEntryKind(file) == kel::os::EntryKind::None) continue;
+        bool read = false;
+        if (!IsBraceGuid(ReadAll(file, read))) finding(Utf8(guid) + (read ? " does not hold a GUID" : " is missing"));
+    }
+
+    kel::CConfigurationFiles files;
+    kel::CKeyList keys;
+    std::vector<WString> programs;
+    if (files.ReadKeystrTxt(path, keys) != 0) finding("keystr.txt is not readable");
+    if (files.ReadProgramId(path, programs) != 0) finding("program.id is not readable");
+    std::multiset<WString> listed;
+    for (const kel::CKeyInfo& key : keys) listed.insert(key.GetKeystring());
+
+    std::multiset<WString> recorded;
+    if (!KeyIdKeys(path + u"\\INTERNAL\\key.id", recorded)) {
+        finding("key.id is missing, not sealed, or fails its check value");
+    } else if (recorded != listed) {
+        finding("key.id names other keys than keystr.txt");
+    }
+
+    kel::xml::Document description = kel::xml::Document::Create();
+    if (!description.Load(path + u"\\system.xml")) {
+        finding("system.xml is missing or not XML");
+    } else {
+        const WString name = path.substr(path.rfind(u'\\') + 1);
+        if (description.Root().FirstChild(u"SystemName").Text() != name) finding("system.xml names another system");
+        std::multiset<WString> described;
+        for (const kel::xml::Element& key : description.Descendants(u"Key")) described.insert(key.Text());
+        if (described != listed) finding("system.xml names other keys than keystr.txt");
+    }
+
+    // Each program folder must still be a release; the component checks the types when it opens the system.
+    kel::ComPtr<kel::IKelInstallMedia> media;
+    kel::CreateOutsideComponent(kel::CLSID_KelInstallMedia, kel::IID_IKelInstallMedia, media.PutVoid());
+    for (const WString& program : programs) {
+        if (!media || FAILED(media->OpenMedia(B(program).get()))) finding("not a program release: " + Utf8(program));
+    }
+    Component component;
+    if (!component.Load(trace) || Component::Report("the system does not open", component->InitSystem(B(path).get())) != kOk) {
+        ++findings;
+    }
+    if (findings == 0) std::cout << "clean\n";
+    return findings == 0 ? kOk : kRefused;
+}
+
+}  // namespace kelsys
