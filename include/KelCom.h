@@ -9,13 +9,6 @@
 #include <oleauto.h>
 #include <unknwn.h>
 #include <windows.h>
-// The component's classes have operations named like these Win32 macros;
-// callers of the Win32 functions use the explicit W forms.
-#undef CreateDirectory
-#undef CopyFile
-#undef MoveFile
-#undef DeleteFile
-#undef RemoveDirectory
 #else
 #include <cstdint>
 #include <cstring>

@@ -21,7 +21,7 @@ namespace kel {
 
 namespace {
 
-constexpr char16_t kModule[] = u"Registrar";
+constexpr char16_t kModule[] = u"KelInstallSystemImpl";
 
 std::atomic<long> g_lockCount{0};
 

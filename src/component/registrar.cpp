@@ -8,7 +8,7 @@ namespace kel {
 
 namespace {
 
-constexpr char16_t kModule[] = u"Registrar";
+constexpr char16_t kModule[] = u"KelInstallSystemImpl";
 
 struct RootName {
     const char16_t* name;

@@ -54,7 +54,7 @@ int os_stricmp(const char* a, const char* b) {
     }
 }
 
-int os_strnicmp(const char* a, const char* b, unsigned long n) {
+int os_strnicmp(const char* a, const char* b, int n) {
     for (; n > 0; --n, ++a, ++b) {
         const unsigned char ca = Lower(a);
         const unsigned char cb = Lower(b);

@@ -5,7 +5,7 @@
 
 namespace kel::os {
 
-enum class Primitive { MakeDirectory, CopyFile, Rename, RemoveFile, RemoveDirectory, OpenForWrite, TempName, Any };
+enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmptyDirectory, OpenForWrite, TempName, Any };
 
 // The nth call (1-based) from now of the primitive fails once; Any counts the
 // calls of every primitive together. Replaces an earlier request.

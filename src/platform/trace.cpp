@@ -14,8 +14,15 @@ void* g_context = nullptr;
 
 void Emit(const char16_t* piece) {
     os::DebugOutput(piece);
-    std::lock_guard<std::mutex> lock(g_sinkLock);
-    if (g_sink) g_sink(piece, g_context);
+    TraceSinkFn sink;
+    void* context;
+    {
+        std::lock_guard<std::mutex> lock(g_sinkLock);
+        sink = g_sink;
+        context = g_context;
+    }
+    // Called outside the lock: a receiver may remove itself or call back in.
+    if (sink) sink(piece, context);
 }
 
 }  // namespace

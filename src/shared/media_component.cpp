@@ -188,13 +188,9 @@ private:
 
 }  // namespace
 
-HRESULT ReadMediaInfo(WStringView directory, MediaInfo& info) {
-    if (directory.empty() || os::GetEntryKind(directory) != os::EntryKind::Directory) return KEL_MEDIA_E_NO_DIRECTORY;
-    WString folder(directory);
-    if (os::GetEntryKind(Join(folder, u"media.id")) != os::EntryKind::File) {
-        folder = Join(folder, u"sys_pack");
-        if (os::GetEntryKind(Join(folder, u"media.id")) != os::EntryKind::File) return KEL_MEDIA_E_NO_MEDIA_ID;
-    }
+// The release described by folder's media.id and version.xml.
+HRESULT ReadMediaFolder(const WString& folder, MediaInfo& info) {
+    if (os::GetEntryKind(Join(folder, u"media.id")) != os::EntryKind::File) return KEL_MEDIA_E_NO_MEDIA_ID;
     std::string bytes;
     if (!ReadSmallFile(Join(folder, u"media.id"), bytes)) return KEL_MEDIA_E_INVALID_MEDIA_ID;
     MediaInfo read;
@@ -203,6 +199,17 @@ HRESULT ReadMediaInfo(WStringView directory, MediaInfo& info) {
     ReadVersion(Join(folder, u"version.xml"), read);
     info = std::move(read);
     return S_OK;
+}
+
+HRESULT ReadMediaInfo(WStringView directory, MediaInfo& info) {
+    if (directory.empty() || os::GetEntryKind(directory) != os::EntryKind::Directory) return KEL_MEDIA_E_NO_DIRECTORY;
+    // sys_pack stands in when the top-level media.id is missing or invalid.
+    const WString folder(directory);
+    const HRESULT top = ReadMediaFolder(folder, info);
+    if (SUCCEEDED(top)) return top;
+    const HRESULT sysPack = ReadMediaFolder(Join(folder, u"sys_pack"), info);
+    // With neither usable, an invalid top-level file is the reason to give.
+    return SUCCEEDED(sysPack) || top == KEL_MEDIA_E_NO_MEDIA_ID ? sysPack : top;
 }
 
 HRESULT CreateMediaComponent(REFIID iid, void** out) {

@@ -131,6 +131,25 @@ TEST(ComponentClient, ExportsItsPlainFunctionsAndHidesTheRest) {
         EXPECT_EQ(object->ResetSystem(), E_ABORT);
     }
     setSink(nullptr, nullptr);
+    // A receiver may call back into the library and remove itself.
+    struct Reentrant {
+        SetTraceSinkFn setSink;
+        IKelInstallSystem* object;
+        int calls = 0;
+    };
+    {
+        ComPtr<IKelInstallSystem> object;
+        ASSERT_EQ(library.Factory()->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), S_OK);
+        Reentrant reentrant{setSink, object.get()};
+        setSink([](const char16_t*, void* self) {
+                    auto& state = *static_cast<Reentrant*>(self);
+                    if (++state.calls == 1) state.object->ResetSystem();  // traces again, from inside
+                    state.setSink(nullptr, nullptr);
+                },
+                &reentrant);
+        EXPECT_EQ(object->ResetSystem(), E_ABORT);
+        EXPECT_GE(reentrant.calls, 2);
+    }
     const std::vector<std::u16string> expected = {u"ReleaseErrorTrace: \nFile: ", u"KelInstallSystemImpl", u"\nError: ",
                                                   u"CKelInstallSystem::ResetSystem: No system is initialized\n", u"\n"};
     EXPECT_EQ(pieces, expected);

@@ -260,6 +260,8 @@ void CheckRestore(const std::wstring& backup, const std::wstring& pool, const st
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // The public header leaves the Win32 names a client uses alone.
+    DeleteFile(L"kel-no-such-file");
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     if (mode == L"registered" && argc > 2) {

@@ -103,7 +103,7 @@ TEST(Registrar, MalformedScriptsAreRefusedWithTheirLine) {
         EXPECT_TRUE(script.roots.empty()) << N(text);
         const auto records = traces.records();
         ASSERT_EQ(records.size(), 1u) << N(text);
-        EXPECT_EQ(records[0].module, "Registrar");
+        EXPECT_EQ(records[0].module, "KelInstallSystemImpl");
         EXPECT_EQ(records[0].message.rfind("CRegistrar::Parse: ", 0), 0u) << records[0].message;
     }
     TraceCapture traces;

@@ -95,6 +95,12 @@ TEST(Media, FailedOpensGiveDistinctStatusesAndKeepTheCurrentRelease) {
         EXPECT_EQ(Open(media.get(), MakeRelease(dir, folder, content)), KEL_MEDIA_E_INVALID_MEDIA_ID)
             << test::N(folder);
     }
+    // An invalid media.id at the top gives way to a valid one in sys_pack.
+    const WString fallback = MakeRelease(dir, u"fallback", "Type=1\n");
+    ASSERT_TRUE(os::MakeDirectory(fallback + u"\\sys_pack") &&
+                test::WriteAll(fallback + u"\\sys_pack\\media.id", "Name=Packed\nType=2\n"));
+    ASSERT_EQ(Open(media.get(), fallback), S_OK);
+    EXPECT_EQ(Name(media.get()), u"Packed");
     // 64 characters is the longest name.
     EXPECT_EQ(Open(media.get(), MakeRelease(dir, u"name64", "Name=" + std::string(64, 'A') + "\nType=16\n")), S_OK);
     EXPECT_EQ(Name(media.get()), WString(64, u'A'));

@@ -92,7 +92,7 @@ TEST(Backup, FailedConversionsLeaveNothingBehind) {
     for (const Row& row : {
              Row{os::Primitive::TempName, 1, E_UNEXPECTED, "CBackupSupport::CheckBackup: Couldn't create temporary folder"},
              Row{os::Primitive::MakeDirectory, 3, KELINSTALL_E_CREATE_DIRECTORY, nullptr},
-             Row{os::Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying backup"},
+             Row{os::Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying backup"},
              Row{os::Primitive::OpenForWrite, 3, E_UNEXPECTED, "CBackupSupport::MakeProgramId: Couldn't create file!"},
          }) {
         const std::set<WString> work = test::WorkDirectories();

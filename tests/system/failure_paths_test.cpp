@@ -80,7 +80,7 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
     const auto before = test::Snapshot(path_);
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
+             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::RemoveFile, 2, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
              Fault{Primitive::RemoveFile, 5, KELINSTALL_E_RESET, nullptr},
              Fault{Primitive::RemoveFile, 6, KELINSTALL_E_RESET, nullptr},
@@ -104,14 +104,14 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
         return hr;
     };
     for (const Fault& fault : {
-             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
          }) {
         Expect(fault, addOption, untouched);
     }
     for (const Fault& fault : {
-             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
          }) {
@@ -122,7 +122,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     ASSERT_EQ(system.GetSystemOptions(options), S_OK);
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::CopyFile, 1, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to copy system "},
+             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to copy system "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"},
          }) {
         Expect(fault, [&] { return system.AddKeystring(options); }, untouched);

@@ -17,13 +17,13 @@ struct Result {
     std::string out;
 };
 
-// Runs kelsys from the build folder (the test's working directory).
+// Runs kelsys from the build folder (under Wine, the test's working directory).
 Result Kelsys(const std::string& arguments) {
 #if defined(_WIN32)
     const std::string command = "kelsys.exe " + arguments + " 2>&1";
     FILE* pipe = _popen(command.c_str(), "r");
 #else
-    const std::string command = "./kelsys " + arguments + " 2>&1";
+    const std::string command = std::string("\"" KEL_BINARY_DIR "/kelsys\" ") + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
 #endif
     Result result{-1, {}};

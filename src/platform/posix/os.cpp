@@ -59,7 +59,7 @@ bool MakeDirectory(WStringView path) {
 }
 
 bool RemoveEmptyDirectory(WStringView path) {
-    if (Faulted(Primitive::RemoveDirectory)) return false;
+    if (Faulted(Primitive::RemoveEmptyDirectory)) return false;
     const auto native = MapPath(path);
     return native && rmdir(native->c_str()) == 0;
 }
@@ -121,7 +121,7 @@ bool CopyWithReadWrite(int in, int out) {
 }  // namespace
 
 bool CopyOneFile(WStringView from, WStringView to) {
-    if (Faulted(Primitive::CopyFile)) return false;
+    if (Faulted(Primitive::CopyOneFile)) return false;
     const auto source = MapPath(from);
     const auto target = MapPath(to);
     if (!source || !target) return false;

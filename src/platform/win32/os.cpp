@@ -43,7 +43,7 @@ bool MakeDirectory(WStringView path) {
 }
 
 bool RemoveEmptyDirectory(WStringView path) {
-    if (Faulted(Primitive::RemoveDirectory)) return false;
+    if (Faulted(Primitive::RemoveEmptyDirectory)) return false;
     const WString p(path);
     if (RemoveDirectoryW(W(p))) return true;
     SetFileAttributesW(W(p), FILE_ATTRIBUTE_NORMAL);
@@ -67,7 +67,7 @@ RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
 }
 
 bool CopyOneFile(WStringView from, WStringView to) {
-    if (Faulted(Primitive::CopyFile)) return false;
+    if (Faulted(Primitive::CopyOneFile)) return false;
     const WString target(to);
     if (CopyFileW(W(WString(from)), W(target), FALSE)) return true;
     SetFileAttributesW(W(target), FILE_ATTRIBUTE_NORMAL);
