@@ -63,11 +63,13 @@ bool Component::Load(bool trace) {
     const std::string directory = kel::os::ExecutableDirectory();
 #if defined(_WIN32)
     const std::string name = directory + "\\KelInstallSystem.dll";
+    const bool opened = library_.Open(name);
 #else
+    // Beside the program in a build tree, in ../lib once installed.
     const std::string name = directory + "/libKelInstallSystem.so";
+    const bool opened = library_.Open(name) || library_.Open(directory + "/../lib/libKelInstallSystem.so");
 #endif
-    const auto getClassObject =
-        library_.Open(name) ? reinterpret_cast<GetClassObjectFn>(library_.Symbol("DllGetClassObject")) : nullptr;
+    const auto getClassObject = opened ? reinterpret_cast<GetClassObjectFn>(library_.Symbol("DllGetClassObject")) : nullptr;
     kel::ComPtr<IClassFactory> factory;
     if (!getClassObject || FAILED(getClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid())) ||
         FAILED(factory->CreateInstance(nullptr, IID_IKelInstallSystem, object_.PutVoid()))) {
