@@ -73,7 +73,7 @@ TEST(Kelsys, DrivesASystemAndABackup) {
     ASSERT_EQ(Kelsys("syspar " + system + " add " + Arg(pool / u"robot.mod")).code, 0);
     EXPECT_EQ(Kelsys("syspar " + system + " rm robot.mod").code, 0);
     EXPECT_EQ(Kelsys("syspar " + system + " list").out, "");
-    EXPECT_EQ(Kelsys("home " + system + " list").out, "robot.mod\n");
+    EXPECT_EQ(nlohmann::json::parse(Kelsys("home " + system + " list --json").out), nlohmann::json::array({"robot.mod"}));
 
     const nlohmann::json info = nlohmann::json::parse(Kelsys("info " + system + " --json").out);
     EXPECT_EQ(info["name"], "Cell1");
@@ -108,9 +108,9 @@ TEST(Kelsys, DrivesASystemAndABackup) {
     EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + system + " --json").out)["mainKey"], N(test::kVirtualKey));
 
     const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");
-    const Result check = Kelsys("backup check " + backup);
+    const Result check = Kelsys("backup check " + backup + " --json");
     EXPECT_EQ(check.code, 0);
-    EXPECT_EQ(check.out.rfind("keys: 3\n", 0), 0u);
+    EXPECT_EQ(nlohmann::json::parse(check.out)["keys"][2], N(test::kDriveKey));
     EXPECT_NE(Kelsys("backup info " + backup).out.find("<SystemName>Cell1</SystemName>"), std::string::npos);
     EXPECT_EQ(Kelsys("backup check " + Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")).code, 1);
     ASSERT_EQ(Kelsys("backup restore " + backup + " --to " + Arg(pool / u"Restored") + " --release " + release +

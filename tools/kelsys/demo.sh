@@ -20,10 +20,11 @@ run drive Cell1 add "$(key R 11000000001)" --number 1
 run tag Cell1 "Welding cell 1, line A"
 printf 'MODULE CellMain\r\nENDMODULE\r\n' > main.mod
 run home Cell1 add main.mod
-run verify Cell1
 run info Cell1
 run backup restore "$samples/backups/cell1" --to Restored --release "$samples/releases/zendara-6.0" \
     --extra "$samples/releases/arcwelding-1.2"
 run --trace create Cell1 --release "$samples/releases/zendara-6.0" --key "$(key R 10101011011010101001)"
+run verify Cell1
+run verify Restored
 echo "What was written in $pool:"
 find . -type f | sort

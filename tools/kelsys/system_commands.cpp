@@ -152,7 +152,12 @@ int Files(Component& system, bool home, CLI::App* list, CLI::App* add, CLI::App*
         const HRESULT hr = home ? system->GetHomeFileList(files.Put(), &count)
                                 : system->GetSystemParameterFileList(files.Put(), &count);
         if (FAILED(hr)) return Component::Report("cannot list the files", hr);
-        for (const WString& file : SplitList(files.View())) std::cout << Utf8(file) << "\n";
+        const std::vector<WString> names = SplitList(files.View());
+        if (args.json) {
+            std::cout << JsonList(names) << "\n";
+        } else {
+            for (const WString& name : names) std::cout << Utf8(name) << "\n";
+        }
         return kOk;
     }
     for (const std::string& file : args.files) {
@@ -179,12 +184,18 @@ int Backup(CLI::App* check, CLI::App* info, CLI::App* restore, const Arguments& 
         ULONG count = 0;
         const HRESULT hr = component->CheckBackup(backup.get(), text.Put(), &count);
         if (FAILED(hr)) return Component::Report("not a backup", hr);
-        std::cout << "keys: " << count << "\n";
+        std::vector<WString> keys;
         for (std::size_t start = 0; start < text.View().size();) {
             std::size_t end = text.View().find(u';', start);
             if (end == WStringView::npos) end = text.View().size();
-            std::cout << "  " << Utf8(text.View().substr(start, end - start)) << "\n";
+            keys.emplace_back(text.View().substr(start, end - start));
             start = end + 1;
+        }
+        if (args.json) {
+            std::cout << "{\"keys\": " << JsonList(keys) << "}\n";
+        } else {
+            std::cout << "keys: " << count << "\n";
+            for (const WString& key : keys) std::cout << "  " << Utf8(key) << "\n";
         }
         return kOk;
     }
@@ -234,6 +245,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
         systemArgument(files.command);
         files.command->require_subcommand(1);
         files.list = files.command->add_subcommand("list", "list the files");
+        files.list->add_flag("--json", args->json, "as a JSON array");
         files.add = files.command->add_subcommand("add", "copy files in");
         files.add->add_option("files", args->files)->required();
         files.add->add_flag("--overwrite", args->overwrite, "replace files of the same name");
@@ -284,6 +296,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     backup->require_subcommand(1);
     auto* backupCheck = backup->add_subcommand("check", "check a backup and list its keystrings");
     backupCheck->add_option("backup", args->file)->required();
+    backupCheck->add_flag("--json", args->json, "as JSON");
     auto* backupInfo = backup->add_subcommand("info", "print a backup's system description");
     backupInfo->add_option("backup", args->file)->required();
     auto* backupRestore = backup->add_subcommand("restore", "turn a backup into a new system");
