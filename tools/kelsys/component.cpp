@@ -77,7 +77,6 @@ bool Component::Load(bool trace) {
         return false;
     }
     if (trace) {
-        // Windows sends traces to the debug output channel instead.
         if (const auto setSink = reinterpret_cast<SetTraceSinkFn>(library_.Symbol("KelInstallSetTraceSink"))) {
             setSink(&PrintTrace, nullptr);
         }

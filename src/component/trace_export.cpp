@@ -1,4 +1,4 @@
-// Linux has no debug-output channel: a client of the library installs a receiver.
+// A client of the library installs a receiver of its traces (on Windows besides the debug output channel).
 #include "KelInstallSystem.h"
 #include "platform/export.h"
 #include "platform/trace.h"
