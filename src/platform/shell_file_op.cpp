@@ -84,40 +84,31 @@ bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to) {
 
 bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {
     const os::EntryKind target = os::GetEntryKind(to);
-    if (target == os::EntryKind::None) {
-        switch (os::Rename(from, to)) {
-            case os::RenameResult::Ok:
-                return true;
-            case os::RenameResult::Failed:
-                return false;
-            case os::RenameResult::CrossDevice:
-                break;
+    if (target != os::EntryKind::None && fromIsDirectory) {
+        if (target == os::EntryKind::File) return false;
+        // Merge into the existing directory, then drop the emptied source.
+        std::vector<os::DirEntry> entries;
+        if (!os::ListDirectory(from, entries)) return false;
+        for (const auto& entry : entries) {
+            if (!MoveEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
         }
-        // Another volume: copy, then delete the source.
-        return CopyEntry(from, fromIsDirectory, to) &&
-               DeleteTree(from, fromIsDirectory ? os::EntryKind::Directory : os::EntryKind::File);
+        return os::RemoveEmptyDirectory(from);
     }
-    if (!fromIsDirectory) {
-        // Replaced in one step: a failed move never leaves the destination missing.
-        if (target == os::EntryKind::Directory) return false;
-        switch (os::Rename(from, to, true)) {
-            case os::RenameResult::Ok:
-                return true;
-            case os::RenameResult::Failed:
-                return false;
-            case os::RenameResult::CrossDevice:
-                break;
-        }
-        return ReplaceWithCopy(from, to) && os::RemoveFile(from);
+    if (target == os::EntryKind::Directory) return false;
+    // A file is replaced in one step: a failed move never leaves the destination missing.
+    const bool replace = target == os::EntryKind::File;
+    switch (os::Rename(from, to, replace)) {
+        case os::RenameResult::Ok:
+            return true;
+        case os::RenameResult::Failed:
+            return false;
+        case os::RenameResult::CrossDevice:
+            break;
     }
-    if (target == os::EntryKind::File) return false;
-    // Merge into the existing directory, then drop the emptied source.
-    std::vector<os::DirEntry> entries;
-    if (!os::ListDirectory(from, entries)) return false;
-    for (const auto& entry : entries) {
-        if (!MoveEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
-    }
-    return os::RemoveEmptyDirectory(from);
+    // Another volume: copy, then delete the source.
+    if (replace) return ReplaceWithCopy(from, to) && os::RemoveFile(from);
+    return CopyEntry(from, fromIsDirectory, to) &&
+           DeleteTree(from, fromIsDirectory ? os::EntryKind::Directory : os::EntryKind::File);
 }
 
 bool Transfer(ShellOperation operation, const WString& from, bool fromIsDirectory, const WString& to) {

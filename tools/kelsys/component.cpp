@@ -12,23 +12,6 @@ using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 using TraceSinkFn = void (*)(const char16_t*, void*);
 using SetTraceSinkFn = void (*)(TraceSinkFn, void*);
 
-// Trace records to stderr, one line per record.
-void PrintTrace(const char16_t* piece, void*) {
-    static std::string record;
-    const std::u16string_view text(piece);
-    if (text == u"ReleaseErrorTrace: \nFile: ") {
-        record = "trace: ";
-    } else if (text == u"\nError: ") {
-        record += ": ";
-    } else if (text == u"\n") {
-        std::cerr << record << '\n';
-        record.clear();
-    } else {
-        record += kel::ToUtf8(text);
-        if (!record.empty() && record.back() == '\n') record.pop_back();
-    }
-}
-
 struct StatusName {
     HRESULT status;
     const char* name;
@@ -58,6 +41,23 @@ constexpr StatusName kStatusNames[] = {
 };
 
 }  // namespace
+
+// Trace records to stderr, one line per record.
+void PrintTrace(const char16_t* piece, void*) {
+    static std::string record;
+    const std::u16string_view text(piece);
+    if (text == u"ReleaseErrorTrace: \nFile: ") {
+        record = "trace: ";
+    } else if (text == u"\nError: ") {
+        record += ": ";
+    } else if (text == u"\n") {
+        std::cerr << record << '\n';
+        record.clear();
+    } else {
+        record += kel::ToUtf8(text);
+        if (!record.empty() && record.back() == '\n') record.pop_back();
+    }
+}
 
 bool Component::Load(bool trace) {
     const std::string directory = kel::os::ExecutableDirectory();

@@ -34,6 +34,9 @@ private:
     kel::ComPtr<IKelInstallSystem> object_;
 };
 
+// Trace records to stderr, one line per record: a trace receiver.
+void PrintTrace(const char16_t* piece, void* context);
+
 // A path as the user typed it, in the component's form (made absolute first).
 WString ComponentPath(const std::string& path);
 kel::UniqueBstr B(WStringView text);

@@ -20,23 +20,6 @@ using kel::WString;
 
 std::string Out(kel::WStringView text) { return kel::ToUtf8(text); }
 
-// Trace records to stderr, one line per record.
-void PrintTrace(const char16_t* piece, void*) {
-    static std::string record;
-    const std::u16string_view text(piece);
-    if (text == u"ReleaseErrorTrace: \nFile: ") {
-        record = "trace: ";
-    } else if (text == u"\nError: ") {
-        record += ": ";
-    } else if (text == u"\n") {
-        std::cerr << record << '\n';
-        record.clear();
-    } else {
-        record += Out(text);
-        if (!record.empty() && record.back() == '\n') record.pop_back();
-    }
-}
-
 int DescribeKey(const std::string& keystring) {
     kel::KeyDescription key;
     if (!kel::DescribeKey(kel::FromUtf8(keystring), key)) {
@@ -139,7 +122,7 @@ int main(int argc, char** argv) {
     }
     const int code = runSystemCommand(trace);
     if (code >= 0) return code;
-    if (trace) kel::SetTraceSink(&PrintTrace, nullptr);
+    if (trace) kel::SetTraceSink(&kelsys::PrintTrace, nullptr);
     if (*describe) return DescribeKey(keystring);
     if (*make) return MakeKey(kind, serial, signature, program, selection, serialText);
     if (*release) return ShowRelease(releasePath);
