@@ -14,6 +14,7 @@
 #include "platform/sealed_file.h"
 #include "shared/key_info.h"
 #include "shared/keystring.h"
+#include "shared/file_operation.h"
 #include "shared/media_component.h"
 #include "shared/outside_factory.h"
 
@@ -21,19 +22,24 @@ namespace kel::fuzz {
 
 namespace {
 
-// One directory per process, made on first use; each input overwrites its files.
-const WString& WorkDirectory() {
-    static const WString directory = [] {
+// One directory per process, made on first use and removed at exit; each
+// input overwrites its files.
+struct Work {
+    WString path;
+    Work() {
         WString temp;
-        WString path;
         if (!os::GetTempDirectory(temp) || !os::CreateUniqueTempFile(temp, u"kfz", path) || !os::RemoveFile(path) ||
             !os::MakeDirectory(path) || !os::MakeDirectory(path + u"\\INTERNAL") ||
             !os::MakeDirectory(path + u"\\syskey")) {
             throw std::runtime_error("no work directory for the fuzzer");
         }
-        return path;
-    }();
-    return directory;
+    }
+    ~Work() { RemoveDirectoryTree(path); }
+};
+
+const WString& WorkDirectory() {
+    static const Work work;
+    return work.path;
 }
 
 WString Write(WStringView name, std::string_view input) {
