@@ -1,11 +1,16 @@
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -103,6 +108,52 @@ std::set<WString> WorkDirectories() {
         if (entry.name.starts_with(u"cct")) names.insert(entry.name);
     }
     return names;
+}
+
+CommandResult RunCommand(const std::string& command) {
+#if defined(_WIN32)
+    FILE* pipe = _popen((command + " 2>&1").c_str(), "r");
+#else
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+#endif
+    CommandResult result{-1, {}};
+    if (!pipe) return result;
+    char buffer[4096];
+    while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
+#if defined(_WIN32)
+    result.code = _pclose(pipe);
+#else
+    const int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return result;
+}
+
+std::string BuiltProgram(const char* name) {
+#if defined(_WIN32)
+    return std::string(name) + ".exe";
+#else
+    return std::string("\"" KEL_BINARY_DIR "/") + name + "\"";
+#endif
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+std::string ShellPath(WStringView path) {
+    std::string native = N(path);
+#if !defined(_WIN32)
+    if (native.rfind("Z:", 0) == 0) native.erase(0, 2);
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+#endif
+    return "\"" + native + "\"";
 }
 
 std::map<WString, std::string> Snapshot(WStringView dir) {

@@ -82,6 +82,19 @@ std::set<WString> WorkDirectories();
 // Every file below dir (relative path -> bytes), to show a tree unchanged.
 std::map<WString, std::string> Snapshot(WStringView dir);
 
+// Runs a command line through the shell: exit code (-1 when it did not run) and output.
+struct CommandResult {
+    int code;
+    std::string out;
+};
+CommandResult RunCommand(const std::string& command);
+// A program of the build folder, as the shell of this platform names it (under
+// Wine the tests run in the build folder).
+std::string BuiltProgram(const char* name);
+void SetEnvironment(const char* name, const std::string& value);
+// A path as a user of this platform types it, quoted for the shell.
+std::string ShellPath(WStringView path);
+
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);
 
