@@ -124,9 +124,15 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", staging);
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
-    if (!CFileOperation().Move(staging, path, kShellSilentFlags)) {
+    // Into the pool under a name of its own first, then one rename: a crash
+    // while copying across volumes never leaves half a system at the path.
+    const WString placed = WString(path) + u".kel-new";
+    RemoveDirectoryTree(placed);
+    if (!CFileOperation().Move(staging, placed, kShellSilentFlags) ||
+        os::Rename(placed, path) != os::RenameResult::Ok) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
                        path);
+        RemoveDirectoryTree(placed);
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
     return S_OK;

@@ -66,9 +66,10 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
              Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
+             Fault{Primitive::Rename, 2, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
          }) {
         CSystem system;
-        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_FALSE(test::Exists(path_)); });
+        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });
     }
 }
 
