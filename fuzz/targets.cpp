@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "component/registrar.h"
 #include "config/configuration_files.h"
 #include "description/backup_support.h"
 #include "description/system_xml.h"
@@ -139,6 +140,11 @@ void BackupDescription(std::string_view input) {
     WString keystrings;
     uint32_t count = 0;
     CBackupSupport(message).ExtractKeystrings(WorkDirectory(), keystrings, count);
+}
+
+void RegistryScript(std::string_view input) {
+    ::kel::RegistryScript script;
+    CRegistrar::Parse(FromUtf8(input), {{u"MODULE", u"C:\\KelInstallSystem.dll"}}, script);
 }
 
 }  // namespace kel::fuzz
