@@ -15,6 +15,7 @@
 #include "platform/sealed_file.h"
 #include "shared/key_info.h"
 #include "shared/keystring.h"
+#include "shared/commit_journal.h"
 #include "shared/file_operation.h"
 #include "shared/media_component.h"
 #include "shared/outside_factory.h"
@@ -145,6 +146,17 @@ void BackupDescription(std::string_view input) {
 void RegistryScript(std::string_view input) {
     ::kel::RegistryScript script;
     CRegistrar::Parse(FromUtf8(input), {{u"MODULE", u"C:\\KelInstallSystem.dll"}}, script);
+}
+
+// Whatever the journal says, nothing outside the system is touched.
+void CommitJournal(std::string_view input) {
+    const WString system = WorkDirectory() + u"\\sys";
+    os::MakeDirectory(system);
+    os::MakeDirectory(system + u"\\INTERNAL");
+    const WString outside = Write(u"outside", "x");
+    Write(u"sys\\INTERNAL\\commit.journal", input);
+    CCommitJournal::Recover(system);
+    if (os::GetEntryKind(outside) != os::EntryKind::File) __builtin_trap();
 }
 
 }  // namespace kel::fuzz

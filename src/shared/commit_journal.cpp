@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/os.h"
+#include "platform/raii.h"
 #include "platform/trace.h"
 #include "shared/file_operation.h"
 
@@ -16,6 +17,20 @@ constexpr char16_t kJournal[] = u"INTERNAL\\commit.journal";
 constexpr char16_t kStaged[] = u".kel-new";
 constexpr char kHeader[] = "kel-commit 1";
 constexpr char kEnd[] = "end";
+
+// A journal names paths below its system only: it is read from the system's
+// own folder, which may have come from anywhere.
+bool IsBelow(WStringView relative) {
+    if (relative.empty()) return false;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = std::min(relative.find(u'\\', start), relative.size());
+        const WStringView part = relative.substr(start, end - start);
+        if (part.empty() || part == u"." || part == u".." || part.find_first_of(u":/") != WStringView::npos) return false;
+        if (end == relative.size()) return true;
+        start = end + 1;
+    }
+}
 
 void Split(const std::string& line, std::vector<std::string>& fields) {
     fields.clear();
@@ -56,9 +71,8 @@ bool CCommitJournal::Stage() {
     text += std::string(kEnd) + "\n";
     // Written whole under a staged name, then renamed: a journal is complete or absent.
     const WString staged = Path(kJournal) + kStaged;
-    std::FILE* file = os::OpenFile(staged, "wb");
-    bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (file) written = std::fclose(file) == 0 && written;
+    File file(os::OpenFile(staged, "wb"));
+    const bool written = file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && file.Close();
     if (!written || os::Rename(staged, Path(kJournal), true) != os::RenameResult::Ok) {
         Trace(u"TempFileHandler", Format(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", staged));
         Discard();
@@ -121,12 +135,11 @@ void CCommitJournal::Discard() {
 }
 
 bool CCommitJournal::Read() {
-    std::FILE* file = os::OpenFile(Path(kJournal), "rb");
+    const File file(os::OpenFile(Path(kJournal), "rb"));
     if (!file) return false;
     std::string text;
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-    std::fclose(file);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, n);
     std::vector<std::string> fields;
     std::size_t start = 0;
     bool ended = false;
@@ -139,9 +152,10 @@ bool CCommitJournal::Read() {
         Split(line, fields);
         if (fields.size() == 1 && fields[0] == kEnd) {
             ended = true;
-        } else if (fields.size() == 2 && fields[0] == "replace") {
+        } else if (fields.size() == 2 && fields[0] == "replace" && IsBelow(FromUtf8(fields[1]))) {
             m_steps.push_back({Kind::Replace, FromUtf8(fields[1]), WString()});
-        } else if (fields.size() == 3 && (fields[0] == "empty" || fields[0] == "empty-files")) {
+        } else if (fields.size() == 3 && (fields[0] == "empty" || fields[0] == "empty-files") &&
+                   IsBelow(FromUtf8(fields[1]))) {
             m_steps.push_back({fields[0] == "empty" ? Kind::Empty : Kind::EmptyFiles, FromUtf8(fields[1]),
                                FromUtf8(fields[2])});
         } else {

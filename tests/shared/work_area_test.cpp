@@ -85,10 +85,14 @@ TEST(CommitJournal, StagedFilesWithoutAJournalAreDropped) {
     EXPECT_FALSE(Exists(system + u"\\INTERNAL\\key.id.kel-new"));
     EXPECT_EQ(ReadAll(system + u"\\system.xml"), "old");
 
-    // A journal that is not ours is left for a person to look at.
-    ASSERT_TRUE(WriteAll(system + u"\\INTERNAL\\commit.journal", "kel-commit 1\nreplace\tsystem.xml\n"));
-    EXPECT_FALSE(CCommitJournal::Recover(system));
-    EXPECT_TRUE(Exists(system + u"\\INTERNAL\\commit.journal"));
+    // A journal that is cut short or reaches outside the system is left for a person to look at.
+    for (const char* journal : {"kel-commit 1\nreplace\tsystem.xml\n", "kel-commit 1\nempty\t..\\Other\t\nend\n",
+                                "kel-commit 1\nempty\tHOME\\..\\..\t\nend\n"}) {
+        ASSERT_TRUE(WriteAll(system + u"\\INTERNAL\\commit.journal", journal));
+        EXPECT_FALSE(CCommitJournal::Recover(system)) << journal;
+        EXPECT_TRUE(Exists(system + u"\\INTERNAL\\commit.journal"));
+    }
+    EXPECT_TRUE(Exists(system + u"\\HOME\\a.prg"));
 
     // A source that cannot be staged leaves the system as it was.
     CCommitJournal journal(system = dir / u"Sys2");
