@@ -195,6 +195,15 @@ std::string Unseal(const std::string& bytes) {
 
 WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
 
+WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change) {
+    KeyDescription key;
+    WString made;
+    if (!DescribeKey(keystring, key)) throw std::runtime_error("not a keystring");
+    change(key);
+    if (!MakeKeystring(key, made)) throw std::runtime_error("the changed fields make no keystring");
+    return made;
+}
+
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module) {
     CKeyInfo key;
     key.SetKeystring(keystring);
