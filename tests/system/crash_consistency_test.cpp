@@ -110,7 +110,6 @@ TEST(CrashConsistency, AKillAtAnyFileSystemCallLeavesAllOldOrAllNew) {
             test::SetEnvironment("KEL_CRASH_REQUEST", std::to_string(change) + " " + std::to_string(call) + " " + N(pool.path()));
             ASSERT_EQ(test::RunCommand(test::BuiltProgram("kel_tests") + " --gtest_filter=CrashChild.Run").code,
                       os::kCrashExitCode);
-            test::SetEnvironment("KEL_CRASH_REQUEST", "");
             CSystem reopened;
             ASSERT_EQ(reopened.InitSystem(system), S_OK);
             const auto now = State(system);
@@ -118,6 +117,7 @@ TEST(CrashConsistency, AKillAtAnyFileSystemCallLeavesAllOldOrAllNew) {
             const test::CommandResult verified = test::RunCommand(verify);
             EXPECT_EQ(verified.code, 0) << verified.out;
         }
+        test::SetEnvironment("KEL_CRASH_REQUEST", "");
         std::printf("%s: %d kill points, each left all old or all new\n", name, calls);
     }
 }

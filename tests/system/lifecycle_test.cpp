@@ -61,13 +61,8 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     const xml::Element root = description.Root();
     EXPECT_EQ(root.FirstChild(u"SystemName").Text(), u"Sys1");
     EXPECT_EQ(root.FirstChild(u"SerialNo").Text(), u"12-34567");
-    const xml::Element media = root.FirstChild(u"UsedMedia").FirstChild(u"Media");
-    EXPECT_EQ(media.Attributes(), (std::vector<std::pair<WString, WString>>{
-                                      {u"path", ToUpper(release)}, {u"name", u"Zendara"}, {u"version", u"6.00.1211.01"}}));
-    const xml::Element control = root.FirstChild(u"ControlModule");
-    EXPECT_EQ(control.FirstChild(u"Key").Text(), test::kMainKey);
-    EXPECT_EQ(control.FirstChild(u"SignatureNr").Text(), u"7");
-    EXPECT_EQ(Options(control),
+    EXPECT_EQ(root.FirstChild(u"UsedMedia").FirstChild(u"Media").Attribute(u"path"), ToUpper(release));
+    EXPECT_EQ(Options(root.FirstChild(u"ControlModule")),
               "English,ZR-20 1.65 m reach(Wall mounted),Profibus slave(Addresses 64 to 126(Extended diagnosis)),"
               "EtherNet-IP adapter,Collision detection,Conveyor tracking(Dual conveyor),Drive 0 standard");
 
