@@ -40,7 +40,13 @@ std::FILE* OpenFile(WStringView path, const char* mode);
 // The user's temporary directory, without a trailing backslash.
 bool GetTempDirectory(WString& directory);
 // Creates an empty file "<prefix>XXXX.tmp" (XXXX upper-case hex) in directory.
+// No two calls in one process try the same XXXX before all 65536 are used, so
+// a name reserved, deleted and reused by one thread is not handed to another.
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path);
+// The next number for a temporary name (process-wide, random start); for the backends.
+uint16_t NextTempNameNumber();
+// "<directory>\<prefix>XXXX.tmp".
+WString TempNameCandidate(WStringView directory, WStringView prefix, uint16_t number);
 
 bool NewGuid(GUID& guid);
 
@@ -56,6 +62,9 @@ WString UpperCase(WStringView text);
 // the locale; elsewhere canonically equivalent texts are equal (a letter
 // with its marks precomposed or not) and nothing else differing is.
 bool LocaleEquals(WStringView a, WStringView b);
+
+// Open handles (file descriptors) of the process, -1 when unknown: for leak checks.
+long OpenHandleCount();
 
 // The folder of the running program, native form (empty when unknown).
 std::string ExecutableDirectory();

@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "KelInstallSystem.h"
 #include "options/relkey_group.h"
 #include "options/selection_group.h"
+#include "platform/raii.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "shared/key_info.h"
@@ -98,6 +100,12 @@ std::string BuiltProgram(const char* name);
 void SetEnvironment(const char* name, const std::string& value);
 // A path as a user of this platform types it, quoted for the shell.
 std::string ShellPath(WStringView path);
+// A component object from the module's class factory, in process (null on failure).
+ComPtr<IKelInstallSystem> NewSystemObject();
+// What an integrity check of a system finds wrong, empty when nothing: its
+// directories, system.guid, keystr.txt, key.id and system.xml naming the same
+// keys, and a fresh object opening it.
+std::vector<std::string> SystemFindings(WStringView system);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);

@@ -164,16 +164,8 @@ bool GetTempDirectory(WString& directory) {
 
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
     if (Faulted(Primitive::TempName)) return false;
-    uint16_t start = 0;
-    if (getrandom(&start, sizeof start, 0) != sizeof start) start = static_cast<uint16_t>(getpid());
     for (unsigned i = 0; i < 0x10000; ++i) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>((start + i) & 0xFFFF));
-        WString candidate(directory);
-        if (!candidate.empty() && candidate.back() != u'\\') candidate.push_back(u'\\');
-        candidate += prefix;
-        candidate += FromAscii(hex);
-        candidate += u".tmp";
+        WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
         const auto native = MapPath(candidate);
         if (!native) return false;
         const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -185,6 +177,17 @@ bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& pa
         if (errno != EEXIST) return false;
     }
     return false;
+}
+
+long OpenHandleCount() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir) return -1;
+    long count = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+    return count - 1;  // the listing's own descriptor
 }
 
 bool NewGuid(GUID& guid) {

@@ -92,10 +92,35 @@ bool GetTempDirectory(WString& directory) {
 
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path) {
     if (Faulted(Primitive::TempName)) return false;
-    wchar_t buffer[MAX_PATH];
-    if (!GetTempFileNameW(W(WString(directory)), W(WString(prefix)), 0, buffer)) return false;
-    path = reinterpret_cast<const char16_t*>(buffer);
-    return true;
+    // GetTempFileName's own numbers start at the tick count: threads in one tick would share them.
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
+        const HANDLE file = CreateFileW(W(candidate), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            path = std::move(candidate);
+            return true;
+        }
+        const DWORD error = GetLastError();
+        // A directory, or a file being deleted, of that name refuses access.
+        const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                           (error == ERROR_ACCESS_DENIED && GetFileAttributesW(W(candidate)) != INVALID_FILE_ATTRIBUTES);
+        if (!taken) return false;
+    }
+    return false;
+}
+
+long OpenHandleCount() {
+    DWORD count = 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return -1;
+    if (count > 0) return static_cast<long>(count);
+    // Wine answers 0: ask every handle value (multiples of 4) of a small process instead.
+    long probed = 0;
+    for (uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++probed;
+    }
+    return probed;
 }
 
 bool NewGuid(GUID& guid) { return SUCCEEDED(CoCreateGuid(&guid)); }

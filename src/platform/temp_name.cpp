@@ -1,0 +1,29 @@
+#include <atomic>
+#include <cstdio>
+
+#include "platform/os.h"
+
+namespace kel::os {
+
+uint16_t NextTempNameNumber() {
+    // Random start, so that processes start apart; one counter for all threads.
+    static std::atomic<uint32_t> next{[] {
+        GUID guid{};
+        NewGuid(guid);
+        return guid.Data1;
+    }()};
+    return static_cast<uint16_t>(next.fetch_add(1, std::memory_order_relaxed));
+}
+
+WString TempNameCandidate(WStringView directory, WStringView prefix, uint16_t number) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%04X", static_cast<unsigned>(number));
+    WString candidate(directory);
+    if (!candidate.empty() && candidate.back() != u'\\') candidate.push_back(u'\\');
+    candidate += prefix;
+    candidate += FromAscii(hex);
+    candidate += u".tmp";
+    return candidate;
+}
+
+}  // namespace kel::os

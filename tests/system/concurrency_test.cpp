@@ -1,0 +1,161 @@
+// Objects in threads of one process, each on its own system of one pool.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/trace.h"
+#include "shared/temp_file_handler.h"
+#include "support/test_support.h"
+
+namespace kel::test {
+namespace {
+
+UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
+
+// English and German swap places in the main program's language group.
+bool SelectGerman(WString& options) {
+    for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {
+        const std::size_t at = options.find(swap);
+        if (at == WString::npos) return false;
+        options[at] = options[at] == u'1' ? u'0' : u'1';
+    }
+    return true;
+}
+
+// One thread's life: create, rounds of changes each ending in a reset and a
+// reopen by a new object, then a final state of its own (odd threads: German,
+// even threads: a drive module). Returns what went wrong.
+std::vector<std::string> Work(int index, const WString& path, int rounds) {
+    std::vector<std::string> failures;
+    const auto step = [&](const char* what, HRESULT hr) {
+        if (hr != S_OK) failures.push_back(std::string(what) + " " + std::to_string(hr));
+        return hr == S_OK;
+    };
+    const WString release = SampleRelease(u"zendara-6.0");
+    const WString arc = SampleRelease(u"arcwelding-1.2");
+    const bool german = index % 2 == 1;
+    ComPtr<IKelInstallSystem> object = NewSystemObject();
+    if (!object) return {"no object"};
+    if (!step("create", object->CreateSystem(B(path).get(), B(kMainKey).get(), B(release).get()))) return failures;
+    const auto setOptions = [&] {
+        UniqueBstr options;
+        if (!step("get options", object->GetSystemOptions(options.Put()))) return;
+        WString text(options.View());
+        if (!SelectGerman(text)) failures.push_back("no language group");
+        step("set options", object->SetSystemOptions(B(text).get()));
+    };
+    for (int round = 0; round < rounds; ++round) {
+        step("add drive", object->AddDriveModule(B(kDriveKey).get(), 1));
+        step("add arc", object->AddAdditionalOption(B(kArcKey).get(), B(arc).get()));
+        if (german) setOptions();
+        step("remove arc", object->RemoveAdditionalOption(B(u"ArcWelding").get()));
+        if (round % 2 == 0) step("remove drive", object->RemoveDriveModule(1));
+        step("reset", object->ResetSystem());
+        object = NewSystemObject();
+        if (!object || !step("reopen", object->InitSystem(B(path).get()))) return failures;
+    }
+    if (!german) step("final drive", object->AddDriveModule(B(kDriveKey).get(), 1));
+    step("final arc", object->AddAdditionalOption(B(kArcKey).get(), B(arc).get()));
+    if (german) setOptions();
+    return failures;
+}
+
+TEST(Concurrency, ObjectsOnSystemsOfOnePoolDoNotInterfere) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 3;
+    TempDir pool;
+    const std::set<WString> work = WorkDirectories();
+    std::vector<std::vector<std::string>> failures(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] { failures[i] = Work(i, pool / (u"Sys" + U(std::to_string(i))), kRounds); });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    for (int i = 0; i < kThreads; ++i) {
+        SCOPED_TRACE("thread " + std::to_string(i));
+        EXPECT_EQ(failures[i], std::vector<std::string>{});
+        const WString path = pool / (u"Sys" + U(std::to_string(i)));
+        EXPECT_EQ(SystemFindings(path), std::vector<std::string>{});
+        const std::string internal = N(path) + "\\INTERNAL\\";
+        const bool german = i % 2 == 1;
+        EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt"),
+                  "#Loaded keys in " + internal + "keystr.txt:\r\n" + N(kMainKey) + "\r\n" +
+                      (german ? "" : N(kDriveKey) + "\t1\r\n") + N(kArcKey) + "\r\n");
+        const std::string keyId = Unseal(ReadAll(path + u"\\INTERNAL\\key.id"));
+        EXPECT_EQ(keyId.find("#CKeyId seldesc German\n") != std::string::npos, german);
+    }
+    EXPECT_EQ(WorkDirectories(), work);
+}
+
+// A work directory is reserved as a file, deleted, and made a directory:
+// no other thread may get the name in between.
+TEST(Concurrency, ThreadsReserveDistinctWorkDirectories) {
+    constexpr int kThreads = 4;
+    constexpr int kEach = 25;
+    const std::set<WString> before = WorkDirectories();
+    std::vector<std::vector<WString>> reserved(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            CTempFileHandler handler;
+            for (int n = 0; n < kEach; ++n) {
+                WString path;
+                handler.GetTempDirectory(path);  // empty on failure
+                reserved[i].push_back(path);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::set<WString> distinct;
+    for (const auto& paths : reserved) {
+        for (const WString& path : paths) {
+            if (!path.empty() && distinct.insert(path).second) {
+                EXPECT_TRUE(os::RemoveEmptyDirectory(path)) << N(path);
+            }
+        }
+    }
+    EXPECT_EQ(distinct.size(), std::size_t{kThreads * kEach});
+    EXPECT_EQ(WorkDirectories(), before);
+}
+
+// A receiver may go as soon as its removal returns, while another thread traces.
+TEST(Concurrency, ARemovedTraceReceiverIsCalledNoMore) {
+    struct Receiver {
+        std::atomic<int> calls{0};
+        std::atomic<bool> removed{false};
+        std::atomic<int> late{0};
+    };
+    const auto sink = [](const char16_t*, void* context) {
+        auto& receiver = *static_cast<Receiver*>(context);
+        ++receiver.calls;
+        // Still in the call while the other thread removes the receiver.
+        for (int i = 0; i < 1000 && !receiver.removed; ++i) std::this_thread::yield();
+        if (receiver.removed) ++receiver.late;
+    };
+    std::atomic<bool> stop{false};
+    std::thread tracer([&] {
+        while (!stop) Trace(u"Concurrency", u"tick");
+    });
+    std::vector<std::unique_ptr<Receiver>> receivers;  // kept, so that a late call stays harmless
+    for (int i = 0; i < 100; ++i) {
+        Receiver& receiver = *receivers.emplace_back(std::make_unique<Receiver>());
+        SetTraceSink(sink, &receiver);
+        while (receiver.calls == 0) std::this_thread::yield();
+        SetTraceSink(nullptr, nullptr);
+        receiver.removed = true;
+    }
+    stop = true;
+    tracer.join();
+    int late = 0;
+    for (const auto& receiver : receivers) late += receiver->late;
+    EXPECT_EQ(late, 0);
+}
+
+}  // namespace
+}  // namespace kel::test
