@@ -8,14 +8,11 @@
 #include <string>
 #include <type_traits>
 
-<<<<<<< HEAD
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #endif
 
-=======
 #include "config/configuration_files.h"
->>>>>>> conc
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/sealed_file.h"
