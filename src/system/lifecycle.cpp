@@ -224,8 +224,9 @@ HRESULT CSystem::ResetSystem() {
         return status;
     };
     if (!work.GetWorkDirectory(build)) return cleanUp(KELINSTALL_E_WORK_AREA);
+    // Built as if the old configuration files were gone already: build holds none.
     WString options;
-    if (FAILED(ConfigSystem(options))) {
+    if (FAILED(ConfigSystem(options, build))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
         return cleanUp(E_FAIL);
     }

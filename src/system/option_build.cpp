@@ -63,7 +63,10 @@ xml::Element CSystem::OptionsRoot() {
     return m_optionsRoot;
 }
 
-HRESULT CSystem::ConfigSystem(WString& xmlText) {
+HRESULT CSystem::ConfigSystem(WString& xmlText) { return ConfigSystem(xmlText, m_systemPath); }
+
+HRESULT CSystem::ConfigSystem(WString& xmlText, WStringView recordedIn) {
+    m_recordedIn = recordedIn;
     m_options.Reset();
     m_optionsRoot = xml::Element();
     const HRESULT created =
@@ -109,7 +112,7 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
         CRelkeyParser parser;
         if (!loadReleaseRelkey(mainKey, description.signatureNumber, parser)) return E_UNEXPECTED;
         WString selection = description.selectionText;
-        TakeRecordedSelection(m_systemPath, kMainProgram, selection);
+        TakeRecordedSelection(m_recordedIn, kMainProgram, selection);
         if (!addProgram(std::move(selection), parser, mainKey.GetProgramType(), kMainProgram)) return E_UNEXPECTED;
     }
 
@@ -138,7 +141,7 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
                 return E_UNEXPECTED;
             }
             const WString& name = description.programName;
-            if (TakeRecordedSelection(m_systemPath, name, selection)) recorded = true;
+            if (TakeRecordedSelection(m_recordedIn, name, selection)) recorded = true;
             if (parser.Load(Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", u"relkey.opt"), 0) != 0) {
                 TraceMessage(u"CSystem::ConfigSystem, Unable to load RelkeyParser\n");
                 return E_UNEXPECTED;
@@ -151,7 +154,7 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
         }
         const WString name = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
         if (!loadReleaseRelkey(key, description.signatureNumber, parser)) return E_UNEXPECTED;
-        TakeRecordedSelection(m_systemPath, name, selection);
+        TakeRecordedSelection(m_recordedIn, name, selection);
         if (!addProgram(std::move(selection), parser, Zendara, name)) return E_UNEXPECTED;
     }
 
@@ -293,7 +296,7 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
         if (checkRecorded && selected == CSelectionOption::kSelected) {
             CConfigurationFiles files;
-            if (files.IsExtSelectionInKeyId(m_systemPath, programName, option.GetLineSelectionDescription()) == 0) {
+            if (files.IsExtSelectionInKeyId(m_recordedIn, programName, option.GetLineSelectionDescription()) == 0) {
                 m_selectionChanged = 1;
             }
         }

@@ -105,6 +105,8 @@ public:
     // Builds the option selection document of the whole key list in a new
     // system options component and returns its text. HRESULT-style status.
     HRESULT ConfigSystem(WString& xmlText);
+    // As above, with the selections recorded in recordedIn's key.id instead of the system's.
+    HRESULT ConfigSystem(WString& xmlText, WStringView recordedIn);
     // One program's groups; selection is this program's own copy. 0 / -1.
     int AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind, WStringView programName);
     // A group and, depth first, the sub groups its options open. 0 / -1.
@@ -180,6 +182,7 @@ private:
     ReleaseVersion m_version;
     int m_selectionChanged = 0;
     std::vector<WString> m_notices;
+    WString m_recordedIn;  // whose key.id the running option build reads
 };
 
 }  // namespace kel
