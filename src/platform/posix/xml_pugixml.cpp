@@ -421,5 +421,31 @@ AttributeList AttributesOf(const NodeRef& node) {
     return list;
 }
 
+bool PlainTextOf(const NodeRef& node, WString& text) {
+    const pugi::xml_node child = node.node.first_child();
+    if (node.node.type() != pugi::node_element) return false;
+    if (!child) {
+        text.clear();
+        return true;
+    }
+    if (child.type() != pugi::node_pcdata || child.next_sibling()) return false;
+    const char* value = child.value();
+    const std::size_t length = std::strlen(value);
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (length == 0 || blank(value[0]) || blank(value[length - 1])) return false;
+    text = FromUtf8(std::string_view(value, length));
+    return true;
+}
+
+int SpaceOf(const NodeRef& node) {
+    // Asked for every element above each text read: no strings made.
+    for (pugi::xml_attribute attribute = node.node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        if (std::strcmp(attribute.name(), "xml:space") != 0) continue;
+        if (std::strcmp(attribute.value(), "preserve") == 0) return 1;
+        if (std::strcmp(attribute.value(), "default") == 0) return 0;
+    }
+    return -1;
+}
+
 }  // namespace detail
 }  // namespace kel::xml
