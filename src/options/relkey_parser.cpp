@@ -1,5 +1,6 @@
 #include "options/relkey_parser.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -54,7 +55,8 @@ WString ChildText(const xml::Element& element, WStringView name) {
 // A text as the document would give it back: stored as UTF-8 up to any NUL,
 // read with its blanks at either end trimmed.
 WString AsStored(WStringView text) {
-    WString stored = FromUtf8(ToUtf8(text).c_str());
+    const bool plain = std::none_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); });
+    WString stored = plain ? WString(text) : FromUtf8(ToUtf8(text).c_str());
     const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
     std::size_t end = stored.size();
     while (end > 0 && blank(stored[end - 1])) --end;
