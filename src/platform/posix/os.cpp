@@ -122,10 +122,10 @@ bool CopyWithReadWrite(int in, int out) {
 
 }  // namespace
 
-bool CopyOneFile(WStringView from, WStringView to) {
+bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder) {
     if (Faulted(Primitive::CopyOneFile)) return false;
     const auto source = MapPath(from);
-    const auto target = MapPath(to);
+    const auto target = inNewFolder ? posix::MapInExactFolder(to) : MapPath(to);
     if (!source || !target) return false;
     Descriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
