@@ -94,6 +94,19 @@ std::optional<std::string> MapPath(WStringView path) {
     if (direct.empty()) direct = ".";
     if (Exists(direct)) return direct;
 
+    // Mostly a new name in a folder that is there as written: only the name
+    // needs a search, not every folder on the way.
+    if (!components.empty()) {
+        std::string parent = root;
+        for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
+        if (parent.empty() || Exists(parent)) {
+            const std::string& name = components.back();
+            std::optional<std::string> match;
+            if (name != "." && name != "..") match = FindNoCase(parent, name);
+            return Join(parent, match ? *match : name);
+        }
+    }
+
     std::string resolved = root;
     bool resolving = true;
     for (const std::string& component : components) {
