@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,7 +167,10 @@ void FastCopy(const std::string& from, const std::string& to) {
     struct stat st;
     if (fstat(in.get(), &st) != 0) Fail("cannot stat", from);
     for (off_t left = st.st_size; left > 0;) {
-        const ssize_t done = copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(left), 0);
+        ssize_t done = copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(left), 0);
+        if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS)) {
+            done = sendfile(out.get(), in.get(), nullptr, static_cast<size_t>(left));  // between file systems
+        }
         if (done <= 0) Fail("cannot copy", from);
         left -= done;
     }
