@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "component/registrar.h"
 #include "config/configuration_files.h"
 #include "description/backup_support.h"
 #include "description/system_xml.h"
@@ -14,6 +15,7 @@
 #include "platform/sealed_file.h"
 #include "shared/key_info.h"
 #include "shared/keystring.h"
+#include "shared/commit_journal.h"
 #include "shared/file_operation.h"
 #include "shared/media_component.h"
 #include "shared/outside_factory.h"
@@ -139,6 +141,22 @@ void BackupDescription(std::string_view input) {
     WString keystrings;
     uint32_t count = 0;
     CBackupSupport(message).ExtractKeystrings(WorkDirectory(), keystrings, count);
+}
+
+void RegistryScript(std::string_view input) {
+    ::kel::RegistryScript script;
+    CRegistrar::Parse(FromUtf8(input), {{u"MODULE", u"C:\\KelInstallSystem.dll"}}, script);
+}
+
+// Whatever the journal says, nothing outside the system is touched.
+void CommitJournal(std::string_view input) {
+    const WString system = WorkDirectory() + u"\\sys";
+    os::MakeDirectory(system);
+    os::MakeDirectory(system + u"\\INTERNAL");
+    const WString outside = Write(u"outside", "x");
+    Write(u"sys\\INTERNAL\\commit.journal", input);
+    CCommitJournal::Recover(system);
+    if (os::GetEntryKind(outside) != os::EntryKind::File) __builtin_trap();
 }
 
 }  // namespace kel::fuzz

@@ -21,11 +21,14 @@ void SealedText(std::string_view input);
 void MediaId(std::string_view input);
 void OptionDocument(std::string_view input);
 void BackupDescription(std::string_view input);
+void RegistryScript(std::string_view input);
+void CommitJournal(std::string_view input);
 
 inline constexpr NamedTarget kTargets[] = {
     {"keystring", Keystring},         {"text_relkey", TextRelkey}, {"xml_relkey", XmlRelkey},
     {"key_files", KeyFiles},          {"sealed_text", SealedText}, {"media_id", MediaId},
     {"option_document", OptionDocument}, {"backup_description", BackupDescription},
+    {"registry_script", RegistryScript},  {"commit_journal", CommitJournal},
 };
 
 }  // namespace kel::fuzz

@@ -1,6 +1,7 @@
 #include "platform/fault_injection.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 
 namespace kel::os {
@@ -12,6 +13,7 @@ std::atomic<int> g_calls{0};
 std::mutex g_mutex;
 Primitive g_primitive = Primitive::Any;
 int g_remaining = 0;
+bool g_crash = false;
 
 }  // namespace
 
@@ -20,7 +22,14 @@ void FailNthCall(Primitive primitive, int nth) {
     g_primitive = primitive;
     g_remaining = nth;
     g_calls = 0;
+    g_crash = false;
     g_armed = nth > 0;
+}
+
+void CrashAtNthCall(Primitive primitive, int nth) {
+    FailNthCall(primitive, nth);
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_crash = true;
 }
 
 void ClearFault() {
@@ -39,6 +48,7 @@ bool Faulted(Primitive primitive) {
     if (g_remaining <= 0 || (g_primitive != Primitive::Any && g_primitive != primitive)) return false;
     if (--g_remaining > 0) return false;
     g_armed = false;
+    if (g_crash) std::_Exit(kCrashExitCode);
     return true;
 }
 

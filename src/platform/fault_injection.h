@@ -10,6 +10,10 @@ enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmp
 // The nth call (1-based) from now of the primitive fails once; Any counts the
 // calls of every primitive together. Replaces an earlier request.
 void FailNthCall(Primitive primitive, int nth);
+// As FailNthCall, but the process ends there at once (exit code kCrashExitCode),
+// as if killed: nothing is flushed, no destructor runs.
+void CrashAtNthCall(Primitive primitive, int nth);
+constexpr int kCrashExitCode = 86;
 void ClearFault();
 // Calls counted since the last FailNthCall or ClearFault (all primitives).
 int PrimitiveCalls();

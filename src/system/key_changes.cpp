@@ -4,6 +4,7 @@
 #include "platform/os.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
+#include "shared/temp_file_handler.h"
 #include "system/system.h"
 
 namespace kel {
@@ -125,30 +126,21 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
 }
 
 HRESULT CSystem::AddKeystring(WStringView optionSelection) {
-    WString temp;
     WString work;
-    if (!os::GetTempDirectory(temp) || !os::CreateUniqueTempFile(temp, u"cct", work)) return KELINSTALL_E_WORK_AREA;
-    CFileOperation files;
-    files.Delete(work, kShellSilentFlags);
-    if (!files.Copy(m_systemPath, work, kShellSilentFlags)) {
-        TraceFormatted(u"CSystem::AddKeystring, Unable to copy system %s to temp directory\n", m_systemPath);
-        RemoveDirectoryTree(work);
-        return KELINSTALL_E_WORK_AREA;
-    }
+    if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
     if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, optionSelection) != 0) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
         RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
-                                 optionSelection);
-    if (!files.Move(work + u"\\*", m_systemPath, kShellSilentFlags)) {
+    // Without a new system.xml the old one stays.
+    const bool systemXml = CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
+                                                        m_serialText, optionSelection);
+    if (!InstallConfiguration(work, systemXml)) {
         TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
                        m_systemPath);
-        RemoveDirectoryTree(work);
         return KELINSTALL_E_WORK_AREA;
     }
-    RemoveDirectoryTree(work);
     return S_OK;
 }
 

@@ -1,10 +1,12 @@
 // Creating, opening and resetting a system. A new system is assembled in a
 // staging directory and moved into the pool only when complete; a reset keeps
-// a full copy and puts it back when a step fails.
+// a full copy and puts it back when a step fails. Opening first finishes or
+// drops a change that a crash interrupted.
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
 #include "options/relkey_file.h"
 #include "platform/os.h"
+#include "shared/commit_journal.h"
 #include "shared/guid.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
@@ -122,9 +124,15 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", staging);
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
-    if (!CFileOperation().Move(staging, path, kShellSilentFlags)) {
+    // Into the pool under a name of its own first, then one rename: a crash
+    // while copying across volumes never leaves half a system at the path.
+    const WString placed = WString(path) + u".kel-new";
+    RemoveDirectoryTree(placed);
+    if (!CFileOperation().Move(staging, placed, kShellSilentFlags) ||
+        os::Rename(placed, path) != os::RenameResult::Ok) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
                        path);
+        RemoveDirectoryTree(placed);
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
     return S_OK;
@@ -136,6 +144,10 @@ HRESULT CSystem::InitSystem(WStringView path) {
     // An option document built for the system opened before is not this one's.
     m_options.Reset();
     m_optionsRoot = xml::Element();
+    if (!CCommitJournal::Recover(path)) {
+        TraceMessage(u"CSystem::InitSystem, Unable to complete an interrupted change\n");
+        return KELINSTALL_E_READ_KEYS;
+    }
     CConfigurationFiles files;
     if (files.ReadKeystrTxt(path, m_keyList) != 0) {
         TraceMessage(u"CSystem::InitSystem, Unable to read keystr.txt\n");
@@ -201,42 +213,51 @@ HRESULT CSystem::ResetSystem() {
         RemoveDirectoryTree(staging);
         return KELINSTALL_E_WORK_AREA;
     }
-    const CKeyInfo mainKey = m_keyList.At(0);
-    const auto restore = [&](HRESULT status) {
-        RemoveDirectoryTree(m_systemPath);
-        CFileOperation().Move(staging, m_systemPath, kShellSilentFlags);
+    // The new configuration is complete before anything in the system changes.
+    const CKeyList keys = m_keyList;
+    m_keyList.Clear();
+    m_keyList.Append(keys.At(0));
+    WString build;
+    const auto cleanUp = [&](HRESULT status) {
+        RemoveDirectoryTree(staging);
+        RemoveDirectoryTree(build);
         return status;
     };
-    if (CConfigurationFiles().RemoveConfiguration(m_systemPath) != 1 ||
-        !files.Delete(Join(m_systemPath, u"HOME") + u"\\*.*", kShellSilentFlags) ||
-        !files.Delete(Join(m_systemPath, u"SYSPAR") + u"\\*.*", kShellSilentFlags)) {
-        return restore(KELINSTALL_E_RESET);
-    }
-    const WString internal = Join(m_systemPath, u"INTERNAL");
-    std::vector<os::DirEntry> entries;
-    os::ListDirectory(internal, entries);
-    for (const os::DirEntry& entry : entries) {
-        if (!entry.isDirectory && entry.name != u"system.guid") os::RemoveFile(Join(internal, entry.name));
-    }
-    m_keyList.Clear();
-    m_keyList.Append(mainKey);
-
+    if (!work.GetWorkDirectory(build)) return cleanUp(KELINSTALL_E_WORK_AREA);
     WString options;
     if (FAILED(ConfigSystem(options))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
-        return restore(E_FAIL);
+        return cleanUp(E_FAIL);
     }
-    if (CConfigurationFiles().SaveConfiguration(m_systemPath, m_systemPath, m_keyList, options) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
-        return restore(KELINSTALL_E_WRITE_CONFIG);
+        return cleanUp(KELINSTALL_E_WRITE_CONFIG);
     }
-    if (!CSystemXml().CreateSystemXml(m_systemPath, m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber),
+    if (!CSystemXml().CreateSystemXml(m_systemPath, build, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);
-        return restore(KELINSTALL_E_WRITE_CONFIG);
+        return cleanUp(KELINSTALL_E_WRITE_CONFIG);
     }
-    RemoveDirectoryTree(staging);
-    return S_OK;
+    CCommitJournal journal(m_systemPath);
+    journal.Empty(u"HOME");
+    journal.Empty(u"SYSPAR");
+    journal.Empty(u"INTERNAL", true, u"system.guid");
+    StageConfiguration(journal, build, true);
+    if (!journal.Stage()) return cleanUp(KELINSTALL_E_WORK_AREA);
+    // Undoing merges the copy back while the journal is still there: a crash
+    // meanwhile finishes the reset instead.
+    const auto restore = [&] {
+        files.Move(staging + u"\\*", m_systemPath, kShellSilentFlags);
+        journal.Discard();
+        m_keyList = keys;
+        return cleanUp(KELINSTALL_E_RESET);
+    };
+    if (CConfigurationFiles().RemoveConfiguration(m_systemPath) != 1 ||
+        !files.Delete(Join(m_systemPath, u"HOME") + u"\\*.*", kShellSilentFlags) ||
+        !files.Delete(Join(m_systemPath, u"SYSPAR") + u"\\*.*", kShellSilentFlags) || !journal.Apply()) {
+        return restore();
+    }
+    return cleanUp(S_OK);
 }
 
 HRESULT CSystem::GetSystemInfo(WString& text) {

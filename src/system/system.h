@@ -14,6 +14,7 @@
 
 namespace kel {
 
+class CCommitJournal;
 class CRelkeyGroup;
 class CRelkeyParser;
 class CSelectionGroup;
@@ -157,6 +158,9 @@ private:
     HRESULT Reconfigure(const CommitMessages& messages, ReconfigureFailure failure);
     // Writes the configuration files and system.xml in a work directory and moves them in.
     HRESULT Commit(const WString& options, const CommitMessages& messages);
+    // Puts the files written in work into the system through a commit journal; work goes.
+    bool InstallConfiguration(const WString& work, bool withSystemXml);
+    void StageConfiguration(CCommitJournal& journal, const WString& work, bool withSystemXml);
     HRESULT KeysOf(bool driveModules, const char16_t* emptyMessage, WString& keys, uint32_t& count) const;
     // A new element of the options document, or null.
     xml::Element CreateOptionsElement(WStringView name);

@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/sealed_file.h"
+#include "shared/commit_journal.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
 #include "system/system.h"
@@ -197,21 +198,35 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
 }
 
 HRESULT CSystem::Commit(const WString& options, const CommitMessages& messages) {
-    CTempFileHandler work;
-    WString directory;
-    if (!work.CopyToTemp(m_systemPath, directory)) return KELINSTALL_E_WORK_AREA;
-    if (CConfigurationFiles().SaveConfiguration(directory, m_systemPath, m_keyList, options) != 0) {
+    WString work;
+    if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
         if (messages.save) TraceMessage(messages.save);
-        RemoveDirectoryTree(directory);
+        RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    if (!CSystemXml().CreateSystemXml(m_systemPath, directory, m_keyList, static_cast<int32_t>(m_serialNumber),
+    if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
-        TraceFormatted(messages.systemXml, directory);
-        RemoveDirectoryTree(directory);
+        TraceFormatted(messages.systemXml, work);
+        RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    return work.MoveFromTemp(directory, m_systemPath) ? S_OK : KELINSTALL_E_WORK_AREA;
+    return InstallConfiguration(work, true) ? S_OK : KELINSTALL_E_WORK_AREA;
+}
+
+bool CSystem::InstallConfiguration(const WString& work, bool withSystemXml) {
+    CCommitJournal journal(m_systemPath);
+    StageConfiguration(journal, work, withSystemXml);
+    const bool done = journal.Stage() && journal.Apply();
+    RemoveDirectoryTree(work);
+    return done;
+}
+
+void CSystem::StageConfiguration(CCommitJournal& journal, const WString& work, bool withSystemXml) {
+    for (const char16_t* name : {u"INTERNAL\\keystr.txt", u"INTERNAL\\program.id", u"INTERNAL\\key.id"}) {
+        journal.Replace(name, work + u"\\" + name);
+    }
+    if (withSystemXml) journal.Replace(u"system.xml", work + u"\\system.xml");
 }
 
 }  // namespace kel

@@ -50,12 +50,15 @@ private:
     T* p_ = nullptr;
 };
 
+// An owned BSTR: an argument made from text, or an out parameter's answer.
 class Bstr {
 public:
     Bstr() = default;
+    explicit Bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     ~Bstr() { SysFreeString(b_); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
+    operator BSTR() const { return b_; }
     BSTR* Out() { return &b_; }
     std::wstring Text() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
 
@@ -201,19 +204,6 @@ void CheckUnregistered() {
     Check(FAILED(LoadRegTypeLib(LIBID_KELINSTALLSYSTEMLib, 1, 0, 0, library.Typed())), "type library unregistered");
 }
 
-// A BSTR for an argument, freed at the end of the statement's scope.
-class Arg {
-public:
-    explicit Arg(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Arg() { SysFreeString(b_); }
-    Arg(const Arg&) = delete;
-    Arg& operator=(const Arg&) = delete;
-    operator BSTR() const { return b_; }
-
-private:
-    BSTR b_;
-};
-
 Ptr<IKelInstallSystem> Activate() {
     Ptr<IKelInstallSystem> object;
     CLSID clsid{};
@@ -228,14 +218,14 @@ void CheckSystem(const std::wstring& pool, const std::wstring& release, const st
     const std::wstring path = pool + L"\\Cell";
     Ptr<IKelInstallSystem> creator = Activate();
     if (!creator.get()) return;
-    Check(creator->CreateSystem(Arg(path), Arg(mainKey), Arg(release)) == S_OK, "CreateSystem");
+    Check(creator->CreateSystem(Bstr(path), Bstr(mainKey), Bstr(release)) == S_OK, "CreateSystem");
     Ptr<IKelInstallSystem> system = Activate();
     if (!system.get()) return;
-    Check(system->InitSystem(Arg(path)) == S_OK, "InitSystem from a second object");
-    Check(system->SetSystemTag(Arg(L"cell\nA")) == S_OK, "SetSystemTag");
+    Check(system->InitSystem(Bstr(path)) == S_OK, "InitSystem from a second object");
+    Check(system->SetSystemTag(Bstr(L"cell\nA")) == S_OK, "SetSystemTag");
     Bstr tag;
     Check(system->GetSystemTag(tag.Out()) == S_OK && tag.Text() == L"cell\nA", "GetSystemTag " + Narrow(tag.Text()));
-    Check(system->AddDriveModule(Arg(driveKey), 1) == S_OK, "AddDriveModule");
+    Check(system->AddDriveModule(Bstr(driveKey), 1) == S_OK, "AddDriveModule");
     Bstr info;
     Check(system->GetSystemInfo(info.Out()) == S_OK && info.Text().find(L"<SystemName>Cell</SystemName>") != std::wstring::npos &&
               info.Text().find(L"<DriveModule>") != std::wstring::npos,
@@ -244,7 +234,6 @@ void CheckSystem(const std::wstring& pool, const std::wstring& release, const st
     Bstr keys;
     ULONG count = 99;
     Check(system->GetDriveModuleKeys(keys.Out(), &count) == S_OK && count == 0, "no drive module after the reset");
-
 }
 
 void CheckRestore(const std::wstring& backup, const std::wstring& pool, const std::wstring& release) {
@@ -252,8 +241,8 @@ void CheckRestore(const std::wstring& backup, const std::wstring& pool, const st
     if (!system.get()) return;
     Bstr keys;
     ULONG count = 0;
-    Check(system->CheckBackup(Arg(backup), keys.Out(), &count) == S_OK && count == 1, "CheckBackup");
-    Check(system->InitBackup(Arg(backup), Arg(pool + L"\\Restored"), Arg(release), Arg(L""), 0) == S_OK, "InitBackup");
+    Check(system->CheckBackup(Bstr(backup), keys.Out(), &count) == S_OK && count == 1, "CheckBackup");
+    Check(system->InitBackup(Bstr(backup), Bstr(pool + L"\\Restored"), Bstr(release), Bstr(L""), 0) == S_OK, "InitBackup");
     Check(system->ResetSystem() == S_OK, "ResetSystem of the restored system");
 }
 

@@ -24,12 +24,7 @@ using test::kPickKey;
 using test::kVirtualKey;
 
 WString WithSelection(WStringView keystring, WStringView selection) {
-    KeyDescription description;
-    EXPECT_TRUE(DescribeKey(keystring, description));
-    description.selectionText = selection;
-    WString made;
-    EXPECT_TRUE(MakeKeystring(description, made));
-    return made;
+    return test::Rekey(keystring, [&](KeyDescription& key) { key.selectionText = selection; });
 }
 
 class ConfigurationWriters : public ::testing::Test {

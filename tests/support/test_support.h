@@ -1,6 +1,7 @@
 // Helpers shared by the unit tests of both platforms.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "shared/key_info.h"
+#include "shared/keystring.h"
 
 namespace kel::test {
 
@@ -70,6 +72,8 @@ inline constexpr const char16_t* kVirtualKey = u"KEL1:V:16777001:7:Zendara:0110:
 inline constexpr const char16_t* kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
 inline constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
 inline constexpr const char16_t* kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+// The keystring with some of its fields changed, and signed anew.
+WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change);
 // A key list entry.
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
 
@@ -81,6 +85,19 @@ std::string Unseal(const std::string& bytes);
 std::set<WString> WorkDirectories();
 // Every file below dir (relative path -> bytes), to show a tree unchanged.
 std::map<WString, std::string> Snapshot(WStringView dir);
+
+// Runs a command line through the shell: exit code (-1 when it did not run) and output.
+struct CommandResult {
+    int code;
+    std::string out;
+};
+CommandResult RunCommand(const std::string& command);
+// A program of the build folder, as the shell of this platform names it (under
+// Wine the tests run in the build folder).
+std::string BuiltProgram(const char* name);
+void SetEnvironment(const char* name, const std::string& value);
+// A path as a user of this platform types it, quoted for the shell.
+std::string ShellPath(WStringView path);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);

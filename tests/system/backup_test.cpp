@@ -53,7 +53,6 @@ TEST(Backup, ConvertsIntoANewSystem) {
     const std::string programs = test::ReadAll(path + u"\\INTERNAL\\program.id");
     EXPECT_EQ(programs.rfind("#Setup program(s) in ", 0), 0u);
     EXPECT_EQ(programs.substr(programs.find('\n') + 1), N(release) + "\r\n" + N(arc) + "\r\n" + N(arc) + "\r\n");
-    EXPECT_EQ(test::ReadAll(path + u"\\INTERNAL\\system.guid").size(), 38u);
     EXPECT_EQ(test::ReadAll(path + u"\\INTERNAL\\keystr.txt"), test::ReadAll(Backup(u"cell1\\BACKINFO\\keystr.txt")));
     EXPECT_EQ(test::ReadAll(path + u"\\BACKUP\\HOME\\main.mod"), test::ReadAll(Backup(u"cell1\\HOME\\main.mod")));
     for (const char16_t* dir : {u"HOME", u"SYSPAR", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS", u"INTERNAL\\OPTIONS"}) {

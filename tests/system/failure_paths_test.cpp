@@ -66,9 +66,10 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
              Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
+             Fault{Primitive::Rename, 2, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
          }) {
         CSystem system;
-        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_FALSE(test::Exists(path_)); });
+        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });
     }
 }
 
@@ -81,11 +82,14 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::RemoveFile, 2, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
-             Fault{Primitive::RemoveFile, 5, KELINSTALL_E_RESET, nullptr},
-             Fault{Primitive::RemoveFile, 6, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::TempName, 2, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Error creating system.xml in "},
+             Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
+             Fault{Primitive::RemoveFile, 3, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
+             Fault{Primitive::RemoveFile, 6, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::RemoveFile, 7, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::Rename, 7, KELINSTALL_E_RESET, nullptr},
          }) {
         ASSERT_EQ(system.InitSystem(path_), S_OK);
         Expect(fault, [&] { return system.ResetSystem(); }, [&] { EXPECT_EQ(test::Snapshot(path_), before); });
@@ -104,14 +108,16 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
         return hr;
     };
     for (const Fault& fault : {
-             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr},
+             Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
+             Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
          }) {
         Expect(fault, addOption, untouched);
     }
     for (const Fault& fault : {
-             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::CopyFile, Unable to copy file "},
+             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
          }) {
@@ -122,26 +128,25 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     ASSERT_EQ(system.GetSystemOptions(options), S_OK);
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to copy system "},
+             Fault{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"},
          }) {
         Expect(fault, [&] { return system.AddKeystring(options); }, untouched);
     }
 
-    // A commit that fails half way leaves a system that still opens; its work directory stays.
+    // A change decided but not finished is finished by the next open.
     const std::set<WString> work = test::WorkDirectories();
-    test::TraceCapture traces;
-    os::FailNthCall(Primitive::Rename, 2);
+    os::FailNthCall(Primitive::Rename, 6);
     EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), KELINSTALL_E_WORK_AREA);
     os::ClearFault();
-    EXPECT_EQ(traces.records().back().message.rfind("CTempFileHandler::MoveFile, Unable to move file ", 0), 0u);
+    EXPECT_EQ(test::WorkDirectories(), work);
     CSystem reopened;
-    EXPECT_EQ(reopened.InitSystem(path_), S_OK);
-    WString temp;
-    ASSERT_TRUE(os::GetTempDirectory(temp));
-    for (const WString& left : test::WorkDirectories()) {
-        if (!work.count(left)) RemoveDirectoryTree(temp + u"\\" + left);
-    }
+    ASSERT_EQ(reopened.InitSystem(path_), S_OK);
+    WString keys;
+    uint32_t count = 0;
+    EXPECT_EQ(reopened.GetDriveModuleKeys(keys, count), S_OK);
+    EXPECT_EQ(count, 1u);
+    EXPECT_FALSE(test::Exists(path_ + u"\\INTERNAL\\commit.journal"));
 }
 
 }  // namespace

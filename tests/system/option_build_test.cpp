@@ -2,7 +2,6 @@
 
 #include "platform/os.h"
 #include "platform/xml.h"
-#include "shared/com_object_base.h"
 #include "shared/keystring.h"
 #include "shared/outside_factory.h"
 #include "support/test_support.h"
@@ -87,23 +86,10 @@ TEST_F(OptionBuild, EveryProgramKindGetsItsEntry) {
         "EXT DriveModule2 DriveModule2" + std::string(drive).replace(drive.find('%'), 1, "2"),
     };
     EXPECT_EQ(Summary(xml_), expected);
-
-    // Each group lists all its options with their texts; a hidden choice keeps its ";".
-    xml::Document doc = xml::Document::Create();
-    ASSERT_TRUE(doc.Parse(xml_));
-    const xml::Element drive2 = doc.Root().Children(u"EXT").back().FirstChild(u"MainGroups").Children(u"Group").back();
-    EXPECT_EQ(drive2.Attribute(u"Instance").value_or(u""), u"DriveModule2");
-    EXPECT_EQ(drive2.FirstChild(u"GroupItem").FirstChild(u"LineSelectionDescription").Text(), u"Drive 2 standard");
-    EXPECT_EQ(drive2.FirstChild(u"GroupItem").FirstChild(u"DatFile").Text(), u"drive2.dat");
-    EXPECT_EQ(doc.Root().Children(u"EXT")[2].Children(u"MainGroups").size(), 0u);
 }
 
 TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
-    KeyDescription arc;
-    ASSERT_TRUE(DescribeKey(kArcKey, arc));
-    arc.selectionText.clear();
-    WString unselected;
-    ASSERT_TRUE(MakeKeystring(arc, unselected));
+    const WString unselected = test::Rekey(kArcKey, [](KeyDescription& key) { key.selectionText.clear(); });
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(unselected, u"arcwelding-1.2", ExternalWithOptions)}),
               S_OK);
     EXPECT_EQ(Summary(xml_).at(1),
@@ -125,42 +111,6 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
         EXPECT_EQ(system_.PopProgramNotice(notice), !weaveRecorded);
         EXPECT_EQ(notice, weaveRecorded ? u"" : u"ArcWelding");
     }
-}
-
-// Delegates to the real component but claims every sub group instance exists.
-class KnowsEverySubGroup final : public ComObjectBase<IKelInstallSystemOptions, IID_IKelInstallSystemOptions> {
-public:
-    static HRESULT Create(REFIID iid, void** out) {
-        auto* object = new KnowsEverySubGroup();
-        HRESULT hr = CreateSystemOptionsComponent(IID_IKelInstallSystemOptions, object->inner_.PutVoid());
-        if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
-    }
-    HRESULT STDMETHODCALLTYPE GetXml(BSTR* p) override { return inner_->GetXml(p); }
-    HRESULT STDMETHODCALLTYPE LoadXml(BSTR b) override { return inner_->LoadXml(b); }
-    HRESULT STDMETHODCALLTYPE GetOptionsInfo(BSTR b, BSTR* s, BSTR* f) override { return inner_->GetOptionsInfo(b, s, f); }
-    HRESULT STDMETHODCALLTYPE GetSubLabelInstance(BSTR l, BSTR p, BSTR* v) override { return inner_->GetSubLabelInstance(l, p, v); }
-    HRESULT STDMETHODCALLTYPE GetSubGroupInstance(BSTR, BSTR, VARIANT_BOOL* exists) override {
-        *exists = VARIANT_TRUE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE HasContent(VARIANT_BOOL* p) override { return inner_->HasContent(p); }
-    HRESULT STDMETHODCALLTYPE PutRoot(const xml::Element& r, xml::Element* p) override { return inner_->PutRoot(r, p); }
-    HRESULT STDMETHODCALLTYPE CreateNode(LONG t, BSTR n, BSTR s, xml::Element* p) override { return inner_->CreateNode(t, n, s, p); }
-    HRESULT STDMETHODCALLTYPE CreateAttribute(BSTR n, KelOptionAttribute* p) override { return inner_->CreateAttribute(n, p); }
-
-private:
-    ComPtr<IKelInstallSystemOptions> inner_;
-};
-
-TEST_F(OptionBuild, AKnownSubGroupInstanceIsNotAddedAgain) {
-    SetOutsideCreator(CLSID_KelInstallSystemOptions, &KnowsEverySubGroup::Create);
-    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
-    // The sub groups take no digits either, so the main groups read on.
-    EXPECT_EQ(Summary(xml_).at(0),
-              "ZD - Zendara Controller language=100 Manipulator=010 Fieldbus interfaces=010 Motion functions=110"
-              " Safety controller=11 Drive unit 0=01");
 }
 
 TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {

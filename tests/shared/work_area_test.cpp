@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "support/test_support.h"
+#include "shared/file_operation.h"
+#include "shared/commit_journal.h"
+
+namespace kel {
+namespace {
+
+using test::Exists;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+// Recovery at every point of a change is the kill harness's; here, the journals
+// that must not be carried out.
+TEST(CommitJournal, AJournalCutShortOrReachingOutsideIsRefused) {
+    TempDir dir;
+    const WString system = dir / u"Sys";
+    ASSERT_TRUE(os::MakeDirectory(system) && os::MakeDirectory(system + u"\\INTERNAL") &&
+                os::MakeDirectory(system + u"\\HOME"));
+    ASSERT_TRUE(WriteAll(dir / u"keep.txt", "x") && WriteAll(system + u"\\system.xml.kel-new", "half"));
+    EXPECT_TRUE(CCommitJournal::Recover(system));
+    EXPECT_FALSE(Exists(system + u"\\system.xml.kel-new"));
+    for (const char* journal : {"kel-commit 1\nreplace\tsystem.xml\n", "kel-commit 1\nempty\tHOME\\..\\..\t\nend\n",
+                                "kel-commit 1\nempty-files\tC:\\\t\nend\n"}) {
+        ASSERT_TRUE(WriteAll(system + u"\\INTERNAL\\commit.journal", journal));
+        EXPECT_FALSE(CCommitJournal::Recover(system)) << journal;
+        EXPECT_TRUE(Exists(system + u"\\INTERNAL\\commit.journal"));
+    }
+    EXPECT_TRUE(Exists(dir / u"keep.txt"));
+}
+
+TEST(FileOperation, RootedPathsAndDirectoryCreation) {
+    EXPECT_TRUE(CFileOperation::IsRootedPath(u"\\\\server\\share"));
+    EXPECT_FALSE(CFileOperation::IsRootedPath(u"C:dir"));
+    EXPECT_FALSE(CFileOperation::IsRootedPath(u"\\single"));
+
+    TempDir dir;
+    CFileOperation files;
+    const WString deep = dir / u"a\\b\\c";
+    EXPECT_FALSE(files.CreateDirectory(deep, false));
+    EXPECT_TRUE(files.CreateDirectory(deep, true));
+    EXPECT_TRUE(test::IsDirectory(deep));
+    EXPECT_FALSE(files.CreateDirectory(deep, true));
+    EXPECT_FALSE(files.CreateDirectory(u"rel\\dir", true));
+}
+
+TEST(FileOperation, PathsBeyondTheShellBufferAreRefused) {
+    TempDir dir;
+    ASSERT_TRUE(WriteAll(dir / u"f.txt", "x"));
+    CFileOperation files;
+    WString longTarget = dir.path() + u"\\";
+    longTarget.append(260 - longTarget.size(), u'n');
+    EXPECT_FALSE(files.Copy(dir / u"f.txt", longTarget, kShellSilentFlags));
+    EXPECT_NE(files.LastResult(), 0);
+    longTarget.pop_back();
+    EXPECT_TRUE(files.Copy(dir / u"f.txt", longTarget, kShellSilentFlags));
+    EXPECT_EQ(files.LastResult(), 0);
+}
+
+}  // namespace
+}  // namespace kel
