@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -67,6 +68,8 @@ public:
     // cannot be read). 1 / 0.
     int IsExtSelectionInKeyId(WStringView systemDir, WStringView optionKey, WStringView selectionText);
 
+    struct SectionOptionsInfo;  // what key.id's sections read from the option document
+
 protected:
     // A fixed text: traced, the last error left alone.
     static void TraceError(WStringView message) { Trace(u"ConfigurationFiles", message); }
@@ -95,6 +98,7 @@ private:
     WString m_lastError;
     std::vector<WorkNode> m_workList;
     std::unordered_map<WString, std::size_t> m_workIndex;
+    std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
 };
 
 }  // namespace kel

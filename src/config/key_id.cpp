@@ -2,6 +2,8 @@
 // the options each key's program has selected.
 #include <cstring>
 #include <deque>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "KelInstallSystem.h"
@@ -12,6 +14,7 @@
 #include "shared/key_info.h"
 #include "shared/keystring.h"
 #include "shared/outside_factory.h"
+#include "shared/system_options_component.h"
 
 namespace kel {
 
@@ -74,46 +77,63 @@ std::string SelectionLines(const char* marker, const std::vector<WString>& selec
     return lines;
 }
 
-// The system options component of one section: made, loaded with the
-// system's option state and asked for one program's selections.
-class SectionOptions {
-public:
-    explicit SectionOptions(const char16_t* writer) : writer_(writer) {
-        if (FAILED(CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions,
-                                          options_.PutVoid()))) {
-            options_.Reset();
+}  // namespace
+
+// Each program's selections and selection files in the option selection
+// document. One parse serves every section of key.id, and the document is
+// gone before the sections load their relkey files.
+struct CConfigurationFiles::SectionOptionsInfo {
+    bool loaded = false;
+    std::unordered_map<WString, OptionsInfo> programs;  // absent: the document has no entry for it
+
+    explicit SectionOptionsInfo(WStringView systemOptions) {
+        xml::Document document = xml::Document::Create();
+        if (!document || !document.Parse(systemOptions)) return;
+        loaded = true;
+        const xml::Element root = document.Root();
+        for (const char16_t* kind : {u"ZD", u"EXT"}) {
+            for (const xml::Element& entry : root.Children(kind)) {
+                const WString program = entry.FirstChild(u"ProgramNr").Text();
+                if (!programs.contains(program)) ComputeOptionsInfo(document, program, programs[program]);
+            }
         }
     }
-    explicit operator bool() const { return static_cast<bool>(options_); }
+};
+
+namespace {
+
+// One section's view of the option selection document. A section is left
+// out when the system options component cannot be made.
+class SectionOptions {
+public:
+    SectionOptions(const char16_t* writer, WStringView systemOptions,
+                   std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> shared)
+        : writer_(writer) {
+        ComPtr<IKelInstallSystemOptions> component;
+        if (FAILED(CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions,
+                                          component.PutVoid()))) {
+            return;
+        }
+        info_ = shared ? std::move(shared) : std::make_shared<CConfigurationFiles::SectionOptionsInfo>(systemOptions);
+    }
+    explicit operator bool() const { return static_cast<bool>(info_); }
     WString Message(const char16_t* text) const { return WString(u"CConfigurationFiles::") + writer_ + u", " + text; }
 
     // The failure's trace text, or empty on success.
-    WString Query(WStringView systemOptions, WStringView program, std::vector<WString>& selections,
-                  std::vector<WString>& files) {
-        UniqueBstr state = UniqueBstr::From(systemOptions);
-        if (!state.get() || FAILED(options_->LoadXml(state.get()))) {
-            return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
-        }
-        UniqueBstr name = UniqueBstr::From(program);
-        UniqueBstr selectionText;
-        UniqueBstr fileText;
-        if (!name.get() || FAILED(options_->GetOptionsInfo(name.get(), selectionText.Put(), fileText.Put()))) {
-            return Message(u"Unable get options info from SystemOptions\n");
-        }
-        selections = SplitItems(selectionText.View());
-        files = SplitItems(fileText.View());
-        // The loaded document is the largest thing a section holds; the
-        // option string needs the relkey file's instead.
-        options_.Reset();
+    WString Query(WStringView program, std::vector<WString>& selections, std::vector<WString>& files) const {
+        if (!info_->loaded) return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
+        const auto found = info_->programs.find(WString(program));
+        selections = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selections);
+        files = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selectionFiles);
         return {};
     }
 
     // Query, then the option string of a drive module or additional program
     // (empty without selections). The failure's trace text, or empty.
-    WString OptionString(CConfigurationFiles& files, WStringView systemOptions, WStringView program,
-                         const CKeyInfo& key, const WString& relkeyPath, std::vector<WString>& selections,
-                         std::vector<WString>& selectionFiles, WString& optionString) {
-        const WString failure = Query(systemOptions, program, selections, selectionFiles);
+    WString OptionString(CConfigurationFiles& files, WStringView program, const CKeyInfo& key,
+                         const WString& relkeyPath, std::vector<WString>& selections,
+                         std::vector<WString>& selectionFiles, WString& optionString) const {
+        const WString failure = Query(program, selections, selectionFiles);
         if (!failure.empty() || selections.empty()) return failure;
         std::deque<WString> work(selections.begin(), selections.end());
         if (files.MakeOptionString(relkeyPath, key, work, optionString) != 0) {
@@ -124,7 +144,7 @@ public:
 
 private:
     const char16_t* writer_;
-    ComPtr<IKelInstallSystemOptions> options_;
+    std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> info_;
 };
 
 }  // namespace
@@ -141,6 +161,11 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
         TraceError(u"CConfigurationFiles::WriteKeyId, Key(s) not loaded\n");
         return -1;
     }
+    m_sectionOptions = std::make_shared<const SectionOptionsInfo>(systemOptions);
+    struct Forget {
+        CConfigurationFiles& files;
+        ~Forget() { files.m_sectionOptions.reset(); }
+    } forget{*this};
     if (WriteKelKeyId(keys.At(0), systemOptions, file) != 0) {
         TraceError(u"CConfigurationFiles::WriteKeyId, Failure write Zendara information to key.id\n");
         return -1;
@@ -169,14 +194,14 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
 }
 
 int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    SectionOptions options(u"WriteKelKeyId");
+    const SectionOptions options(u"WriteKelKeyId", systemOptions, m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteKelKeyId, Cannot init KelInstallSystemOptions");
         return 0;
     }
     std::vector<WString> selections;
     std::vector<WString> files;
-    const WString failure = options.Query(systemOptions, u"Zendara", selections, files);
+    const WString failure = options.Query(u"Zendara", selections, files);
     if (!failure.empty()) {
         TraceError(failure);
         return -1;
@@ -231,7 +256,7 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, WStringView systemOptions, 
 }
 
 int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    SectionOptions options(u"WriteDMKeyId");
+    const SectionOptions options(u"WriteDMKeyId", systemOptions, m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteDMKeyId, Cannot init KelInstallSystemOptions");
         return 0;
@@ -258,7 +283,7 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, S
     std::vector<WString> files;
     WString optionString;
     const WString failure =
-        options.OptionString(*this, systemOptions, program, key, relkeyPath, selections, files, optionString);
+        options.OptionString(*this, program, key, relkeyPath, selections, files, optionString);
     if (!failure.empty()) {
         TraceError(failure);
         return -1;
@@ -281,7 +306,7 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, S
 }
 
 int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    SectionOptions options(u"WriteExtKeyId");
+    const SectionOptions options(u"WriteExtKeyId", systemOptions, m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteExtKeyId, Cannot init KelInstallSystemOptions");
         return 0;
@@ -304,8 +329,8 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, WStringView systemOptions, 
         WString relkeyPath;
         relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
         if (relkeyFile.GetTitle(relkeyPath, title) != S_OK) title.clear();
-        const WString failure = options.OptionString(*this, systemOptions, description.programName, key, relkeyPath,
-                                                     selections, files, optionString);
+        const WString failure =
+            options.OptionString(*this, description.programName, key, relkeyPath, selections, files, optionString);
         if (!failure.empty()) {
             TraceError(failure);
             return -1;

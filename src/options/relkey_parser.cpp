@@ -1,5 +1,6 @@
 #include "options/relkey_parser.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -51,6 +52,55 @@ WString ChildText(const xml::Element& element, WStringView name) {
     return child ? child.Text() : WString();
 }
 
+// A text as the document would give it back: stored as UTF-8 up to any NUL,
+// read with its blanks at either end trimmed.
+WString AsStored(WStringView text) {
+    const bool plain = std::none_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); });
+    WString stored = plain ? WString(text) : FromUtf8(ToUtf8(text).c_str());
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
+    std::size_t end = stored.size();
+    while (end > 0 && blank(stored[end - 1])) --end;
+    std::size_t begin = 0;
+    while (begin < end && blank(stored[begin])) ++begin;
+    return stored.substr(begin, end - begin);
+}
+
+// What ReadGroup gives for a group written by AppendGroupElement.
+CRelkeyGroup AsRead(const CRelkeyGroup& written) {
+    CRelkeyGroup group;
+    group.SetSubTitle(AsStored(written.GetSubTitle()));
+    group.SetTitle(AsStored(written.GetTitle()));
+    group.SetLabel(AsStored(written.GetLabel()));
+    group.SetCode(AsStored(written.GetCode()));
+    group.SetCategory(AsStored(written.GetCategory()));
+    for (const CRelkeyOption& item : written.Options()) {
+        CRelkeyOption option;
+        option.SetLineSelectionDescription(AsStored(item.GetLineSelectionDescription()));
+        option.SetDatFile(AsStored(item.GetDatFile()));
+        option.SetRefSubLabel(AsStored(item.GetRefSubLabel()));
+        option.SetRefSubGUID(AsStored(item.GetRefSubGUID()));
+        option.SetRemark(AsStored(item.GetRemark()));
+        group.AddOption(option);
+    }
+    return group;
+}
+
+bool AppendGroupElement(xml::Element& root, const CRelkeyGroup& group) {
+    xml::Element element = root.AppendChild(u"Group");
+    if (!element) return false;
+    bool ok = element.AppendChild(u"SubTitle", group.GetSubTitle()) && element.AppendChild(u"Title", group.GetTitle()) &&
+              element.AppendChild(u"Label", group.GetLabel()) && element.AppendChild(u"Code", group.GetCode()) &&
+              element.AppendChild(u"Category", group.GetCategory());
+    for (const CRelkeyOption& option : group.Options()) {
+        if (!ok) break;
+        xml::Element item = element.AppendChild(u"GroupItem");
+        ok = item && item.AppendChild(u"LineSelectionDescription", option.GetLineSelectionDescription()) &&
+             item.AppendChild(u"DatFile", option.GetDatFile()) && item.AppendChild(u"RefSubLabel", option.GetRefSubLabel()) &&
+             item.AppendChild(u"RefSubGUID", option.GetRefSubGUID()) && item.AppendChild(u"Remark", option.GetRemark());
+    }
+    return ok;
+}
+
 void ReadGroup(const xml::Element& element, CRelkeyGroup& group) {
     group.SetSubTitle(ChildText(element, u"SubTitle"));
     group.SetTitle(ChildText(element, u"Title"));
@@ -76,11 +126,25 @@ struct CRelkeyParser::Impl {
     std::vector<xml::Element> groups;  // collected by GetFirstGroup
     std::size_t next = 0;
 
+    // A text file's content is kept as groups, each as the document would
+    // give it back; the document is written only when a search needs it
+    // (what it gives back for these texts is the same).
+    struct TextForm {
+        bool active = false;
+        bool appendable = false;  // until the next load
+        bool inDocument = false;
+        WString title;
+        WString owner;
+        std::vector<CRelkeyGroup> read;
+    };
+    TextForm text;
+
     // Lookups by label and sub title: element text -> first group in document
     // order, built once per load and dropped whenever the document changes.
     struct Index {
         bool built = false;
         std::unordered_map<WString, xml::Element> groups;  // null: the match has no parent element
+        std::unordered_map<WString, std::size_t> textGroups;  // into text.read
     };
     Index byLabel;
     Index bySubTitle;
@@ -88,6 +152,21 @@ struct CRelkeyParser::Impl {
     void Invalidate() {
         byLabel = Index();
         bySubTitle = Index();
+    }
+
+    // The text form's groups in the document, as the searches of any element see them.
+    bool WriteTextForm() {
+        if (!text.active || text.inDocument) return true;
+        text.inDocument = true;
+        root = document.CreateElement(u"RelkeyFile");
+        if (!root || !document.SetRoot(root) || !root.AppendChild(u"RelkeyTitle", text.title) ||
+            !root.AppendChild(u"Owner", text.owner)) {
+            return false;
+        }
+        for (const CRelkeyGroup& group : text.read) {
+            if (!AppendGroupElement(root, group)) return false;
+        }
+        return true;
     }
 };
 
@@ -103,6 +182,7 @@ bool CRelkeyParser::HasDocument() const { return static_cast<bool>(m_impl->docum
 int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
     Impl& impl = *m_impl;
     impl.root = xml::Element();
+    impl.text.appendable = false;
     if (!impl.document) return -1;
     const Form form = FormOf(path);
     if (form == Form::None) return 0;
@@ -110,6 +190,7 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
     impl.groups.clear();
     impl.next = 0;
     impl.Invalidate();
+    impl.text = Impl::TextForm();
 
     if (form == Form::Xml) {
         if (!impl.document.Load(path)) {
@@ -120,19 +201,15 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
     }
 
     CRelkeyFile reader;
-    impl.root = impl.document.CreateElement(u"RelkeyFile");
-    if (!impl.root || !impl.document.SetRoot(impl.root)) return -1;
-    WString title;
-    if (reader.GetTitle(path, title) != S_OK) title.clear();
+    impl.text.active = true;
+    impl.text.appendable = true;
+    if (reader.GetTitle(path, impl.text.title) != S_OK) impl.text.title.clear();
     int owner = 0;
     int type = 0;
     reader.GetOwner(path, owner);
     reader.GetType(path, type);
     reader.SetSubstitutionNumber(driveModuleNumber);
-    if (!impl.root.AppendChild(u"RelkeyTitle", title) ||
-        !impl.root.AppendChild(u"Owner", owner == 1 ? u"NOFAC" : u"SEROP")) {
-        return -1;
-    }
+    impl.text.owner = owner == 1 ? u"NOFAC" : u"SEROP";
 
     CRelkeyGroup group;
     if (reader.GetFirstGroup(path, group) != 0) {
@@ -148,34 +225,51 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
 
 int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     Impl& impl = *m_impl;
-    if (!impl.document || !impl.root) return -1;
+    if (!impl.document || !impl.text.appendable) return -1;
     impl.Invalidate();
-    xml::Element element = impl.root.AppendChild(u"Group");
-    if (!element) return -1;
-    bool ok = element.AppendChild(u"SubTitle", AfterAmpersand(group.GetSubTitle())) &&
-              element.AppendChild(u"Title", group.GetTitle()) && element.AppendChild(u"Label", group.GetLabel()) &&
-              element.AppendChild(u"Code", group.GetCode()) && element.AppendChild(u"Category", group.GetCategory());
+    CRelkeyGroup written;
+    written.SetSubTitle(AfterAmpersand(group.GetSubTitle()));
+    written.SetTitle(group.GetTitle());
+    written.SetLabel(group.GetLabel());
+    written.SetCode(group.GetCode());
+    written.SetCategory(group.GetCategory());
     CGUID guid;
     for (const CRelkeyOption& option : group.Options()) {
-        if (!ok) break;
-        xml::Element item = element.AppendChild(u"GroupItem");
-        if (!item) return -1;
+        CRelkeyOption item;
         const WString subLabel = AfterAmpersand(option.GetRefSubLabel());
         // Every load gives each sub group reference its own instance.
         WString instance;
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        ok = item.AppendChild(u"LineSelectionDescription", option.GetLineSelectionDescription()) &&
-             item.AppendChild(u"DatFile", option.GetDatFile()) && item.AppendChild(u"RefSubLabel", subLabel) &&
-             item.AppendChild(u"RefSubGUID", instance) &&
-             item.AppendChild(u"Remark", RemarkText(option.GetRemark()));
+        item.SetLineSelectionDescription(option.GetLineSelectionDescription());
+        item.SetDatFile(option.GetDatFile());
+        item.SetRefSubLabel(subLabel);
+        item.SetRefSubGUID(instance);
+        item.SetRemark(RemarkText(option.GetRemark()));
+        written.AddOption(item);
     }
-    return ok ? 0 : -1;
+    CRelkeyGroup read = AsRead(written);
+    if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
+    impl.text.read.push_back(std::move(read));
+    return 0;
 }
 
 int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
     Impl& impl = *m_impl;
     group.Clear();
     if (!impl.document) return -1;
+    if (impl.text.active) {
+        // A text file's groups are in file order: main groups, then sub groups.
+        const std::vector<CRelkeyGroup>& read = impl.text.read;
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            if (read[i].GetSubTitle().empty()) {
+                group = read[i];
+                impl.next = i + 1;
+                return 0;
+            }
+        }
+        impl.next = read.size();
+        return -1;
+    }
     impl.groups = impl.document.Descendants(u"Group");
     impl.next = 0;
     // A group without a SubTitle counts as a main group.
@@ -192,6 +286,12 @@ int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
 int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
     Impl& impl = *m_impl;
     group.Clear();
+    if (impl.document && impl.text.active) {
+        const std::vector<CRelkeyGroup>& read = impl.text.read;
+        if (impl.next >= read.size() || !read[impl.next].GetSubTitle().empty()) return -1;
+        group = read[impl.next++];
+        return 0;
+    }
     if (!impl.document || impl.next >= impl.groups.size()) return -1;
     const xml::Element& element = impl.groups[impl.next];
     if (!ChildText(element, u"SubTitle").empty()) return -1;
@@ -211,6 +311,20 @@ int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGr
     group->Clear();
 
     Impl::Index* index = elementName == u"Label" ? &impl.byLabel : elementName == u"SubTitle" ? &impl.bySubTitle : nullptr;
+    if (index && impl.text.active) {
+        if (!index->built) {
+            for (std::size_t i = 0; i < impl.text.read.size(); ++i) {
+                const CRelkeyGroup& read = impl.text.read[i];
+                index->textGroups.try_emplace(index == &impl.byLabel ? read.GetLabel() : read.GetSubTitle(), i);
+            }
+            index->built = true;
+        }
+        const auto found = index->textGroups.find(WString(text));
+        if (found == index->textGroups.end()) return -1;
+        *group = impl.text.read[found->second];
+        return 0;
+    }
+    if (!impl.WriteTextForm()) return -1;
     if (!index) {
         for (const xml::Element& element : impl.document.Descendants(elementName)) {
             if (element.Text() != text) continue;

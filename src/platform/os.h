@@ -31,8 +31,10 @@ enum class RenameResult { Ok, CrossDevice, Failed };
 // there is replaced in one step (never a directory).
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false);
 
-// Copies one file's contents, replacing the destination.
-bool CopyOneFile(WStringView from, WStringView to);
+// Copies one file's contents, replacing the destination. inNewFolder: the
+// caller has just made to's folder, so no other spelling of the name can be
+// there and it is used as given (no search of the folder).
+bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder = false);
 
 // mode as for fopen ("rb", "wb", "ab"); null on failure.
 std::FILE* OpenFile(WStringView path, const char* mode);

@@ -1,5 +1,6 @@
 #include "platform/shell_file_op.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "platform/os.h"
@@ -51,7 +52,8 @@ bool DeleteTree(const WString& path, os::EntryKind kind) {
     return os::RemoveEmptyDirectory(path) && ok;
 }
 
-bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to);
+// inNewFolder: the caller has just made to's folder, so nothing is there yet.
+bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder = false);
 
 // Puts a copy of a file in place of an existing one: the copy is made beside
 // it and renamed over it, so a failed copy leaves the old file whole.
@@ -62,24 +64,31 @@ bool ReplaceWithCopy(const WString& from, const WString& to) {
     return false;
 }
 
-bool CopyChildren(const WString& from, const WString& to) {
+bool CopyChildren(const WString& from, const WString& to, bool toIsNew) {
     std::vector<os::DirEntry> entries;
     if (!os::ListDirectory(from, entries)) return false;
+    if (toIsNew) {
+        // Names that differ only in case land on one file, as they always did.
+        std::unordered_set<WString> names;
+        for (const auto& entry : entries) toIsNew = toIsNew && names.insert(os::UpperCase(entry.name)).second;
+    }
     for (const auto& entry : entries) {
-        if (!CopyEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
+        if (!CopyEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name), toIsNew)) return false;
     }
     return true;
 }
 
-bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to) {
-    const os::EntryKind target = os::GetEntryKind(to);
+bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder) {
+    // In a folder just made nothing needs looking up: a copy of many files
+    // would otherwise search the growing folder once for each.
+    const os::EntryKind target = inNewFolder ? os::EntryKind::None : os::GetEntryKind(to);
     if (!fromIsDirectory) {
         if (target == os::EntryKind::File) return ReplaceWithCopy(from, to);
-        return target == os::EntryKind::None && os::CopyOneFile(from, to);
+        return target == os::EntryKind::None && os::CopyOneFile(from, to, inNewFolder);
     }
     if (target == os::EntryKind::File) return false;
     if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;
-    return CopyChildren(from, to);
+    return CopyChildren(from, to, target == os::EntryKind::None);
 }
 
 bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {

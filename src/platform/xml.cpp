@@ -217,24 +217,19 @@ private:
 // xml:space on an element: true for "preserve", false for "default", else
 // what the parent had.
 bool PreservesSpace(const detail::NodeRef& element, bool inherited) {
-    for (const auto& [name, value] : detail::AttributesOf(element)) {
-        if (name != u"xml:space") continue;
-        if (value == u"preserve") return true;
-        if (value == u"default") return false;
-    }
-    return inherited;
+    const int space = detail::SpaceOf(element);
+    return space < 0 ? inherited : space == 1;
 }
 
+// The nearest xml:space that decides, on the node or above it.
 bool PreservesSpaceAt(const detail::NodeRef& node) {
-    std::vector<NodePtr> chain;
+    if (detail::KindOf(node) == Kind::Element && detail::SpaceOf(node) >= 0) return detail::SpaceOf(node) == 1;
     for (NodePtr current = detail::ParentNode(node); current; current = detail::ParentNode(*current)) {
-        chain.push_back(current);
+        if (detail::KindOf(*current) != Kind::Element) continue;
+        const int space = detail::SpaceOf(*current);
+        if (space >= 0) return space == 1;
     }
-    bool preserve = false;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (detail::KindOf(**it) == Kind::Element) preserve = PreservesSpace(**it, preserve);
-    }
-    return detail::KindOf(node) == Kind::Element ? PreservesSpace(node, preserve) : preserve;
+    return false;
 }
 
 // Visits every node below root in document order with the xml:space in
@@ -335,6 +330,8 @@ void DropIgnorableWhiteSpace(const NodePtr& document) {
 }
 
 WString TextOf(const NodeRef& node) {
+    WString plain;
+    if (PlainTextOf(node, plain)) return plain;
     const bool preserve = PreservesSpaceAt(node);
     TextBuilder text;
     WalkWithSpace(node, preserve, [&](const NodeRef& child, bool inScope) {

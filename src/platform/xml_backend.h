@@ -25,6 +25,11 @@ Kind KindOf(const NodeRef& node);
 WString NameOf(const NodeRef& node);   // element name or instruction target
 WString ValueOf(const NodeRef& node);  // text, comment or instruction data
 AttributeList AttributesOf(const NodeRef& node);  // of an element or the declaration
+// An element's text when xml:space cannot change it: no children, or one
+// text child with no blank at either end. False: ask TextOf.
+bool PlainTextOf(const NodeRef& element, WString& text);
+// The first xml:space of an element that says "preserve" (1) or "default" (0); -1 without one.
+int SpaceOf(const NodeRef& element);
 void ClearValue(const NodeRef& node);  // of a text node
 
 // Shared by the backends.

@@ -2,6 +2,9 @@
 
 #include "platform/os.h"
 #include "platform/shell_file_op.h"
+#if !defined(_WIN32)
+#include "platform/posix/path_map.h"
+#endif
 #include "support/test_support.h"
 
 namespace kel {
@@ -73,6 +76,35 @@ TEST(ShellFileOperation, SingleSourceLandsAsOrInsideTheDestination) {
     EXPECT_NE(Op(ShellOperation::Copy, dir / u"src", dir / u"src\\sub"), 0);
     EXPECT_NE(Op(ShellOperation::Copy, dir / u"nothing", dir / u"x"), 0);
 }
+
+#if !defined(_WIN32)
+// A copy into a folder it makes skips the case-blind look-ups, except where
+// two source names differ only in case: those still land on one file.
+TEST(ShellFileOperation, CopyIntoANewFolderKeepsCaseBlindNames) {
+    TempDir dir;
+    ASSERT_TRUE(os::MakeDirectory(dir / u"src"));
+    ASSERT_TRUE(WriteAll(dir / u"src\\Case.txt", "x"));
+    // Beside it under its own name: the component's paths would find Case.txt.
+    const std::optional<std::string> source = os::posix::MapPath(dir / u"src");
+    ASSERT_TRUE(source);
+    std::FILE* shouting = std::fopen((*source + "/CASE.TXT").c_str(), "wb");
+    ASSERT_NE(shouting, nullptr);
+    std::fputc('x', shouting);
+    std::fclose(shouting);
+    ASSERT_TRUE(os::MakeDirectory(dir / u"src\\Sub"));
+    ASSERT_TRUE(WriteAll(dir / u"src\\Sub\\Mixed.Mod", "m"));
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src", dir / u"copy"), 0);
+    std::vector<os::DirEntry> entries;
+    ASSERT_TRUE(os::ListDirectory(dir / u"copy", entries));
+    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_EQ(ReadAll(dir / u"copy\\case.txt"), "x");
+    EXPECT_EQ(ReadAll(dir / u"COPY\\SUB\\mixed.mod"), "m");
+    entries.clear();
+    ASSERT_TRUE(os::ListDirectory(dir / u"copy\\Sub", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, u"Mixed.Mod");
+}
+#endif
 
 TEST(ShellFileOperation, MoveAndDeleteTakeWholeTrees) {
     TempDir dir;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/os.h"
@@ -22,16 +23,34 @@ std::string Join(const std::string& base, const std::string& name) {
     return base + "/" + name;
 }
 
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
+
 // The entry of directory that matches name ignoring case, first in byte order.
 std::optional<std::string> FindNoCase(const std::string& directory, const std::string& name) {
     DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
     if (!dir) return std::nullopt;
     const WString wanted = UpperCase(FromUtf8(name));
+    // A folder is searched on every new name made in it: plain ASCII entries
+    // are compared in place, and only others are converted.
+    const bool asciiWanted = IsAscii(name);
     std::optional<std::string> best;
     while (const dirent* entry = readdir(dir)) {
-        const std::string candidate = entry->d_name;
+        const std::string_view candidate = entry->d_name;
         if (best && candidate >= *best) continue;
-        if (UpperCase(FromUtf8(candidate)) == wanted) best = candidate;
+        if (IsAscii(candidate)) {
+            if (!asciiWanted || candidate.size() != name.size() ||
+                !std::equal(candidate.begin(), candidate.end(), name.begin(),
+                            [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); })) {
+                continue;
+            }
+        } else if (UpperCase(FromUtf8(candidate)) != wanted) {
+            continue;
+        }
+        best = std::string(candidate);
     }
     closedir(dir);
     return best;
@@ -75,6 +94,19 @@ std::optional<std::string> MapPath(WStringView path) {
     if (direct.empty()) direct = ".";
     if (Exists(direct)) return direct;
 
+    // Mostly a new name in a folder that is there as written: only the name
+    // needs a search, not every folder on the way.
+    if (!components.empty()) {
+        std::string parent = root;
+        for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
+        if (parent.empty() || Exists(parent)) {
+            const std::string& name = components.back();
+            std::optional<std::string> match;
+            if (name != "." && name != "..") match = FindNoCase(parent, name);
+            return Join(parent, match ? *match : name);
+        }
+    }
+
     std::string resolved = root;
     bool resolving = true;
     for (const std::string& component : components) {
@@ -90,6 +122,19 @@ std::optional<std::string> MapPath(WStringView path) {
     }
     if (resolved.empty()) resolved = ".";
     return resolved;
+}
+
+std::optional<std::string> MapInExactFolder(WStringView path) {
+    const std::size_t slash = path.rfind(u'\\');
+    if (slash == WStringView::npos || slash == 0 || slash + 1 == path.size()) return MapPath(path);
+    const WStringView name = path.substr(slash + 1);
+    if (name == u"." || name == u".." || name.find_first_of(u"/") != WStringView::npos ||
+        name.find(u'\0') != WStringView::npos) {
+        return MapPath(path);
+    }
+    auto folder = MapPath(path.substr(0, slash + (slash == 2 && path[1] == u':' ? 1 : 0)));
+    if (!folder) return std::nullopt;
+    return Join(*folder, ToUtf8(name));
 }
 
 WString UnmapPath(std::string_view native) {

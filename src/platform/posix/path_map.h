@@ -14,6 +14,9 @@ namespace kel::os::posix {
 // have no mapping.
 std::optional<std::string> MapPath(WStringView windowsPath);
 
+// The folder mapped as MapPath does, the last component kept as given.
+std::optional<std::string> MapInExactFolder(WStringView windowsPath);
+
 // /tmp/x -> Z:\tmp\x; a relative path keeps its place, with backslashes.
 WString UnmapPath(std::string_view nativePath);
 

@@ -14,17 +14,29 @@
 
 namespace kel::xml {
 
+// As a fragment, so that text or a second element beside the root shows up
+// and can be refused as MSXML refuses it.
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_pi |
+                                 pugi::parse_comments | pugi::parse_ws_pcdata | pugi::parse_doctype |
+                                 pugi::parse_fragment;
+
 namespace detail {
 
 struct DocState {
     pugi::xml_document doc;
     pugi::xml_node parking;  // created lazily; never written or searched
     unsigned generation = 0;
+    // The parsed text: names and values point into it, so it is not copied.
+    std::string text;
 
     void Reset() {
         ++generation;
         doc.reset();
         parking = pugi::xml_node();
+        std::string().swap(text);
+    }
+    pugi::xml_parse_result ParseText() {
+        return doc.load_buffer_inplace(text.data(), text.size(), kParseFlags, pugi::encoding_utf8);
     }
     pugi::xml_node Parking() {
         if (!parking) {
@@ -60,12 +72,6 @@ namespace {
 
 using detail::DocState;
 using detail::NodeRef;
-
-// As a fragment, so that text or a second element beside the root shows up
-// and can be refused as MSXML refuses it.
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration | pugi::parse_pi |
-                                 pugi::parse_comments | pugi::parse_ws_pcdata | pugi::parse_doctype |
-                                 pugi::parse_fragment;
 
 std::string Utf8(WStringView text) { return ToUtf8(text); }
 WString Wide(const pugi::char_t* text) { return FromUtf8(text ? text : ""); }
@@ -291,17 +297,16 @@ Document Document::Create() {
 bool Document::Parse(WStringView text) {
     if (!state_) return false;
     state_->Reset();
-    const std::string utf8 = Utf8(text);
+    state_->text = Utf8(text);
     // Explicit UTF-8: the text is already decoded, whatever its declaration says.
-    return FinishParse(state_, state_->doc.load_buffer(utf8.data(), utf8.size(), kParseFlags, pugi::encoding_utf8));
+    return FinishParse(state_, state_->ParseText());
 }
 
 bool Document::Load(WStringView path) {
     if (!state_) return false;
     state_->Reset();
-    std::string bytes;
-    if (!detail::ReadWholeFile(path, bytes) || !posix::DecodeToUtf8(bytes)) return false;
-    return FinishParse(state_, state_->doc.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_utf8));
+    if (!detail::ReadWholeFile(path, state_->text) || !posix::DecodeToUtf8(state_->text)) return false;
+    return FinishParse(state_, state_->ParseText());
 }
 
 Element Document::Root() const {
@@ -419,6 +424,32 @@ AttributeList AttributesOf(const NodeRef& node) {
         list.emplace_back(Wide(attribute.name()), Wide(attribute.value()));
     }
     return list;
+}
+
+bool PlainTextOf(const NodeRef& node, WString& text) {
+    const pugi::xml_node child = node.node.first_child();
+    if (node.node.type() != pugi::node_element) return false;
+    if (!child) {
+        text.clear();
+        return true;
+    }
+    if (child.type() != pugi::node_pcdata || child.next_sibling()) return false;
+    const char* value = child.value();
+    const std::size_t length = std::strlen(value);
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (length == 0 || blank(value[0]) || blank(value[length - 1])) return false;
+    text = FromUtf8(std::string_view(value, length));
+    return true;
+}
+
+int SpaceOf(const NodeRef& node) {
+    // Asked for every element above each text read: no strings made.
+    for (pugi::xml_attribute attribute = node.node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+        if (std::strcmp(attribute.name(), "xml:space") != 0) continue;
+        if (std::strcmp(attribute.value(), "preserve") == 0) return 1;
+        if (std::strcmp(attribute.value(), "default") == 0) return 0;
+    }
+    return -1;
 }
 
 }  // namespace detail

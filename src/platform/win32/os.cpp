@@ -66,7 +66,7 @@ RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
 }
 
-bool CopyOneFile(WStringView from, WStringView to) {
+bool CopyOneFile(WStringView from, WStringView to, bool /*inNewFolder: names match without a search here*/) {
     if (Faulted(Primitive::CopyOneFile)) return false;
     const WString target(to);
     if (CopyFileW(W(WString(from)), W(target), FALSE)) return true;

@@ -519,5 +519,16 @@ AttributeList AttributesOf(const NodeRef& node) {
     return list;
 }
 
+bool PlainTextOf(const NodeRef&, WString&) { return false; }
+
+int SpaceOf(const NodeRef& node) {
+    for (const auto& [name, value] : AttributesOf(node)) {
+        if (name != u"xml:space") continue;
+        if (value == u"preserve") return 1;
+        if (value == u"default") return 0;
+    }
+    return -1;
+}
+
 }  // namespace detail
 }  // namespace kel::xml

@@ -1,0 +1,334 @@
+// The component's operations through its public interface, each beside its
+// floor: the least file-system work that gives the same result, done with
+// the fastest calls Linux has (bench_support). The time shown is the
+// operation's; floor_ms is the floor's and ratio the one over the other, both
+// measured alternately in the same run. --smoke runs the smallest sizes once.
+#include <benchmark/benchmark.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <stdexcept>
+
+#include "KelInstallSystem.h"
+#include "bench_support.h"
+#include "platform/os.h"
+#include "platform/raii.h"
+
+namespace {
+
+using kel::WString;
+using kel::bench::Scratch;
+using kel::bench::TreeImage;
+namespace kb = kel::bench;
+
+constexpr const char16_t* kMainKey = u"KEL1:R:1234567:7:Zendara:10101011011010101001::03999751";
+constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
+const std::string kSamples = KEL_SOURCE_DIR "/samples";
+const std::vector<std::string> kConfigFiles = {"INTERNAL/keystr.txt", "INTERNAL/program.id", "INTERNAL/key.id",
+                                               "system.xml"};
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%s failed: 0x%08X", what, static_cast<unsigned>(hr));
+        throw std::runtime_error(text);
+    }
+}
+
+kel::UniqueBstr B(const std::string& native) { return kel::UniqueBstr::From(Scratch::Component(native)); }
+kel::UniqueBstr B(const char16_t* text) { return kel::UniqueBstr::From(text); }
+
+class Library {
+public:
+    Library() {
+        if (!m_library.Open(KEL_LIBRARY_PATH)) throw std::runtime_error("cannot load " KEL_LIBRARY_PATH);
+        m_getClassObject = reinterpret_cast<decltype(m_getClassObject)>(m_library.Symbol("DllGetClassObject"));
+        if (!m_getClassObject) throw std::runtime_error("no DllGetClassObject");
+    }
+    kel::ComPtr<IKelInstallSystem> New() const {
+        kel::ComPtr<IClassFactory> factory;
+        kel::ComPtr<IKelInstallSystem> object;
+        Check(m_getClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid()), "DllGetClassObject");
+        Check(factory->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), "CreateInstance");
+        return object;
+    }
+
+private:
+    kel::os::DynamicLibrary m_library;
+    HRESULT (*m_getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+};
+
+bool g_failed = false;  // the exit status: an operation that fails is not a result
+
+const Library& Component() {
+    static const Library library;
+    return library;
+}
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Alternates floor and operation, each after setup; only the operation is the
+// benchmark's time.
+void Measure(benchmark::State& state, const std::function<void()>& setup, const std::function<void()>& operation,
+             const std::function<void()>& floor) {
+    double operationTotal = 0;
+    double floorTotal = 0;
+    for (auto _ : state) {
+        setup();
+        floorTotal += Seconds(floor);
+        setup();
+        const double seconds = Seconds(operation);
+        operationTotal += seconds;
+        state.SetIterationTime(seconds);
+    }
+    state.counters["floor_ms"] = floorTotal * 1e3 / static_cast<double>(state.iterations());
+    state.counters["ratio"] = operationTotal / floorTotal;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Every file of a release: more than a create must read, never less.
+std::vector<std::string> ReleaseInputs(const std::string& release) {
+    std::vector<std::string> inputs;
+    for (const auto& [path, bytes] : TreeImage::Of(release).files) inputs.push_back(release + "/" + path);
+    return inputs;
+}
+
+// groups 0: the sample release.
+void BM_CreateSystem(benchmark::State& state) {
+    const int groups = static_cast<int>(state.range(0));
+    Scratch scratch;
+    std::string release = kSamples + "/releases/zendara-6.0";
+    WString key = kMainKey;
+    if (groups > 0) {
+        release = scratch / "release";
+        key = kb::WriteRelease(release, groups);
+    }
+    const std::string target = scratch / "Cell1";
+    const std::string staging = scratch / "staging";
+    const auto create = [&] {
+        Check(Component().New()->CreateSystem(B(target).get(), kel::UniqueBstr::From(key).get(), B(release).get()),
+              "CreateSystem");
+    };
+    create();
+    const TreeImage output = TreeImage::Of(target);
+    const std::vector<std::string> inputs = ReleaseInputs(release);
+    kb::RemoveTree(target);
+    kb::ResetPeakMemory();
+    Measure(
+        state, [&] { kb::RemoveTree(target); }, create,
+        [&] {
+            for (const std::string& input : inputs) kb::ReadThrough(input);
+            kb::MakeDirectories(staging);
+            output.WriteTo(staging);
+            if (rename(staging.c_str(), target.c_str()) != 0) throw std::runtime_error("rename failed");
+        });
+    state.counters["peak_MB"] = kb::PeakMemoryMB();
+    if (groups > 0) {
+        state.counters["per_group"] = benchmark::Counter(
+            groups, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    }
+}
+
+// A system of the sample release whose HOME holds `files` files of `size` bytes.
+struct Fixture {
+    Fixture(int files, std::size_t size) : files(files), size(size) {
+        Check(Component().New()->CreateSystem(B(path).get(), B(kMainKey).get(), B(release).get()), "CreateSystem");
+        Fill();
+        Check(system->InitSystem(B(path).get()), "InitSystem");
+    }
+    void Fill() const { kb::FillDirectory(path + "/HOME", files, size); }
+
+    // The configuration files written, and HOME, SYSPAR and BACKUP copied to
+    // a work folder and moved back, as a staged change must.
+    void ChangeFloor(const TreeImage& config) const {
+        for (const char* directory : {"/HOME", "/SYSPAR", "/BACKUP"}) {
+            if (Exists(path + directory)) kb::CopyTree(path + directory, work + directory);
+        }
+        kb::MakeDirectories(work + "/INTERNAL");
+        config.WriteTo(work);
+        kb::MoveTreeBack(work, path);
+    }
+
+    int files;
+    std::size_t size;
+    Scratch scratch;
+    const std::string path = scratch / "Cell1";
+    const std::string work = scratch / "work";
+    const std::string release = kSamples + "/releases/zendara-6.0";
+    kel::ComPtr<IKelInstallSystem> system = Component().New();
+};
+
+// A HOME of 10 or 1,000 files of 1 kB, or of 10 files of 10 MB.
+Fixture HomeOf(benchmark::State& state) {
+    const int files = static_cast<int>(state.range(0));
+    return files < 0 ? Fixture(10, std::size_t(-files) << 20) : Fixture(files, 1024);
+}
+
+void Change(benchmark::State& state, const std::function<void(Fixture&)>& change) {
+    Fixture fixture = HomeOf(state);
+    change(fixture);
+    const TreeImage config = TreeImage::Of(fixture.path, kConfigFiles);
+    Measure(
+        state, [] {}, [&] { change(fixture); }, [&] { fixture.ChangeFloor(config); });
+}
+
+void BM_AddRemoveAdditionalOption(benchmark::State& state) {
+    Change(state, [](Fixture& fixture) {
+        const std::string arc = kSamples + "/releases/arcwelding-1.2";
+        Check(fixture.system->AddAdditionalOption(B(kArcKey).get(), B(arc).get()), "AddAdditionalOption");
+        Check(fixture.system->RemoveAdditionalOption(B(u"ArcWelding").get()), "RemoveAdditionalOption");
+    });
+}
+
+void BM_SetSystemOptions(benchmark::State& state) {
+    kel::UniqueBstr options;
+    Change(state, [&](Fixture& fixture) {
+        if (!options.get()) Check(fixture.system->GetSystemOptions(options.Put()), "GetSystemOptions");
+        Check(fixture.system->SetSystemOptions(options.get()), "SetSystemOptions");
+    });
+}
+
+void BM_SetProgramPath(benchmark::State& state) {
+    Change(state, [](Fixture& fixture) {
+        Check(fixture.system->SetProgramPath(Zendara, nullptr, B(fixture.release).get()), "SetProgramPath");
+    });
+}
+
+// A reset keeps a copy of the system until it is done and empties HOME and SYSPAR.
+void BM_ResetSystem(benchmark::State& state) {
+    Fixture fixture = HomeOf(state);
+    const auto reset = [&] { Check(fixture.system->ResetSystem(), "ResetSystem"); };
+    reset();
+    const TreeImage config = TreeImage::Of(fixture.path, kConfigFiles);
+    Measure(
+        state, [&] { fixture.Fill(); }, reset,
+        [&] {
+            for (const char* directory : {"/HOME", "/SYSPAR", "/BACKUP"}) {
+                if (Exists(fixture.path + directory)) kb::CopyTree(fixture.path + directory, fixture.work + directory);
+            }
+            for (const char* directory : {"/HOME/", "/SYSPAR/"}) {
+                for (const std::string& name : kb::FileNames(fixture.path + directory)) {
+                    unlink((fixture.path + directory + name).c_str());
+                }
+            }
+            config.WriteTo(fixture.path);
+            kb::RemoveTree(fixture.work);
+        });
+}
+
+void BM_AddHomeFile(benchmark::State& state) {
+    Fixture fixture(0, 0);
+    const std::string source = fixture.scratch / "big.mod";
+    kb::WriteBytes(source, std::string(static_cast<std::size_t>(state.range(0)) << 20, 'x'));
+    const std::string target = fixture.path + "/HOME/big.mod";
+    const std::string staged = target + ".new";
+    Measure(
+        state, [] {}, [&] { Check(fixture.system->AddHomeFile(B(source).get(), VARIANT_TRUE), "AddHomeFile"); },
+        [&] {
+            kb::FastCopy(source, staged);
+            if (rename(staged.c_str(), target.c_str()) != 0) throw std::runtime_error("rename failed");
+        });
+}
+
+void BM_GetHomeFileList(benchmark::State& state) {
+    const int files = static_cast<int>(state.range(0));
+    Fixture fixture(files, 0);
+    Measure(
+        state, [] {},
+        [&] {
+            kel::UniqueBstr list;
+            ULONG count = 0;
+            Check(fixture.system->GetHomeFileList(list.Put(), &count), "GetHomeFileList");
+            if (count != static_cast<ULONG>(files)) throw std::runtime_error("wrong file count");
+        },
+        [&] {
+            std::string list;
+            for (const std::string& name : kb::FileNames(fixture.path + "/HOME")) (list += name) += ',';
+            benchmark::DoNotOptimize(list.data());
+        });
+    state.counters["per_file"] =
+        benchmark::Counter(files, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// The sample backup with `mb` MB more in its HOME, restored as a new system.
+void BM_InitBackup(benchmark::State& state) {
+    Scratch scratch;
+    const std::string backup = scratch / "backup";
+    kb::CopyTree(kSamples + "/backups/cell1", backup);
+    kb::FillDirectory(backup + "/HOME", static_cast<int>(state.range(0)), std::size_t(1) << 20);
+    const std::string target = scratch / "Restored";
+    const std::string staging = scratch / "staging";
+    const std::string release = kSamples + "/releases/zendara-6.0";
+    const std::string arc = kSamples + "/releases/arcwelding-1.2";
+    const auto restore = [&] {
+        Check(Component().New()->InitBackup(B(backup).get(), B(target).get(), B(release).get(), B(arc).get(), 1),
+              "InitBackup");
+    };
+    restore();
+    const TreeImage written = TreeImage::Of(target, {"system.xml", "INTERNAL/program.id", "INTERNAL/system.guid"});
+    Measure(
+        state, [&] { kb::RemoveTree(target); }, restore,
+        [&] {
+            kb::CopyTree(backup + "/BACKINFO", staging + "/INTERNAL");
+            kb::CopyTree(backup, staging + "/BACKUP");
+            for (const char* directory : {"/HOME", "/SYSPAR", "/INTERNAL/RAPID", "/INTERNAL/REPORTS", "/INTERNAL/OPTIONS"}) {
+                kb::MakeDirectories(staging + directory);
+            }
+            written.WriteTo(staging);
+            if (rename(staging.c_str(), target.c_str()) != 0) throw std::runtime_error("rename failed");
+        });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool smoke = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--smoke") == 0) {
+            smoke = true;
+            std::copy(argv + i + 1, argv + argc, argv + i);
+            --argc;
+            break;
+        }
+    }
+    using Sizes = std::vector<int64_t>;
+    // HOME sizes: file counts of 1 kB files, or minus the MB in 10 files.
+    const Sizes homes = smoke ? Sizes{10} : Sizes{10, 1000, -10};
+    const auto add = [&](const char* name, void (*function)(benchmark::State&), const Sizes& full, const Sizes& small) {
+        const auto guarded = [function](benchmark::State& state) {
+            try {
+                function(state);
+            } catch (const std::exception& error) {
+                g_failed = true;
+                state.SkipWithError(error.what());
+            }
+        };
+        auto* bench = benchmark::RegisterBenchmark(name, guarded)->UseManualTime()->Unit(benchmark::kMillisecond);
+        for (int64_t size : smoke ? small : full) bench->Arg(size);
+        if (smoke) bench->Iterations(1);
+    };
+    add("CreateSystem", BM_CreateSystem, {0, 100, 1000, 10000}, {0, 100});
+    add("AddRemoveAdditionalOption", BM_AddRemoveAdditionalOption, homes, homes);
+    add("SetSystemOptions", BM_SetSystemOptions, homes, homes);
+    add("SetProgramPath", BM_SetProgramPath, homes, homes);
+    add("ResetSystem", BM_ResetSystem, homes, homes);
+    add("AddHomeFile", BM_AddHomeFile, {50}, {1});
+    add("GetHomeFileList", BM_GetHomeFileList, {100, 1000, 10000}, {100});
+    add("InitBackup", BM_InitBackup, {100}, {1});
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return g_failed ? 1 : 0;
+}
