@@ -12,11 +12,8 @@
 #include <sys/wait.h>
 #endif
 
-#include "config/configuration_files.h"
 #include "platform/os.h"
 #include "platform/raii.h"
-#include "platform/sealed_file.h"
-#include "platform/xml.h"
 #include "shared/file_operation.h"
 
 namespace kel::test {
@@ -245,41 +242,8 @@ ComPtr<IKelInstallSystem> NewSystemObject() {
     return object;
 }
 
-std::vector<std::string> SystemFindings(WStringView system) {
-    std::vector<std::string> findings;
-    const WString path(system);
-    for (const char16_t* dir : {u"SYSPAR", u"HOME", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID", u"INTERNAL\\REPORTS"}) {
-        if (!IsDirectory(path + u"\\" + dir)) findings.push_back("missing " + N(dir));
-    }
-    const std::string guid = ReadAll(path + u"\\INTERNAL\\system.guid");
-    if (guid.size() != 38 || guid.front() != '{' || guid.back() != '}') findings.push_back("system.guid: " + guid);
-
-    CKeyList keys;
-    if (CConfigurationFiles().ReadKeystrTxt(path, keys) != 0) findings.push_back("keystr.txt does not read");
-    std::multiset<WString> listed;
-    for (const CKeyInfo& key : keys) listed.insert(key.GetKeystring());
-    std::multiset<WString> recorded;
-    SealedFile keyId;
-    if (!keyId.OpenForRead(path + u"\\INTERNAL\\key.id")) findings.push_back("key.id does not open");
-    for (std::string line; keyId.ReadLine(line);) {
-        for (const char* marker : {"#CKeyId zdkey ", "#CKeyId dmkey ", "#CKeyId extkey "}) {
-            if (line.rfind(marker, 0) == 0) recorded.insert(FromAnsi(line.substr(std::char_traits<char>::length(marker))));
-        }
-    }
-    if (recorded != listed) findings.push_back("key.id names other keys than keystr.txt");
-    xml::Document description = xml::Document::Create();
-    std::multiset<WString> described;
-    if (description.Load(path + u"\\system.xml")) {
-        if (description.Root().FirstChild(u"SystemName").Text() != path.substr(path.rfind(u'\\') + 1)) {
-            findings.push_back("system.xml names another system");
-        }
-        for (const xml::Element& key : description.Descendants(u"Key")) described.insert(key.Text());
-    }
-    if (described != listed) findings.push_back("system.xml names other keys than keystr.txt");
-    const ComPtr<IKelInstallSystem> object = NewSystemObject();
-    const UniqueBstr bstr = UniqueBstr::From(path);
-    if (!object || object->InitSystem(bstr.get()) != S_OK) findings.push_back("does not open");
-    return findings;
+std::string Verify(WStringView system) {
+    return RunCommand(BuiltProgram("kelsys") + " verify " + ShellPath(system)).out;
 }
 
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }

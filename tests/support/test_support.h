@@ -102,10 +102,8 @@ void SetEnvironment(const char* name, const std::string& value);
 std::string ShellPath(WStringView path);
 // A component object from the module's class factory, in process (null on failure).
 ComPtr<IKelInstallSystem> NewSystemObject();
-// What an integrity check of a system finds wrong, empty when nothing: its
-// directories, system.guid, keystr.txt, key.id and system.xml naming the same
-// keys, and a fresh object opening it.
-std::vector<std::string> SystemFindings(WStringView system);
+// What kelsys verify says of a system: "clean\n", or what it found wrong.
+std::string Verify(WStringView system);
 
 std::u16string U(std::string_view utf8);
 std::string N(WStringView text);
