@@ -1,4 +1,5 @@
-// Objects in threads of one process, each on its own system of one pool.
+// Objects in threads of one process, each on its own system of one pool, and
+// long runs that must give back what they take.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +10,6 @@
 
 #include "platform/os.h"
 #include "platform/trace.h"
-#include "shared/temp_file_handler.h"
 #include "support/test_support.h"
 
 namespace kel::test {
@@ -27,21 +27,21 @@ bool SelectGerman(WString& options) {
     return true;
 }
 
-// One thread's life: create, rounds of changes each ending in a reset and a
-// reopen by a new object, then a final state of its own (odd threads: German,
-// even threads: a drive module). Returns what went wrong.
-std::vector<std::string> Work(int index, const WString& path, int rounds) {
+// From a reset, rounds of changes on an existing system, each ending in a
+// reset and a reopen by a new object (its work directories reserved while
+// other threads reserve theirs), then a final state of its own (german: the
+// language changed, else a drive module). Returns what went wrong.
+std::vector<std::string> Work(const WString& path, int rounds, bool german) {
     std::vector<std::string> failures;
     const auto step = [&](const char* what, HRESULT hr) {
         if (hr != S_OK) failures.push_back(std::string(what) + " " + std::to_string(hr));
         return hr == S_OK;
     };
-    const WString release = SampleRelease(u"zendara-6.0");
     const WString arc = SampleRelease(u"arcwelding-1.2");
-    const bool german = index % 2 == 1;
     ComPtr<IKelInstallSystem> object = NewSystemObject();
-    if (!object) return {"no object"};
-    if (!step("create", object->CreateSystem(B(path).get(), B(kMainKey).get(), B(release).get()))) return failures;
+    if (!object || !step("open", object->InitSystem(B(path).get())) || !step("reset", object->ResetSystem())) {
+        return failures;
+    }
     const auto setOptions = [&] {
         UniqueBstr options;
         if (!step("get options", object->GetSystemOptions(options.Put()))) return;
@@ -50,9 +50,13 @@ std::vector<std::string> Work(int index, const WString& path, int rounds) {
         step("set options", object->SetSystemOptions(B(text).get()));
     };
     for (int round = 0; round < rounds; ++round) {
+        UniqueBstr text;
+        ULONG count = 0;
         step("add drive", object->AddDriveModule(B(kDriveKey).get(), 1));
         step("add arc", object->AddAdditionalOption(B(kArcKey).get(), B(arc).get()));
         if (german) setOptions();
+        step("home", object->GetHomeFileList(text.Put(), &count));
+        step("info", object->GetSystemInfo(text.Put()));
         step("remove arc", object->RemoveAdditionalOption(B(u"ArcWelding").get()));
         if (round % 2 == 0) step("remove drive", object->RemoveDriveModule(1));
         step("reset", object->ResetSystem());
@@ -65,6 +69,12 @@ std::vector<std::string> Work(int index, const WString& path, int rounds) {
     return failures;
 }
 
+HRESULT Create(const WString& path) {
+    const ComPtr<IKelInstallSystem> object = NewSystemObject();
+    return object ? object->CreateSystem(B(path).get(), B(kMainKey).get(), B(SampleRelease(u"zendara-6.0")).get())
+                  : E_FAIL;
+}
+
 TEST(Concurrency, ObjectsOnSystemsOfOnePoolDoNotInterfere) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 3;
@@ -73,7 +83,10 @@ TEST(Concurrency, ObjectsOnSystemsOfOnePoolDoNotInterfere) {
     std::vector<std::vector<std::string>> failures(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] { failures[i] = Work(i, pool / (u"Sys" + U(std::to_string(i))), kRounds); });
+        threads.emplace_back([&, i] {
+            const WString path = pool / (u"Sys" + U(std::to_string(i)));
+            failures[i] = Create(path) == S_OK ? Work(path, kRounds, i % 2 == 1) : std::vector<std::string>{"create"};
+        });
     }
     for (std::thread& thread : threads) thread.join();
 
@@ -91,37 +104,6 @@ TEST(Concurrency, ObjectsOnSystemsOfOnePoolDoNotInterfere) {
         EXPECT_EQ(keyId.find("#CKeyId seldesc German\n") != std::string::npos, german);
     }
     EXPECT_EQ(WorkDirectories(), work);
-}
-
-// A work directory is reserved as a file, deleted, and made a directory:
-// no other thread may get the name in between.
-TEST(Concurrency, ThreadsReserveDistinctWorkDirectories) {
-    constexpr int kThreads = 4;
-    constexpr int kEach = 25;
-    const std::set<WString> before = WorkDirectories();
-    std::vector<std::vector<WString>> reserved(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([&, i] {
-            CTempFileHandler handler;
-            for (int n = 0; n < kEach; ++n) {
-                WString path;
-                handler.GetTempDirectory(path);  // empty on failure
-                reserved[i].push_back(path);
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    std::set<WString> distinct;
-    for (const auto& paths : reserved) {
-        for (const WString& path : paths) {
-            if (!path.empty() && distinct.insert(path).second) {
-                EXPECT_TRUE(os::RemoveEmptyDirectory(path)) << N(path);
-            }
-        }
-    }
-    EXPECT_EQ(distinct.size(), std::size_t{kThreads * kEach});
-    EXPECT_EQ(WorkDirectories(), before);
 }
 
 // A receiver may go as soon as its removal returns, while another thread traces.
@@ -155,6 +137,25 @@ TEST(Concurrency, ARemovedTraceReceiverIsCalledNoMore) {
     int late = 0;
     for (const auto& receiver : receivers) late += receiver->late;
     EXPECT_EQ(late, 0);
+}
+
+// One round first: what is made once per process is not a leak.
+TEST(ResourceHygiene, ALongRunGivesBackHandlesAndWorkDirectories) {
+    TempDir pool;
+    const WString path = pool / u"Cell";
+    ASSERT_EQ(Create(path), S_OK);
+    ASSERT_EQ(Work(path, 1, true), std::vector<std::string>{});
+    const std::set<WString> work = WorkDirectories();
+    const long handles = os::OpenHandleCount();
+    {
+        const File file(os::OpenFile(path + u"\\system.xml", "rb"));
+        ASSERT_TRUE(file);
+        ASSERT_EQ(os::OpenHandleCount(), handles + 1);  // the count sees an open file
+    }
+    ASSERT_EQ(Work(path, 10, true), std::vector<std::string>{});
+    EXPECT_EQ(os::OpenHandleCount(), handles);
+    EXPECT_EQ(WorkDirectories(), work);
+    EXPECT_EQ(Verify(path), "clean\n");
 }
 
 }  // namespace

@@ -41,14 +41,9 @@ TEST(Kelsys, DrivesASystemAndABackup) {
     EXPECT_EQ(nlohmann::json::parse(Kelsys("home " + system + " list --json").out), nlohmann::json::array({"robot.mod"}));
 
     const nlohmann::json info = nlohmann::json::parse(Kelsys("info " + system + " --json").out);
-    EXPECT_EQ(info["name"], "Cell1");
     EXPECT_EQ(info["controller"], "real");
-    EXPECT_EQ(info["mainKey"], key);
     EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
     EXPECT_EQ(info["driveModules"][0]["number"], 1);
-    EXPECT_EQ(info["homeFiles"], nlohmann::json::array({"robot.mod"}));
-    EXPECT_EQ(info["programs"].size(), 2u);
-    EXPECT_EQ(info["options"][0]["program"], "Zendara");
     EXPECT_EQ(info["options"][0]["options"][0], "English");
 
     // The option document goes out and back in unchanged.
