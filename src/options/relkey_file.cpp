@@ -184,7 +184,9 @@ bool CRelkeyFile::ReadGroupText(WStringView path) {
 bool CRelkeyFile::TakeLine(std::string& line) {
     const std::size_t newline = m_groupText.find('\n', m_position);
     if (newline == std::string::npos) {
-        m_position = m_groupText.size();
+        // Read to the end: the text goes now, while the caller still holds all it parsed.
+        std::string().swap(m_groupText);
+        m_position = 0;
         return false;
     }
     std::size_t length = newline - m_position + 1;

@@ -9,6 +9,12 @@ namespace kel {
 
 class CRelkeyOption {
 public:
+    CRelkeyOption() = default;
+    // Declared so that the virtual destructor does not turn every move into a copy.
+    CRelkeyOption(const CRelkeyOption&) = default;
+    CRelkeyOption(CRelkeyOption&&) noexcept = default;
+    CRelkeyOption& operator=(const CRelkeyOption&) = default;
+    CRelkeyOption& operator=(CRelkeyOption&&) noexcept = default;
     virtual ~CRelkeyOption() = default;
 
     WString GetLineSelectionDescription() const { return m_lineSelectionDescription; }
@@ -35,6 +41,11 @@ private:
 
 class CRelkeyGroup {
 public:
+    CRelkeyGroup() = default;
+    CRelkeyGroup(const CRelkeyGroup&) = default;
+    CRelkeyGroup(CRelkeyGroup&&) noexcept = default;
+    CRelkeyGroup& operator=(const CRelkeyGroup&) = default;
+    CRelkeyGroup& operator=(CRelkeyGroup&&) noexcept = default;
     virtual ~CRelkeyGroup() = default;
 
     void Clear() { *this = CRelkeyGroup(); }
@@ -42,6 +53,7 @@ public:
     // 0, or -1 (option untouched) when index is out of range.
     int GetOption(int index, CRelkeyOption& option) const;
     int AddOption(const CRelkeyOption& option);
+    void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     // Read-only view for callers that only walk the options.
     const std::vector<CRelkeyOption>& Options() const { return m_options; }
 

@@ -47,9 +47,9 @@ protected:
     }
     // Builds the options and writes the three files; SaveConfiguration's result.
     int Save() {
-        WString options;
-        EXPECT_EQ(system_.ConfigSystem(options), S_OK);
-        return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(), options);
+        EXPECT_EQ(system_.BuildSystemOptions(system_.SystemPath()), S_OK);
+        return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(),
+                                                       system_.BuiltOptions());
     }
     std::string KeyId() const { return test::Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
 
@@ -143,10 +143,10 @@ TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
 
     // Without the options component every section is left out, and that is no failure.
     Add(kDriveKey, u"zendara-6.0", Zendara, 1);
-    WString options;
-    ASSERT_EQ(system_.ConfigSystem(options), S_OK);
+    ASSERT_EQ(system_.BuildSystemOptions(system_.SystemPath()), S_OK);
     SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
-    EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(), options), 0);
+    EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(),
+                                                      system_.BuiltOptions()), 0);
     EXPECT_EQ(KeyId(), "#CKeyId info Included Drive Module(s):\n#CKeyId info Included Addition option program(s):\n");
     ClearOutsideCreationFailures();
 
