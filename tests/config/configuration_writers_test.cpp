@@ -4,6 +4,7 @@
 #include <array>
 
 #include "config/configuration_files.h"
+#include "description/system_xml.h"
 #include "platform/os.h"
 #include "platform/path_combine.h"
 #include "platform/sealed_file.h"
@@ -134,6 +135,31 @@ TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms
     EXPECT_EQ(recorded, u"021000000001");
     EXPECT_EQ(files.IsExtSelectionInKeyId(dir_.path(), u"ArcWelding", u"Weave patterns"), 1);
     EXPECT_EQ(files.IsExtSelectionInKeyId(dir_.path(), u"ArcWelding", u"Multi layer"), 0);
+}
+
+// Writers read the built document; a client's text goes through a parse. Both
+// must give the same bytes, or a stored document would rewrite differently.
+TEST_F(ConfigurationWriters, TheBuiltDocumentAndItsTextWriteTheSameFiles) {
+    Add(WithSelection(kVirtualKey, u"0210"), u"zendara-6.0", Zendara);
+    Add(WithSelection(kArcKey, u"0101110100000"), u"arcwelding-1.2", ExternalWithOptions);
+    Add(WithSelection(kDriveKey, u"110000000010000"), u"zendara-6.0", Zendara, 1);
+    Add(kPickKey, u"pickmaster-2.0", ExternalWithoutOptions);
+    ASSERT_EQ(Save(), 0);
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", dir_.path(), system_.KeyList(), 42, u"",
+                                             system_.BuiltOptions()));
+    WString text;
+    ASSERT_EQ(system_.GetSystemOptions(text), S_OK);
+    xml::Document parsed = xml::Document::Create();
+    ASSERT_TRUE(parsed.Parse(text));
+
+    test::TempDir other;
+    os::MakeDirectory(other / u"INTERNAL");
+    ASSERT_EQ(CConfigurationFiles().SaveConfiguration(other.path(), u"D:\\Pool\\R1", system_.KeyList(), parsed.Root()), 0);
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", other.path(), system_.KeyList(), 42, u"", text));
+    EXPECT_EQ(test::Unseal(test::ReadAll(other / u"INTERNAL\\key.id")), KeyId());
+    const std::string systemXml = test::ReadAll(dir_ / u"system.xml");
+    EXPECT_NE(systemXml.find("<AdditionalOption>"), std::string::npos);
+    EXPECT_EQ(test::ReadAll(other / u"system.xml"), systemXml);
 }
 
 TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
