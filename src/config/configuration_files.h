@@ -10,6 +10,7 @@
 
 #include "platform/text.h"
 #include "platform/trace.h"
+#include "platform/xml.h"
 
 namespace kel {
 
@@ -42,9 +43,11 @@ public:
     int AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections);
 
     // keystr.txt, program.id and key.id into targetDir\INTERNAL; systemDir is
-    // the path the files name. 0, or -1 / -2 / -3 for the file that failed.
+    // the path the files name; systemOptions is the root of the option
+    // selection document (null: none could be loaded). 0, or -1 / -2 / -3 for
+    // the file that failed.
     int SaveConfiguration(WStringView targetDir, WStringView systemDir, const CKeyList& keys,
-                          WStringView systemOptions);
+                          const xml::Element& systemOptions);
     int WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
     int WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
     // Keystrings and drive module numbers, numbered keys last. 0 / -1 / -2.
@@ -55,11 +58,12 @@ public:
     int RemoveConfiguration(WStringView systemDir);
 
     // key.id: one section per key, drive modules before additional programs.
-    // systemOptions is the option selection document. 0 / -1.
-    int WriteKeyId(WStringView targetDir, const CKeyList& keys, int sealedVariant, WStringView systemOptions);
-    int WriteKelKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
-    int WriteDMKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
-    int WriteExtKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file);
+    // systemOptions as for SaveConfiguration. 0 / -1.
+    int WriteKeyId(WStringView targetDir, const CKeyList& keys, int sealedVariant, const xml::Element& systemOptions);
+    // The sections, while WriteKeyId runs.
+    int WriteKelKeyId(CKeyInfo key, SealedFile& file);
+    int WriteDMKeyId(CKeyInfo key, SealedFile& file);
+    int WriteExtKeyId(CKeyInfo key, SealedFile& file);
     // Copies a plain or sealed selection file into key.id. 0, or -1 to -6.
     int InsertSelfile(SealedFile& file, WStringView path);
     // The rest of the first option line of key.id that names the program. 0 / -1.

@@ -23,7 +23,7 @@ bool StartsWith(const char* line, const char* prefix) { return std::strncmp(line
 }  // namespace
 
 int CConfigurationFiles::SaveConfiguration(WStringView targetDir, WStringView systemDir, const CKeyList& keys,
-                                           WStringView systemOptions) {
+                                           const xml::Element& systemOptions) {
     if (WriteKeystrTxt(targetDir, systemDir, keys) != 0) {
         TraceError(u"CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n");
         return -1;

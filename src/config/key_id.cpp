@@ -80,21 +80,18 @@ std::string SelectionLines(const char* marker, const std::vector<WString>& selec
 }  // namespace
 
 // Each program's selections and selection files in the option selection
-// document. One parse serves every section of key.id, and the document is
-// gone before the sections load their relkey files.
+// document, read once for every section of key.id.
 struct CConfigurationFiles::SectionOptionsInfo {
     bool loaded = false;
     std::unordered_map<WString, OptionsInfo> programs;  // absent: the document has no entry for it
 
-    explicit SectionOptionsInfo(WStringView systemOptions) {
-        xml::Document document = xml::Document::Create();
-        if (!document || !document.Parse(systemOptions)) return;
+    explicit SectionOptionsInfo(const xml::Element& root) {
+        if (!root) return;
         loaded = true;
-        const xml::Element root = document.Root();
         for (const char16_t* kind : {u"ZD", u"EXT"}) {
             for (const xml::Element& entry : root.Children(kind)) {
                 const WString program = entry.FirstChild(u"ProgramNr").Text();
-                if (!programs.contains(program)) ComputeOptionsInfo(document, program, programs[program]);
+                if (!programs.contains(program)) ComputeOptionsInfo(root, program, programs[program]);
             }
         }
     }
@@ -106,22 +103,18 @@ namespace {
 // out when the system options component cannot be made.
 class SectionOptions {
 public:
-    SectionOptions(const char16_t* writer, WStringView systemOptions,
-                   std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> shared)
-        : writer_(writer) {
+    SectionOptions(const char16_t* writer, std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> shared)
+        : writer_(writer), info_(std::move(shared)) {
         ComPtr<IKelInstallSystemOptions> component;
-        if (FAILED(CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions,
-                                          component.PutVoid()))) {
-            return;
-        }
-        info_ = shared ? std::move(shared) : std::make_shared<CConfigurationFiles::SectionOptionsInfo>(systemOptions);
+        made_ = SUCCEEDED(CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions,
+                                                 component.PutVoid()));
     }
-    explicit operator bool() const { return static_cast<bool>(info_); }
+    explicit operator bool() const { return made_; }
     WString Message(const char16_t* text) const { return WString(u"CConfigurationFiles::") + writer_ + u", " + text; }
 
     // The failure's trace text, or empty on success.
     WString Query(WStringView program, std::vector<WString>& selections, std::vector<WString>& files) const {
-        if (!info_->loaded) return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
+        if (!info_ || !info_->loaded) return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
         const auto found = info_->programs.find(WString(program));
         selections = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selections);
         files = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selectionFiles);
@@ -144,13 +137,14 @@ public:
 
 private:
     const char16_t* writer_;
-    std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> info_;
+    std::shared_ptr<const CConfigurationFiles::SectionOptionsInfo> info_;  // null outside WriteKeyId
+    bool made_ = false;
 };
 
 }  // namespace
 
 int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys, int sealedVariant,
-                                    WStringView systemOptions) {
+                                    const xml::Element& systemOptions) {
     const WString path = Format(u"%s\\%s\\%s", targetDir, u"INTERNAL", u"key.id");
     SealedFile file;
     if (!file.OpenForWrite(path, m_sealed, sealedVariant)) {
@@ -166,7 +160,7 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
         CConfigurationFiles& files;
         ~Forget() { files.m_sectionOptions.reset(); }
     } forget{*this};
-    if (WriteKelKeyId(keys.At(0), systemOptions, file) != 0) {
+    if (WriteKelKeyId(keys.At(0), file) != 0) {
         TraceError(u"CConfigurationFiles::WriteKeyId, Failure write Zendara information to key.id\n");
         return -1;
     }
@@ -177,7 +171,7 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
         for (std::size_t i = 1; i < keys.Size(); ++i) {
             const CKeyInfo& key = keys.At(i);
             if ((key.GetProgramType() == Zendara) != driveModules) continue;
-            if ((this->*writer)(key, systemOptions, file) != 0) {
+            if ((this->*writer)(key, file) != 0) {
                 TraceError(failure);
                 return false;
             }
@@ -193,8 +187,8 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
     return file.Close() ? 0 : -1;
 }
 
-int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    const SectionOptions options(u"WriteKelKeyId", systemOptions, m_sectionOptions);
+int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
+    const SectionOptions options(u"WriteKelKeyId", m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteKelKeyId, Cannot init KelInstallSystemOptions");
         return 0;
@@ -255,8 +249,8 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, WStringView systemOptions, 
     return 0;
 }
 
-int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    const SectionOptions options(u"WriteDMKeyId", systemOptions, m_sectionOptions);
+int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, SealedFile& file) {
+    const SectionOptions options(u"WriteDMKeyId", m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteDMKeyId, Cannot init KelInstallSystemOptions");
         return 0;
@@ -305,8 +299,8 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, WStringView systemOptions, S
     return InsertSelectionFiles(u"WriteDMKeyId", key, files, file);
 }
 
-int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, WStringView systemOptions, SealedFile& file) {
-    const SectionOptions options(u"WriteExtKeyId", systemOptions, m_sectionOptions);
+int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
+    const SectionOptions options(u"WriteExtKeyId", m_sectionOptions);
     if (!options) {
         TraceError(u"CConfigurationFiles::WriteExtKeyId, Cannot init KelInstallSystemOptions");
         return 0;

@@ -27,6 +27,13 @@ WString AfterLastBackslash(WStringView path) {
 
 WString Decimal(long long value) { return Format(u"%d", value); }
 
+// As a document's search would find them: the root itself counts.
+std::vector<xml::Element> SelfAndDescendants(const xml::Element& root, WStringView name) {
+    std::vector<xml::Element> found = root.Descendants(name);
+    if (root && root.Name() == name) found.insert(found.begin(), root);
+    return found;
+}
+
 }  // namespace
 
 void CSystemXml::TraceError(WStringView message) { Trace(u"SystemXml", message); }
@@ -38,7 +45,17 @@ CSystemXml::CSystemXml() : m_document(xml::Document::Create()) {
 bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys,
                                  int32_t serialNumber, WStringView serialText, WStringView optionSelection) {
     xml::Document selection = xml::Document::Create();
-    if (!m_document || !selection) {
+    if (!selection) {
+        TraceError(u"CSystemXml::CreateSystemXml, Failure initialize temporary XMLDOMDocument");
+        return false;
+    }
+    const xml::Element root = selection.Parse(optionSelection) ? selection.Root() : xml::Element();
+    return CreateSystemXml(systemPath, targetDir, keys, serialNumber, serialText, root);
+}
+
+bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys,
+                                 int32_t serialNumber, WStringView serialText, const xml::Element& optionSelection) {
+    if (!m_document) {
         TraceError(u"CSystemXml::CreateSystemXml, Failure initialize temporary XMLDOMDocument");
         return false;
     }
@@ -71,7 +88,7 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
         TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
         return false;
     }
-    if (!selection.Parse(optionSelection)) {
+    if (!optionSelection) {
         TraceError(u"CSystemXml::CreateSystemXML, Unable to load system options.\n");
         return false;
     }
@@ -84,18 +101,18 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     };
     xml::Element controlModule = m_root.AppendChild(u"ControlModule");
     addKey(controlModule, mainKey);
-    const std::vector<xml::Element> zd = selection.Descendants(u"ZD");
+    const std::vector<xml::Element> zd = SelfAndDescendants(optionSelection, u"ZD");
     if (!zd.empty()) {
         HandleCategories(zd.front(), controlModule);
     } else {
         TraceError(u"CSystemXml::CreateSystemXML, <ZD> node missing.\n");
     }
-    m_programNumbers = selection.Descendants(u"ProgramNr");
+    m_programNumbers = SelfAndDescendants(optionSelection, u"ProgramNr");
     m_programPosition = 0;
     HandleOptions(u"Zendara", controlModule);
 
     std::size_t keyIndex = 1;
-    for (const xml::Element& entry : selection.Descendants(u"EXT")) {
+    for (const xml::Element& entry : SelfAndDescendants(optionSelection, u"EXT")) {
         xml::Element program = m_root.AppendChild(IsDriveModule(entry) ? u"DriveModule" : u"AdditionalOption");
         const xml::Element programNr = entry.FirstChild(u"ProgramNr");
         const WString name = programNr.Text();

@@ -21,9 +21,13 @@ public:
     CSystemXml();
     virtual ~CSystemXml() = default;
 
-    // Builds the description from the key list and the option selection
-    // document and saves it as targetDir\system.xml; systemPath names the
-    // system. The program list is read from targetDir. False after a trace.
+    // Builds the description from the key list and the root of the option
+    // selection document (null: none could be loaded) and saves it as
+    // targetDir\system.xml; systemPath names the system. The program list is
+    // read from targetDir. False after a trace.
+    bool CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys, int32_t serialNumber,
+                         WStringView serialText, const xml::Element& optionSelection);
+    // The same from the document's text.
     bool CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys, int32_t serialNumber,
                          WStringView serialText, WStringView optionSelection);
     // The Media elements of the programs in systemDir's program.id. 0 / E_UNEXPECTED.

@@ -167,30 +167,49 @@ HRESULT CRelkeyFile::GetType(WStringView path, int& type) {
     return hr;
 }
 
+CRelkeyFile::CRelkeyFile() = default;
+CRelkeyFile::~CRelkeyFile() = default;
+
 bool CRelkeyFile::ReadGroupText(WStringView path) {
     m_groupText.clear();
     m_position = 0;
-    SealedFile file;
-    if (!file.OpenForRead(NarrowedPath(path))) return false;
+    m_chunkIndex = 0;
+    m_source = std::make_unique<SealedFile>();
+    if (m_source->OpenForRead(NarrowedPath(path))) return true;
+    m_source.reset();
+    return false;
+}
+
+bool CRelkeyFile::ReadChunk() {
     char buffer[kLineBuffer + 1];
     // The first two lines hold commands, "#" lines are comments.
-    for (int index = 0; file.ReadLine(buffer, kLineBuffer); ++index) {
-        if (index < 2 || buffer[0] == '#') continue;
+    while (m_source && m_source->ReadLine(buffer, kLineBuffer)) {
+        if (m_chunkIndex++ < 2 || buffer[0] == '#') continue;
         m_groupText += buffer;
+        return true;
     }
-    return true;
+    m_source.reset();
+    return false;
 }
 
 bool CRelkeyFile::TakeLine(std::string& line) {
-    const std::size_t newline = m_groupText.find('\n', m_position);
-    if (newline == std::string::npos) {
-        m_position = m_groupText.size();
-        return false;
+    std::size_t newline = m_groupText.find('\n', m_position);
+    while (newline == std::string::npos) {
+        if (!ReadChunk()) {
+            m_groupText.clear();
+            m_position = 0;
+            return false;
+        }
+        newline = m_groupText.find('\n', m_position);
     }
     std::size_t length = newline - m_position + 1;
     if (length > kMaxLine) length = kMaxLine;
     line.assign(m_groupText, m_position, length);
     m_position += length;
+    if (m_position == m_groupText.size()) {
+        m_groupText.clear();
+        m_position = 0;
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "KelCom.h"
@@ -12,9 +13,12 @@
 
 namespace kel {
 
+class SealedFile;
+
 class CRelkeyFile {
 public:
-    virtual ~CRelkeyFile() = default;
+    CRelkeyFile();
+    virtual ~CRelkeyFile();
 
     // S_OK, E_FAIL (file cannot be opened, no title line) or E_UNEXPECTED
     // (unknown owner or type). Each call reads the file on its own.
@@ -47,6 +51,7 @@ private:
     HRESULT GetSwitch(WStringView path, const char* command, WStringView zero, WStringView one, int& value,
                       WStringView openFailure, WString& text);
     bool ReadGroupText(WStringView path);
+    bool ReadChunk();  // appends the next kept piece of the file; false at its end
     bool TakeLine(std::string& line);
     LineResult ParseLine(const std::string& line, CRelkeyGroup& group);
     WString Substitute(WStringView text) const;
@@ -54,7 +59,10 @@ private:
     template <class... Args>
     void TraceFormatted(WStringView format, const Args&... args);
 
-    std::string m_groupText;  // bytes as read, every line with its line feed
+    // The file is read as the groups are taken: a large one is never held whole.
+    std::unique_ptr<SealedFile> m_source;
+    int m_chunkIndex = 0;
+    std::string m_groupText;  // bytes read and not yet taken
     std::size_t m_position = 0;
     bool m_endFlag = false;
     int m_type = 0;

@@ -1,40 +1,70 @@
 // Option groups as an option definition file describes them.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "platform/text.h"
 
 namespace kel {
 
+// Texts kept end to end in one string: a large option file holds tens of
+// thousands of options, most of whose texts are short or empty.
+template <std::size_t N>
+class PackedTexts {
+public:
+    WString Get(std::size_t field) const { return m_text.substr(Begin(field), m_ends[field] - Begin(field)); }
+    void Set(std::size_t field, WStringView text) {
+        const std::size_t begin = Begin(field);
+        const std::size_t oldLength = m_ends[field] - begin;
+        m_text.replace(begin, oldLength, text);
+        for (std::size_t i = field; i < N; ++i) m_ends[i] = static_cast<uint32_t>(m_ends[i] - oldLength + text.size());
+    }
+    bool operator==(const PackedTexts&) const = default;
+
+private:
+    std::size_t Begin(std::size_t field) const { return field == 0 ? 0 : m_ends[field - 1]; }
+    WString m_text;
+    std::array<uint32_t, N> m_ends{};
+};
+
 class CRelkeyOption {
 public:
+    CRelkeyOption() = default;
+    // Declared so that the virtual destructor does not turn every move into a copy.
+    CRelkeyOption(const CRelkeyOption&) = default;
+    CRelkeyOption(CRelkeyOption&&) noexcept = default;
+    CRelkeyOption& operator=(const CRelkeyOption&) = default;
+    CRelkeyOption& operator=(CRelkeyOption&&) noexcept = default;
     virtual ~CRelkeyOption() = default;
 
-    WString GetLineSelectionDescription() const { return m_lineSelectionDescription; }
-    WString GetDatFile() const { return m_datFile; }
-    WString GetRefSubLabel() const { return m_refSubLabel; }
-    WString GetRefSubGUID() const { return m_refSubGUID; }
-    WString GetRemark() const { return m_remark; }
+    WString GetLineSelectionDescription() const { return m_texts.Get(kDescription); }
+    WString GetDatFile() const { return m_texts.Get(kDatFile); }
+    WString GetRefSubLabel() const { return m_texts.Get(kRefSubLabel); }
+    WString GetRefSubGUID() const { return m_texts.Get(kRefSubGuid); }
+    WString GetRemark() const { return m_texts.Get(kRemark); }
 
-    void SetLineSelectionDescription(WStringView text) { m_lineSelectionDescription = text; }
-    void SetDatFile(WStringView text) { m_datFile = text; }
-    void SetRefSubLabel(WStringView text) { m_refSubLabel = text; }
-    void SetRefSubGUID(WStringView text) { m_refSubGUID = text; }
-    void SetRemark(WStringView text) { m_remark = text; }
+    void SetLineSelectionDescription(WStringView text) { m_texts.Set(kDescription, text); }
+    void SetDatFile(WStringView text) { m_texts.Set(kDatFile, text); }
+    void SetRefSubLabel(WStringView text) { m_texts.Set(kRefSubLabel, text); }
+    void SetRefSubGUID(WStringView text) { m_texts.Set(kRefSubGuid, text); }
+    void SetRemark(WStringView text) { m_texts.Set(kRemark, text); }
 
     bool operator==(const CRelkeyOption&) const = default;
 
 private:
-    WString m_lineSelectionDescription;
-    WString m_datFile;
-    WString m_refSubLabel;
-    WString m_refSubGUID;
-    WString m_remark;
+    enum : std::size_t { kDescription, kDatFile, kRefSubLabel, kRefSubGuid, kRemark, kFields };
+    PackedTexts<kFields> m_texts;
 };
 
 class CRelkeyGroup {
 public:
+    CRelkeyGroup() = default;
+    CRelkeyGroup(const CRelkeyGroup&) = default;
+    CRelkeyGroup(CRelkeyGroup&&) noexcept = default;
+    CRelkeyGroup& operator=(const CRelkeyGroup&) = default;
+    CRelkeyGroup& operator=(CRelkeyGroup&&) noexcept = default;
     virtual ~CRelkeyGroup() = default;
 
     void Clear() { *this = CRelkeyGroup(); }
@@ -42,32 +72,29 @@ public:
     // 0, or -1 (option untouched) when index is out of range.
     int GetOption(int index, CRelkeyOption& option) const;
     int AddOption(const CRelkeyOption& option);
+    void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     // Read-only view for callers that only walk the options.
     const std::vector<CRelkeyOption>& Options() const { return m_options; }
 
-    WString GetTitle() const { return m_title; }
-    WString GetLabel() const { return m_label; }
-    WString GetCode() const { return m_code; }
-    WString GetSubTitle() const { return m_subTitle; }
-    WString GetSubGUID() const { return m_subGUID; }
-    WString GetCategory() const { return m_category; }
+    WString GetTitle() const { return m_texts.Get(kTitle); }
+    WString GetLabel() const { return m_texts.Get(kLabel); }
+    WString GetCode() const { return m_texts.Get(kCode); }
+    WString GetSubTitle() const { return m_texts.Get(kSubTitle); }
+    WString GetSubGUID() const { return m_texts.Get(kSubGuid); }
+    WString GetCategory() const { return m_texts.Get(kCategory); }
 
-    void SetTitle(WStringView text) { m_title = text; }
-    void SetLabel(WStringView text) { m_label = text; }
-    void SetCode(WStringView text) { m_code = text; }
-    void SetSubTitle(WStringView text) { m_subTitle = text; }
-    void SetSubGUID(WStringView text) { m_subGUID = text; }
-    void SetCategory(WStringView text) { m_category = text; }
+    void SetTitle(WStringView text) { m_texts.Set(kTitle, text); }
+    void SetLabel(WStringView text) { m_texts.Set(kLabel, text); }
+    void SetCode(WStringView text) { m_texts.Set(kCode, text); }
+    void SetSubTitle(WStringView text) { m_texts.Set(kSubTitle, text); }
+    void SetSubGUID(WStringView text) { m_texts.Set(kSubGuid, text); }
+    void SetCategory(WStringView text) { m_texts.Set(kCategory, text); }
 
     bool operator==(const CRelkeyGroup&) const = default;
 
 private:
-    WString m_title;
-    WString m_label;
-    WString m_code;
-    WString m_subTitle;
-    WString m_subGUID;
-    WString m_category;
+    enum : std::size_t { kTitle, kLabel, kCode, kSubTitle, kSubGuid, kCategory, kFields };
+    PackedTexts<kFields> m_texts;
     std::vector<CRelkeyOption> m_options;
 };
 

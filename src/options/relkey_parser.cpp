@@ -1,6 +1,7 @@
 #include "options/relkey_parser.h"
 
 #include <algorithm>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -73,6 +74,8 @@ CRelkeyGroup AsRead(const CRelkeyGroup& written) {
     group.SetLabel(AsStored(written.GetLabel()));
     group.SetCode(AsStored(written.GetCode()));
     group.SetCategory(AsStored(written.GetCategory()));
+    // Kept for as long as the file is loaded: no spare capacity.
+    group.ReserveOptions(written.Options().size());
     for (const CRelkeyOption& item : written.Options()) {
         CRelkeyOption option;
         option.SetLineSelectionDescription(AsStored(item.GetLineSelectionDescription()));
@@ -135,7 +138,7 @@ struct CRelkeyParser::Impl {
         bool inDocument = false;
         WString title;
         WString owner;
-        std::vector<CRelkeyGroup> read;
+        std::deque<CRelkeyGroup> read;  // grows without copying what it holds
     };
     TextForm text;
 
@@ -259,7 +262,7 @@ int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
     if (!impl.document) return -1;
     if (impl.text.active) {
         // A text file's groups are in file order: main groups, then sub groups.
-        const std::vector<CRelkeyGroup>& read = impl.text.read;
+        const std::deque<CRelkeyGroup>& read = impl.text.read;
         for (std::size_t i = 0; i < read.size(); ++i) {
             if (read[i].GetSubTitle().empty()) {
                 group = read[i];
@@ -287,7 +290,7 @@ int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
     Impl& impl = *m_impl;
     group.Clear();
     if (impl.document && impl.text.active) {
-        const std::vector<CRelkeyGroup>& read = impl.text.read;
+        const std::deque<CRelkeyGroup>& read = impl.text.read;
         if (impl.next >= read.size() || !read[impl.next].GetSubTitle().empty()) return -1;
         group = read[impl.next++];
         return 0;

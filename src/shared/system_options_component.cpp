@@ -18,8 +18,7 @@ constexpr HRESULT kNoDom = static_cast<HRESULT>(0x80040154);
 WString ProgramOf(const xml::Element& entry) { return entry.FirstChild(u"ProgramNr").Text(); }
 
 // The ZD of the program, else its last EXT.
-xml::Element FindEntry(const xml::Document& doc, WStringView program) {
-    const xml::Element root = doc.Root();
+xml::Element FindEntry(const xml::Element& root, WStringView program) {
     for (const xml::Element& zd : root.Children(u"ZD")) {
         if (ProgramOf(zd) == program) return zd;
     }
@@ -101,7 +100,7 @@ public:
         *pbstrXml = nullptr;
         return ComGuard([&] {
             // Without indentation the text is a fifth smaller, and a copy loaded
-            // from it (each key.id section loads one) has no blank text nodes.
+            // from it has no blank text nodes.
             const std::optional<WString> text = doc_.Serialize(false);
             return text ? PutString(*text, pbstrXml) : E_FAIL;
         });
@@ -119,7 +118,7 @@ public:
         *pbstrSelectionFiles = nullptr;
         return ComGuard([&] {
             OptionsInfo info;
-            const bool found = ComputeOptionsInfo(doc_, UniqueBstr::View(bstrProgram), info);
+            const bool found = ComputeOptionsInfo(doc_.Root(), UniqueBstr::View(bstrProgram), info);
             UniqueBstr selections = UniqueBstr::From(info.selections);
             UniqueBstr files = UniqueBstr::From(info.selectionFiles);
             if (!selections.get() || !files.get()) return E_OUTOFMEMORY;
@@ -139,7 +138,7 @@ public:
         if (!pvarbExists) return E_POINTER;
         *pvarbExists = VARIANT_FALSE;
         return ComGuard([&] {
-            const xml::Element subGroups = FindEntry(doc_, UniqueBstr::View(bstrProgram)).FirstChild(u"SubGroups");
+            const xml::Element subGroups = FindEntry(doc_.Root(), UniqueBstr::View(bstrProgram)).FirstChild(u"SubGroups");
             if (!subGroups) return KEL_OPTIONS_E_NOT_FOUND;
             if (!KnownSubGroups(subGroups).count(WString(UniqueBstr::View(bstrSubGuid)))) return KEL_OPTIONS_E_NOT_FOUND;
             *pvarbExists = VARIANT_TRUE;
@@ -219,9 +218,9 @@ private:
 
 }  // namespace
 
-bool ComputeOptionsInfo(const xml::Document& doc, WStringView program, OptionsInfo& info) {
+bool ComputeOptionsInfo(const xml::Element& root, WStringView program, OptionsInfo& info) {
     info = OptionsInfo();
-    const xml::Element entry = FindEntry(doc, program);
+    const xml::Element entry = FindEntry(root, program);
     if (!entry) return false;
     OptionsWalk walk(entry);
     for (const xml::Element& group : entry.FirstChild(u"MainGroups").Children(u"Group")) walk.Group(group, nullptr);

@@ -49,13 +49,13 @@ struct IKelInstallSystemOptions : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateAttribute(BSTR bstrName, KelOptionAttribute* pAttribute) = 0;
 };
 
-// The two "*"-joined texts of GetOptionsInfo, computed on a document.
+// The two "*"-joined texts of GetOptionsInfo, computed on a document's root.
 struct OptionsInfo {
     WString selections;
     WString selectionFiles;
 };
 // False when the document has no entry for the program.
-bool ComputeOptionsInfo(const xml::Document& doc, WStringView program, OptionsInfo& info);
+bool ComputeOptionsInfo(const xml::Element& root, WStringView program, OptionsInfo& info);
 
 // A new instance with one reference (the factory's entry point).
 HRESULT CreateSystemOptionsComponent(REFIID iid, void** out);

@@ -34,15 +34,14 @@ const CSystem::CommitMessages kRemoveDrive = {
 }  // namespace
 
 HRESULT CSystem::Reconfigure(const CommitMessages& messages, ReconfigureFailure failure) {
-    WString options;
-    const HRESULT built = ConfigSystem(options);
+    const HRESULT built = BuildSystemOptions(m_systemPath);
     if (FAILED(built)) {
         TraceMessage(messages.configure);
         // An added key goes again; a removed or replaced one stays as it is now.
         if (failure == ReconfigureFailure::DropAddedKey) m_keyList.RemoveAt(m_keyList.Size() - 1);
         return failure == ReconfigureFailure::Fail ? E_FAIL : built;
     }
-    return Commit(options, messages);
+    return Commit(BuiltOptions(), messages);
 }
 
 HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programPath) {
@@ -128,14 +127,16 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
 HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     WString work;
     if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, optionSelection) != 0) {
+    xml::Document document = xml::Document::Create();
+    const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
         RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
     // Without a new system.xml the old one stays.
     const bool systemXml = CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
-                                                        m_serialText, optionSelection);
+                                                        m_serialText, options);
     if (!InstallConfiguration(work, systemXml)) {
         TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
                        m_systemPath);

@@ -109,12 +109,12 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     m_keyList.Clear();
     m_keyList.Append(mainKey);
 
-    WString options;
-    hr = ConfigSystem(options);
+    hr = BuildSystemOptions(m_systemPath);
     if (FAILED(hr)) {
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
         return fail(hr);
     }
+    const xml::Element& options = BuiltOptions();
     if (CConfigurationFiles().SaveConfiguration(staging, path, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
         return fail(KELINSTALL_E_WRITE_CONFIG);
@@ -225,11 +225,11 @@ HRESULT CSystem::ResetSystem() {
     };
     if (!work.GetWorkDirectory(build)) return cleanUp(KELINSTALL_E_WORK_AREA);
     // Built as if the old configuration files were gone already: build holds none.
-    WString options;
-    if (FAILED(ConfigSystem(options, build))) {
+    if (FAILED(BuildSystemOptions(build))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
         return cleanUp(E_FAIL);
     }
+    const xml::Element& options = BuiltOptions();
     if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
         return cleanUp(KELINSTALL_E_WRITE_CONFIG);

@@ -63,9 +63,19 @@ xml::Element CSystem::OptionsRoot() {
     return m_optionsRoot;
 }
 
-HRESULT CSystem::ConfigSystem(WString& xmlText) { return ConfigSystem(xmlText, m_systemPath); }
+HRESULT CSystem::ConfigSystem(WString& xmlText) {
+    const HRESULT built = BuildSystemOptions(m_systemPath);
+    if (built != S_OK) return built;
+    UniqueBstr text;
+    if (FAILED(m_options->GetXml(text.Put()))) {
+        TraceMessage(u"CSystem::ConfigSystem, Unable to get SystemOptions as an xml bstr\n");
+        return E_UNEXPECTED;
+    }
+    xmlText = text.View();
+    return S_OK;
+}
 
-HRESULT CSystem::ConfigSystem(WString& xmlText, WStringView recordedIn) {
+HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
     m_recordedIn = recordedIn;
     m_options.Reset();
     m_optionsRoot = xml::Element();
@@ -157,13 +167,6 @@ HRESULT CSystem::ConfigSystem(WString& xmlText, WStringView recordedIn) {
         TakeRecordedSelection(m_recordedIn, name, selection);
         if (!addProgram(std::move(selection), parser, Zendara, name)) return E_UNEXPECTED;
     }
-
-    UniqueBstr text;
-    if (FAILED(m_options->GetXml(text.Put()))) {
-        TraceMessage(u"CSystem::ConfigSystem, Unable to get SystemOptions as an xml bstr\n");
-        return E_UNEXPECTED;
-    }
-    xmlText = text.View();
     return S_OK;
 }
 

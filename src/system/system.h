@@ -103,10 +103,13 @@ public:
     int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection);
 
     // Builds the option selection document of the whole key list in a new
-    // system options component and returns its text. HRESULT-style status.
+    // system options component, with the selections recorded in recordedIn's
+    // key.id; BuiltOptions() is its root. HRESULT-style status.
+    HRESULT BuildSystemOptions(WStringView recordedIn);
+    // Builds as above from the system's own key.id and returns the document's text.
     HRESULT ConfigSystem(WString& xmlText);
-    // As above, with the selections recorded in recordedIn's key.id instead of the system's.
-    HRESULT ConfigSystem(WString& xmlText, WStringView recordedIn);
+    // The root of the document the last option build made; null before one.
+    const xml::Element& BuiltOptions() const { return m_optionsRoot; }
     // One program's groups; selection is this program's own copy. 0 / -1.
     int AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind, WStringView programName);
     // A group and, depth first, the sub groups its options open. 0 / -1.
@@ -159,7 +162,7 @@ private:
     enum class ReconfigureFailure { DropAddedKey, Fail, Status };
     HRESULT Reconfigure(const CommitMessages& messages, ReconfigureFailure failure);
     // Writes the configuration files and system.xml in a work directory and moves them in.
-    HRESULT Commit(const WString& options, const CommitMessages& messages);
+    HRESULT Commit(const xml::Element& options, const CommitMessages& messages);
     // Puts the files written in work into the system through a commit journal; work goes.
     bool InstallConfiguration(const WString& work, bool withSystemXml);
     void StageConfiguration(CCommitJournal& journal, const WString& work, bool withSystemXml);

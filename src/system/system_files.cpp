@@ -181,9 +181,8 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
         key->SetProgramPath(path);
         key->SetProgramType(static_cast<uint32_t>(releaseType));
     }
-    WString options;
-    if (FAILED(ConfigSystem(options))) return E_FAIL;
-    return Commit(options, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"});
+    if (FAILED(BuildSystemOptions(m_systemPath))) return E_FAIL;
+    return Commit(BuiltOptions(), {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"});
 }
 
 HRESULT CSystem::GetSystemOptions(WString& document) {
@@ -197,7 +196,7 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
     return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
 }
 
-HRESULT CSystem::Commit(const WString& options, const CommitMessages& messages) {
+HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages) {
     WString work;
     if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
     if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "config/configuration_files.h"
+#include "description/system_xml.h"
 #include "platform/os.h"
 #include "platform/path_combine.h"
 #include "platform/sealed_file.h"
@@ -47,9 +48,9 @@ protected:
     }
     // Builds the options and writes the three files; SaveConfiguration's result.
     int Save() {
-        WString options;
-        EXPECT_EQ(system_.ConfigSystem(options), S_OK);
-        return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(), options);
+        EXPECT_EQ(system_.BuildSystemOptions(system_.SystemPath()), S_OK);
+        return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(),
+                                                       system_.BuiltOptions());
     }
     std::string KeyId() const { return test::Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
 
@@ -136,6 +137,31 @@ TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms
     EXPECT_EQ(files.IsExtSelectionInKeyId(dir_.path(), u"ArcWelding", u"Multi layer"), 0);
 }
 
+// Writers read the built document; a client's text goes through a parse. Both
+// must give the same bytes, or a stored document would rewrite differently.
+TEST_F(ConfigurationWriters, TheBuiltDocumentAndItsTextWriteTheSameFiles) {
+    Add(WithSelection(kVirtualKey, u"0210"), u"zendara-6.0", Zendara);
+    Add(WithSelection(kArcKey, u"0101110100000"), u"arcwelding-1.2", ExternalWithOptions);
+    Add(WithSelection(kDriveKey, u"110000000010000"), u"zendara-6.0", Zendara, 1);
+    Add(kPickKey, u"pickmaster-2.0", ExternalWithoutOptions);
+    ASSERT_EQ(Save(), 0);
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", dir_.path(), system_.KeyList(), 42, u"",
+                                             system_.BuiltOptions()));
+    WString text;
+    ASSERT_EQ(system_.GetSystemOptions(text), S_OK);
+    xml::Document parsed = xml::Document::Create();
+    ASSERT_TRUE(parsed.Parse(text));
+
+    test::TempDir other;
+    os::MakeDirectory(other / u"INTERNAL");
+    ASSERT_EQ(CConfigurationFiles().SaveConfiguration(other.path(), u"D:\\Pool\\R1", system_.KeyList(), parsed.Root()), 0);
+    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", other.path(), system_.KeyList(), 42, u"", text));
+    EXPECT_EQ(test::Unseal(test::ReadAll(other / u"INTERNAL\\key.id")), KeyId());
+    const std::string systemXml = test::ReadAll(dir_ / u"system.xml");
+    EXPECT_NE(systemXml.find("<AdditionalOption>"), std::string::npos);
+    EXPECT_EQ(test::ReadAll(other / u"system.xml"), systemXml);
+}
+
 TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
     Add(kVirtualKey, u"zendara-6.0", Zendara);
     ASSERT_EQ(Save(), 0);
@@ -143,10 +169,10 @@ TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
 
     // Without the options component every section is left out, and that is no failure.
     Add(kDriveKey, u"zendara-6.0", Zendara, 1);
-    WString options;
-    ASSERT_EQ(system_.ConfigSystem(options), S_OK);
+    ASSERT_EQ(system_.BuildSystemOptions(system_.SystemPath()), S_OK);
     SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
-    EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(), options), 0);
+    EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(),
+                                                      system_.BuiltOptions()), 0);
     EXPECT_EQ(KeyId(), "#CKeyId info Included Drive Module(s):\n#CKeyId info Included Addition option program(s):\n");
     ClearOutsideCreationFailures();
 
