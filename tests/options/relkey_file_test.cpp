@@ -213,43 +213,23 @@ TEST(RelkeyFile, NamesFromSignatures) {
 }
 
 }  // namespace
-// The texts of an option or group share one string: changing one must leave
-// its neighbours as they were, and equality must still tell fields apart.
-TEST(RelkeyFile, OptionAndGroupTextsStayApart) {
+// The texts of an option share one string: changing one must leave its
+// neighbours as they were, and equality must still tell fields apart.
+TEST(RelkeyFile, OptionTextsStayApart) {
     CRelkeyOption option;
-    option.SetRefSubGUID(u"{G}");
     option.SetLineSelectionDescription(u"Desc");
-    option.SetRemark(u"//r");
     option.SetDatFile(u"a.dat");
     option.SetRefSubLabel(u"&Sub");
     option.SetDatFile(u"longer_name.dat");
     option.SetRefSubLabel(u"");
-    EXPECT_EQ(option.GetLineSelectionDescription(), u"Desc");
-    EXPECT_EQ(option.GetDatFile(), u"longer_name.dat");
-    EXPECT_EQ(option.GetRefSubLabel(), u"");
-    EXPECT_EQ(option.GetRefSubGUID(), u"{G}");
-    EXPECT_EQ(option.GetRemark(), u"//r");
-
+    EXPECT_EQ(option.GetLineSelectionDescription() + u"|" + option.GetDatFile() + u"|" + option.GetRefSubLabel(),
+              u"Desc|longer_name.dat|");
     CRelkeyOption joined;
     joined.SetLineSelectionDescription(u"ab");
     CRelkeyOption split;
     split.SetLineSelectionDescription(u"a");
     split.SetDatFile(u"b");
     EXPECT_FALSE(joined == split);
-
-    CRelkeyGroup group;
-    group.SetCategory(u"Cat");
-    group.SetTitle(u"Title");
-    group.SetSubGUID(u"{S}");
-    group.SetTitle(u"T");
-    group.SetLabel(u"L");
-    group.SetCode(u"1,1");
-    group.SetSubTitle(u"&Sub");
-    const std::tuple<WString, WString, WString, WString, WString, WString> expected{u"T", u"L", u"1,1", u"&Sub",
-                                                                                   u"{S}", u"Cat"};
-    EXPECT_EQ(std::make_tuple(group.GetTitle(), group.GetLabel(), group.GetCode(), group.GetSubTitle(),
-                              group.GetSubGUID(), group.GetCategory()),
-              expected);
 }
 
 }  // namespace kel
