@@ -243,7 +243,12 @@ ComPtr<IKelInstallSystem> NewSystemObject() {
 }
 
 std::string Verify(WStringView system) {
-    return RunCommand(BuiltProgram("kelsys") + " verify " + ShellPath(system)).out;
+    // kelsys always answers; no answer is Wine failing to start it, now and then.
+    CommandResult result{-1, {}};
+    for (int attempt = 0; attempt < 3 && result.out.empty(); ++attempt) {
+        result = RunCommand(BuiltProgram("kelsys") + " verify " + ShellPath(system));
+    }
+    return result.out;
 }
 
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }
