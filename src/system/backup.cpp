@@ -1,7 +1,6 @@
 // A controller backup turned into a new system in the pool.
 #include "description/backup_support.h"
 #include "description/system_xml.h"
-#include "platform/os.h"
 #include "platform/trace.h"
 #include "system/system.h"
 
@@ -9,15 +8,7 @@ namespace kel {
 
 HRESULT CSystem::InitBackup(WStringView backup, WStringView systemPath, WStringView releasePath,
                             WStringView additional, uint32_t count) {
-    switch (os::GetEntryKind(systemPath)) {
-    case os::EntryKind::Directory:
-        TraceMessage(u"CSystem::InitBackup, A system with the specified name already exists at the specified systempool\n");
-        return KELINSTALL_E_EXISTS;
-    case os::EntryKind::File:
-        TraceMessage(u"CSystem::InitBackup, A file with the specified name already exists at the specified systempool\n");
-        return KELINSTALL_E_EXISTS;
-    case os::EntryKind::None: break;
-    }
+    if (!IsFreeInPool(u"InitBackup", systemPath)) return KELINSTALL_E_EXISTS;
     if (!m_media) return E_FAIL;
     UniqueBstr release = UniqueBstr::From(releasePath);
     if (!release.get()) return E_OUTOFMEMORY;

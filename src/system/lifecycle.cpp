@@ -45,17 +45,17 @@ void CSystem::ReadReleaseVersion() {
     m_version = version;
 }
 
+bool CSystem::IsFreeInPool(const char16_t* operation, WStringView path) {
+    const os::EntryKind kind = os::GetEntryKind(path);
+    if (kind == os::EntryKind::None) return true;
+    TraceFormatted(u"CSystem::%s, A %s with the specified name already exists at the specified systempool\n", operation,
+                   kind == os::EntryKind::Directory ? u"system" : u"file");
+    return false;
+}
+
 HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView programPath) {
     m_systemPath = path;
-    switch (os::GetEntryKind(path)) {
-    case os::EntryKind::Directory:
-        TraceMessage(u"CSystem::CreateSystem, A system with the specified name already exists at the specified systempool\n");
-        return KELINSTALL_E_EXISTS;
-    case os::EntryKind::File:
-        TraceMessage(u"CSystem::CreateSystem, A file with the specified name already exists at the specified systempool\n");
-        return KELINSTALL_E_EXISTS;
-    case os::EntryKind::None: break;
-    }
+    if (!IsFreeInPool(u"CreateSystem", path)) return KELINSTALL_E_EXISTS;
     WString staging;
     if (!ReserveStagingName(staging)) {
         TraceMessage(u"CSystem::CreateSystem, Unable to reserve a staging directory\n");

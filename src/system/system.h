@@ -149,6 +149,8 @@ private:
     // S_OK with the release's type; status after tracing notRelease (a "%s"
     // format for the path) when it is no release; E_FAIL without a media component.
     HRESULT OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status);
+    // False, traced as the operation's, when a system or file already has the path.
+    bool IsFreeInPool(const char16_t* operation, WStringView path);
     // The key list and name checks of the program path operations.
     HRESULT CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name, bool nameGiven);
     // The version of the release the media component opened last.
