@@ -215,7 +215,7 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\program.id"), "#Setup program(s) in " + internal + "program.id:\r\n" +
                                                              N(ToUpper(release)) + "\r\n" + N(ToUpper(arc)) + "\r\n" +
                                                              N(ToUpper(pick)) + "\r\n");
-    const std::string keyId = Unseal(ReadAll(path + u"\\INTERNAL\\key.id"));
+    const std::string keyId = Unsealed(path + u"\\INTERNAL\\key.id");
     EXPECT_EQ(keyId.rfind("#CKeyId zdkey " + N(kMainKey) + "\n", 0), 0u);
     EXPECT_NE(keyId.find("\n#CKeyId dmkey " + N(kDriveKey) + "\n"), std::string::npos);
     EXPECT_NE(keyId.find("#CKeyId option DriveModule2"), std::string::npos);
@@ -224,13 +224,9 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     UniqueBstr options;
     ASSERT_EQ(system->GetSystemOptions(options.Put()), S_OK);
     WString text(options.View());
-    for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {
-        const std::size_t at = text.find(swap);
-        ASSERT_NE(at, WString::npos);
-        text[at] = text[at] == u'1' ? u'0' : u'1';
-    }
+    ASSERT_TRUE(SelectGerman(text));
     EXPECT_EQ(system->SetSystemOptions(B(text).get()), S_OK);
-    EXPECT_NE(Unseal(ReadAll(path + u"\\INTERNAL\\key.id")).find("#CKeyId seldesc German\n"), std::string::npos);
+    EXPECT_NE(Unsealed(path + u"\\INTERNAL\\key.id").find("#CKeyId seldesc German\n"), std::string::npos);
 
     UniqueBstr value;
     ASSERT_EQ(system->GetProgramPath(ExternalWithOptions, B(u"ArcWelding").get(), value.Put()), S_OK);
@@ -252,7 +248,7 @@ TEST(ComponentClient, SystemFromCreationToReset) {
     const WString copy = pool / u"zendara-copy";
     ASSERT_EQ(ShellFileOperation(ShellOperation::Copy, release, copy, kShellSilentFlags), 0);
     EXPECT_EQ(system->SetProgramPath(Zendara, nullptr, B(copy).get()), S_OK);
-    EXPECT_NE(Unseal(ReadAll(path + u"\\INTERNAL\\key.id")).find("#CKeyId dminfo Selection(s) setup from zendara-copy"),
+    EXPECT_NE(Unsealed(path + u"\\INTERNAL\\key.id").find("#CKeyId dminfo Selection(s) setup from zendara-copy"),
               std::string::npos);
 
     // The main key becomes a virtual controller's; a reset keeps only it.

@@ -52,7 +52,7 @@ protected:
         return CConfigurationFiles().SaveConfiguration(dir_.path(), u"D:\\Pool\\R1", system_.KeyList(),
                                                        system_.BuiltOptions());
     }
-    std::string KeyId() const { return test::Unseal(test::ReadAll(dir_ / u"INTERNAL\\key.id")); }
+    std::string KeyId() const { return test::Unsealed(dir_ / u"INTERNAL\\key.id"); }
 
     test::TempDir dir_;
     test::TempDir releases_;
@@ -156,7 +156,7 @@ TEST_F(ConfigurationWriters, TheBuiltDocumentAndItsTextWriteTheSameFiles) {
     os::MakeDirectory(other / u"INTERNAL");
     ASSERT_EQ(CConfigurationFiles().SaveConfiguration(other.path(), u"D:\\Pool\\R1", system_.KeyList(), parsed.Root()), 0);
     ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", other.path(), system_.KeyList(), 42, u"", text));
-    EXPECT_EQ(test::Unseal(test::ReadAll(other / u"INTERNAL\\key.id")), KeyId());
+    EXPECT_EQ(test::Unsealed(other / u"INTERNAL\\key.id"), KeyId());
     const std::string systemXml = test::ReadAll(dir_ / u"system.xml");
     EXPECT_NE(systemXml.find("<AdditionalOption>"), std::string::npos);
     EXPECT_EQ(test::ReadAll(other / u"system.xml"), systemXml);

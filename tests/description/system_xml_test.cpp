@@ -46,7 +46,7 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     ASSERT_TRUE(test::WriteAll(dir / u"INTERNAL\\program.id",
                                "#Setup program(s) in X:\r\n" + N(release) + "\r\n" + N(dir / u"none") + "\r\n"));
     CKeyList keys;
-    for (const char16_t* key : {test::kMainKey, test::kDriveKey, u"opaque"}) keys.Append(test::Key(key, u"", 1));
+    for (const WString& key : {test::kMainKey, test::kDriveKey, WString(u"opaque")}) keys.Append(test::Key(key, u"", 1));
 
     test::TraceCapture traces;
     ASSERT_TRUE(CSystemXml().CreateSystemXml(u"NoBackslash", dir.path(), keys, 42, u"LONGER-SERIAL", kSelection));

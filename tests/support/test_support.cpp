@@ -1,9 +1,12 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -14,6 +17,7 @@
 
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "platform/sealed_file.h"
 #include "shared/file_operation.h"
 
 namespace kel::test {
@@ -177,23 +181,30 @@ std::map<WString, std::string> Snapshot(WStringView dir) {
     return files;
 }
 
-std::string Unseal(const std::string& bytes) {
-    if (bytes.size() < 13 || static_cast<unsigned char>(bytes[0]) != 0xFE || bytes.substr(1, 4) != "KSF1") return "?";
-    uint32_t seed = 0;
-    for (int i = 0; i < 4; ++i) seed |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[5 + i])) << (8 * i);
-    uint32_t s = seed ^ 0x9E3779B9u;
-    if (s == 0) s = 1;
-    std::string plain = bytes.substr(9, bytes.size() - 13);
-    for (char& c : plain) {
-        s ^= s << 13;
-        s ^= s >> 17;
-        s ^= s << 5;
-        c = static_cast<char>(c ^ (s & 0xFF));
-    }
+std::string Unsealed(WStringView path) {
+    SealedFile file;
+    if (!file.OpenForRead(path) || !file.IsSealed()) return "?";
+    std::string plain;
+    char buffer[4096];
+    while (std::size_t got = file.ReadBytes(buffer, 1, sizeof buffer)) plain.append(buffer, got);
     return plain;
 }
 
 WString SampleRelease(WStringView name) { return SourceDir() + u"\\samples\\releases\\" + WString(name); }
+
+const WString& SampleKey(std::size_t index) {
+    static const std::vector<WString> keys = [] {
+        std::vector<WString> lines;
+        std::istringstream text(ReadAll(SourceDir() + u"\\samples\\keys.txt"));
+        for (std::string line; std::getline(text, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && !line.starts_with("#")) lines.push_back(FromUtf8(line));
+        }
+        return lines;
+    }();
+    if (index >= keys.size()) throw std::runtime_error("samples/keys.txt has too few keys");
+    return keys[index];
+}
 
 WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change) {
     KeyDescription key;
@@ -249,6 +260,32 @@ std::string Verify(WStringView system) {
         result = RunCommand(BuiltProgram("kelsys") + " verify " + ShellPath(system));
     }
     return result.out;
+}
+
+bool SelectGerman(WString& options) {
+    for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {
+        const std::size_t at = options.find(swap);
+        if (at == WString::npos) return false;
+        options[at] = options[at] == u'1' ? u'0' : u'1';
+    }
+    return true;
+}
+
+void ExpectFault(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk) {
+    SCOPED_TRACE(std::string("primitive ") + std::to_string(static_cast<int>(fault.primitive)) + " call " +
+                 std::to_string(fault.nth));
+    const std::set<WString> work = WorkDirectories();
+    TraceCapture traces;
+    os::FailNthCall(fault.primitive, fault.nth);
+    const HRESULT status = operation();
+    os::ClearFault();
+    EXPECT_EQ(status, fault.status);
+    if (fault.trace) {
+        ASSERT_FALSE(traces.records().empty());
+        EXPECT_EQ(traces.records().back().message.rfind(fault.trace, 0), 0u) << traces.records().back().message;
+    }
+    disk();
+    EXPECT_EQ(WorkDirectories(), work);
 }
 
 std::u16string U(std::string_view utf8) { return FromUtf8(utf8); }

@@ -11,6 +11,7 @@
 #include "KelInstallSystem.h"
 #include "options/relkey_group.h"
 #include "options/selection_group.h"
+#include "platform/fault_injection.h"
 #include "platform/raii.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -67,26 +68,40 @@ bool WriteAll(WStringView path, std::string_view bytes);
 bool Exists(WStringView path);
 bool IsDirectory(WStringView path);
 
-// A sample release's directory, and the sample keys of samples/keys.txt.
+// A sample release's directory, and the keys of samples/keys.txt in their order
+// there, so that the keys a user is given are the ones every test uses.
 WString SampleRelease(WStringView name);
-inline constexpr const char16_t* kMainKey = u"KEL1:R:1234567:7:Zendara:10101011011010101001::03999751";
-inline constexpr const char16_t* kVirtualKey = u"KEL1:V:16777001:7:Zendara:0110:VC-LAB-07:5349F605";
-inline constexpr const char16_t* kDriveKey = u"KEL1:R:1234567:7:Zendara:11000000001::5B3D1CAC";
-inline constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::8D0A4816";
-inline constexpr const char16_t* kPickKey = u"KEL1:A:1234567:1002:PickMaster:::99156548";
+const WString& SampleKey(std::size_t index);
+inline const WString kMainKey = SampleKey(0);
+inline const WString kVirtualKey = SampleKey(1);
+inline const WString kDriveKey = SampleKey(2);
+inline const WString kArcKey = SampleKey(3);
+inline const WString kPickKey = SampleKey(4);
 // The keystring with some of its fields changed, and signed anew.
 WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change);
 // A key list entry.
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
 
-// A sealed file's plain text, decoded independently of the library's reader
-// ("?" when the bytes are no sealed file).
-std::string Unseal(const std::string& bytes);
+// A sealed file's plain text ("?" when the file is no sealed file).
+std::string Unsealed(WStringView path);
 
 // The "cct" entries of the temporary directory: an operation leaves none behind.
 std::set<WString> WorkDirectories();
 // Every file below dir (relative path -> bytes), to show a tree unchanged.
 std::map<WString, std::string> Snapshot(WStringView dir);
+
+// One file-system primitive made to fail at its nth call, and what the
+// operation must then answer: its status and how its last trace record
+// starts (null: no trace expected).
+struct Fault {
+    os::Primitive primitive;
+    int nth;
+    HRESULT status;
+    const char* trace;
+};
+// Runs the operation under the fault and checks status, trace, disk() and
+// that no work directory is left behind.
+void ExpectFault(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk);
 
 // Runs a command line through the shell: exit code (-1 when it did not run) and output.
 struct CommandResult {
@@ -102,6 +117,9 @@ void SetEnvironment(const char* name, const std::string& value);
 std::string ShellPath(WStringView path);
 // A component object from the module's class factory, in process (null on failure).
 ComPtr<IKelInstallSystem> NewSystemObject();
+// English and German swap places in the main program's language group of an
+// option document (false when it has no such group).
+bool SelectGerman(WString& options);
 // What kelsys verify says of a system: "clean\n", or what it found wrong.
 std::string Verify(WStringView system);
 

@@ -82,30 +82,19 @@ TEST(Backup, FailedConversionsLeaveNothingBehind) {
     test::TempDir pool;
     const WString target = pool / u"New";
     WString message;
-    struct Row {
-        os::Primitive primitive;
-        int nth;
-        HRESULT status;
-        const char* trace;
-    };
-    for (const Row& row : {
-             Row{os::Primitive::TempName, 1, E_UNEXPECTED, "CBackupSupport::CheckBackup: Couldn't create temporary folder"},
-             Row{os::Primitive::MakeDirectory, 3, KELINSTALL_E_CREATE_DIRECTORY, nullptr},
-             Row{os::Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying backup"},
-             Row{os::Primitive::OpenForWrite, 3, E_UNEXPECTED, "CBackupSupport::MakeProgramId: Couldn't create file!"},
+    for (const test::Fault& fault : {
+             test::Fault{os::Primitive::TempName, 1, E_UNEXPECTED, "CBackupSupport::CheckBackup: Couldn't create temporary folder"},
+             test::Fault{os::Primitive::MakeDirectory, 3, KELINSTALL_E_CREATE_DIRECTORY, nullptr},
+             test::Fault{os::Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying backup"},
+             test::Fault{os::Primitive::OpenForWrite, 3, E_UNEXPECTED, "CBackupSupport::MakeProgramId: Couldn't create file!"},
          }) {
-        const std::set<WString> work = test::WorkDirectories();
-        test::TraceCapture traces;
-        os::FailNthCall(row.primitive, row.nth);
-        const HRESULT status = CBackupSupport(message).ConvertBackup2System(Backup(u"cell1"), target,
-                                                                            test::SampleRelease(u"zendara-6.0"), u"", 0);
-        os::ClearFault();
-        EXPECT_EQ(status, row.status) << row.nth;
-        if (row.trace) {
-            EXPECT_EQ(traces.records().back().message, row.trace);
-        }
-        EXPECT_FALSE(test::Exists(target));
-        EXPECT_EQ(test::WorkDirectories(), work);
+        test::ExpectFault(
+            fault,
+            [&] {
+                return CBackupSupport(message).ConvertBackup2System(Backup(u"cell1"), target,
+                                                                    test::SampleRelease(u"zendara-6.0"), u"", 0);
+            },
+            [&] { EXPECT_FALSE(test::Exists(target)); });
     }
     test::TraceCapture traces;
     EXPECT_EQ(CBackupSupport(message).ConvertBackup2System(Backup(u"cell1"), u"NoBackslash", u"R", u"", 0),

@@ -17,16 +17,6 @@ namespace {
 
 UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
 
-// English and German swap places in the main program's language group.
-bool SelectGerman(WString& options) {
-    for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {
-        const std::size_t at = options.find(swap);
-        if (at == WString::npos) return false;
-        options[at] = options[at] == u'1' ? u'0' : u'1';
-    }
-    return true;
-}
-
 // From a reset, rounds of changes on an existing system, each ending in a
 // reset and a reopen by a new object (its work directories reserved while
 // other threads reserve theirs), then a final state of its own (german: the
@@ -100,7 +90,7 @@ TEST(Concurrency, ObjectsOnSystemsOfOnePoolDoNotInterfere) {
         EXPECT_EQ(ReadAll(path + u"\\INTERNAL\\keystr.txt"),
                   "#Loaded keys in " + internal + "keystr.txt:\r\n" + N(kMainKey) + "\r\n" +
                       (german ? "" : N(kDriveKey) + "\t1\r\n") + N(kArcKey) + "\r\n");
-        const std::string keyId = Unseal(ReadAll(path + u"\\INTERNAL\\key.id"));
+        const std::string keyId = Unsealed(path + u"\\INTERNAL\\key.id");
         EXPECT_EQ(keyId.find("#CKeyId seldesc German\n") != std::string::npos, german);
     }
     EXPECT_EQ(WorkDirectories(), work);

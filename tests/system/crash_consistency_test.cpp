@@ -48,8 +48,7 @@ const std::vector<Change>& Changes() {
 // Every file of the system; key.id unsealed, since each sealing is salted anew.
 std::map<WString, std::string> State(const WString& system) {
     auto files = test::Snapshot(system);
-    std::string& keyId = files[u"INTERNAL\\key.id"];
-    keyId = test::Unseal(keyId);
+    files[u"INTERNAL\\key.id"] = test::Unsealed(system + u"\\INTERNAL\\key.id");
     return files;
 }
 

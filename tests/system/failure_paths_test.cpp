@@ -16,30 +16,8 @@ namespace {
 
 using os::Primitive;
 
-struct Fault {
-    Primitive primitive;
-    int nth;
-    HRESULT status;
-    const char* trace;  // the last trace record starts so; null: none expected of the operation
-};
-
-// Runs the operation with the fault, then checks status, trace and the disk.
-void Expect(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk) {
-    SCOPED_TRACE(std::string("primitive ") + std::to_string(static_cast<int>(fault.primitive)) + " call " +
-                 std::to_string(fault.nth));
-    const std::set<WString> work = test::WorkDirectories();
-    test::TraceCapture traces;
-    os::FailNthCall(fault.primitive, fault.nth);
-    const HRESULT status = operation();
-    os::ClearFault();
-    EXPECT_EQ(status, fault.status);
-    if (fault.trace) {
-        ASSERT_FALSE(traces.records().empty());
-        EXPECT_EQ(traces.records().back().message.rfind(fault.trace, 0), 0u) << traces.records().back().message;
-    }
-    disk();
-    EXPECT_EQ(test::WorkDirectories(), work);
-}
+using test::ExpectFault;
+using test::Fault;
 
 class FailurePaths : public ::testing::Test {
 protected:
@@ -69,7 +47,7 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
              Fault{Primitive::Rename, 2, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
          }) {
         CSystem system;
-        Expect(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });
+        ExpectFault(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });
     }
 }
 
@@ -92,7 +70,7 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
              Fault{Primitive::Rename, 7, KELINSTALL_E_RESET, nullptr},
          }) {
         ASSERT_EQ(system.InitSystem(path_), S_OK);
-        Expect(fault, [&] { return system.ResetSystem(); }, [&] { EXPECT_EQ(test::Snapshot(path_), before); });
+        ExpectFault(fault, [&] { return system.ResetSystem(); }, [&] { EXPECT_EQ(test::Snapshot(path_), before); });
     }
 }
 
@@ -114,14 +92,14 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
          }) {
-        Expect(fault, addOption, untouched);
+        ExpectFault(fault, addOption, untouched);
     }
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
          }) {
-        Expect(fault, [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
+        ExpectFault(fault, [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
     }
 
     WString options;
@@ -131,7 +109,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
              Fault{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"},
          }) {
-        Expect(fault, [&] { return system.AddKeystring(options); }, untouched);
+        ExpectFault(fault, [&] { return system.AddKeystring(options); }, untouched);
     }
 
     // A change decided but not finished is finished by the next open.
