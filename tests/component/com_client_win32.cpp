@@ -1,6 +1,6 @@
 // A COM client of the registered KelInstallSystem.dll that knows only the
 // public header. Modes:
-//   registered <dll name>  activate by CLSID and ProgID, check keys and type library
+//   registered             activate by CLSID and ProgID, check the type library
 //   unregistered           check that only this class's keys are gone
 //   system <pool> <release> <main key> <drive key>
 //                          create a system through the ProgID, open, change and reset it
@@ -73,15 +73,6 @@ bool KeyExists(const std::wstring& path) {
     return true;
 }
 
-std::wstring ReadValue(const std::wstring& path, const wchar_t* name) {
-    wchar_t data[1024] = {};
-    DWORD bytes = sizeof data - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS) {
-        return L"<missing>";
-    }
-    return data;
-}
-
 // Header order.
 const std::vector<const wchar_t*> kFirstInterface = {
     L"CreateSystem", L"InitSystem", L"ResetSystem", L"AddSystemParameterFile", L"GetSystemParameterFileList",
@@ -116,33 +107,21 @@ void CheckMethods(ITypeLib* library, REFIID iid, const std::vector<const wchar_t
     }
 }
 
-void CheckEnum(ITypeLib* library, const wchar_t* enumName, const std::vector<std::pair<const wchar_t*, long>>& values) {
-    const std::string label = Narrow(enumName);
-    for (UINT t = 0; t < library->GetTypeInfoCount(); ++t) {
-        Bstr name;
-        library->GetDocumentation(static_cast<INT>(t), name.Out(), nullptr, nullptr, nullptr);
-        if (name.Text() != enumName) continue;
-        Ptr<ITypeInfo> info;
-        library->GetTypeInfo(t, info.Typed());
-        TYPEATTR* attributes = nullptr;
-        info->GetTypeAttr(&attributes);
-        Check(attributes->typekind == TKIND_ENUM, label + " is an enumeration");
-        Check(attributes->cVars == values.size(), label + " value count");
-        const unsigned count = attributes->cVars;
-        info->ReleaseTypeAttr(attributes);
-        for (unsigned v = 0; v < count && v < values.size(); ++v) {
-            VARDESC* variable = nullptr;
-            info->GetVarDesc(v, &variable);
-            Bstr member;
-            info->GetDocumentation(variable->memid, member.Out(), nullptr, nullptr, nullptr);
-            Check(member.Text() == values[v].first, label + " member " + Narrow(member.Text()));
-            Check(variable->lpvarValue && variable->lpvarValue->lVal == values[v].second,
-                  label + "::" + Narrow(member.Text()) + " value");
-            info->ReleaseVarDesc(variable);
-        }
-        return;
+// The value the type library gives an enumeration member (-1: none).
+long EnumValue(ITypeLib* library, const wchar_t* member) {
+    Ptr<ITypeComp> names;
+    if (FAILED(library->GetTypeComp(names.Typed()))) return -1;
+    std::wstring name = member;
+    Ptr<ITypeInfo> info;
+    DESCKIND kind = DESCKIND_NONE;
+    BINDPTR bound{};
+    if (FAILED(names->Bind(name.data(), LHashValOfName(LOCALE_NEUTRAL, name.c_str()), 0, info.Typed(), &kind, &bound)) ||
+        kind != DESCKIND_VARDESC) {
+        return -1;
     }
-    Check(false, label + " not in the type library");
+    const long value = bound.lpvardesc->lpvarValue ? bound.lpvardesc->lpvarValue->lVal : -1;
+    info->ReleaseVarDesc(bound.lpvardesc);
+    return value;
 }
 
 void CheckObject(REFCLSID clsid, const std::string& label) {
@@ -153,7 +132,7 @@ void CheckObject(REFCLSID clsid, const std::string& label) {
     if (SUCCEEDED(created)) Check(object->ResetSystem() == E_ABORT, label + ": ResetSystem on a fresh object");
 }
 
-void CheckRegistered(const wchar_t* dllName) {
+void CheckRegistered() {
     CheckObject(CLSID_KelInstallSystem, "by CLSID");
     for (const wchar_t* progId : {kProgId, kVersionedProgId}) {
         CLSID clsid{};
@@ -161,14 +140,6 @@ void CheckRegistered(const wchar_t* dllName) {
               "CLSIDFromProgID " + Narrow(progId));
         CheckObject(clsid, "by ProgID " + Narrow(progId));
     }
-
-    wchar_t fullPath[MAX_PATH];
-    GetFullPathNameW(dllName, MAX_PATH, fullPath, nullptr);
-    const std::wstring server = std::wstring(kClassKey) + L"\\InprocServer32";
-    Check(lstrcmpiW(ReadValue(server, nullptr).c_str(), fullPath) == 0,
-          "InprocServer32 is " + Narrow(ReadValue(server, nullptr)));
-    Check(ReadValue(server, L"ThreadingModel") == L"both", "ThreadingModel");
-    Check(ReadValue(kClassKey, nullptr) == L"KelInstallSystem Class", "class description");
 
     Ptr<ITypeLib> library;
     if (FAILED(LoadRegTypeLib(LIBID_KELINSTALLSYSTEMLib, 1, 0, 0, library.Typed()))) {
@@ -182,13 +153,14 @@ void CheckRegistered(const wchar_t* dllName) {
     Ptr<ITypeInfo> hidden;
     Check(FAILED(library->GetTypeInfoOfGuid(IID_IKelInstallSystem3, hidden.Typed())),
           "IKelInstallSystem3 stays out of the type library");
-    CheckEnum(library.get(), L"ProgramType",
-              {{L"None", None}, {L"Zendara", Zendara}, {L"Orvane", Orvane},
-               {L"ExternalWithOptions", ExternalWithOptions}, {L"ExternalWithoutOptions", ExternalWithoutOptions},
-               {L"BootServer", BootServer}, {L"FailSafe", FailSafe}, {L"External", External},
-               {L"AdditionalOption", AdditionalOption}});
-    CheckEnum(library.get(), L"KelInstallCtrlType",
-              {{L"KelInstallCtrlType_RC", KelInstallCtrlType_RC}, {L"KelInstallCtrlType_VC", KelInstallCtrlType_VC}});
+    // Enumerations as a script client sees them.
+    for (const auto& [member, value] : std::initializer_list<std::pair<const wchar_t*, long>>{
+             {L"None", None}, {L"Zendara", Zendara}, {L"Orvane", Orvane}, {L"ExternalWithOptions", ExternalWithOptions},
+             {L"ExternalWithoutOptions", ExternalWithoutOptions}, {L"BootServer", BootServer}, {L"FailSafe", FailSafe},
+             {L"External", External}, {L"AdditionalOption", AdditionalOption},
+             {L"KelInstallCtrlType_RC", KelInstallCtrlType_RC}, {L"KelInstallCtrlType_VC", KelInstallCtrlType_VC}}) {
+        Check(EnumValue(library.get(), member) == value, Narrow(member) + " in the type library");
+    }
 }
 
 void CheckUnregistered() {
@@ -253,8 +225,8 @@ int wmain(int argc, wchar_t** argv) {
     DeleteFile(L"kel-no-such-file");
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-    if (mode == L"registered" && argc > 2) {
-        CheckRegistered(argv[2]);
+    if (mode == L"registered") {
+        CheckRegistered();
     } else if (mode == L"unregistered") {
         CheckUnregistered();
     } else if (mode == L"system" && argc > 5) {
@@ -262,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (mode == L"restore" && argc > 4) {
         CheckRestore(argv[2], argv[3], argv[4]);
     } else {
-        std::printf("usage: com_client_win32 registered <dll name> | unregistered | system <pool> <release> <key> <key> | restore <backup> <pool> <release>\n");
+        std::printf("usage: com_client_win32 registered | unregistered | system <pool> <release> <key> <key> | restore <backup> <pool> <release>\n");
         g_failures = 1;
     }
     CoUninitialize();

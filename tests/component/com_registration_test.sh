@@ -12,7 +12,7 @@ client=$3
 
 "$run" regsvr32 /s "$dll" || { echo "regsvr32 failed"; exit 1; }
 "$run" regsvr32 /s "$dll" || { echo "second regsvr32 failed"; exit 1; }
-"$run" "$client" registered "$dll"
+"$run" "$client" registered
 
 samples=$(cd "$4" && pwd)
 pool=$(mktemp -d)
