@@ -38,6 +38,8 @@ bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder = false);
 
 // mode as for fopen ("rb", "wb", "ab"); null on failure.
 std::FILE* OpenFile(WStringView path, const char* mode);
+// Every byte of a file; false when it cannot be opened or read.
+bool ReadWholeFile(WStringView path, std::string& bytes);
 
 // The user's temporary directory, without a trailing backslash.
 bool GetTempDirectory(WString& directory);

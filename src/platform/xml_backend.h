@@ -39,6 +39,5 @@ void DropIgnorableWhiteSpace(const NodePtr& document);
 // The text of an element or the document, as Element::Text() describes it.
 WString TextOf(const NodeRef& node);
 std::optional<AttributeList> ParsePseudoAttributes(WStringView data);
-bool ReadWholeFile(WStringView path, std::string& bytes);
 
 }  // namespace kel::xml::detail

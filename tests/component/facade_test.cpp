@@ -12,16 +12,6 @@
 namespace kel::test {
 namespace {
 
-ComPtr<IKelInstallSystem> NewObject() {
-    ComPtr<IClassFactory> factory;
-    EXPECT_EQ(DllGetClassObject(CLSID_KelInstallSystem, IID_IClassFactory, factory.PutVoid()), S_OK);
-    ComPtr<IKelInstallSystem> object;
-    if (factory) {
-        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IKelInstallSystem, object.PutVoid()), S_OK);
-    }
-    return object;
-}
-
 CKelInstallSystem& Impl(const ComPtr<IKelInstallSystem>& object) {
     return *static_cast<CKelInstallSystem*>(object.get());
 }
@@ -101,7 +91,7 @@ TEST(KelInstallSystemFacade, CheckSystemPathLimitsAndCharacterSet) {
 }
 
 TEST(KelInstallSystemFacade, CreateAndInitCheckInOrderAndStoreThePathAfterItsCheck) {
-    auto object = NewObject();
+    auto object = NewSystemObject();
     ASSERT_TRUE(object);
     CKelInstallSystem& impl = Impl(object);
     ComPtr<IKelInstallSystem2> second;
@@ -137,7 +127,7 @@ TEST(KelInstallSystemFacade, CreateAndInitCheckInOrderAndStoreThePathAfterItsChe
 }
 
 TEST(KelInstallSystemFacade, ClosedSystemGateThenArgumentChecksInTheirOrder) {
-    auto object = NewObject();
+    auto object = NewSystemObject();
     ASSERT_TRUE(object);
     IKelInstallSystem* p = object.get();
     const auto empty = B("");
@@ -198,7 +188,7 @@ TEST(KelInstallSystemFacade, ClosedSystemGateThenArgumentChecksInTheirOrder) {
 }
 
 TEST(KelInstallSystemFacade, BackupPathsAreLimitedWithoutAnOpenSystem) {
-    auto object = NewObject();
+    auto object = NewSystemObject();
     ASSERT_TRUE(object);
     const auto longPath = UniqueBstr::From(PathOf(261, 5));
     const auto maxPath = UniqueBstr::From(PathOf(260, 5));
@@ -219,7 +209,7 @@ TEST(KelInstallSystemFacade, BackupPathsAreLimitedWithoutAnOpenSystem) {
 }
 
 TEST(KelInstallSystemFacade, ProgramNoticesComeNewestFirst) {
-    auto object = NewObject();
+    auto object = NewSystemObject();
     ASSERT_TRUE(object);
     ComPtr<IKelInstallSystem3> third;
     ASSERT_EQ(object->QueryInterface(IID_IKelInstallSystem3, third.PutVoid()), S_OK);
@@ -266,7 +256,7 @@ public:
 };
 
 TEST(KelInstallSystemFacade, IdentityInterfacesAndAggregation) {
-    auto object = NewObject();
+    auto object = NewSystemObject();
     ASSERT_TRUE(object);
     ComPtr<IUnknown> viaFirst, viaThird;
     ComPtr<IKelInstallSystem3> third;
@@ -295,13 +285,10 @@ TEST(KelInstallSystemFacade, IdentityInterfacesAndAggregation) {
     ComPtr<IKelInstallSystem> aggregated;
     ASSERT_EQ(inner->QueryInterface(IID_IKelInstallSystem, aggregated.PutVoid()), S_OK);
     EXPECT_EQ(outer.refs, 2u);  // the interface's reference belongs to the outer object
+    // Queries through the interface go to the outer object, which knows no second interface.
     ComPtr<IKelInstallSystem2> second;
     EXPECT_EQ(aggregated->QueryInterface(IID_IKelInstallSystem2, second.PutVoid()), E_NOINTERFACE);
     EXPECT_EQ(outer.queries, 1);
-    ComPtr<IKelInstallSystem> viaOuter;
-    EXPECT_EQ(aggregated->QueryInterface(IID_IKelInstallSystem, viaOuter.PutVoid()), S_OK);
-    EXPECT_EQ(viaOuter.get(), aggregated.get());
-    viaOuter.Reset();
     aggregated.Reset();
     EXPECT_EQ(outer.refs, 1u);
     EXPECT_EQ(inner->Release(), 0u);  // the last inner reference destroys the object

@@ -225,13 +225,9 @@ CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint
 }
 
 std::string ReadAll(WStringView path) {
-    File file(os::OpenFile(path, "rb"));
-    if (!file) return {};
-    std::string out;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) out.append(buffer, got);
-    return out;
+    std::string bytes;
+    os::ReadWholeFile(path, bytes);
+    return bytes;
 }
 
 bool WriteAll(WStringView path, std::string_view bytes) {

@@ -24,19 +24,6 @@ bool IsBraceGuid(const std::string& text) {
     return true;
 }
 
-std::string ReadAll(const WString& path, bool& ok) {
-    kel::File file(kel::os::OpenFile(path, "rb"));
-    std::string bytes;
-    ok = static_cast<bool>(file);
-    char buffer[4096];
-    while (ok) {
-        const std::size_t read = std::fread(buffer, 1, sizeof buffer, file.get());
-        bytes.append(buffer, read);
-        if (read < sizeof buffer) break;
-    }
-    return bytes;
-}
-
 // The keystrings key.id records, in its order; false when it does not unseal.
 bool KeyIdKeys(const WString& path, std::multiset<WString>& keys) {
     kel::SealedFile file;
@@ -69,8 +56,9 @@ int Verify(const std::string& systemArgument, bool trace) {
         const WString file = path + u"\\INTERNAL\\" + guid;
         const bool required = guid == WStringView(u"system.guid");
         if (!required && kel::os::GetEntryKind(file) == kel::os::EntryKind::None) continue;
-        bool read = false;
-        if (!IsBraceGuid(ReadAll(file, read))) finding(Utf8(guid) + (read ? " does not hold a GUID" : " is missing"));
+        std::string text;
+        const bool read = kel::os::ReadWholeFile(file, text);
+        if (!IsBraceGuid(text)) finding(Utf8(guid) + (read ? " does not hold a GUID" : " is missing"));
     }
 
     kel::CConfigurationFiles files;

@@ -9,6 +9,7 @@
 #include <new>
 #include <pugixml.hpp>
 
+#include "platform/os.h"
 #include "platform/posix/xml_encoding.h"
 #include "platform/xml_backend.h"
 
@@ -305,7 +306,7 @@ bool Document::Parse(WStringView text) {
 bool Document::Load(WStringView path) {
     if (!state_) return false;
     state_->Reset();
-    if (!detail::ReadWholeFile(path, state_->text) || !posix::DecodeToUtf8(state_->text)) return false;
+    if (!os::ReadWholeFile(path, state_->text) || !posix::DecodeToUtf8(state_->text)) return false;
     return FinishParse(state_, state_->ParseText());
 }
 

@@ -1,0 +1,18 @@
+#include "platform/os.h"
+#include "platform/raii.h"
+
+namespace kel::os {
+
+bool ReadWholeFile(WStringView path, std::string& bytes) {
+    bytes.clear();
+    File file(os::OpenFile(path, "rb"));
+    if (!file) return false;
+    char buffer[16384];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
+        bytes.append(buffer, n);
+        if (n < sizeof buffer) return std::ferror(file.get()) == 0;
+    }
+}
+
+}  // namespace kel::os
