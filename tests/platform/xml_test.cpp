@@ -18,12 +18,6 @@ Document Parsed(WStringView text) {
     return doc;
 }
 
-std::vector<WString> AttributeValues(const std::vector<Element>& elements, WStringView name) {
-    std::vector<WString> values;
-    for (const Element& e : elements) values.push_back(e.Attribute(name).value_or(u"?"));
-    return values;
-}
-
 TEST(Xml, ParseErrorsLeaveTheDocumentEmpty) {
     Document doc = Parsed(u"<a><b/></a>");
     for (WStringView bad : {u"<a><b></a>", u"", u"<a x='1' x='2'/>", u"<a/><b/>", u"<a/>junk",
@@ -167,22 +161,6 @@ TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
     EXPECT_EQ(Parsed(expected).Serialize(), expected);
 }
 
-TEST(Xml, FindsChildrenAndDescendantsInDocumentOrder) {
-    Document doc = Parsed(
-        u"<r><a id='1'><a id='2'><x/></a></a><b><a id='3'/></b><?a?><a id='4'>t<a id='5'/></a></r>");
-    const Element root = doc.Root();
-    EXPECT_EQ(AttributeValues(doc.Descendants(u"a"), u"id"), (std::vector<WString>{u"1", u"2", u"3", u"4", u"5"}));
-    EXPECT_EQ(AttributeValues(root.Children(u"a"), u"id"), (std::vector<WString>{u"1", u"4"}));
-    EXPECT_EQ(AttributeValues(root.FirstChild(u"a").Descendants(u"a"), u"id"), (std::vector<WString>{u"2"}));
-    EXPECT_FALSE(root.FirstChild(u"x"));
-    EXPECT_TRUE(doc.Descendants(u"A").empty());  // names are case-sensitive
-
-    const Element x = doc.Descendants(u"x").at(0);
-    EXPECT_EQ(x.Parent().Parent().Attribute(u"id"), u"1");
-    EXPECT_FALSE(root.Parent());
-    EXPECT_FALSE(root.HasAttribute(u"id"));
-}
-
 TEST(Xml, DetachedAndRemovedElementsStayUsableButInvisible) {
     Document doc = Parsed(u"<r><list><item>1</item><item>2</item></list></r>");
     Element list = doc.Root().FirstChild(u"list");
@@ -191,9 +169,9 @@ TEST(Xml, DetachedAndRemovedElementsStayUsableButInvisible) {
     Element loose = doc.CreateElement(u"item");
     ASSERT_TRUE(loose);
     loose.SetText(u"loose");
-    EXPECT_FALSE(loose.Parent());
-    EXPECT_EQ(doc.Descendants(u"item").size(), 2u);
-    EXPECT_EQ(doc.SelectSingleText(u"//item[.='loose']"), std::nullopt);
+    EXPECT_EQ(doc.Descendants(u"item").size(), 2u);  // not in the tree until appended
+    EXPECT_TRUE(doc.Descendants(u"ITEM").empty());  // names are case-sensitive
+    EXPECT_FALSE(doc.Root().Parent());
 
     ASSERT_TRUE(list.RemoveAllChildren());
     EXPECT_TRUE(list.Children(u"item").empty());
