@@ -190,19 +190,10 @@ TEST(Xml, DetachedAndRemovedElementsStayUsableButInvisible) {
     EXPECT_FALSE(other.SetRoot(first));
 }
 
-TEST(Xml, RefusesInvalidNamesAndStaleHandles) {
+// A handle outlives its document's contents without harm.
+TEST(Xml, StaleHandlesAndEmptyDocumentsAreRefused) {
     Document doc = Parsed(u"<r a='1'/>");
     Element root = doc.Root();
-    for (WStringView bad : {u"", u"1a", u"a b", u"a<b", u"-a"}) {
-        EXPECT_FALSE(doc.CreateElement(bad)) << N(bad);
-        EXPECT_FALSE(root.AppendChild(bad)) << N(bad);
-        EXPECT_FALSE(root.SetAttribute(bad, u"x")) << N(bad);
-    }
-    EXPECT_TRUE(root.SetAttribute(u"a", u"2"));
-    EXPECT_TRUE(root.SetAttribute(u"b", u""));
-    EXPECT_EQ(root.Attributes(),
-              (std::vector<std::pair<WString, WString>>{{u"a", u"2"}, {u"b", u""}}));
-
     ASSERT_TRUE(doc.Parse(u"<r/>"));
     EXPECT_FALSE(root.AppendChild(u"late"));
     EXPECT_EQ(root.Name(), u"");
