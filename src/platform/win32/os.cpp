@@ -132,9 +132,12 @@ WString FromNativePath(const std::string& path) { return WideFromAnsi(path); }
 std::string AnsiFromWide(WStringView text) {
     if (text.empty()) return {};
     const auto* source = reinterpret_cast<const wchar_t*>(text.data());
-    const int length = WideCharToMultiByte(CP_ACP, 0, source, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    // '?' rather than a look-alike letter, as on Linux: a path must not turn into another one.
+    const DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const int size = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_ACP, flags, source, size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, source, static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, flags, source, size, out.data(), length, nullptr, nullptr);
     return out;
 }
 
