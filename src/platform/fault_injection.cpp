@@ -41,6 +41,13 @@ void ClearFault() {
 
 int PrimitiveCalls() { return g_calls; }
 
+namespace {
+std::atomic<unsigned> g_lockWait{10000};
+}  // namespace
+
+unsigned LockWaitMilliseconds() { return g_lockWait; }
+void SetLockWaitMilliseconds(unsigned milliseconds) { g_lockWait = milliseconds; }
+
 bool Faulted(Primitive primitive) {
     ++g_calls;
     if (!g_armed) return false;

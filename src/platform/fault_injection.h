@@ -5,7 +5,7 @@
 
 namespace kel::os {
 
-enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmptyDirectory, OpenForWrite, TempName, Any };
+enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmptyDirectory, OpenForWrite, TempName, Write, Any };
 
 // The nth call (1-based) from now of the primitive fails once; Any counts the
 // calls of every primitive together. Replaces an earlier request.
@@ -17,6 +17,11 @@ constexpr int kCrashExitCode = 86;
 void ClearFault();
 // Calls counted since the last FailNthCall or ClearFault (all primitives).
 int PrimitiveCalls();
+
+// How long a call waits for a system another object or process holds
+// (milliseconds); tests shorten it. Reads the current value with no argument.
+unsigned LockWaitMilliseconds();
+void SetLockWaitMilliseconds(unsigned milliseconds);
 
 // Called by each backend primitive first: true when this call is to fail.
 bool Faulted(Primitive primitive);

@@ -17,8 +17,11 @@ EntryKind GetEntryKind(WStringView path);
 
 struct DirEntry {
     WString name;
-    bool isDirectory = false;
+    bool isDirectory = false;  // what the entry leads to: a link to a folder counts
+    bool isLink = false;       // a symbolic link, junction or other reparse point
 };
+// True when path itself is a link (symbolic link, junction, reparse point).
+bool IsLink(WStringView path);
 // Entries of a directory without "." and "..", in no particular order.
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 
@@ -27,8 +30,9 @@ bool RemoveEmptyDirectory(WStringView path);
 bool RemoveFile(WStringView path);
 
 enum class RenameResult { Ok, CrossDevice, Failed };
-// The destination must not exist, unless replaceFile: then an existing file
-// there is replaced in one step (never a directory).
+// Without replaceFile the rename never replaces anything, checked atomically:
+// a name made this way is made exclusively. With it an existing file there is
+// replaced in one step (never a directory), read-only or not.
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false);
 
 // Copies one file's contents, replacing the destination. inNewFolder: the
@@ -40,6 +44,49 @@ bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder = false);
 std::FILE* OpenFile(WStringView path, const char* mode);
 // Every byte of a file; false when it cannot be opened or read.
 bool ReadWholeFile(WStringView path, std::string& bytes);
+// fwrite, as a primitive the fault hook can fail: true when all was written.
+bool WriteBytes(std::FILE* file, const void* data, std::size_t size);
+// Puts what was written to the file, or the names a directory holds, on the
+// disk before a step that depends on it. Directories: true on Windows, where
+// the file system orders its own metadata.
+bool FlushFile(std::FILE* file);
+bool FlushDirectory(WStringView directory);
+
+// An advisory lock on a file, released by Unlock, the destructor or the
+// process's death. Two FileLock objects exclude each other, in one process too.
+class FileLock {
+public:
+    enum class Mode { Shared, Exclusive };
+    enum class Result { Locked, Busy, NoFile, Failed };
+    FileLock() = default;
+    ~FileLock() { Unlock(); }
+    FileLock(FileLock&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Opens path (creating it when it is missing and the folder is writable)
+    // and locks it, waiting up to waitMilliseconds for other holders.
+    // NoFile: missing and cannot be made (read-only media).
+    Result Lock(WStringView path, Mode mode, unsigned waitMilliseconds);
+    // Makes a new file at path that appears already locked exclusively, so no
+    // other process ever finds it unlocked while its maker lives. False when
+    // anything is at path.
+    bool CreateLocked(WStringView path);
+    void Unlock();
+    bool Held() const { return handle_ != kNone; }
+
+private:
+    static constexpr intptr_t kNone = -1;
+    intptr_t handle_ = kNone;
+};
+// Whether the file at path carries no lock now (its owner is gone); false when
+// it is locked or cannot be opened.
+bool IsUnlocked(WStringView path);
+
+// Whether the entry at path belongs to the user running this process
+// (Windows: always true, the temporary folder being the user's own).
+bool OwnedByCurrentUser(WStringView path);
 
 // The user's temporary directory, without a trailing backslash.
 bool GetTempDirectory(WString& directory);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <utility>
 
 namespace kel::os {
@@ -31,10 +33,16 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
     do {
         const WString name(reinterpret_cast<const char16_t*>(data.cFileName));
         if (name == u"." || name == u"..") continue;
-        entries.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        entries.push_back({name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                           (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return true;
+}
+
+bool IsLink(WStringView path) {
+    const DWORD attributes = GetFileAttributesW(W(WString(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool MakeDirectory(WStringView path) {
@@ -61,9 +69,22 @@ bool RemoveFile(WStringView path) {
 
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
+    const WString target(to);
     if (replaceFile && GetEntryKind(to) == EntryKind::Directory) return RenameResult::Failed;
-    if (MoveFileExW(W(WString(from)), W(WString(to)), replaceFile ? MOVEFILE_REPLACE_EXISTING : 0)) return RenameResult::Ok;
-    return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
+    const DWORD flags = replaceFile ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (MoveFileExW(W(WString(from)), W(target), flags)) return RenameResult::Ok;
+    DWORD error = GetLastError();
+    if (replaceFile && error == ERROR_ACCESS_DENIED) {
+        // Windows refuses to replace a read-only file; the shell would overwrite it.
+        const DWORD attributes = GetFileAttributesW(W(target));
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            SetFileAttributesW(W(target), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            if (MoveFileExW(W(WString(from)), W(target), flags)) return RenameResult::Ok;
+            error = GetLastError();
+            SetFileAttributesW(W(target), attributes);
+        }
+    }
+    return error == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
 }
 
 bool CopyOneFile(WStringView from, WStringView to, bool /*inNewFolder: names match without a search here*/) {
@@ -80,6 +101,101 @@ std::FILE* OpenFile(WStringView path, const char* mode) {
     for (const char* m = mode; *m; ++m) wideMode.push_back(static_cast<char16_t>(*m));
     return _wfopen(W(WString(path)), W(wideMode));
 }
+
+bool WriteBytes(std::FILE* file, const void* data, std::size_t size) {
+    if (Faulted(Primitive::Write)) return false;
+    return std::fwrite(data, 1, size, file) == size;
+}
+
+bool FlushFile(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+}
+
+bool FlushDirectory(WStringView) { return true; }
+
+namespace {
+
+HANDLE OpenLockFile(const WString& path, DWORD disposition, DWORD& error) {
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && disposition == OPEN_ALWAYS) {
+        file = CreateFileW(W(path), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    return file;
+}
+
+bool LockHandle(HANDLE file, bool exclusive) {
+    OVERLAPPED overlapped{};
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    return LockFileEx(file, flags, 0, 1, 0, &overlapped) != FALSE;
+}
+
+}  // namespace
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Unlock();
+        handle_ = std::exchange(other.handle_, kNone);
+    }
+    return *this;
+}
+
+FileLock::Result FileLock::Lock(WStringView path, Mode mode, unsigned waitMilliseconds) {
+    Unlock();
+    DWORD error = 0;
+    const HANDLE file = OpenLockFile(WString(path), OPEN_ALWAYS, error);
+    if (file == INVALID_HANDLE_VALUE) {
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                             error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+        return missing ? Result::NoFile : Result::Failed;
+    }
+    const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
+    for (;;) {
+        if (LockHandle(file, mode == Mode::Exclusive)) {
+            handle_ = reinterpret_cast<intptr_t>(file);
+            return Result::Locked;
+        }
+        const DWORD failure = GetLastError();
+        if (failure != ERROR_LOCK_VIOLATION || GetTickCount64() >= deadline) {
+            CloseHandle(file);
+            return failure == ERROR_LOCK_VIOLATION ? Result::Busy : Result::Failed;
+        }
+        Sleep(2);
+    }
+}
+
+bool FileLock::CreateLocked(WStringView path) {
+    Unlock();
+    // Opened without sharing until locked, so nobody finds it unlocked meanwhile.
+    const HANDLE file = CreateFileW(W(WString(path)), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (!LockHandle(file, true)) {
+        CloseHandle(file);
+        DeleteFileW(W(WString(path)));
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(file);
+    return true;
+}
+
+void FileLock::Unlock() {
+    if (handle_ != kNone) CloseHandle(reinterpret_cast<HANDLE>(std::exchange(handle_, kNone)));
+}
+
+bool IsUnlocked(WStringView path) {
+    DWORD error = 0;
+    const HANDLE file = OpenLockFile(WString(path), OPEN_EXISTING, error);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool unlocked = LockHandle(file, true);
+    CloseHandle(file);
+    return unlocked;
+}
+
+bool OwnedByCurrentUser(WStringView) { return true; }
 
 bool GetTempDirectory(WString& directory) {
     wchar_t buffer[MAX_PATH + 1];
