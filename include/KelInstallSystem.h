@@ -95,6 +95,9 @@ KELINSTALL_INTERFACE("980B5298-9E36-4CD5-B708-9FAAA796C22B") IKelInstallSystem3 
 
 // Status codes of the component besides the standard ones.
 #define KELINSTALL_S_MODULE_NOT_LOADED ((HRESULT)0x00040540L)
+// A success: the change is decided and the object holds it, but a file of the
+// system was blocked; the next open of the system finishes putting it in.
+#define KELINSTALL_S_PENDING ((HRESULT)0x00040541L)
 #define KELINSTALL_E_READ_KEYS ((HRESULT)0xC0040501L)
 #define KELINSTALL_E_CREATE_DIRECTORY ((HRESULT)0xC0040506L)
 #define KELINSTALL_E_GUID_FILE ((HRESULT)0xC0040509L)
@@ -108,6 +111,9 @@ KELINSTALL_INTERFACE("980B5298-9E36-4CD5-B708-9FAAA796C22B") IKelInstallSystem3 
 #define KELINSTALL_E_WRITE_CONFIG ((HRESULT)0xC004051FL)
 #define KELINSTALL_E_ALREADY_LOADED ((HRESULT)0xC0040521L)
 #define KELINSTALL_E_BAD_PROGRAM_PATH ((HRESULT)0xC0040522L)
+// Another object or process holds the system longer than a call waits (10 s),
+// or changed it since this object opened it: open it again.
+#define KELINSTALL_E_BUSY ((HRESULT)0xC0040530L)
 #define KELINSTALL_E_PATH_TOO_LONG ((HRESULT)0xC0040538L)
 #define KELINSTALL_E_NAME_TOO_LONG ((HRESULT)0xC0040539L)
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "description/backup_support.h"
+#include "shared/file_operation.h"
 #include "shared/com_object_base.h"
 #include "component/module.h"
 #include "platform/trace.h"
@@ -15,6 +16,11 @@ namespace {
 constexpr char16_t kModule[] = u"KelInstallSystemImpl";
 constexpr int kMaxPath = 260;
 constexpr int kMaxSystemName = 80;
+// A new system's own files must fit in 259 characters: the longest is
+// "\INTERNAL\commit.journal" (24), and "~" more while it is being built; a
+// converted backup also holds "\BACKUP\BACKINFO\backinfo.txt" (29).
+constexpr std::size_t kMaxNewSystemPath = 259 - 25;
+constexpr std::size_t kMaxRestoredSystemPath = 259 - 30;
 
 // Incoming strings are read up to their first NUL, so a client that passes a
 // plain wide string instead of a BSTR is still understood.
@@ -140,6 +146,12 @@ HRESULT CKelInstallSystem::CheckSystemPath(const OLECHAR* path) {
     return S_OK;
 }
 
+HRESULT CKelInstallSystem::CheckNewSystemPath(const char16_t* method, const OLECHAR* path, std::size_t limit) {
+    if (Text(path).size() <= limit) return S_OK;
+    return Refuse(method, kStatusPathTooLong,
+                  Format(u"Systempath is longer than %d: the system's own files would not fit\n", static_cast<int>(limit)));
+}
+
 HRESULT CKelInstallSystem::StorePath(BSTR bstrSystemPath) {
     const WStringView text = Text(bstrSystemPath);
     UniqueBstr copy = UniqueBstr::From(text);
@@ -160,8 +172,11 @@ HRESULT CKelInstallSystem::CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR 
         if (FAILED(hr)) return hr;
         if (IsEmpty(bstrKey)) return Refuse(kMethod, E_INVALIDARG, u"No key specified\n");
         if (IsEmpty(bstrProgramPath)) return Refuse(kMethod, E_INVALIDARG, u"No program release specified\n");
+        hr = CheckNewSystemPath(kMethod, bstrSystemPath, kMaxNewSystemPath);
+        if (FAILED(hr)) return hr;
         hr = System().CreateSystem(Text(bstrSystemPath), Text(bstrKey), Text(bstrProgramPath));
-        if (SUCCEEDED(hr)) m_bInitialized = true;
+        // A failed create leaves no system open: later calls must not change another one.
+        m_bInitialized = SUCCEEDED(hr);
         return hr;
     });
 }
@@ -174,7 +189,7 @@ HRESULT CKelInstallSystem::InitSystem(BSTR bstrSystemPath) {
         hr = StorePath(bstrSystemPath);
         if (FAILED(hr)) return hr;
         hr = System().InitSystem(Text(bstrSystemPath));
-        if (SUCCEEDED(hr)) m_bInitialized = true;
+        m_bInitialized = SUCCEEDED(hr);
         return hr;
     });
 }
@@ -462,14 +477,25 @@ HRESULT CKelInstallSystem::InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, 
         if (Text(bstrZDReleasePath).size() > kMaxPath) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Backup path cannot exceed %d\n", kMaxPath));
         }
+        hr = CheckNewSystemPath(kMethod, bstrSystemPath, kMaxRestoredSystemPath);
+        if (FAILED(hr)) return hr;
+        m_bInitialized = false;
         hr = System().InitBackup(Text(bstrBackupPath), Text(bstrSystemPath), Text(bstrZDReleasePath),
                                  Text(bstrAdditionalPrgPath), nAddPrgCount);
         if (FAILED(hr)) return hr;
         hr = static_cast<IKelInstallSystem*>(this)->InitSystem(bstrSystemPath);
-        if (FAILED(hr)) return hr;
-        UniqueBstr noName = UniqueBstr::From(u"");
-        if (!noName.get()) return E_OUTOFMEMORY;
-        return static_cast<IKelInstallSystem*>(this)->SetProgramPath(Zendara, noName.get(), bstrZDReleasePath);
+        if (SUCCEEDED(hr)) {
+            UniqueBstr noName = UniqueBstr::From(u"");
+            hr = noName.get() ? static_cast<IKelInstallSystem*>(this)->SetProgramPath(Zendara, noName.get(), bstrZDReleasePath)
+                              : E_OUTOFMEMORY;
+        }
+        if (FAILED(hr)) {
+            // The system this call made does not open as asked: it goes again, so that a retry can make it.
+            m_bInitialized = false;
+            RemoveDirectoryTree(Text(bstrSystemPath));
+            Refuse(kMethod, hr, u"The restored system does not open with the given releases; it was removed\n");
+        }
+        return hr;
     });
 }
 

@@ -91,6 +91,8 @@ private:
     CKelInstallSystem& operator=(const CKelInstallSystem&) = delete;
 
     HRESULT FinalConstruct();
+    // kStatusPathTooLong, traced, when a new system's files would not fit below path.
+    static HRESULT CheckNewSystemPath(const char16_t* method, const OLECHAR* path, std::size_t limit);
     HRESULT StorePath(BSTR bstrSystemPath);
 
     std::unique_ptr<CSystem> m_pSystem;

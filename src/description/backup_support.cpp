@@ -9,6 +9,7 @@
 #include "platform/raii.h"
 #include "platform/trace.h"
 #include "platform/xml.h"
+#include "description/system_xml.h"
 #include "shared/guid.h"
 #include "shared/file_operation.h"
 #include "shared/temp_file_handler.h"
@@ -172,47 +173,54 @@ HRESULT CBackupSupport::ConvertBackup2System(WStringView backup, WStringView sys
         TraceError(u"CBackupSupport::CheckBackup: Not a valid backup");
         return hr;
     }
-    WString work;
-    if (CTempFileHandler().GetTempDirectory(work) != 0) {
+    if (systemPath.rfind(u'\\') == WStringView::npos) {
+        TraceError(u"CBackupSupport::ModifySystemXml, Corrupt system path detected!");
+        return E_UNEXPECTED;
+    }
+    // Made whole beside its place in the pool, then put there in one rename;
+    // every failure removes it.
+    CTempFileHandler folder;
+    if (!folder.CreateAt(StagingPathFor(systemPath))) {
         TraceError(u"CBackupSupport::CheckBackup: Couldn't create temporary folder");
         return E_UNEXPECTED;
     }
+    const WString& work = folder.Path();
     CFileOperation files;
-    const auto fail = [&](HRESULT status) {
-        files.Delete(work, kShellSilentFlags);
-        return status;
-    };
     if (!os::MakeDirectory(Join(work, u"HOME")) || !os::MakeDirectory(Join(work, u"SYSPAR"))) {
-        return fail(KELINSTALL_E_CREATE_DIRECTORY);
+        return KELINSTALL_E_CREATE_DIRECTORY;
     }
     const WString internal = Join(work, u"INTERNAL");
-    if (!files.Copy(Join(backup, u"BACKINFO"), internal, kBackupFlags)) {
+    if (!files.Copy(Join(backup, u"BACKINFO") + u"\\*", internal, kBackupFlags)) {
         TraceError(u"CBackupSupport::CheckBackup: Failure copying backup");
-        return fail(KELINSTALL_E_WORK_AREA);
+        return KELINSTALL_E_WORK_AREA;
     }
     for (const char16_t* directory : {u"RAPID", u"REPORTS", u"OPTIONS"}) {
         const WString path = Join(internal, directory);
-        if (!os::MakeDirectory(path)) {
+        if (os::GetEntryKind(path) != os::EntryKind::Directory && !os::MakeDirectory(path)) {
             TraceFormatted(u"CBackupSupport::CheckBackup: Could not create directory %s\n", path);
-            return fail(KELINSTALL_E_CREATE_DIRECTORY);
+            return KELINSTALL_E_CREATE_DIRECTORY;
         }
     }
     // The copy lands inside the new BACKUP directory, as the shell's copy into a folder does.
     os::MakeDirectory(Join(work, u"BACKUP"));
     if (!files.Copy(WString(backup) + u"\\*", Join(work, u"BACKUP"), kBackupFlags)) {
         TraceError(u"CBackupSupport::CheckBackup: Failure copying backup");
-        return fail(KELINSTALL_E_WORK_AREA);
+        return KELINSTALL_E_WORK_AREA;
     }
     if (FAILED(ModifySystemXml(Join(backup, u"system.xml"), work, systemPath))) {
         TraceError(u"CBackupSupport::CheckBackup: Failure copying system XML");
-        return fail(KELINSTALL_E_WORK_AREA);
+        return KELINSTALL_E_WORK_AREA;
     }
     if (!CGUID().CreateGUIDFile(Join(internal, u"system.guid"), CGUID::kRegistryFormat)) {
         TraceError(u"CBackupSupport::ConvertBackup2System: Couldn't generate new system GUID!");
     }
     hr = MakeProgramId(Join(internal, u"program.id"), releasePath, additional, count);
-    if (FAILED(hr)) return fail(hr);
-    if (!files.Move(work, systemPath, kBackupFlags)) {
+    if (FAILED(hr)) return hr;
+    if (FAILED(CSystemXml().ChangeMediaInSystemXml(work))) {
+        TraceError(u"CBackupSupport::InitBackup: Failure modifying system XML");
+        return E_UNEXPECTED;
+    }
+    if (!folder.MoveTo(systemPath)) {
         TraceError(u"CBackupSupport::ConvertBackup2System: Couldn't move new system!");
         return KELINSTALL_E_WORK_AREA;
     }

@@ -13,14 +13,16 @@ std::atomic<int> g_calls{0};
 std::mutex g_mutex;
 Primitive g_primitive = Primitive::Any;
 int g_remaining = 0;
+int g_times = 0;
 bool g_crash = false;
 
 }  // namespace
 
-void FailNthCall(Primitive primitive, int nth) {
+void FailNthCall(Primitive primitive, int nth, int times) {
     const std::lock_guard<std::mutex> lock(g_mutex);
     g_primitive = primitive;
     g_remaining = nth;
+    g_times = times;
     g_calls = 0;
     g_crash = false;
     g_armed = nth > 0;
@@ -41,6 +43,8 @@ void ClearFault() {
 
 int PrimitiveCalls() { return g_calls; }
 
+bool FaultPending() { return g_armed; }
+
 namespace {
 std::atomic<unsigned> g_lockWait{10000};
 }  // namespace
@@ -52,9 +56,12 @@ bool Faulted(Primitive primitive) {
     ++g_calls;
     if (!g_armed) return false;
     const std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_remaining <= 0 || (g_primitive != Primitive::Any && g_primitive != primitive)) return false;
-    if (--g_remaining > 0) return false;
-    g_armed = false;
+    if (!g_armed || (g_primitive != Primitive::Any && g_primitive != primitive)) return false;
+    if (g_remaining > 1) {
+        --g_remaining;
+        return false;
+    }
+    if (--g_times <= 0) g_armed = false;
     if (g_crash) std::_Exit(kCrashExitCode);
     return true;
 }

@@ -9,7 +9,10 @@ enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmp
 
 // The nth call (1-based) from now of the primitive fails once; Any counts the
 // calls of every primitive together. Replaces an earlier request.
-void FailNthCall(Primitive primitive, int nth);
+// With times, that call and the next times-1 calls of the primitive fail.
+void FailNthCall(Primitive primitive, int nth, int times = 1);
+// Whether an armed fault has not fired (yet).
+bool FaultPending();
 // As FailNthCall, but the process ends there at once (exit code kCrashExitCode),
 // as if killed: nothing is flushed, no destructor runs.
 void CrashAtNthCall(Primitive primitive, int nth);

@@ -94,6 +94,9 @@ bool GetTempDirectory(WString& directory);
 // No two calls in one process try the same XXXX before all 65536 are used, so
 // a name reserved, deleted and reused by one thread is not handed to another.
 bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& path);
+// Makes a new folder "<prefix>XXXX.tmp" in directory, trying the next
+// number while one is taken.
+bool CreateUniqueTempFolder(WStringView directory, WStringView prefix, WString& path);
 // The next number for a temporary name (process-wide, random start); for the backends.
 uint16_t NextTempNameNumber();
 // "<directory>\<prefix>XXXX.tmp".

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/fault_injection.h"
 #include "platform/os.h"
 
 namespace kel::os {
@@ -24,6 +25,19 @@ WString TempNameCandidate(WStringView directory, WStringView prefix, uint16_t nu
     candidate += FromAscii(hex);
     candidate += u".tmp";
     return candidate;
+}
+
+bool CreateUniqueTempFolder(WStringView directory, WStringView prefix, WString& path) {
+    if (Faulted(Primitive::TempName)) return false;
+    for (unsigned i = 0; i < 0x10000; ++i) {
+        WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
+        if (MakeDirectory(candidate)) {
+            path = std::move(candidate);
+            return true;
+        }
+        if (GetEntryKind(candidate) == EntryKind::None && !IsLink(candidate)) return false;
+    }
+    return false;
 }
 
 }  // namespace kel::os

@@ -1,8 +1,9 @@
 #include "shared/commit_journal.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -14,9 +15,17 @@ namespace kel {
 namespace {
 
 constexpr char16_t kJournal[] = u"INTERNAL\\commit.journal";
-constexpr char16_t kStaged[] = u".kel-new";
-constexpr char kHeader[] = "kel-commit 1";
+constexpr char16_t kUndo[] = u"INTERNAL\\commit.undo";
+// Names the files being staged before the change is decided, so that an open
+// after a crash then removes them.
+constexpr char16_t kStaging[] = u"INTERNAL\\commit.staging";
+// A carried out journal whose entries moved aside are still to be deleted.
+constexpr char16_t kDone[] = u"INTERNAL\\commit.done";
+constexpr char kHeader[] = "kel-commit 2";
+// Written by earlier versions; a pending one is still carried out.
+constexpr char kHeader1[] = "kel-commit 1";
 constexpr char kEnd[] = "end";
+constexpr int kTries = 3;
 
 // A journal names paths below its system only: it is read from the system's
 // own folder, which may have come from anywhere.
@@ -41,6 +50,21 @@ void Split(const std::string& line, std::vector<std::string>& fields) {
     fields.push_back(line.substr(start));
 }
 
+WString Folder(WStringView relative) {
+    const std::size_t slash = relative.rfind(u'\\');
+    return slash == WStringView::npos ? WString() : WString(relative.substr(0, slash + 1));
+}
+
+bool Exists(const WString& path) { return os::GetEntryKind(path) != os::EntryKind::None || os::IsLink(path); }
+
+// Puts a file's bytes on the disk.
+bool FlushPath(const WString& path) {
+    File file(os::OpenFile(path, "ab"));
+    return file && os::FlushFile(file.get()) && file.Close();
+}
+
+void TraceJournal(WStringView format, WStringView path) { Trace(u"TempFileHandler", Format(format, path)); }
+
 }  // namespace
 
 WString CCommitJournal::Path(WStringView relative) const { return m_systemPath + u"\\" + WString(relative); }
@@ -49,70 +73,156 @@ void CCommitJournal::Replace(WStringView relative, WStringView source) {
     m_steps.push_back({Kind::Replace, WString(relative), WString(source)});
 }
 
-void CCommitJournal::Empty(WStringView relative, bool filesOnly, WStringView keep) {
-    m_steps.push_back({filesOnly ? Kind::EmptyFiles : Kind::Empty, WString(relative), WString(keep)});
+void CCommitJournal::Aside(WStringView relative) { m_steps.push_back({Kind::Aside, WString(relative), WString()}); }
+
+void CCommitJournal::MakeFolder(WStringView relative) {
+    m_steps.push_back({Kind::MakeFolder, WString(relative), WString()});
+}
+
+WString CCommitJournal::FreeName(WStringView relative, WStringView stem) {
+    const WString folder = Folder(relative);
+    for (int n = 0;; ++n) {
+        WString name = folder + u"~" + WString(stem) + (n ? FromAscii(std::to_string(n)) : WString());
+        const bool taken = std::any_of(m_steps.begin(), m_steps.end(), [&](const Step& step) {
+            return step.kind != Kind::MakeFolder && EqualsNoCase(step.other, name);
+        });
+        if (!taken && !Exists(Path(name))) return name;
+    }
 }
 
 bool CCommitJournal::Stage() {
-    std::string text = std::string(kHeader) + "\n";
-    for (const Step& step : m_steps) {
-        if (step.kind == Kind::Replace) {
-            if (!CFileOperation().Move(step.keepOrSource, Path(step.relative) + kStaged, kShellSilentFlags)) {
-                Trace(u"TempFileHandler", Format(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", step.keepOrSource));
-                Discard();
-                return false;
-            }
-            text += "replace\t" + ToUtf8(step.relative) + "\n";
-        } else {
-            text += (step.kind == Kind::Empty ? "empty\t" : "empty-files\t") + ToUtf8(step.relative) + "\t" +
-                    ToUtf8(step.keepOrSource) + "\n";
-        }
+    for (Step& step : m_steps) {
+        if (step.kind == Kind::Aside) step.other = FreeName(step.relative, u"a");
+        if (step.kind == Kind::Replace) m_sources.push_back(std::exchange(step.other, FreeName(step.relative, u"n")));
     }
-    text += std::string(kEnd) + "\n";
-    // Written whole under a staged name, then renamed: a journal is complete or absent.
-    const WString staged = Path(kJournal) + kStaged;
-    File file(os::OpenFile(staged, "wb"));
-    const bool written = file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && file.Close();
-    if (!written || os::Rename(staged, Path(kJournal), true) != os::RenameResult::Ok) {
-        Trace(u"TempFileHandler", Format(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", staged));
-        Discard();
+    if (!WriteJournal(kStaging)) return false;
+    std::vector<WString> folders;
+    auto source = m_sources.begin();
+    for (const Step& step : m_steps) {
+        if (step.kind != Kind::Replace) continue;
+        const WString staged = Path(step.other);
+        const os::RenameResult moved = os::Rename(*source, staged);
+        const bool placed = moved == os::RenameResult::Ok ||
+                            (moved == os::RenameResult::CrossDevice && os::CopyOneFile(*source, staged));
+        if (!placed || !FlushPath(staged)) {
+            TraceJournal(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", *source);
+            DropStaged();
+            os::RemoveFile(Path(kStaging));
+            return false;
+        }
+        ++source;
+        const WString folder = Folder(step.relative);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    for (const WString& folder : folders) os::FlushDirectory(Path(folder));
+    // The change is decided by this one rename.
+    if (os::Rename(Path(kStaging), Path(kJournal)) != os::RenameResult::Ok) {
+        TraceJournal(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", Path(kStaging));
+        DropStaged();
+        os::RemoveFile(Path(kStaging));
         return false;
     }
+    os::FlushDirectory(Path(u"INTERNAL"));
     return true;
 }
 
-bool CCommitJournal::Apply() {
-    if (!ApplySteps()) return false;
-    return os::RemoveFile(Path(kJournal));
+bool CCommitJournal::WriteJournal(WStringView name) {
+    std::string text = std::string(kHeader) + "\n";
+    for (const Step& step : m_steps) {
+        switch (step.kind) {
+            case Kind::Replace:
+                text += "replace\t" + ToUtf8(step.relative) + "\t" + ToUtf8(step.other) + "\n";
+                break;
+            case Kind::Aside:
+                text += "aside\t" + ToUtf8(step.relative) + "\t" + ToUtf8(step.other) + "\n";
+                break;
+            case Kind::MakeFolder:
+                text += "mkdir\t" + ToUtf8(step.relative) + "\n";
+                break;
+            default:
+                return false;
+        }
+    }
+    text += std::string(kEnd) + "\n";
+    // Files are staged only once it is complete; one cut short names nothing.
+    File file(os::OpenFile(Path(name), "wb"));
+    const bool written = file && os::WriteBytes(file.get(), text.data(), text.size()) && os::FlushFile(file.get()) &&
+                         file.Close();
+    if (!written) {
+        file.Close();
+        os::RemoveFile(Path(name));
+        TraceJournal(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", Path(name));
+        return false;
+    }
+    os::FlushDirectory(Path(u"INTERNAL"));
+    return true;
 }
 
-bool CCommitJournal::ApplySteps() {
-    // Emptying spares the journal and the files being replaced: after a crash
-    // some of them are new already.
-    std::vector<WString> spared = {Path(kJournal), Path(kJournal) + kStaged};
+CCommitJournal::Outcome CCommitJournal::Apply() {
+    Step failed;
+    bool done = false;
+    for (int attempt = 0; attempt < kTries && !done; ++attempt) {
+        // A file held open for a moment (a scanner, an editor) may let go.
+        if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(25 * attempt));
+        done = Forward(failed);
+    }
+    if (!done) {
+        TraceJournal(u"CCommitJournal::Apply, The change is decided but %s cannot be replaced now; the next open of "
+                     u"the system finishes it.\n",
+                     Path(failed.relative));
+        return Outcome::Pending;
+    }
+    // Once the aside entries start to go, a replay must not move anything aside again.
+    const bool aside = std::any_of(m_steps.begin(), m_steps.end(), [](const Step& step) { return step.kind == Kind::Aside; });
+    if (!aside) {
+        os::RemoveFile(Path(kJournal));
+    } else if (os::Rename(Path(kJournal), Path(kDone)) == os::RenameResult::Ok) {
+        DropAside();
+        os::RemoveFile(Path(kDone));
+    }
+    return Outcome::Done;
+}
+
+bool CCommitJournal::Forward(Step& failed) {
+    // Emptying (earlier versions' resets) spares the journal and the files
+    // being replaced: after a crash some of them are new already.
+    std::vector<WString> spared = {Path(kJournal)};
     for (const Step& step : m_steps) {
-        if (step.kind == Kind::Replace) spared.insert(spared.end(), {Path(step.relative), Path(step.relative) + kStaged});
+        if (step.kind == Kind::Replace) spared.insert(spared.end(), {Path(step.relative), Path(step.other)});
     }
     for (const Step& step : m_steps) {
+        failed = step;
         const WString target = Path(step.relative);
-        if (step.kind == Kind::Replace) {
-            // Already renamed when a crash came after this step.
-            const WString staged = target + kStaged;
-            if (os::GetEntryKind(staged) == os::EntryKind::File &&
-                os::Rename(staged, target, true) != os::RenameResult::Ok) {
-                return false;
-            }
-            continue;
-        }
-        std::vector<os::DirEntry> entries;
-        if (!os::ListDirectory(target, entries)) return step.kind == Kind::EmptyFiles;
-        for (const os::DirEntry& entry : entries) {
-            const WString path = target + u"\\" + entry.name;
-            if (entry.name == step.keepOrSource || std::find(spared.begin(), spared.end(), path) != spared.end()) {
+        switch (step.kind) {
+            case Kind::Replace: {
+                // Already renamed when a crash came after this step.
+                const WString staged = Path(step.other);
+                if (os::GetEntryKind(staged) == os::EntryKind::File &&
+                    os::Rename(staged, target, true) != os::RenameResult::Ok) {
+                    return false;
+                }
                 continue;
             }
+            case Kind::Aside:
+                if (!Exists(Path(step.other)) && Exists(target) &&
+                    os::Rename(target, Path(step.other)) != os::RenameResult::Ok) {
+                    return false;
+                }
+                continue;
+            case Kind::MakeFolder:
+                if (os::GetEntryKind(target) != os::EntryKind::Directory && !os::MakeDirectory(target)) return false;
+                continue;
+            case Kind::Empty:
+            case Kind::EmptyFiles:
+                break;
+        }
+        std::vector<os::DirEntry> entries;
+        if (!os::ListDirectory(target, entries)) return false;
+        for (const os::DirEntry& entry : entries) {
+            const WString path = target + u"\\" + entry.name;
+            if (entry.name == step.other || std::find(spared.begin(), spared.end(), path) != spared.end()) continue;
             if (step.kind == Kind::EmptyFiles) {
-                if (!entry.isDirectory) os::RemoveFile(path);
+                if (!entry.isDirectory || entry.isLink) os::RemoveFile(path);
             } else if (!CFileOperation().Delete(path, kShellSilentFlags)) {
                 return false;
             }
@@ -121,43 +231,99 @@ bool CCommitJournal::ApplySteps() {
     return true;
 }
 
-void CCommitJournal::Discard() {
-    os::RemoveFile(Path(kJournal));
-    for (const WString& directory : {m_systemPath, Path(u"INTERNAL")}) {
-        std::vector<os::DirEntry> entries;
-        os::ListDirectory(directory, entries);
-        for (const os::DirEntry& entry : entries) {
-            if (!entry.isDirectory && WStringView(entry.name).ends_with(kStaged)) {
-                os::RemoveFile(directory + u"\\" + entry.name);
+bool CCommitJournal::Undo() {
+    if (os::Rename(Path(kJournal), Path(kUndo)) != os::RenameResult::Ok) return false;
+    os::FlushDirectory(Path(u"INTERNAL"));
+    if (!Backward()) {
+        TraceJournal(u"CCommitJournal::Undo, The system cannot be put back now; what was moved aside stays in it, "
+                     u"and the next open of %s finishes putting it back.\n",
+                     m_systemPath);
+        return false;
+    }
+    return true;
+}
+
+bool CCommitJournal::Backward() {
+    for (auto step = m_steps.rbegin(); step != m_steps.rend(); ++step) {
+        const WString target = Path(step->relative);
+        switch (step->kind) {
+            case Kind::Replace:
+                if (Exists(target) && !Exists(Path(step->other)) &&
+                    os::Rename(target, Path(step->other)) != os::RenameResult::Ok) {
+                    return false;
+                }
+                break;
+            case Kind::Aside:
+                if (Exists(Path(step->other)) && os::Rename(Path(step->other), target) != os::RenameResult::Ok) {
+                    return false;
+                }
+                break;
+            case Kind::MakeFolder: {
+                // Only a folder made here goes: while its namesake is not aside, it is the old one.
+                const auto aside = std::find_if(m_steps.begin(), m_steps.end(), [&](const Step& other) {
+                    return other.kind == Kind::Aside && other.relative == step->relative;
+                });
+                const bool made = aside == m_steps.end() || Exists(Path(aside->other));
+                if (made && os::GetEntryKind(target) == os::EntryKind::Directory && !os::RemoveEmptyDirectory(target)) {
+                    return false;
+                }
+                break;
             }
+            default:
+                return false;
+        }
+    }
+    DropStaged();
+    return os::RemoveFile(Path(kUndo));
+}
+
+void CCommitJournal::DropStaged() {
+    for (const Step& step : m_steps) {
+        if (step.kind == Kind::Replace && !step.other.empty() && IsBelow(step.other)) os::RemoveFile(Path(step.other));
+    }
+}
+
+void CCommitJournal::DropAside() {
+    for (const Step& step : m_steps) {
+        const WString aside = Path(step.other);
+        if (step.kind != Kind::Aside || !Exists(aside)) continue;
+        if (!CFileOperation().Delete(aside, kShellSilentFlags)) {
+            TraceJournal(u"CCommitJournal::Apply, %s could not be deleted; it stays in the system.\n", aside);
         }
     }
 }
 
-bool CCommitJournal::Read() {
-    const File file(os::OpenFile(Path(kJournal), "rb"));
-    if (!file) return false;
+bool CCommitJournal::Read(const WString& file, bool& version1) {
     std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) text.append(buffer, n);
+    if (!os::ReadWholeFile(file, text)) return false;
     std::vector<std::string> fields;
     std::size_t start = 0;
     bool ended = false;
     for (std::size_t newline; !ended && (newline = text.find('\n', start)) != std::string::npos; start = newline + 1) {
         const std::string line = text.substr(start, newline - start);
         if (start == 0) {
-            if (line != kHeader) return false;
+            version1 = line == kHeader1;
+            if (line != kHeader && !version1) return false;
             continue;
         }
         Split(line, fields);
-        if (fields.size() == 1 && fields[0] == kEnd) {
+        std::vector<WString> paths;
+        for (std::size_t i = 1; i < fields.size(); ++i) paths.push_back(FromUtf8(fields[i]));
+        const auto below = [&](std::size_t count) {
+            return paths.size() == count && std::all_of(paths.begin(), paths.end(), [](const WString& p) { return IsBelow(p); });
+        };
+        const std::string& verb = fields[0];
+        if (fields.size() == 1 && verb == kEnd) {
             ended = true;
-        } else if (fields.size() == 2 && fields[0] == "replace" && IsBelow(FromUtf8(fields[1]))) {
-            m_steps.push_back({Kind::Replace, FromUtf8(fields[1]), WString()});
-        } else if (fields.size() == 3 && (fields[0] == "empty" || fields[0] == "empty-files") &&
-                   IsBelow(FromUtf8(fields[1]))) {
-            m_steps.push_back({fields[0] == "empty" ? Kind::Empty : Kind::EmptyFiles, FromUtf8(fields[1]),
-                               FromUtf8(fields[2])});
+        } else if (version1 && verb == "replace" && below(1)) {
+            m_steps.push_back({Kind::Replace, paths[0], paths[0] + u".kel-new"});
+        } else if (version1 && (verb == "empty" || verb == "empty-files") && paths.size() == 2 &&
+                   IsBelow(paths[0])) {
+            m_steps.push_back({verb == "empty" ? Kind::Empty : Kind::EmptyFiles, paths[0], paths[1]});
+        } else if (!version1 && (verb == "replace" || verb == "aside") && below(2)) {
+            m_steps.push_back({verb == "replace" ? Kind::Replace : Kind::Aside, paths[0], paths[1]});
+        } else if (!version1 && verb == "mkdir" && below(1)) {
+            m_steps.push_back({Kind::MakeFolder, paths[0], WString()});
         } else {
             return false;
         }
@@ -165,17 +331,50 @@ bool CCommitJournal::Read() {
     return ended;
 }
 
+bool CCommitJournal::IsJournal(WStringView relative) {
+    for (const char16_t* journal : {kJournal, kUndo, kStaging, kDone}) {
+        if (EqualsNoCase(relative, journal)) return true;
+    }
+    return false;
+}
+
+bool CCommitJournal::IsPending(WStringView systemPath) {
+    const WString base = WString(systemPath) + u"\\";
+    for (const char16_t* journal : {kJournal, kUndo, kStaging, kDone}) {
+        if (Exists(base + journal)) return true;
+    }
+    return false;
+}
+
 bool CCommitJournal::Recover(WStringView systemPath) {
     CCommitJournal journal(systemPath);
-    if (os::GetEntryKind(journal.Path(kJournal)) == os::EntryKind::File) {
-        if (!journal.Read()) {
-            Trace(u"TempFileHandler", Format(u"CCommitJournal::Recover, Unreadable journal %s.\n", journal.Path(kJournal)));
-            return false;
-        }
-        if (!journal.Apply()) return false;
+    const WString* file = nullptr;
+    const WString candidates[] = {journal.Path(kStaging), journal.Path(kUndo), journal.Path(kDone), journal.Path(kJournal)};
+    for (const WString& candidate : candidates) {
+        if (!file && Exists(candidate)) file = &candidate;
     }
-    journal.Discard();
-    return true;
+    if (!file) return true;
+    bool version1 = false;
+    const bool read = journal.Read(*file, version1);
+    if (file == &candidates[0]) {
+        // Never decided: the staged files go; one cut short staged nothing yet.
+        if (read) journal.DropStaged();
+        return os::RemoveFile(*file);
+    }
+    if (!read) {
+        TraceJournal(u"CCommitJournal::Recover, Unreadable journal %s.\n", *file);
+        return false;
+    }
+    if (file == &candidates[1]) {
+        if (journal.Backward()) return true;
+        TraceJournal(u"CCommitJournal::Recover, The system cannot be put back now: %s stays.\n", *file);
+        return false;
+    }
+    if (file == &candidates[2]) {
+        journal.DropAside();
+        return os::RemoveFile(*file);
+    }
+    return journal.Apply() == Outcome::Done;
 }
 
 }  // namespace kel

@@ -1,36 +1,97 @@
 #include "shared/temp_file_handler.h"
 
-#include "platform/os.h"
+#include <mutex>
+
 #include "shared/file_operation.h"
 
 namespace kel {
 
-int CTempFileHandler::GetTempDirectory(WString& path) {
-    path.clear();
-    WString directory;
-    WString name;
-    if (!os::GetTempDirectory(directory) || !os::CreateUniqueTempFile(directory, u"cct", name)) return -4;
-    CFileOperation files;
-    files.Delete(name, kShellSilentFlags);
-    switch (os::GetEntryKind(name)) {
-        case os::EntryKind::Directory:
-            return -1;
-        case os::EntryKind::File:
-            return -2;
-        case os::EntryKind::None:
-            break;
+namespace {
+
+constexpr char16_t kPrefix[] = u"cct";
+
+WString Marker(WStringView folder) { return WString(folder) + u"\\" + kLockFile; }
+
+bool IsWorkFolderName(WStringView name) {
+    if (name.size() != 11 || !name.starts_with(kPrefix) || !name.ends_with(u".tmp")) return false;
+    for (const char16_t c : name.substr(3, 4)) {
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
     }
-    if (!os::MakeDirectory(name)) return -3;
-    path = std::move(name);
+    return true;
+}
+
+}  // namespace
+
+WString StagingPathFor(WStringView path) {
+    const std::size_t slash = path.rfind(u'\\');
+    return WString(path.substr(0, slash + 1)) + u"~" + WString(path.substr(slash + 1));
+}
+
+bool IsAbandonedWorkFolder(WStringView path) {
+    const WString marker = Marker(path);
+    return !os::IsLink(path) && os::GetEntryKind(marker) == os::EntryKind::File && os::IsUnlocked(marker) &&
+           os::OwnedByCurrentUser(path);
+}
+
+void RemoveAbandonedWorkFolders() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WString temp;
+        std::vector<os::DirEntry> entries;
+        if (!os::GetTempDirectory(temp) || !os::ListDirectory(temp, entries)) return;
+        for (const os::DirEntry& entry : entries) {
+            const WString path = temp + u"\\" + entry.name;
+            if (entry.isDirectory && !entry.isLink && IsWorkFolderName(entry.name) && IsAbandonedWorkFolder(path)) {
+                RemoveDirectoryTree(path);
+            }
+        }
+    });
+}
+
+bool CTempFileHandler::Mark() {
+    if (os::MakeDirectory(m_path + u"\\INTERNAL") && m_marker.CreateLocked(Marker(m_path))) return true;
+    RemoveDirectoryTree(m_path);
+    m_path.clear();
+    return false;
+}
+
+int CTempFileHandler::GetTempDirectory(WString& path) {
+    Remove();
+    path.clear();
+    RemoveAbandonedWorkFolders();
+    WString directory;
+    if (!os::GetTempDirectory(directory) || !os::CreateUniqueTempFolder(directory, kPrefix, m_path)) return -4;
+    if (!Mark()) return -3;
+    path = m_path;
     return 0;
 }
 
-bool CTempFileHandler::GetWorkDirectory(WString& path) {
-    if (GetTempDirectory(path) != 0) return false;
-    if (os::MakeDirectory(path + u"\\INTERNAL")) return true;
-    RemoveDirectoryTree(path);
-    path.clear();
-    return false;
+bool CTempFileHandler::GetWorkDirectory(WString& path) { return GetTempDirectory(path) == 0; }
+
+bool CTempFileHandler::CreateAt(WStringView path) {
+    Remove();
+    if (!os::MakeDirectory(path)) {
+        if (!IsAbandonedWorkFolder(path)) return false;
+        RemoveDirectoryTree(path);
+        if (!os::MakeDirectory(path)) return false;
+    }
+    m_path = path;
+    return Mark();
+}
+
+bool CTempFileHandler::MoveTo(WStringView target) {
+    // Windows renames no folder with a file open inside it.
+    m_marker.Unlock();
+    if (os::Rename(m_path, target) != os::RenameResult::Ok) return false;
+    m_path.clear();
+    return true;
+}
+
+void CTempFileHandler::Remove() {
+    if (m_path.empty()) return;
+    m_marker.Unlock();
+    RemoveDirectoryTree(m_path);
+    m_path.clear();
 }
 
 }  // namespace kel

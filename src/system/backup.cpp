@@ -1,7 +1,5 @@
 // A controller backup turned into a new system in the pool.
 #include "description/backup_support.h"
-#include "description/system_xml.h"
-#include "platform/trace.h"
 #include "system/system.h"
 
 namespace kel {
@@ -35,13 +33,7 @@ HRESULT CSystem::InitBackup(WStringView backup, WStringView systemPath, WStringV
         return KELINSTALL_E_BAD_PROGRAM_PATH;
     }
     if (count != 0 && count > SplitPrograms(additional).size()) return E_UNEXPECTED;
-    const HRESULT converted = support.ConvertBackup2System(backup, systemPath, releasePath, additional, count);
-    if (FAILED(converted)) return converted;
-    if (FAILED(CSystemXml().ChangeMediaInSystemXml(systemPath))) {
-        Trace(u"BackupSupport", u"CBackupSupport::InitBackup: Failure modifying system XML");
-        return E_UNEXPECTED;
-    }
-    return S_OK;
+    return support.ConvertBackup2System(backup, systemPath, releasePath, additional, count);
 }
 
 }  // namespace kel

@@ -33,20 +33,24 @@ const CSystem::CommitMessages kRemoveDrive = {
 
 }  // namespace
 
-HRESULT CSystem::Reconfigure(const CommitMessages& messages, ReconfigureFailure failure) {
+HRESULT CSystem::Reconfigure(const CKeyList& before, const CommitMessages& messages, ReconfigureFailure failure) {
     const HRESULT built = BuildSystemOptions(m_systemPath);
     if (FAILED(built)) {
-        TraceMessage(messages.configure);
-        // An added key goes again; a removed or replaced one stays as it is now.
-        if (failure == ReconfigureFailure::DropAddedKey) m_keyList.RemoveAt(m_keyList.Size() - 1);
+        if (messages.configure) TraceMessage(messages.configure);
+        m_keyList = before;
         return failure == ReconfigureFailure::Fail ? E_FAIL : built;
     }
-    return Commit(BuiltOptions(), messages);
+    const HRESULT committed = Commit(BuiltOptions(), messages);
+    if (FAILED(committed)) m_keyList = before;
+    return committed;
 }
 
 HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programPath) {
     KeyDescription added;
     if (!DescribeKey(keystring, added)) return KELINSTALL_E_BAD_KEY;
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"AddAdditionalOption", true);
+    if (FAILED(locked)) return locked;
     for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
         KeyDescription loaded;
         if (!DescribeKey(m_keyList.At(i).GetKeystring(), loaded)) {
@@ -67,17 +71,22 @@ HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programP
     key.SetKeystring(keystring);
     key.SetProgramPath(programPath);
     key.SetProgramType(static_cast<uint32_t>(type));
+    const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(kAddOption, ReconfigureFailure::DropAddedKey);
+    return Reconfigure(before, kAddOption, ReconfigureFailure::DropAddedKey);
 }
 
 HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"RemoveAdditionalOption", true);
+    if (FAILED(locked)) return locked;
+    const CKeyList before = m_keyList;
     for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
         KeyDescription description;
         if (!DescribeKey(m_keyList.At(i).GetKeystring(), description)) return S_OK;
         if (description.kind == KeyKind::AdditionalOptionKey && EqualsNoCase(description.programName, programName)) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(kRemoveOption, ReconfigureFailure::Fail);
+            return Reconfigure(before, kRemoveOption, ReconfigureFailure::Fail);
         }
     }
     TraceMessage(u"CSystem::RemoveAdditionalOption: Could not find specified additional option\n");
@@ -85,6 +94,9 @@ HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
 }
 
 HRESULT CSystem::AddDriveModule(WStringView keystring, uint16_t moduleNumber) {
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"AddDriveModule", true);
+    if (FAILED(locked)) return locked;
     for (std::size_t i = 1; i < m_keyList.Size(); ++i) {
         const CKeyInfo& key = m_keyList.At(i);
         if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
@@ -98,26 +110,35 @@ HRESULT CSystem::AddDriveModule(WStringView keystring, uint16_t moduleNumber) {
     key.SetProgramPath(m_keyList.At(0).GetProgramPath());
     key.SetProgramType(Zendara);
     key.SetDriveModuleNr(moduleNumber);
+    const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(kAddDrive, ReconfigureFailure::DropAddedKey);
+    return Reconfigure(before, kAddDrive, ReconfigureFailure::DropAddedKey);
 }
 
 HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"RemoveDriveModule", true);
+    if (FAILED(locked)) return locked;
+    const CKeyList before = m_keyList;
     for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
         const CKeyInfo& key = m_keyList.At(i);
         if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(kRemoveDrive, ReconfigureFailure::Fail);
+            return Reconfigure(before, kRemoveDrive, ReconfigureFailure::Fail);
         }
     }
     return kDriveModuleNotLoaded;
 }
 
 HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeystring) {
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"ReplaceKeystring", true);
+    if (FAILED(locked)) return locked;
+    const CKeyList before = m_keyList;
     for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
         if (m_keyList.At(i).GetKeystring() == oldKeystring) {
             m_keyList.At(i).SetKeystring(newKeystring);
-            return Reconfigure(kAddOption, ReconfigureFailure::Status);
+            return Reconfigure(before, kAddOption, ReconfigureFailure::Status);
         }
     }
     TraceFormatted(u"CSystem::ReplaceKeystring: Keystring %s is not loaded in this system", oldKeystring);
@@ -125,24 +146,30 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
 }
 
 HRESULT CSystem::AddKeystring(WStringView optionSelection) {
+    os::FileLock lock;
+    const HRESULT locked = BeginWrite(lock, u"AddKeystring", true);
+    if (FAILED(locked)) return locked;
+    CTempFileHandler folder;
     WString work;
-    if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
+    if (!folder.GetWorkDirectory(work)) {
+        TraceMessage(u"CSystem::AddKeystring, Unable to make a work directory\n");
+        return KELINSTALL_E_WORK_AREA;
+    }
     xml::Document document = xml::Document::Create();
     const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
     if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
-        RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
     // Without a new system.xml the old one stays.
     const bool systemXml = CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                                         m_serialText, options);
-    if (!InstallConfiguration(work, systemXml)) {
+    const HRESULT installed = InstallConfiguration(work, systemXml);
+    if (FAILED(installed)) {
         TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
                        m_systemPath);
-        return KELINSTALL_E_WORK_AREA;
     }
-    return S_OK;
+    return installed;
 }
 
 HRESULT CSystem::KeysOf(bool driveModules, const char16_t* emptyMessage, WString& keys, uint32_t& count) const {

@@ -6,6 +6,7 @@
 #include "description/system_xml.h"
 #include "options/relkey_file.h"
 #include "platform/os.h"
+#include "platform/raii.h"
 #include "shared/commit_journal.h"
 #include "shared/guid.h"
 #include "shared/keystring.h"
@@ -19,11 +20,14 @@ namespace {
 
 WString Join(WStringView directory, WStringView name) { return WString(directory) + u"\\" + WString(name); }
 
-// A unique name under the temporary directory, nothing created there yet.
-bool ReserveStagingName(WString& path) {
-    WString temp;
-    if (!os::GetTempDirectory(temp) || !os::CreateUniqueTempFile(temp, u"cct", path)) return false;
-    return os::RemoveFile(path);
+// The files a new system is made of, put on the disk before it gets its name.
+bool FlushNewSystem(WStringView folder) {
+    for (const char16_t* name : {u"INTERNAL\\system.guid", u"INTERNAL\\template.guid", u"INTERNAL\\keystr.txt",
+                                 u"INTERNAL\\program.id", u"INTERNAL\\key.id", u"system.xml"}) {
+        File file(os::OpenFile(Join(folder, name), "ab"));
+        if (!file || !os::FlushFile(file.get()) || !file.Close()) return false;
+    }
+    return os::FlushDirectory(Join(folder, u"INTERNAL")) && os::FlushDirectory(folder);
 }
 
 }  // namespace
@@ -55,12 +59,8 @@ bool CSystem::IsFreeInPool(const char16_t* operation, WStringView path) {
 
 HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView programPath) {
     m_systemPath = path;
+    m_stamp.clear();
     if (!IsFreeInPool(u"CreateSystem", path)) return KELINSTALL_E_EXISTS;
-    WString staging;
-    if (!ReserveStagingName(staging)) {
-        TraceMessage(u"CSystem::CreateSystem, Unable to reserve a staging directory\n");
-        return KELINSTALL_E_WORK_AREA;
-    }
     KeyDescription description;
     if (!DescribeKey(key, description)) return KELINSTALL_E_BAD_KEY;
     m_serialNumber = description.serialNumber;
@@ -85,21 +85,21 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         return KELINSTALL_E_NO_RELKEY;
     }
 
-    // From here on the staging directory exists and every failure removes it.
-    const auto fail = [&](HRESULT status) {
-        RemoveDirectoryTree(staging);
-        return status;
-    };
-    HRESULT hr = CreateRobotSystemDirectory(staging);
-    if (FAILED(hr)) return fail(hr);
-    hr = CreateSystemSubDirectories(staging, m_version);
-    if (FAILED(hr)) return fail(hr);
+    // Every failure from here on removes the staging folder with it.
+    CTempFileHandler staging;
+    if (!staging.CreateAt(StagingPathFor(path))) {
+        TraceFormatted(u"CSystem::CreateSystem, Unable to reserve a staging directory %s\n", StagingPathFor(path));
+        return KELINSTALL_E_WORK_AREA;
+    }
+    const WString& folder = staging.Path();
+    HRESULT hr = CreateSystemSubDirectories(folder, m_version);
+    if (FAILED(hr)) return hr;
     for (const auto& [name, message] : {std::pair{u"system.guid", u"CSystem::CreateSystem, Failure creating system-GUID file %s\n"},
                                         std::pair{u"template.guid", u"CSystem::CreateSystem, Failure creating template-GUID file %s\n"}}) {
-        const WString file = Join(Join(staging, u"INTERNAL"), name);
+        const WString file = Join(Join(folder, u"INTERNAL"), name);
         if (!CGUID().CreateGUIDFile(file, CGUID::kRegistryFormat)) {
             TraceFormatted(message, file);
-            return fail(KELINSTALL_E_GUID_FILE);
+            return KELINSTALL_E_GUID_FILE;
         }
     }
     CKeyInfo mainKey;
@@ -112,29 +112,26 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     hr = BuildSystemOptions(m_systemPath);
     if (FAILED(hr)) {
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
-        return fail(hr);
+        return hr;
     }
     const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(staging, path, m_keyList, options) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
-        return fail(KELINSTALL_E_WRITE_CONFIG);
+        return KELINSTALL_E_WRITE_CONFIG;
     }
-    if (!CSystemXml().CreateSystemXml(path, staging, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
+    if (!CSystemXml().CreateSystemXml(path, folder, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                       options)) {
-        TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", staging);
-        return fail(KELINSTALL_E_WRITE_CONFIG);
+        TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", folder);
+        return KELINSTALL_E_WRITE_CONFIG;
     }
-    // Into the pool under a name of its own first, then one rename: a crash
-    // while copying across volumes never leaves half a system at the path.
-    const WString placed = WString(path) + u".kel-new";
-    RemoveDirectoryTree(placed);
-    if (!CFileOperation().Move(staging, placed, kShellSilentFlags) ||
-        os::Rename(placed, path) != os::RenameResult::Ok) {
+    const std::string stamp = Stamp(folder);
+    if (!FlushNewSystem(folder) || !staging.MoveTo(path)) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
                        path);
-        RemoveDirectoryTree(placed);
-        return fail(KELINSTALL_E_WRITE_CONFIG);
+        return KELINSTALL_E_WRITE_CONFIG;
     }
+    os::FlushDirectory(path.substr(0, path.rfind(u'\\')));
+    m_stamp = stamp;
     return S_OK;
 }
 
@@ -144,10 +141,17 @@ HRESULT CSystem::InitSystem(WStringView path) {
     // An option document built for the system opened before is not this one's.
     m_options.Reset();
     m_optionsRoot = xml::Element();
-    if (!CCommitJournal::Recover(path)) {
+    m_stamp.clear();
+    // Shared, unless an interrupted change must be finished first.
+    os::FileLock lock;
+    const bool pending = CCommitJournal::IsPending(path);
+    HRESULT locked = LockSystem(lock, pending ? os::FileLock::Mode::Exclusive : os::FileLock::Mode::Shared, u"InitSystem");
+    if (FAILED(locked)) return locked;
+    if (pending && !CCommitJournal::Recover(path)) {
         TraceMessage(u"CSystem::InitSystem, Unable to complete an interrupted change\n");
         return KELINSTALL_E_READ_KEYS;
     }
+    const std::string stamp = Stamp(path);
     CConfigurationFiles files;
     if (files.ReadKeystrTxt(path, m_keyList) != 0) {
         TraceMessage(u"CSystem::InitSystem, Unable to read keystr.txt\n");
@@ -200,68 +204,77 @@ HRESULT CSystem::InitSystem(WStringView path) {
             return KELINSTALL_E_NO_RELEASE;
         }
     }
+    m_stamp = stamp;
     return S_OK;
 }
 
 HRESULT CSystem::ResetSystem() {
     if (m_keyList.Empty()) return E_FAIL;
-    CTempFileHandler work;
-    WString staging;
-    if (work.GetTempDirectory(staging) != 0) return KELINSTALL_E_WORK_AREA;
-    CFileOperation files;
-    if (!files.Copy(m_systemPath + u"\\*.*", staging, kShellSilentFlags)) {
-        RemoveDirectoryTree(staging);
-        return KELINSTALL_E_WORK_AREA;
-    }
+    os::FileLock lock;
+    HRESULT hr = BeginWrite(lock, u"ResetSystem", true);
+    if (FAILED(hr)) return hr;
     // The new configuration is complete before anything in the system changes.
     const CKeyList keys = m_keyList;
-    m_keyList.Clear();
-    m_keyList.Append(keys.At(0));
-    WString build;
-    const auto cleanUp = [&](HRESULT status) {
-        RemoveDirectoryTree(staging);
-        RemoveDirectoryTree(build);
+    const auto fail = [&](HRESULT status) {
+        m_keyList = keys;
         return status;
     };
-    if (!work.GetWorkDirectory(build)) return cleanUp(KELINSTALL_E_WORK_AREA);
+    m_keyList.Clear();
+    m_keyList.Append(keys.At(0));
+    CTempFileHandler work;
+    WString build;
+    if (!work.GetWorkDirectory(build)) return fail(KELINSTALL_E_WORK_AREA);
     // Built as if the old configuration files were gone already: build holds none.
     if (FAILED(BuildSystemOptions(build))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
-        return cleanUp(E_FAIL);
+        return fail(E_FAIL);
     }
     const xml::Element& options = BuiltOptions();
     if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
-        return cleanUp(KELINSTALL_E_WRITE_CONFIG);
+        return fail(KELINSTALL_E_WRITE_CONFIG);
     }
     if (!CSystemXml().CreateSystemXml(m_systemPath, build, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);
-        return cleanUp(KELINSTALL_E_WRITE_CONFIG);
+        return fail(KELINSTALL_E_WRITE_CONFIG);
     }
+    // HOME, SYSPAR and the files of INTERNAL are moved aside inside the system,
+    // which is cheap and which the undo journal can put back; they are
+    // deleted only once the new configuration is in.
     CCommitJournal journal(m_systemPath);
-    journal.Empty(u"HOME");
-    journal.Empty(u"SYSPAR");
-    journal.Empty(u"INTERNAL", true, u"system.guid");
-    StageConfiguration(journal, build, true);
-    if (!journal.Stage()) return cleanUp(KELINSTALL_E_WORK_AREA);
-    // Undoing merges the copy back while the journal is still there: a crash
-    // meanwhile finishes the reset instead.
-    const auto restore = [&] {
-        files.Move(staging + u"\\*", m_systemPath, kShellSilentFlags);
-        journal.Discard();
-        m_keyList = keys;
-        return cleanUp(KELINSTALL_E_RESET);
-    };
-    if (CConfigurationFiles().RemoveConfiguration(m_systemPath) != 1 ||
-        !files.Delete(Join(m_systemPath, u"HOME") + u"\\*.*", kShellSilentFlags) ||
-        !files.Delete(Join(m_systemPath, u"SYSPAR") + u"\\*.*", kShellSilentFlags) || !journal.Apply()) {
-        return restore();
+    for (const char16_t* folder : {u"HOME", u"SYSPAR"}) {
+        journal.Aside(folder);
+        journal.MakeFolder(folder);
     }
-    return cleanUp(S_OK);
+    std::vector<os::DirEntry> entries;
+    os::ListDirectory(Join(m_systemPath, u"INTERNAL"), entries);
+    for (const os::DirEntry& entry : entries) {
+        const WString relative = u"INTERNAL\\" + entry.name;
+        if ((entry.isDirectory && !entry.isLink) || EqualsNoCase(entry.name, u"system.guid") ||
+            EqualsNoCase(relative, kLockFile) || CCommitJournal::IsJournal(relative)) {
+            continue;
+        }
+        journal.Aside(relative);
+    }
+    journal.Aside(u"system.xml");
+    const std::string stamp = Stamp(build);
+    StageConfiguration(journal, build, true);
+    if (!journal.Stage()) return fail(KELINSTALL_E_WORK_AREA);
+    if (journal.Apply() == CCommitJournal::Outcome::Done) {
+        m_stamp = stamp;
+        return S_OK;
+    }
+    // Put back what was moved: when even that is blocked now, the undo
+    // journal stays and the next open finishes it.
+    journal.Undo();
+    return fail(KELINSTALL_E_RESET);
 }
 
 HRESULT CSystem::GetSystemInfo(WString& text) {
+    os::FileLock lock;
+    const HRESULT locked = LockSystem(lock, os::FileLock::Mode::Shared, u"GetSystemInfo");
+    if (FAILED(locked)) return locked;
     const WString path = Join(m_systemPath, u"system.xml");
     xml::Document document = xml::Document::Create();
     if (!document || !document.Load(path)) {

@@ -24,22 +24,6 @@ bool CSystem::PopProgramNotice(WString& name) {
     return true;
 }
 
-HRESULT CSystem::CreateRobotSystemDirectory(WStringView directory) {
-    switch (os::GetEntryKind(directory)) {
-        case os::EntryKind::None:
-            if (os::MakeDirectory(directory)) return S_OK;
-            TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
-            return KELINSTALL_E_CREATE_DIRECTORY;
-        case os::EntryKind::Directory:
-            TraceMessage(u"CSystem::CreateRobotSystemDirectory: A system with the specified name already exists at the specified systempool\n");
-            return KELINSTALL_E_EXISTS;
-        case os::EntryKind::File:
-            break;
-    }
-    TraceFormatted(u"CSystem::CreateRobotSystemDirectory: Could not create system directory in %s\n", directory);
-    return KELINSTALL_E_EXISTS;
-}
-
 bool CSystem::NeedsBackupDirectory(ReleaseVersion v) {
     return v.major == 5 && (v.minor < 12 || (v.minor == 12 && v.third < 2));
 }
@@ -52,6 +36,8 @@ HRESULT CSystem::CreateSystemSubDirectories(WStringView directory, ReleaseVersio
         paths.push_back(root + sub);
     }
     for (const WString& path : paths) {
+        // The new folder's INTERNAL, holding its owner marker, is there already.
+        if (path.ends_with(u"\\INTERNAL") && os::GetEntryKind(path) == os::EntryKind::Directory) continue;
         if (!os::MakeDirectory(path)) {
             TraceFormatted(u"CSystem::CreateSystemSubDirectories, Could not create directory %s\n", path);
             return KELINSTALL_E_CREATE_DIRECTORY;

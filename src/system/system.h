@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "KelInstallSystem.h"
+#include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/text.h"
 #include "platform/xml.h"
@@ -81,8 +82,6 @@ public:
         const char16_t* systemXml;
     };
 
-    // Creates the one system directory, not its parents.
-    HRESULT CreateRobotSystemDirectory(WStringView directory);
     // The tree below a fresh system directory; releases 5.0 to 5.12.1 get BACKUP.
     HRESULT CreateSystemSubDirectories(WStringView directory, ReleaseVersion version);
     static bool NeedsBackupDirectory(ReleaseVersion version);
@@ -137,7 +136,7 @@ public:
 private:
     // Formats into the message buffer and traces it.
     template <class... Args>
-    void TraceFormatted(WStringView format, const Args&... args) {
+    void TraceFormatted(WStringView format, const Args&... args) const {
         m_message = Format(format, args...);
         TraceMessage(m_message);
     }
@@ -162,11 +161,22 @@ private:
     CKeyInfo* FindProgram(WStringView name);
     // What a failed option build does to the key list change and the status.
     enum class ReconfigureFailure { DropAddedKey, Fail, Status };
-    HRESULT Reconfigure(const CommitMessages& messages, ReconfigureFailure failure);
-    // Writes the configuration files and system.xml in a work directory and moves them in.
+    // On any failure the key list goes back to before, as the disk stays.
+    HRESULT Reconfigure(const CKeyList& before, const CommitMessages& messages, ReconfigureFailure failure);
+    // Writes the configuration files and system.xml in a work directory and
+    // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);
-    // Puts the files written in work into the system through a commit journal; work goes.
-    bool InstallConfiguration(const WString& work, bool withSystemXml);
+    // Puts the files written in work into the system through a commit journal.
+    HRESULT InstallConfiguration(const WString& work, bool withSystemXml);
+    // The system's lock for one call; S_OK also where no lock file can be
+    // made (read-only media, where nothing can be written either).
+    HRESULT LockSystem(os::FileLock& lock, os::FileLock::Mode mode, const char16_t* operation) const;
+    // Before a write: the exclusive lock, an earlier decided change finished,
+    // and, where the key list matters, the system as this object last saw it.
+    HRESULT BeginWrite(os::FileLock& lock, const char16_t* operation, bool keysMatter);
+    // What the key list is read from (keystr.txt and program.id of folder),
+    // to tell whether someone else changed it.
+    static std::string Stamp(WStringView folder);
     void StageConfiguration(CCommitJournal& journal, const WString& work, bool withSystemXml);
     HRESULT KeysOf(bool driveModules, const char16_t* emptyMessage, WString& keys, uint32_t& count) const;
     // A new element of the options document, or null.
@@ -176,7 +186,8 @@ private:
 
     WString m_systemPath;
     CKeyList m_keyList;
-    WString m_message;
+    mutable WString m_message;
+    std::string m_stamp;  // Stamp() of the system when this object last read or wrote it
     uint32_t m_serialNumber = 0;
     WString m_serialText;
     ComPtr<IKelInstallSystemOptions> m_options;

@@ -4,6 +4,7 @@
 
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
+#include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/sealed_file.h"
@@ -30,6 +31,8 @@ bool IsPlainName(WStringView name) {
 }  // namespace
 
 bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite) {
+    os::FileLock lock;
+    if (FAILED(BeginWrite(lock, operation, false))) return false;
     const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, LastComponent(file));
     if (!overwrite && os::GetEntryKind(target) != os::EntryKind::None) {
         TraceFormatted(WString(u"CSystem::") + operation + u", File %s allready exists\n", target);
@@ -43,10 +46,14 @@ bool CSystem::RemoveFile(const char16_t* operation, const char16_t* directory, W
         TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file name of the system\n", name);
         return false;
     }
+    os::FileLock lock;
+    if (FAILED(BeginWrite(lock, operation, false))) return false;
     return CFileOperation().Delete(Format(u"%s\\%s\\%s", m_systemPath, directory, name), kShellSilentFlags);
 }
 
 bool CSystem::ListFiles(const char16_t* directory, WString& list, uint32_t& count) const {
+    os::FileLock lock;
+    if (FAILED(LockSystem(lock, os::FileLock::Mode::Shared, directory))) return false;
     std::vector<os::DirEntry> entries;
     if (!os::ListDirectory(Format(u"%s\\%s", m_systemPath, directory), entries)) return false;
     list.clear();
@@ -71,6 +78,8 @@ bool CSystem::GetSystemParameterFileList(WString& list, uint32_t& count) const {
 bool CSystem::GetHomeFileList(WString& list, uint32_t& count) const { return ListFiles(u"HOME", list, count); }
 
 bool CSystem::SetSystemTag(WStringView tag) {
+    os::FileLock lock;
+    if (FAILED(BeginWrite(lock, u"SetSystemTag", false))) return false;
     SealedFile file;
     if (!file.OpenForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
         TraceMessage(u"CSystem::SetSystemTag, Cannot create tagfile\n");
@@ -85,6 +94,8 @@ bool CSystem::SetSystemTag(WStringView tag) {
 
 bool CSystem::GetSystemTag(WString& tag) {
     tag.clear();
+    os::FileLock lock;
+    if (FAILED(LockSystem(lock, os::FileLock::Mode::Shared, u"GetSystemTag"))) return false;
     const WString path = m_systemPath + u"\\info.txt";
     if (os::GetEntryKind(path) == os::EntryKind::None) return true;
     // Read as bytes: a tag may start with a byte that marks a sealed file.
@@ -157,7 +168,10 @@ HRESULT CSystem::GetProgramPath(ProgramType type, WStringView name, bool nameGiv
 }
 
 HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiven, WStringView path) {
-    const HRESULT checked = CheckProgramArguments(u"SetProgramPath", type, name, nameGiven);
+    HRESULT checked = CheckProgramArguments(u"SetProgramPath", type, name, nameGiven);
+    if (FAILED(checked)) return checked;
+    os::FileLock lock;
+    checked = BeginWrite(lock, u"SetProgramPath", true);
     if (FAILED(checked)) return checked;
     LONG releaseType = 0;
     const HRESULT opened = OpenRelease(path, releaseType, u"CSystem::SetProgramPath, Programpath %s is not valid\n",
@@ -168,6 +182,7 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
         TraceFormatted(u"CSystem::SetProgramPath, Program %s is not of correct type\n", path);
         return KELINSTALL_E_BAD_PROGRAM_PATH;
     }
+    const CKeyList before = m_keyList;
     if (type == Zendara) {
         for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
             if (m_keyList.At(i).GetProgramType() == Zendara) m_keyList.At(i).SetProgramPath(path);
@@ -181,11 +196,14 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
         key->SetProgramPath(path);
         key->SetProgramType(static_cast<uint32_t>(releaseType));
     }
-    if (FAILED(BuildSystemOptions(m_systemPath))) return E_FAIL;
-    return Commit(BuiltOptions(), {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"});
+    return Reconfigure(before, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"},
+                       ReconfigureFailure::Fail);
 }
 
 HRESULT CSystem::GetSystemOptions(WString& document) {
+    os::FileLock lock;
+    const HRESULT locked = LockSystem(lock, os::FileLock::Mode::Shared, u"GetSystemOptions");
+    if (FAILED(locked)) return locked;
     if (m_options) {
         UniqueBstr text;
         const HRESULT hr = m_options->GetXml(text.Put());
@@ -197,28 +215,61 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
 }
 
 HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages) {
+    CTempFileHandler folder;
     WString work;
-    if (!CTempFileHandler().GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
+    if (!folder.GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
     if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
         if (messages.save) TraceMessage(messages.save);
-        RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
     if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(messages.systemXml, work);
-        RemoveDirectoryTree(work);
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    return InstallConfiguration(work, true) ? S_OK : KELINSTALL_E_WORK_AREA;
+    return InstallConfiguration(work, true);
 }
 
-bool CSystem::InstallConfiguration(const WString& work, bool withSystemXml) {
+HRESULT CSystem::InstallConfiguration(const WString& work, bool withSystemXml) {
+    const std::string stamp = Stamp(work);
     CCommitJournal journal(m_systemPath);
     StageConfiguration(journal, work, withSystemXml);
-    const bool done = journal.Stage() && journal.Apply();
-    RemoveDirectoryTree(work);
-    return done;
+    if (!journal.Stage()) return KELINSTALL_E_WORK_AREA;
+    m_stamp = stamp;
+    return journal.Apply() == CCommitJournal::Outcome::Done ? S_OK : KELINSTALL_S_PENDING;
+}
+
+HRESULT CSystem::LockSystem(os::FileLock& lock, os::FileLock::Mode mode, const char16_t* operation) const {
+    if (lock.Lock(m_systemPath + u"\\" + kLockFile, mode, os::LockWaitMilliseconds()) != os::FileLock::Result::Busy) {
+        return S_OK;
+    }
+    TraceFormatted(u"CSystem::%s, The system %s is busy: another object or process is using it\n", operation,
+                   m_systemPath);
+    return KELINSTALL_E_BUSY;
+}
+
+HRESULT CSystem::BeginWrite(os::FileLock& lock, const char16_t* operation, bool keysMatter) {
+    const HRESULT locked = LockSystem(lock, os::FileLock::Mode::Exclusive, operation);
+    if (FAILED(locked)) return locked;
+    if (CCommitJournal::IsPending(m_systemPath) && !CCommitJournal::Recover(m_systemPath)) {
+        TraceFormatted(u"CSystem::%s, An earlier change of %s cannot be finished yet; nothing was changed\n", operation,
+                       m_systemPath);
+        return KELINSTALL_E_WORK_AREA;
+    }
+    if (keysMatter && Stamp(m_systemPath) != m_stamp) {
+        TraceFormatted(u"CSystem::%s, %s was changed by another object or process since it was opened; open it again\n",
+                       operation, m_systemPath);
+        return KELINSTALL_E_BUSY;
+    }
+    return S_OK;
+}
+
+std::string CSystem::Stamp(WStringView folder) {
+    std::string keys;
+    std::string programs;
+    os::ReadWholeFile(WString(folder) + u"\\INTERNAL\\keystr.txt", keys);
+    os::ReadWholeFile(WString(folder) + u"\\INTERNAL\\program.id", programs);
+    return keys + '\0' + programs;
 }
 
 void CSystem::StageConfiguration(CCommitJournal& journal, const WString& work, bool withSystemXml) {

@@ -20,14 +20,22 @@ TEST(CommitJournal, AJournalCutShortOrReachingOutsideIsRefused) {
     const WString system = dir / u"Sys";
     ASSERT_TRUE(os::MakeDirectory(system) && os::MakeDirectory(system + u"\\INTERNAL") &&
                 os::MakeDirectory(system + u"\\HOME"));
-    ASSERT_TRUE(WriteAll(dir / u"keep.txt", "x") && WriteAll(system + u"\\system.xml.kel-new", "half"));
+    // A name like a staged one that no journal names may be the user's: it stays.
+    ASSERT_TRUE(WriteAll(dir / u"keep.txt", "x") && WriteAll(system + u"\\system.xml.kel-new", "mine"));
     EXPECT_TRUE(CCommitJournal::Recover(system));
-    EXPECT_FALSE(Exists(system + u"\\system.xml.kel-new"));
+    EXPECT_TRUE(Exists(system + u"\\system.xml.kel-new"));
     for (const char* journal : {"kel-commit 1\nreplace\tsystem.xml\n", "kel-commit 1\nempty\tHOME\\..\\..\t\nend\n",
-                                "kel-commit 1\nempty-files\tC:\\\t\nend\n"}) {
+                                "kel-commit 1\nempty-files\tC:\\\t\nend\n", "kel-commit 2\nreplace\tsystem.xml\t..\\..\\keep.txt\nend\n"}) {
         ASSERT_TRUE(WriteAll(system + u"\\INTERNAL\\commit.journal", journal));
         EXPECT_FALSE(CCommitJournal::Recover(system)) << journal;
         EXPECT_TRUE(Exists(system + u"\\INTERNAL\\commit.journal"));
+    }
+    // An undecided change that reaches outside, or was cut short, names nothing to delete.
+    ASSERT_TRUE(os::RemoveFile(system + u"\\INTERNAL\\commit.journal"));
+    for (const char* staging : {"kel-commit 2\nreplace\tsystem.xml\t..\\..\\keep.txt\nend\n", "kel-commit 2\nrepl"}) {
+        ASSERT_TRUE(WriteAll(system + u"\\INTERNAL\\commit.staging", staging));
+        EXPECT_TRUE(CCommitJournal::Recover(system)) << staging;
+        EXPECT_FALSE(Exists(system + u"\\INTERNAL\\commit.staging"));
     }
     EXPECT_TRUE(Exists(dir / u"keep.txt"));
 }

@@ -272,8 +272,9 @@ void ExpectFault(const Fault& fault, const std::function<HRESULT()>& operation, 
                  std::to_string(fault.nth));
     const std::set<WString> work = WorkDirectories();
     TraceCapture traces;
-    os::FailNthCall(fault.primitive, fault.nth);
+    os::FailNthCall(fault.primitive, fault.nth, fault.times);
     const HRESULT status = operation();
+    EXPECT_FALSE(os::FaultPending()) << "the fault never fired";
     os::ClearFault();
     EXPECT_EQ(status, fault.status);
     if (fault.trace) {

@@ -98,6 +98,7 @@ struct Fault {
     int nth;
     HRESULT status;
     const char* trace;
+    int times = 1;  // a fault that lasts: this many calls in a row fail
 };
 // Runs the operation under the fault and checks status, trace, disk() and
 // that no work directory is left behind.

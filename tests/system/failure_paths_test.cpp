@@ -32,19 +32,18 @@ protected:
 TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
     const char* const subDirectory = "CSystem::CreateSystemSubDirectories, Could not create directory ";
     const char* const save = "CSystem::CreateSystem, Unable to save configuration files\n";
+    const char* const move = "CSystem::CreateSystem, Unable to move system ";
     for (const Fault& fault : {
-             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, "CSystem::CreateSystem, Unable to reserve a staging directory"},
-             Fault{Primitive::MakeDirectory, 1, KELINSTALL_E_CREATE_DIRECTORY, "CSystem::CreateRobotSystemDirectory: Could not create system directory in "},
-             Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_CREATE_DIRECTORY, subDirectory},
+             Fault{Primitive::MakeDirectory, 1, KELINSTALL_E_WORK_AREA, "CSystem::CreateSystem, Unable to reserve a staging directory"},
+             Fault{Primitive::MakeDirectory, 3, KELINSTALL_E_CREATE_DIRECTORY, subDirectory},
              Fault{Primitive::MakeDirectory, 7, KELINSTALL_E_CREATE_DIRECTORY, subDirectory},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating system-GUID file "},
              Fault{Primitive::OpenForWrite, 2, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating template-GUID file "},
              Fault{Primitive::OpenForWrite, 3, KELINSTALL_E_WRITE_CONFIG, save},
-             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
-             Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
-             Fault{Primitive::Rename, 2, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
+             Fault{Primitive::OpenForWrite, 7, KELINSTALL_E_WRITE_CONFIG, move},
+             Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, move},
          }) {
         CSystem system;
         ExpectFault(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });
@@ -57,21 +56,40 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
     ASSERT_TRUE(test::WriteAll(path_ + u"\\HOME\\a.mod", "x") && test::WriteAll(path_ + u"\\SYSPAR\\b.cfg", "y"));
     ASSERT_EQ(system.AddDriveModule(test::kDriveKey, 1), S_OK);
     const auto before = test::Snapshot(path_);
+    const char* const staging = "CTempFileHandler::MoveFile, Unable to move file ";
     for (const Fault& fault : {
              Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::TempName, 2, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Error creating system.xml in "},
-             Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
-             Fault{Primitive::RemoveFile, 3, KELINSTALL_E_RESET, "CConfigurationFiles::RemoveConfiguration: Could not remove file "},
-             Fault{Primitive::RemoveFile, 6, KELINSTALL_E_RESET, nullptr},
-             Fault{Primitive::RemoveFile, 7, KELINSTALL_E_RESET, nullptr},
-             Fault{Primitive::Rename, 7, KELINSTALL_E_RESET, nullptr},
+             Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WORK_AREA, staging},
+             Fault{Primitive::Write, 1, KELINSTALL_E_WORK_AREA, staging},
+             Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, staging},
+             Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, staging},
+             // Decided, then blocked for good at moving HOME aside, at a file of
+             // INTERNAL and at putting the new key.id in: everything goes back.
+             Fault{Primitive::Rename, 6, KELINSTALL_E_RESET, nullptr, 3},
+             Fault{Primitive::Rename, 9, KELINSTALL_E_RESET, nullptr, 3},
+             Fault{Primitive::Rename, 15, KELINSTALL_E_RESET, nullptr, 3},
+             Fault{Primitive::MakeDirectory, 4, KELINSTALL_E_RESET, nullptr, 3},
          }) {
         ASSERT_EQ(system.InitSystem(path_), S_OK);
-        ExpectFault(fault, [&] { return system.ResetSystem(); }, [&] { EXPECT_EQ(test::Snapshot(path_), before); });
+        ExpectFault(fault, [&] { return system.ResetSystem(); }, [&] {
+            EXPECT_EQ(test::Snapshot(path_), before);
+            // What the object holds is what the disk holds.
+            EXPECT_EQ(system.KeyList().Size(), 2u);
+        });
     }
+    // A file that cannot be deleted in the old HOME: the reset is done, the
+    // rest of the old HOME stays where the trace says.
+    ASSERT_EQ(system.InitSystem(path_), S_OK);
+    test::TraceCapture traces;
+    os::FailNthCall(Primitive::RemoveFile, 1);
+    EXPECT_EQ(system.ResetSystem(), S_OK);
+    os::ClearFault();
+    EXPECT_EQ(test::Snapshot(path_ + u"\\HOME").size(), 0u);
+    EXPECT_NE(test::Verify(path_).find("leftover"), std::string::npos);
+    ASSERT_FALSE(traces.records().empty());
+    EXPECT_NE(traces.records().back().message.find("could not be deleted; it stays in the system"), std::string::npos);
 }
 
 TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
@@ -82,13 +100,14 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     const WString arc = test::SampleRelease(u"arcwelding-1.2");
     const auto addOption = [&] {
         const HRESULT hr = system.AddAdditionalOption(test::kArcKey, arc);
-        if (system.KeyList().Size() > 1) system.KeyList().RemoveAt(1);  // stays in memory after a failed commit
+        EXPECT_EQ(system.KeyList().Size(), 1u);  // memory follows the disk
         return hr;
     };
     for (const Fault& fault : {
              Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
              Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
+             Fault{Primitive::Write, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
          }) {
@@ -112,14 +131,22 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
         ExpectFault(fault, [&] { return system.AddKeystring(options); }, untouched);
     }
 
-    // A change decided but not finished is finished by the next open.
+    // A change decided but blocked: a success that says so, the object holds
+    // the change, and the next change or open finishes it first.
     const std::set<WString> work = test::WorkDirectories();
-    os::FailNthCall(Primitive::Rename, 6);
-    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), KELINSTALL_E_WORK_AREA);
+    os::FailNthCall(Primitive::Rename, 6, 3);
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), KELINSTALL_S_PENDING);
     os::ClearFault();
     EXPECT_EQ(test::WorkDirectories(), work);
+    EXPECT_EQ(system.KeyList().Size(), 2u);
+    EXPECT_TRUE(test::Exists(path_ + u"\\INTERNAL\\commit.journal"));
+    // A second fault before the next change finishes it: the change is refused, nothing is mixed.
+    os::FailNthCall(Primitive::Rename, 1, 3);
+    EXPECT_EQ(system.AddDriveModule(test::SampleKey(2), 2), KELINSTALL_E_WORK_AREA);
+    os::ClearFault();
     CSystem reopened;
     ASSERT_EQ(reopened.InitSystem(path_), S_OK);
+    EXPECT_EQ(test::Verify(path_), "clean\n");
     WString keys;
     uint32_t count = 0;
     EXPECT_EQ(reopened.GetDriveModuleKeys(keys, count), S_OK);

@@ -61,6 +61,19 @@ int Verify(const std::string& systemArgument, bool trace) {
         if (!IsBraceGuid(text)) finding(Utf8(guid) + (read ? " does not hold a GUID" : " is missing"));
     }
 
+    // What an interrupted call or an earlier version left: never deleted
+    // unasked, since a name like these may be a user's own.
+    for (const WString& folder : {path, path + u"\\INTERNAL"}) {
+        std::vector<kel::os::DirEntry> entries;
+        kel::os::ListDirectory(folder, entries);
+        for (const kel::os::DirEntry& entry : entries) {
+            const WStringView name = entry.name;
+            if (name.starts_with(u"~") || name.ends_with(u".kel-new")) {
+                finding("leftover of an interrupted change: " + Utf8(folder + u"\\" + entry.name));
+            }
+        }
+    }
+
     kel::CConfigurationFiles files;
     kel::CKeyList keys;
     std::vector<WString> programs;
