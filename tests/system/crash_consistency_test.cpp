@@ -123,5 +123,75 @@ TEST(CrashConsistency, AKillAtAnyFileSystemCallLeavesAllOldOrAllNew) {
     }
 }
 
+// A writer or reader of the shared-system test, run as a child process; any
+// status but success or busy fails it.
+TEST(SharedSystemChild, Run) {
+    const char* request = std::getenv("KEL_SHARED_REQUEST");
+    if (!request || !*request) GTEST_SKIP() << "only as a child of the shared-system test";
+    int first = 0;
+    int rounds = 0;
+    int consumed = 0;
+    ASSERT_EQ(std::sscanf(request, "%d %d %n", &first, &rounds, &consumed), 2);
+    const WString path = test::U(request + consumed);
+    test::TraceCapture traces;
+    for (int done = 0; done < rounds;) {
+        CSystem system;
+        HRESULT hr = system.InitSystem(path);
+        if (hr == S_OK) {
+            WString info;
+            // A writer adds and removes its own drive module by turns; a reader reads.
+            const auto module = static_cast<uint16_t>(first);
+            hr = !first       ? system.GetSystemInfo(info)
+                 : done % 2 ? system.RemoveDriveModule(module)
+                            : system.AddDriveModule(test::kDriveKey, module);
+        }
+        ASSERT_TRUE(hr == S_OK || hr == KELINSTALL_E_BUSY) << std::hex << hr << " " << [&] { std::string all; for (auto& r : traces.records()) all += r.message; return all; }();
+        if (hr == S_OK) std::printf("%d done\n", done++);
+    }
+}
+
+TEST(SharedSystem, TwoWritersAndAReaderNeitherMixNorLoseChanges) {
+    test::TempDir pool;
+    const WString system = pool / u"Sys";
+    {
+        CSystem made;
+        ASSERT_EQ(made.CreateSystem(system, test::kMainKey, test::SampleRelease(u"zendara-6.0")), S_OK);
+    }
+    constexpr int kRounds = 7;  // odd: each writer ends with its module added
+    // Started one after the other, each with its own request, then run together.
+    std::vector<std::FILE*> pipes;
+    for (int child = 0; child < 3; ++child) {
+        test::SetEnvironment("KEL_SHARED_REQUEST", std::to_string(child) + " " +
+                                                       std::to_string(kRounds * (child ? 1 : 3)) + " " + N(system));
+        const std::string command = test::BuiltProgram("kel_tests") + " --gtest_filter=SharedSystemChild.Run 2>&1";
+#if defined(_WIN32)
+        pipes.push_back(_popen(command.c_str(), "r"));
+#else
+        pipes.push_back(popen(command.c_str(), "r"));
+#endif
+        ASSERT_NE(pipes.back(), nullptr);
+    }
+    test::SetEnvironment("KEL_SHARED_REQUEST", "");
+    std::vector<test::CommandResult> results;
+    for (std::FILE* pipe : pipes) {
+        test::CommandResult& result = results.emplace_back();
+        char buffer[4096];
+        while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
+#if defined(_WIN32)
+        result.code = _pclose(pipe);
+#else
+        result.code = pclose(pipe);
+#endif
+    }
+    for (const test::CommandResult& result : results) EXPECT_EQ(result.code, 0) << result.out;
+    CSystem reopened;
+    ASSERT_EQ(reopened.InitSystem(system), S_OK);
+    WString keys;
+    uint32_t count = 0;
+    EXPECT_EQ(reopened.GetDriveModuleKeys(keys, count), S_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(test::Verify(system), "clean\n");
+}
+
 }  // namespace
 }  // namespace kel
