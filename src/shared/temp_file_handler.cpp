@@ -33,19 +33,15 @@ bool IsAbandonedWorkFolder(WStringView path) {
            os::OwnedByCurrentUser(path);
 }
 
-void RemoveAbandonedWorkFolders() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WString temp;
-        std::vector<os::DirEntry> entries;
-        if (!os::GetTempDirectory(temp) || !os::ListDirectory(temp, entries)) return;
-        for (const os::DirEntry& entry : entries) {
-            const WString path = temp + u"\\" + entry.name;
-            if (entry.isDirectory && !entry.isLink && IsWorkFolderName(entry.name) && IsAbandonedWorkFolder(path)) {
-                RemoveDirectoryTree(path);
-            }
+void RemoveAbandonedWorkFolders(WStringView directory) {
+    std::vector<os::DirEntry> entries;
+    os::ListDirectory(directory, entries);
+    for (const os::DirEntry& entry : entries) {
+        const WString path = WString(directory) + u"\\" + entry.name;
+        if (entry.isDirectory && !entry.isLink && IsWorkFolderName(entry.name) && IsAbandonedWorkFolder(path)) {
+            RemoveDirectoryTree(path);
         }
-    });
+    }
 }
 
 bool CTempFileHandler::Mark() {
@@ -58,9 +54,11 @@ bool CTempFileHandler::Mark() {
 int CTempFileHandler::GetTempDirectory(WString& path) {
     Remove();
     path.clear();
-    RemoveAbandonedWorkFolders();
     WString directory;
-    if (!os::GetTempDirectory(directory) || !os::CreateUniqueTempFolder(directory, kPrefix, m_path)) return -4;
+    if (!os::GetTempDirectory(directory)) return -4;
+    static std::once_flag once;
+    std::call_once(once, [&] { RemoveAbandonedWorkFolders(directory); });
+    if (!os::CreateUniqueTempFolder(directory, kPrefix, m_path)) return -4;
     if (!Mark()) return -3;
     path = m_path;
     return 0;

@@ -52,8 +52,8 @@ WString StagingPathFor(WStringView path);
 // Whether path is a work folder whose maker is gone: it carries the marker,
 // unlocked, and belongs to this user.
 bool IsAbandonedWorkFolder(WStringView path);
-// Removes the abandoned work folders of the temporary directory; the first
-// call of a process does it, later calls do nothing.
-void RemoveAbandonedWorkFolders();
+// Removes the abandoned work folders ("cctXXXX.tmp") in directory. The work
+// area does it for the temporary directory once per process.
+void RemoveAbandonedWorkFolders(WStringView directory);
 
 }  // namespace kel

@@ -6,6 +6,7 @@
 
 #include "component/kel_install_system.h"
 #include "component/module.h"
+#include "platform/os.h"
 #include "platform/raii.h"
 #include "support/test_support.h"
 
@@ -293,6 +294,32 @@ TEST(KelInstallSystemFacade, IdentityInterfacesAndAggregation) {
     EXPECT_EQ(outer.refs, 1u);
     EXPECT_EQ(inner->Release(), 0u);  // the last inner reference destroys the object
     inner.Detach();
+}
+
+// A new system may have as long a path as its own files allow, and then
+// changes and resets too; a failed create or open leaves no system open.
+TEST(Facade, PathBudgetAndNoSystemAfterAFailedCreate) {
+    TempDir pool;
+    constexpr std::size_t kLongest = 234;
+    const WString folder = pool / WString(kLongest - pool.path().size() - 6, u'd');
+    ASSERT_TRUE(os::MakeDirectory(folder));
+    const auto path = [&](const char16_t* name) { return UniqueBstr::From(folder + u"\\" + name); };
+    const UniqueBstr key = UniqueBstr::From(kMainKey);
+    const UniqueBstr release = UniqueBstr::From(SampleRelease(u"zendara-6.0"));
+    ComPtr<IKelInstallSystem> object = NewSystemObject();
+    ASSERT_TRUE(object);
+    ASSERT_EQ(SysStringLen(path(u"Cell").get()), kLongest);
+    EXPECT_EQ(object->CreateSystem(path(u"Cell2").get(), key.get(), release.get()), KELINSTALL_E_PATH_TOO_LONG);
+    ASSERT_EQ(object->CreateSystem(path(u"Cell").get(), key.get(), release.get()), S_OK);
+    const UniqueBstr drive = UniqueBstr::From(kDriveKey);
+    EXPECT_EQ(object->AddDriveModule(drive.get(), 1), S_OK);
+    EXPECT_EQ(object->ResetSystem(), S_OK);
+    // Creating over an existing system fails: the object then holds none, so
+    // nothing below can change the system it had open before.
+    EXPECT_EQ(object->CreateSystem(path(u"Cell").get(), key.get(), release.get()), KELINSTALL_E_EXISTS);
+    EXPECT_EQ(object->AddDriveModule(drive.get(), 1), E_ABORT);
+    EXPECT_EQ(object->InitSystem(path(u"None").get()), KELINSTALL_E_READ_KEYS);
+    EXPECT_EQ(object->ResetSystem(), E_ABORT);
 }
 
 }  // namespace

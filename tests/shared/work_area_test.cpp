@@ -4,6 +4,7 @@
 #include "support/test_support.h"
 #include "shared/file_operation.h"
 #include "shared/commit_journal.h"
+#include "shared/temp_file_handler.h"
 
 namespace kel {
 namespace {
@@ -38,6 +39,31 @@ TEST(CommitJournal, AJournalCutShortOrReachingOutsideIsRefused) {
         EXPECT_FALSE(Exists(system + u"\\INTERNAL\\commit.staging"));
     }
     EXPECT_TRUE(Exists(dir / u"keep.txt"));
+}
+
+// Only marked work folders whose maker is gone are removed.
+TEST(WorkArea, AbandonedWorkFoldersGoOthersStay) {
+    TempDir dir;
+    os::FileLock alive;
+    for (const char16_t* folder : {u"cct0001.tmp", u"cct0002.tmp", u"cct0003.tmp", u"ccx0004.tmp"}) {
+        ASSERT_TRUE(os::MakeDirectory(dir / folder) && os::MakeDirectory(dir / folder + u"\\INTERNAL"));
+        if (folder != WStringView(u"cct0003.tmp")) {
+            ASSERT_TRUE(WriteAll(dir / folder + u"\\" + kLockFile, ""));
+        }
+    }
+    ASSERT_EQ(alive.Lock(dir / u"cct0002.tmp\\" + kLockFile, os::FileLock::Mode::Shared, 0), os::FileLock::Result::Locked);
+    RemoveAbandonedWorkFolders(dir.path());
+    EXPECT_FALSE(Exists(dir / u"cct0001.tmp"));
+    EXPECT_TRUE(Exists(dir / u"cct0002.tmp"));  // its maker lives
+    EXPECT_TRUE(Exists(dir / u"cct0003.tmp"));  // no marker: not ours
+    EXPECT_TRUE(Exists(dir / u"ccx0004.tmp"));  // not a work folder's name
+    // A work folder in use is never taken for an abandoned one.
+    CTempFileHandler work;
+    WString path;
+    ASSERT_TRUE(work.GetWorkDirectory(path));
+    EXPECT_FALSE(IsAbandonedWorkFolder(path));
+    work.Remove();
+    EXPECT_FALSE(Exists(path));
 }
 
 TEST(FileOperation, RootedPathsAndDirectoryCreation) {
