@@ -28,6 +28,8 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 bool MakeDirectory(WStringView path);  // fails when anything exists there
 bool RemoveEmptyDirectory(WStringView path);
 bool RemoveFile(WStringView path);
+// Removes the link at path itself, a folder's link too, never what it leads to.
+bool RemoveLink(WStringView path);
 
 enum class RenameResult { Ok, CrossDevice, Failed };
 // Without replaceFile the rename never replaces anything, checked atomically:

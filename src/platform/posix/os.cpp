@@ -83,6 +83,14 @@ bool RemoveFile(WStringView path) {
     return native && unlink(native->c_str()) == 0;
 }
 
+bool RemoveLink(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
+    const auto native = MapPath(path);
+    struct stat st;
+    // unlink takes a link to a folder as it takes any other link.
+    return native && lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(native->c_str()) == 0;
+}
+
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const auto source = MapPath(from);

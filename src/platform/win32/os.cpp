@@ -67,6 +67,17 @@ bool RemoveFile(WStringView path) {
     return DeleteFileW(W(p)) != FALSE;
 }
 
+bool RemoveLink(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
+    const WString p(path);
+    const DWORD attributes = GetFileAttributesW(W(p));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    // A folder's link (symbolic link, junction) goes as a folder: only the link
+    // is removed, whatever its target holds.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(W(p)) != FALSE;
+    return DeleteFileW(W(p)) != FALSE;
+}
+
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const WString target(to);
