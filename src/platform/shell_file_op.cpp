@@ -52,15 +52,26 @@ bool DeleteTree(const WString& path, bool isDirectory, bool isLink) {
     return os::RemoveEmptyDirectory(path) && ok;
 }
 
+// Something is at path, a link leading nowhere too.
+bool Taken(const WString& path) { return os::GetEntryKind(path) != os::EntryKind::None || os::IsLink(path); }
+
 // inNewFolder: the caller has just made to's folder, so nothing is there yet.
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder = false);
 
 // Puts a copy of a file in place of an existing one: the copy is made beside
-// it and renamed over it, so a failed copy leaves the old file whole.
+// it and renamed over it, so a failed copy leaves the old file whole. The
+// copy's name is one nobody uses, made exclusively, and short: "~kel<n>".
 bool ReplaceWithCopy(const WString& from, const WString& to) {
-    const WString staged = to + u".kel-new";
-    if (os::CopyOneFile(from, staged) && os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
-    os::RemoveFile(staged);
+    const WString folder = to.substr(0, to.find_last_of(u'\\') + 1);
+    for (unsigned n = 0; n < 1000; ++n) {
+        const WString staged = folder + u"~kel" + FromUtf8(std::to_string(n));
+        if (Taken(staged)) continue;
+        // Taken meanwhile, or failed: either way nothing of anyone else's is touched.
+        if (!os::CopyOneFile(from, staged, os::CopyTo::NewName)) return false;
+        if (os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
+        os::RemoveFile(staged);
+        return false;
+    }
     return false;
 }
 
@@ -84,7 +95,8 @@ bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, boo
     const os::EntryKind target = inNewFolder ? os::EntryKind::None : os::GetEntryKind(to);
     if (!fromIsDirectory) {
         if (target == os::EntryKind::File) return ReplaceWithCopy(from, to);
-        return target == os::EntryKind::None && os::CopyOneFile(from, to, inNewFolder);
+        return target == os::EntryKind::None &&
+               os::CopyOneFile(from, to, inNewFolder ? os::CopyTo::NewFolder : os::CopyTo::Replace);
     }
     if (target == os::EntryKind::File) return false;
     if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;

@@ -82,6 +82,25 @@ TEST(ShellFileOperation, SingleSourceLandsAsOrInsideTheDestination) {
     EXPECT_NE(Op(ShellOperation::Delete, dir / u"into"), 0);
 }
 
+// An overwriting copy stages the new file under a name of its own: files of
+// the user's named like a stage stay, and a failed rename leaves no stage.
+TEST(ShellFileOperation, OverwritingCopyTouchesNoFileNamedLikeItsStage) {
+    TempDir dir;
+    ASSERT_TRUE(WriteAll(dir / u"x", "new") && os::MakeDirectory(dir / u"to"));
+    std::map<WString, std::string> files;
+    for (const char16_t* name : {u"x", u"x.kel-new", u"~kel0"}) {
+        ASSERT_TRUE(WriteAll(dir / u"to\\" + name, "user"));
+        files[name] = "user";
+    }
+    os::FailNthCall(os::Primitive::Rename, 1);
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"x", dir / u"to"), 0);
+    os::ClearFault();
+    EXPECT_EQ(test::Snapshot(dir / u"to"), files);
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"x", dir / u"to"), 0);
+    files[u"x"] = "new";
+    EXPECT_EQ(test::Snapshot(dir / u"to"), files);
+}
+
 // A link goes itself, whichever way it is deleted or moved; the folder and
 // the file it leads to stay whole. A copy takes what the link leads to.
 TEST(ShellFileOperation, LinksGoThemselvesNeverWhatTheyLeadTo) {
