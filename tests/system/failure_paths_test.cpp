@@ -43,6 +43,9 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
+             Fault{Primitive::Write, 1, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating system-GUID file "},
+             Fault{Primitive::Write, 3, KELINSTALL_E_WRITE_CONFIG, save},
+             Fault{Primitive::Write, 4, KELINSTALL_E_WRITE_CONFIG, save},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
              Fault{Primitive::Rename, 2, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Unable to move system "},
          }) {
