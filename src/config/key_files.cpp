@@ -58,9 +58,7 @@ int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView syste
         }
         text += line;
     }
-    file.WriteText(text.c_str());
-    file.Close();
-    return 0;
+    return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
 }
 
 int CConfigurationFiles::ReadKeystrTxt(WStringView systemDir, CKeyList& keys) {
@@ -115,9 +113,7 @@ int CConfigurationFiles::WriteProgramId(WStringView targetDir, WStringView syste
         }
         text += ToAnsi(ToUpper(key.GetProgramPath())) + "\n";
     }
-    file.WriteText(text.c_str());
-    file.Close();
-    return 0;
+    return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
 }
 
 int CConfigurationFiles::ReadProgramId(WStringView systemDir, std::vector<WString>& programs) {

@@ -142,7 +142,10 @@ HRESULT CBackupSupport::ModifySystemXml(WStringView sourceFile, WStringView targ
         TraceError(u"CBackupSupport::ModifySystemXml, Failure writing XML");
         return E_FAIL;
     }
-    document.Save(Join(targetDir, u"system.xml"));
+    if (!document.Save(Join(targetDir, u"system.xml"))) {
+        TraceError(u"CBackupSupport::ModifySystemXml, Failure saving system.xml");
+        return E_FAIL;
+    }
     return S_OK;
 }
 
@@ -157,7 +160,7 @@ HRESULT CBackupSupport::MakeProgramId(WStringView file, WStringView releasePath,
     if (count != 0) {
         for (const WString& program : SplitPrograms(additional)) text += ToAnsi(program) + "\r\n";
     }
-    if (std::fwrite(text.data(), 1, text.size(), stream.get()) != text.size() || !stream.Close()) {
+    if (!os::WriteBytes(stream.get(), text.data(), text.size()) || !stream.Close()) {
         TraceError(u"CBackupSupport::MakeProgramId: Couldn't write to file!");
         return KELINSTALL_E_WRITE_PROGRAM_LIST;
     }

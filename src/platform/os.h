@@ -28,6 +28,8 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 bool MakeDirectory(WStringView path);  // fails when anything exists there
 bool RemoveEmptyDirectory(WStringView path);
 bool RemoveFile(WStringView path);
+// Removes the link at path itself, a folder's link too, never what it leads to.
+bool RemoveLink(WStringView path);
 
 enum class RenameResult { Ok, CrossDevice, Failed };
 // Without replaceFile the rename never replaces anything, checked atomically:
@@ -35,10 +37,15 @@ enum class RenameResult { Ok, CrossDevice, Failed };
 // replaced in one step (never a directory), read-only or not.
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false);
 
-// Copies one file's contents, replacing the destination. inNewFolder: the
-// caller has just made to's folder, so no other spelling of the name can be
-// there and it is used as given (no search of the folder).
-bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder = false);
+enum class CopyTo {
+    Replace,    // an existing file at to is overwritten
+    NewFolder,  // the caller has just made to's folder, so no other spelling of
+                // the name can be there and it is used as given (no search)
+    NewName,    // fails when anything is at to, checked atomically: the name is
+                // made exclusively; a failed copy leaves nothing there
+};
+// Copies one file's contents (a link's target's).
+bool CopyOneFile(WStringView from, WStringView to, CopyTo mode = CopyTo::Replace);
 
 // mode as for fopen ("rb", "wb", "ab"); null on failure.
 std::FILE* OpenFile(WStringView path, const char* mode);

@@ -98,7 +98,7 @@ bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant, uint32_
         AppendLittleEndian(header, seed);
         m_state = InitialState(seed);
         m_crc = 0;
-        if (std::fwrite(header.data(), 1, header.size(), m_file.get()) != header.size()) m_error = true;
+        if (!os::WriteBytes(m_file.get(), header.data(), header.size())) m_error = true;
     }
     return true;
 }
@@ -168,7 +168,7 @@ bool SealedFile::Write(const char* data, std::size_t length) {
             out.push_back(data[i]);
         }
     }
-    if (std::fwrite(out.data(), 1, out.size(), m_file.get()) != out.size()) m_error = true;
+    if (!os::WriteBytes(m_file.get(), out.data(), out.size())) m_error = true;
     return !m_error;
 }
 
@@ -211,7 +211,7 @@ bool SealedFile::Close() {
         if (m_sealed && !m_error) {
             std::string trailer;
             AppendLittleEndian(trailer, m_crc);
-            ok = std::fwrite(trailer.data(), 1, trailer.size(), m_file.get()) == trailer.size() && ok;
+            ok = os::WriteBytes(m_file.get(), trailer.data(), trailer.size()) && ok;
         }
         ok = m_file.Close() && ok;
     }

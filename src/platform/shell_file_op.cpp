@@ -41,26 +41,37 @@ bool EnsureParent(WStringView path) {
     return EnsureDirectory(path.substr(0, slash));
 }
 
-bool DeleteTree(const WString& path, os::EntryKind kind) {
-    if (kind == os::EntryKind::File) return os::RemoveFile(path);
+// A link goes itself: what it leads to is someone else's and stays whole.
+bool DeleteTree(const WString& path, bool isDirectory, bool isLink) {
+    if (isLink) return os::RemoveLink(path);
+    if (!isDirectory) return os::RemoveFile(path);
     std::vector<os::DirEntry> entries;
     if (!os::ListDirectory(path, entries)) return false;
     bool ok = true;
-    for (const auto& entry : entries) {
-        ok = DeleteTree(Join(path, entry.name), entry.isDirectory ? os::EntryKind::Directory : os::EntryKind::File) && ok;
-    }
+    for (const auto& entry : entries) ok = DeleteTree(Join(path, entry.name), entry.isDirectory, entry.isLink) && ok;
     return os::RemoveEmptyDirectory(path) && ok;
 }
+
+// Something is at path, a link leading nowhere too.
+bool Taken(const WString& path) { return os::GetEntryKind(path) != os::EntryKind::None || os::IsLink(path); }
 
 // inNewFolder: the caller has just made to's folder, so nothing is there yet.
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder = false);
 
 // Puts a copy of a file in place of an existing one: the copy is made beside
-// it and renamed over it, so a failed copy leaves the old file whole.
+// it and renamed over it, so a failed copy leaves the old file whole. The
+// copy's name is one nobody uses, made exclusively, and short: "~kel<n>".
 bool ReplaceWithCopy(const WString& from, const WString& to) {
-    const WString staged = to + u".kel-new";
-    if (os::CopyOneFile(from, staged) && os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
-    os::RemoveFile(staged);
+    const WString folder = to.substr(0, to.find_last_of(u'\\') + 1);
+    for (unsigned n = 0; n < 1000; ++n) {
+        const WString staged = folder + u"~kel" + FromUtf8(std::to_string(n));
+        if (Taken(staged)) continue;
+        // Taken meanwhile, or failed: either way nothing of anyone else's is touched.
+        if (!os::CopyOneFile(from, staged, os::CopyTo::NewName)) return false;
+        if (os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
+        os::RemoveFile(staged);
+        return false;
+    }
     return false;
 }
 
@@ -84,22 +95,26 @@ bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, boo
     const os::EntryKind target = inNewFolder ? os::EntryKind::None : os::GetEntryKind(to);
     if (!fromIsDirectory) {
         if (target == os::EntryKind::File) return ReplaceWithCopy(from, to);
-        return target == os::EntryKind::None && os::CopyOneFile(from, to, inNewFolder);
+        return target == os::EntryKind::None &&
+               os::CopyOneFile(from, to, inNewFolder ? os::CopyTo::NewFolder : os::CopyTo::Replace);
     }
     if (target == os::EntryKind::File) return false;
     if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;
     return CopyChildren(from, to, target == os::EntryKind::None);
 }
 
-bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {
+bool MoveEntry(const WString& from, bool fromIsDirectory, bool fromIsLink, const WString& to) {
     const os::EntryKind target = os::GetEntryKind(to);
     if (target != os::EntryKind::None && fromIsDirectory) {
         if (target == os::EntryKind::File) return false;
+        // Merging a link's folder would empty a folder that is not ours: its
+        // files are copied in and only the link goes.
+        if (fromIsLink) return CopyEntry(from, true, to) && os::RemoveLink(from);
         // Merge into the existing directory, then drop the emptied source.
         std::vector<os::DirEntry> entries;
         if (!os::ListDirectory(from, entries)) return false;
         for (const auto& entry : entries) {
-            if (!MoveEntry(Join(from, entry.name), entry.isDirectory, Join(to, entry.name))) return false;
+            if (!MoveEntry(Join(from, entry.name), entry.isDirectory, entry.isLink, Join(to, entry.name))) return false;
         }
         return os::RemoveEmptyDirectory(from);
     }
@@ -115,14 +130,14 @@ bool MoveEntry(const WString& from, bool fromIsDirectory, const WString& to) {
             break;
     }
     // Another volume: copy, then delete the source.
-    if (replace) return ReplaceWithCopy(from, to) && os::RemoveFile(from);
-    return CopyEntry(from, fromIsDirectory, to) &&
-           DeleteTree(from, fromIsDirectory ? os::EntryKind::Directory : os::EntryKind::File);
+    if (replace) return ReplaceWithCopy(from, to) && DeleteTree(from, false, fromIsLink);
+    return CopyEntry(from, fromIsDirectory, to) && DeleteTree(from, fromIsDirectory, fromIsLink);
 }
 
-bool Transfer(ShellOperation operation, const WString& from, bool fromIsDirectory, const WString& to) {
+bool Transfer(ShellOperation operation, const WString& from, const os::DirEntry& kind, const WString& to) {
     if (!EnsureParent(to)) return false;
-    return operation == ShellOperation::Copy ? CopyEntry(from, fromIsDirectory, to) : MoveEntry(from, fromIsDirectory, to);
+    return operation == ShellOperation::Copy ? CopyEntry(from, kind.isDirectory, to)
+                                             : MoveEntry(from, kind.isDirectory, kind.isLink, to);
 }
 
 }  // namespace
@@ -146,23 +161,22 @@ int ShellFileOperation(ShellOperation operation, WStringView from, WStringView t
         }
         if (operation == ShellOperation::Delete) {
             bool ok = true;
-            for (const auto& entry : entries) {
-                ok = DeleteTree(Join(directory, entry.name), entry.isDirectory ? os::EntryKind::Directory : os::EntryKind::File) && ok;
-            }
+            for (const auto& entry : entries) ok = DeleteTree(Join(directory, entry.name), entry.isDirectory, entry.isLink) && ok;
             return ok ? 0 : kFailed;
         }
         const WString target(to);
         if (!EnsureDirectory(target)) return kFailed;
         for (const auto& entry : entries) {
-            if (!Transfer(operation, Join(directory, entry.name), entry.isDirectory, Join(target, entry.name))) return kFailed;
+            if (!Transfer(operation, Join(directory, entry.name), entry, Join(target, entry.name))) return kFailed;
         }
         return 0;
     }
 
     const WString source(from);
     const os::EntryKind kind = os::GetEntryKind(source);
-    if (kind == os::EntryKind::None) return kNoSource;
-    if (operation == ShellOperation::Delete) return DeleteTree(source, kind) ? 0 : kFailed;
+    const os::DirEntry what{{}, kind == os::EntryKind::Directory, os::IsLink(source)};
+    if (kind == os::EntryKind::None && !what.isLink) return kNoSource;
+    if (operation == ShellOperation::Delete) return DeleteTree(source, what.isDirectory, what.isLink) ? 0 : kFailed;
 
     WString target(to);
     if (os::GetEntryKind(target) == os::EntryKind::Directory && !EqualsNoCase(source, target)) {
@@ -174,7 +188,7 @@ int ShellFileOperation(ShellOperation operation, WStringView from, WStringView t
         (target.size() > prefix.size() && EqualsNoCase(WStringView(target).substr(0, prefix.size()), prefix))) {
         return kFailed;
     }
-    return Transfer(operation, source, kind == os::EntryKind::Directory, target) ? 0 : kFailed;
+    return Transfer(operation, source, what, target) ? 0 : kFailed;
 }
 
 }  // namespace kel

@@ -314,7 +314,7 @@ bool Document::Save(WStringView path) const {
     const std::string bytes = ToUtf8(Writer(true, true).Write(document));
     File file(os::OpenFile(path, "wb"));
     if (!file) return false;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+    if (!os::WriteBytes(file.get(), bytes.data(), bytes.size())) return false;
     return file.Close();
 }
 

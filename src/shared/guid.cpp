@@ -43,7 +43,7 @@ bool CGUID::CreateGUIDFile(WStringView path, int format) {
     WString text;
     if (!GenerateGUID(format, text)) return false;
     const std::string bytes = ToAnsi(text);
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    const bool written = os::WriteBytes(file.get(), bytes.data(), bytes.size());
     if (!file.Close() || !written) {
         m_lastError = Format(u"CGUID::CreateGUIDFile: Could not write to file %s\n", path);
         TraceShort(u"GUID", m_lastError);

@@ -12,6 +12,7 @@ namespace {
 
 using test::Exists;
 using test::IsDirectory;
+using test::N;
 using test::ReadAll;
 using test::TempDir;
 using test::WriteAll;
@@ -79,6 +80,70 @@ TEST(ShellFileOperation, SingleSourceLandsAsOrInsideTheDestination) {
     EXPECT_EQ(Op(ShellOperation::Delete, dir / u"into"), 0);
     EXPECT_FALSE(Exists(dir / u"into"));
     EXPECT_NE(Op(ShellOperation::Delete, dir / u"into"), 0);
+}
+
+// An overwriting copy stages the new file under a name of its own: files of
+// the user's named like a stage stay, and a failed rename leaves no stage.
+TEST(ShellFileOperation, OverwritingCopyTouchesNoFileNamedLikeItsStage) {
+    TempDir dir;
+    ASSERT_TRUE(WriteAll(dir / u"x", "new") && os::MakeDirectory(dir / u"to"));
+    std::map<WString, std::string> files;
+    for (const char16_t* name : {u"x", u"x.kel-new", u"~kel0"}) {
+        ASSERT_TRUE(WriteAll(dir / u"to\\" + name, "user"));
+        files[name] = "user";
+    }
+    os::FailNthCall(os::Primitive::Rename, 1);
+    EXPECT_NE(Op(ShellOperation::Copy, dir / u"x", dir / u"to"), 0);
+    os::ClearFault();
+    EXPECT_EQ(test::Snapshot(dir / u"to"), files);
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"x", dir / u"to"), 0);
+    files[u"x"] = "new";
+    EXPECT_EQ(test::Snapshot(dir / u"to"), files);
+}
+
+// A link goes itself, whichever way it is deleted or moved; the folder and
+// the file it leads to stay whole. A copy takes what the link leads to.
+TEST(ShellFileOperation, LinksGoThemselvesNeverWhatTheyLeadTo) {
+    TempDir dir;
+    ASSERT_TRUE(os::MakeDirectory(dir / u"outside") && WriteAll(dir / u"outside\\in.txt", "in") &&
+                WriteAll(dir / u"out.txt", "out"));
+    const auto tree = [&](WStringView name, bool dangling = true) {
+        const WString root = dir / name;
+        return os::MakeDirectory(root) && test::MakeLink(root + u"\\dir", dir / u"outside") &&
+               test::MakeLink(root + u"\\file", dir / u"out.txt") &&
+               (!dangling || test::MakeLink(root + u"\\none", dir / u"gone"));
+    };
+    if (!tree(u"t0", false)) GTEST_SKIP() << test::kNoLinks;
+    ASSERT_TRUE(tree(u"t1") && tree(u"t2") && tree(u"t3") && tree(u"t4") && os::MakeDirectory(dir / u"into") &&
+                os::MakeDirectory(dir / u"into\\moved"));
+    EXPECT_EQ(Op(ShellOperation::Copy, dir / u"t0", dir / u"copy"), 0);
+    EXPECT_FALSE(os::IsLink(dir / u"copy\\dir") || os::IsLink(dir / u"copy\\file"));
+    EXPECT_EQ(ReadAll(dir / u"copy\\dir\\in.txt") + ReadAll(dir / u"copy\\file"), "inout");
+
+    const struct {
+        ShellOperation op;
+        WString from, to;
+        std::vector<WString> gone;
+    } cases[] = {
+        {ShellOperation::Delete, dir / u"t1", {}, {dir / u"t1"}},
+        {ShellOperation::Delete, dir / u"t2\\*", {}, {dir / u"t2\\dir", dir / u"t2\\file", dir / u"t2\\none"}},
+        {ShellOperation::Delete, dir / u"t3\\dir", {}, {dir / u"t3\\dir"}},
+        {ShellOperation::Delete, dir / u"t3\\file", {}, {dir / u"t3\\file"}},
+        {ShellOperation::Delete, dir / u"t3\\none", {}, {dir / u"t3\\none"}},
+        // Renamed, the link itself moves; onto a folder, what it leads to is copied in.
+        {ShellOperation::Move, dir / u"t4\\dir", dir / u"moved", {dir / u"t4\\dir"}},
+        {ShellOperation::Move, dir / u"moved", dir / u"into", {dir / u"moved"}},
+        {ShellOperation::Move, dir / u"t4\\*", dir / u"copy", {dir / u"t4\\file", dir / u"t4\\none"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(N(c.from) + " -> " + N(c.to));
+        EXPECT_EQ(Op(c.op, c.from, c.to), 0);
+        for (const WString& path : c.gone) EXPECT_FALSE(Exists(path) || os::IsLink(path)) << N(path);
+        EXPECT_EQ(ReadAll(dir / u"outside\\in.txt") + ReadAll(dir / u"out.txt"), "inout");
+    }
+    EXPECT_FALSE(os::IsLink(dir / u"into\\moved"));
+    EXPECT_EQ(ReadAll(dir / u"into\\moved\\in.txt"), "in");
+    EXPECT_TRUE(os::IsLink(dir / u"copy\\none"));
 }
 
 #if !defined(_WIN32)

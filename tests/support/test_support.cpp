@@ -11,8 +11,13 @@
 #include <string>
 #include <type_traits>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/path_map.h"
 #endif
 
 #include "platform/os.h"
@@ -239,6 +244,20 @@ bool WriteAll(WStringView path, std::string_view bytes) {
 
 bool Exists(WStringView path) { return os::GetEntryKind(path) != os::EntryKind::None; }
 bool IsDirectory(WStringView path) { return os::GetEntryKind(path) == os::EntryKind::Directory; }
+
+bool MakeLink(WStringView link, WStringView target) {
+#if defined(_WIN32)
+    constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, Windows 10 in developer mode
+    const DWORD flags = (IsDirectory(target) ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | kUnprivileged;
+    CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(WString(link).c_str()),
+                        reinterpret_cast<const wchar_t*>(WString(target).c_str()), flags);
+#else
+    const auto from = os::posix::MapPath(link);
+    const auto to = os::posix::MapPath(target);
+    if (!from || !to || symlink(to->c_str(), from->c_str()) != 0) return false;
+#endif
+    return os::IsLink(link);
+}
 
 ComPtr<IKelInstallSystem> NewSystemObject() {
     ComPtr<IClassFactory> factory;

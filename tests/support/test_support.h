@@ -67,6 +67,11 @@ std::string ReadAll(WStringView path);
 bool WriteAll(WStringView path, std::string_view bytes);
 bool Exists(WStringView path);
 bool IsDirectory(WStringView path);
+// A symbolic link at link to target (a folder or a file, or nothing). False
+// where this system makes none: Windows without the right to, or Wine 8,
+// whose CreateSymbolicLinkW answers TRUE and makes nothing.
+bool MakeLink(WStringView link, WStringView target);
+inline constexpr const char* kNoLinks = "this system makes no symbolic links";
 
 // A sample release's directory, and the keys of samples/keys.txt in their order
 // there, so that the keys a user is given are the ones every test uses.

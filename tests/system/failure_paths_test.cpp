@@ -44,6 +44,8 @@ TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
              Fault{Primitive::OpenForWrite, 6, KELINSTALL_E_WRITE_CONFIG, "CSystem::CreateSystem, Error creating system.xml in "},
              Fault{Primitive::OpenForWrite, 7, KELINSTALL_E_WRITE_CONFIG, move},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WRITE_CONFIG, move},
+             Fault{Primitive::Write, 1, KELINSTALL_E_GUID_FILE, "CSystem::CreateSystem, Failure creating system-GUID file "},
+             Fault{Primitive::Write, 3, KELINSTALL_E_WRITE_CONFIG, save},
          }) {
         CSystem system;
         ExpectFault(fault, [&] { return Create(system); }, [&] { EXPECT_EQ(test::Snapshot(pool_.path()).size(), 0u); });

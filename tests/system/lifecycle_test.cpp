@@ -89,6 +89,18 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     EXPECT_FALSE(test::Exists(Path(u"Sys1\\INTERNAL\\template.guid")));
     EXPECT_FALSE(test::Exists(Path(u"Sys1\\HOME\\a.mod")) || test::Exists(Path(u"Sys1\\SYSPAR\\b.cfg")));
     EXPECT_EQ(test::WorkDirectories(), work_);
+
+    // Links in HOME go, removed by name or by a reset; what they lead to stays.
+    const WString home = Path(u"Sys1\\HOME\\");
+    ASSERT_TRUE(os::MakeDirectory(Path(u"outside")) && test::WriteAll(Path(u"outside\\in.mod"), "in"));
+    for (const char16_t* name : {u"dir", u"dir2"}) {
+        if (!test::MakeLink(home + name, Path(u"outside"))) GTEST_SKIP() << test::kNoLinks;
+    }
+    ASSERT_TRUE(test::MakeLink(home + u"file", Path(u"outside\\in.mod")));
+    EXPECT_TRUE(opened.RemoveHomeFile(u"dir"));
+    ASSERT_EQ(opened.ResetSystem(), S_OK);
+    for (const char16_t* name : {u"dir", u"dir2", u"file"}) EXPECT_FALSE(os::IsLink(home + name)) << N(name);
+    EXPECT_EQ(test::ReadAll(Path(u"outside\\in.mod")), "in");
 }
 
 TEST_F(Lifecycle, FailuresLeaveNothingBehind) {

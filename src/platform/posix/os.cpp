@@ -83,6 +83,14 @@ bool RemoveFile(WStringView path) {
     return native && unlink(native->c_str()) == 0;
 }
 
+bool RemoveLink(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
+    const auto native = MapPath(path);
+    struct stat st;
+    // unlink takes a link to a folder as it takes any other link.
+    return native && lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(native->c_str()) == 0;
+}
+
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const auto source = MapPath(from);
@@ -137,23 +145,12 @@ bool CopyWithReadWrite(int in, int out) {
     }
 }
 
-}  // namespace
-
-bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder) {
-    if (Faulted(Primitive::CopyOneFile)) return false;
-    const auto source = MapPath(from);
-    const auto target = inNewFolder ? posix::MapInExactFolder(to) : MapPath(to);
-    if (!source || !target) return false;
-    Descriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    Descriptor out(open(target->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777));
-    if (out.get() < 0) return false;
+bool CopyContents(int in, const struct stat& st, Descriptor& out) {
     // Where the file system shares extents (btrfs, XFS) the copy costs no data at all.
-    if (st.st_size > 0 && ioctl(out.get(), FICLONE, in.get()) == 0) return out.Close();
+    if (st.st_size > 0 && ioctl(out.get(), FICLONE, in) == 0) return out.Close();
     off_t remaining = st.st_size;
     while (remaining > 0) {
-        const ssize_t copied = copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(remaining), 0);
+        const ssize_t copied = copy_file_range(in, nullptr, out.get(), nullptr, static_cast<size_t>(remaining), 0);
         if (copied > 0) {
             remaining -= copied;
             continue;
@@ -161,12 +158,31 @@ bool CopyOneFile(WStringView from, WStringView to, bool inNewFolder) {
         if (copied < 0 && errno == EINTR) continue;
         if (copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
             // Not supported between these file systems (or the file shrank): plain copy of the rest.
-            if (!CopyWithReadWrite(in.get(), out.get())) return false;
+            if (!CopyWithReadWrite(in, out.get())) return false;
             break;
         }
         return false;
     }
     return out.Close();
+}
+
+}  // namespace
+
+bool CopyOneFile(WStringView from, WStringView to, CopyTo mode) {
+    if (Faulted(Primitive::CopyOneFile)) return false;
+    const auto source = MapPath(from);
+    const auto target = mode == CopyTo::NewFolder ? posix::MapInExactFolder(to) : MapPath(to);
+    if (!source || !target) return false;
+    Descriptor in(open(source->c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const int create = mode == CopyTo::NewName ? O_EXCL : O_TRUNC;
+    Descriptor out(open(target->c_str(), O_WRONLY | O_CREAT | create | O_CLOEXEC, st.st_mode & 0777));
+    if (out.get() < 0) return false;
+    if (CopyContents(in.get(), st, out)) return true;
+    // The name was made for this copy alone, so nobody else's file goes.
+    if (mode == CopyTo::NewName) unlink(target->c_str());
+    return false;
 }
 
 std::FILE* OpenFile(WStringView path, const char* mode) {

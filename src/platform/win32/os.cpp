@@ -67,6 +67,17 @@ bool RemoveFile(WStringView path) {
     return DeleteFileW(W(p)) != FALSE;
 }
 
+bool RemoveLink(WStringView path) {
+    if (Faulted(Primitive::RemoveFile)) return false;
+    const WString p(path);
+    const DWORD attributes = GetFileAttributesW(W(p));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    // A folder's link (symbolic link, junction) goes as a folder: only the link
+    // is removed, whatever its target holds.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(W(p)) != FALSE;
+    return DeleteFileW(W(p)) != FALSE;
+}
+
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const WString target(to);
@@ -87,9 +98,12 @@ RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     return error == ERROR_NOT_SAME_DEVICE ? RenameResult::CrossDevice : RenameResult::Failed;
 }
 
-bool CopyOneFile(WStringView from, WStringView to, bool /*inNewFolder: names match without a search here*/) {
+// NewFolder needs nothing here: Windows matches names without a search of ours.
+bool CopyOneFile(WStringView from, WStringView to, CopyTo mode) {
     if (Faulted(Primitive::CopyOneFile)) return false;
     const WString target(to);
+    // A new name fails when taken, and nothing of what is there changes.
+    if (mode == CopyTo::NewName) return CopyFileW(W(WString(from)), W(target), TRUE) != FALSE;
     if (CopyFileW(W(WString(from)), W(target), FALSE)) return true;
     SetFileAttributesW(W(target), FILE_ATTRIBUTE_NORMAL);
     return CopyFileW(W(WString(from)), W(target), FALSE) != FALSE;
