@@ -18,7 +18,7 @@ namespace kel {
 namespace {
 
 WString LastComponent(WStringView path) {
-    const std::size_t slash = path.rfind(u'\\');
+    const std::size_t slash = path.find_last_of(u"\\/");
     return WString(slash == WStringView::npos ? path : path.substr(slash + 1));
 }
 
@@ -27,10 +27,19 @@ bool IsPlainName(WStringView name) {
     return !name.empty() && name != u"." && name != u".." && name.find_first_of(u"\\/") == WStringView::npos;
 }
 
+// The shell operations expand these to every file of the directory.
+bool IsWildcardAll(WStringView name) { return name == u"*" || name == u"*.*"; }
+
 }  // namespace
 
 bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite) {
-    const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, LastComponent(file));
+    const WString name = LastComponent(file);
+    // A folder copied in would be missing from the file lists and removable only by name.
+    if (!IsPlainName(name) || IsWildcardAll(name) || os::GetEntryKind(file) != os::EntryKind::File) {
+        TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file to add to the system\n", file);
+        return false;
+    }
+    const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, name);
     if (!overwrite && os::GetEntryKind(target) != os::EntryKind::None) {
         TraceFormatted(WString(u"CSystem::") + operation + u", File %s allready exists\n", target);
         return false;
@@ -39,7 +48,7 @@ bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStr
 }
 
 bool CSystem::RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name) {
-    if (!IsPlainName(name)) {
+    if (!IsPlainName(name) || IsWildcardAll(name)) {
         TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file name of the system\n", name);
         return false;
     }
