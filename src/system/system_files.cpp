@@ -81,13 +81,17 @@ bool CSystem::GetHomeFileList(WString& list, uint32_t& count) const { return Lis
 
 bool CSystem::SetSystemTag(WStringView tag) {
     SealedFile file;
-    if (!file.OpenForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
+    if (!file.OpenStagedForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
         TraceMessage(u"CSystem::SetSystemTag, Cannot create tagfile\n");
         return false;
     }
-    if (file.WriteText(ToAnsi(tag).c_str()) < 0 || !file.Close()) {
+    const std::string text = ToAnsi(tag);
+    if (file.WriteText(text.c_str()) < 0 || !file.Close()) {
         TraceMessage(u"CSystem::SetSystemTag, Error writing to tagfile\n");
         return false;
+    }
+    if (FromAnsi(text) != tag) {
+        TraceMessage(u"CSystem::SetSystemTag, Characters the code page cannot hold were written as '?'\n");
     }
     return true;
 }
