@@ -332,7 +332,7 @@ HRESULT CSystemXml::ChangeMediaInSystemXml(WStringView systemDir) {
     }
     usedMedia.RemoveAllChildren();
     PopulateUsedMediaNode(usedMedia, systemDir);
-    if (!document.Save(path)) {
+    if (!document.SaveStaged(path)) {
         TraceError(u"CBackupSupport::ChangeMediaInSystemXml, could not save XML");
         return E_FAIL;
     }

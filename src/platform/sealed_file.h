@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/raii.h"
+#include "platform/staged_file.h"
 #include "platform/text.h"
 
 #if defined(__clang__)
@@ -21,7 +22,11 @@ namespace kel {
 class SealedFile {
 public:
     SealedFile() = default;
-    ~SealedFile() { Close(); }
+    // A staged file that was not closed is dropped.
+    ~SealedFile() {
+        m_staged.Discard();
+        Close();
+    }
     SealedFile(const SealedFile&) = delete;
     SealedFile& operator=(const SealedFile&) = delete;
 
@@ -31,6 +36,10 @@ public:
     // sealed 0: plain text; 1: sealed, variant 0 or 1. The seed is random unless given.
     bool OpenForWrite(WStringView path, int sealed, int variant);
     bool OpenForWrite(WStringView path, int sealed, int variant, uint32_t seed);
+    // As OpenForWrite, but the file is written beside path and Close puts it
+    // in path's place in one step: until then, after a failure, and when the
+    // object goes without Close, the old file stays.
+    bool OpenStagedForWrite(WStringView path, int sealed, int variant);
 
     // fgets: at most size-1 bytes up to and including "\n"; null at the end.
     char* ReadLine(char* buffer, int size);
@@ -46,15 +55,19 @@ public:
     bool AtEnd() const { return m_atEnd; }
     bool HasError() const { return m_error; }
     bool IsSealed() const { return m_sealed; }
-    bool IsOpen() const { return m_reading || static_cast<bool>(m_file); }
+    bool IsOpen() const { return m_reading || Out() != nullptr; }
     // Writes the checksum of a sealed file; false when anything failed to reach the disk.
     bool Close();
 
 private:
+    bool StartWriting(int sealed, int variant, uint32_t seed);
     bool Write(const char* data, std::size_t length);
+    bool Put(const std::string& bytes);
+    std::FILE* Out() const { return m_staged.get() ? m_staged.get() : m_file.get(); }
     uint8_t NextKeyByte();
 
     File m_file;
+    StagedFile m_staged;
     bool m_reading = false;
     bool m_sealed = false;
     bool m_atEnd = false;

@@ -6,6 +6,7 @@
 
 #include "platform/os.h"
 #include "platform/raii.h"
+#include "platform/staged_file.h"
 #include "platform/xml_backend.h"
 
 namespace kel::xml {
@@ -306,16 +307,27 @@ std::optional<WString> Document::Serialize(bool indent) const {
     return Writer(false, indent).Write(document);
 }
 
-bool Document::Save(WStringView path) const {
+bool Document::SavedBytes(std::string& bytes) const {
     if (!state_) return false;
     const NodePtr document = detail::DocumentNode(state_);
     if (!document) return false;
     // The bytes are UTF-8 whatever the declaration said when it was loaded.
-    const std::string bytes = ToUtf8(Writer(true, true).Write(document));
+    bytes = ToUtf8(Writer(true, true).Write(document));
+    return true;
+}
+
+bool Document::Save(WStringView path) const {
+    std::string bytes;
+    if (!SavedBytes(bytes)) return false;
     File file(os::OpenFile(path, "wb"));
     if (!file) return false;
     if (!os::WriteBytes(file.get(), bytes.data(), bytes.size())) return false;
     return file.Close();
+}
+
+bool Document::SaveStaged(WStringView path) const {
+    std::string bytes;
+    return SavedBytes(bytes) && WriteFileStaged(path, bytes);
 }
 
 namespace detail {

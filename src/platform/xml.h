@@ -87,6 +87,9 @@ public:
 
     // UTF-8 without byte order mark; the layout of Serialize.
     bool Save(WStringView path) const;
+    // As Save, but written beside path and renamed over it in one step: a
+    // failure leaves the file that was there.
+    bool SaveStaged(WStringView path) const;
     // Declaration, comments and instructions each on a line; elements that
     // hold only elements are indented with tabs; elements with text are
     // written as they are. Lines end with CR LF. Without indent, elements
@@ -112,6 +115,7 @@ private:
     friend class Element;
     friend struct detail::NodeRef;
     explicit Document(std::shared_ptr<detail::DocState> state) : state_(std::move(state)) {}
+    bool SavedBytes(std::string& bytes) const;
     std::shared_ptr<detail::DocState> state_;
 };
 

@@ -19,7 +19,7 @@ namespace kel {
 namespace {
 
 WString LastComponent(WStringView path) {
-    const std::size_t slash = path.rfind(u'\\');
+    const std::size_t slash = path.find_last_of(u"\\/");
     return WString(slash == WStringView::npos ? path : path.substr(slash + 1));
 }
 
@@ -28,12 +28,21 @@ bool IsPlainName(WStringView name) {
     return !name.empty() && name != u"." && name != u".." && name.find_first_of(u"\\/") == WStringView::npos;
 }
 
+// The shell operations expand these to every file of the directory.
+bool IsWildcardAll(WStringView name) { return name == u"*" || name == u"*.*"; }
+
 }  // namespace
 
 bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite) {
+    const WString name = LastComponent(file);
+    // A folder copied in would be missing from the file lists and removable only by name.
+    if (!IsPlainName(name) || IsWildcardAll(name) || os::GetEntryKind(file) != os::EntryKind::File) {
+        TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file to add to the system\n", file);
+        return false;
+    }
     os::FileLock lock;
     if (FAILED(BeginWrite(lock, operation, false))) return false;
-    const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, LastComponent(file));
+    const WString target = Format(u"%s\\%s\\%s", m_systemPath, directory, name);
     if (!overwrite && os::GetEntryKind(target) != os::EntryKind::None) {
         TraceFormatted(WString(u"CSystem::") + operation + u", File %s allready exists\n", target);
         return false;
@@ -42,7 +51,7 @@ bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStr
 }
 
 bool CSystem::RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name) {
-    if (!IsPlainName(name)) {
+    if (!IsPlainName(name) || IsWildcardAll(name)) {
         TraceFormatted(WString(u"CSystem::") + operation + u", %s is not a file name of the system\n", name);
         return false;
     }
@@ -81,13 +90,17 @@ bool CSystem::SetSystemTag(WStringView tag) {
     os::FileLock lock;
     if (FAILED(BeginWrite(lock, u"SetSystemTag", false))) return false;
     SealedFile file;
-    if (!file.OpenForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
+    if (!file.OpenStagedForWrite(m_systemPath + u"\\info.txt", 0, 0)) {
         TraceMessage(u"CSystem::SetSystemTag, Cannot create tagfile\n");
         return false;
     }
-    if (file.WriteText(ToAnsi(tag).c_str()) < 0 || !file.Close()) {
+    const std::string text = ToAnsi(tag);
+    if (file.WriteText(text.c_str()) < 0 || !file.Close()) {
         TraceMessage(u"CSystem::SetSystemTag, Error writing to tagfile\n");
         return false;
+    }
+    if (FromAnsi(text) != tag) {
+        TraceMessage(u"CSystem::SetSystemTag, Characters the code page cannot hold were written as '?'\n");
     }
     return true;
 }

@@ -108,5 +108,23 @@ TEST(SealedFile, PlainTextIsCrLfOnDiskAndLfWhenRead) {
     EXPECT_FALSE(file.OpenForRead(dir / u"missing.txt"));
 }
 
+TEST(SealedFile, AStagedFileTakesItsTargetsPlaceOnlyWhenClosed) {
+    for (const bool close : {true, false}) {
+        test::TempDir dir;
+        ASSERT_TRUE(test::WriteAll(dir / u"key.id", "old"));
+        {
+            SealedFile file;
+            ASSERT_TRUE(file.OpenStagedForWrite(dir / u"key.id", 1, 0));
+            EXPECT_GE(file.WriteText("new\n"), 0);
+            EXPECT_EQ(test::ReadAll(dir / u"key.id"), "old");
+            if (close) {
+                EXPECT_TRUE(file.Close());
+            }
+        }
+        EXPECT_EQ(test::Snapshot(dir.path()).size(), 1u);
+        EXPECT_EQ(close ? ReadWholeText(dir / u"key.id") : test::ReadAll(dir / u"key.id"), close ? "new\n" : "old");
+    }
+}
+
 }  // namespace
 }  // namespace kel

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "description/system_xml.h"
 #include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "support/test_support.h"
@@ -154,6 +155,46 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     EXPECT_EQ(reopened.GetDriveModuleKeys(keys, count), S_OK);
     EXPECT_EQ(count, 1u);
     EXPECT_FALSE(test::Exists(path_ + u"\\INTERNAL\\commit.journal"));
+}
+
+TEST_F(FailurePaths, TagAndSystemXmlAreReplacedInOneStep) {
+    CSystem system;
+    ASSERT_EQ(Create(system), S_OK);
+    ASSERT_EQ(system.InitSystem(path_), S_OK);
+    ASSERT_TRUE(system.SetSystemTag(u"old tag"));
+    // What a media update would write differs from what is there.
+    std::string described = test::ReadAll(path_ + u"\\system.xml");
+    const std::size_t name = described.find("name=\"Zendara\"");
+    ASSERT_NE(name, std::string::npos);
+    ASSERT_TRUE(test::WriteAll(path_ + u"\\system.xml", described.replace(name, 14, "name=\"Old\"")));
+    const auto before = test::Snapshot(path_);
+    const auto untouched = [&] { EXPECT_EQ(test::Snapshot(path_), before); };
+    const auto setTag = [&] { return system.SetSystemTag(u"new tag") ? S_OK : E_FAIL; };
+    const auto updateMedia = [&] { return CSystemXml().ChangeMediaInSystemXml(path_); };
+    for (const Primitive primitive : {Primitive::TempName, Primitive::OpenForWrite, Primitive::Write, Primitive::Rename}) {
+        const bool opening = primitive == Primitive::TempName || primitive == Primitive::OpenForWrite;
+        ExpectFault({primitive, 1, E_FAIL, opening ? "CSystem::SetSystemTag, Cannot create tagfile\n"
+                                                   : "CSystem::SetSystemTag, Error writing to tagfile\n"},
+                    setTag, untouched);
+        ExpectFault({primitive, 1, E_FAIL, "CBackupSupport::ChangeMediaInSystemXml, could not save XML"}, updateMedia,
+                    untouched);
+    }
+    ASSERT_EQ(updateMedia(), S_OK);
+    EXPECT_NE(test::ReadAll(path_ + u"\\system.xml").find("name=\"Zendara\""), std::string::npos);
+
+    // A character the code page lacks is written as '?', and said so.
+    struct Tag {
+        WString text;
+        const char* bytes;
+        bool lossy;
+    };
+    for (const Tag& tag : {Tag{u"Zelle \u00e4?", "Zelle \xe4?", false}, Tag{u"Zelle \u4e00", "Zelle ?", true}}) {
+        test::TraceCapture traces;
+        ASSERT_TRUE(system.SetSystemTag(tag.text));
+        EXPECT_EQ(test::ReadAll(path_ + u"\\info.txt"), tag.bytes);
+        EXPECT_EQ(traces.Has("CSystem::SetSystemTag, Characters the code page cannot hold were written as '?'\n"), tag.lossy);
+    }
+    EXPECT_EQ(test::Snapshot(path_).size(), before.size());
 }
 
 }  // namespace
