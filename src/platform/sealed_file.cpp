@@ -109,20 +109,14 @@ bool SealedFile::StartWriting(int sealed, int variant, uint32_t seed) {
         AppendLittleEndian(header, seed);
         m_state = InitialState(seed);
         m_crc = 0;
-<<<<<<< HEAD
-        if (!os::WriteBytes(m_file.get(), header.data(), header.size())) m_error = true;
-=======
         if (!Put(header)) m_error = true;
->>>>>>> calls
     }
     return true;
 }
 
 bool SealedFile::Put(const std::string& bytes) {
-    // Staged files through the primitive, so that tests can fail their writes;
-    // the many small writes of the work area's files stay off the fault count.
-    if (m_staged.get()) return os::WriteBytes(m_staged.get(), bytes.data(), bytes.size());
-    return std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) == bytes.size();
+    std::FILE* file = m_staged.get() ? m_staged.get() : m_file.get();
+    return os::WriteBytes(file, bytes.data(), bytes.size());
 }
 
 char* SealedFile::ReadLine(char* buffer, int size) {
@@ -190,11 +184,7 @@ bool SealedFile::Write(const char* data, std::size_t length) {
             out.push_back(data[i]);
         }
     }
-<<<<<<< HEAD
-    if (!os::WriteBytes(m_file.get(), out.data(), out.size())) m_error = true;
-=======
     if (!Put(out)) m_error = true;
->>>>>>> calls
     return !m_error;
 }
 
@@ -237,11 +227,7 @@ bool SealedFile::Close() {
         if (m_sealed && !m_error) {
             std::string trailer;
             AppendLittleEndian(trailer, m_crc);
-<<<<<<< HEAD
-            ok = os::WriteBytes(m_file.get(), trailer.data(), trailer.size()) && ok;
-=======
             ok = Put(trailer) && ok;
->>>>>>> calls
         }
         ok = m_staged.get() ? ok && m_staged.Commit() : m_file.Close() && ok;
     }

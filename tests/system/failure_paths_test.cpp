@@ -65,7 +65,6 @@ TEST_F(FailurePaths, ResetRestoresTheSystem) {
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::ResetSystem, Error creating system.xml in "},
              Fault{Primitive::OpenForWrite, 5, KELINSTALL_E_WORK_AREA, staging},
-             Fault{Primitive::Write, 1, KELINSTALL_E_WORK_AREA, staging},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, staging},
              Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, staging},
              // Decided, then blocked for good at moving HOME aside, at a file of
@@ -110,7 +109,6 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
              Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr},
              Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
              Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
-             Fault{Primitive::Write, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
              Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
              Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
          }) {
