@@ -105,13 +105,9 @@ TEST(CrashConsistency, AKillAtAnyFileSystemCallLeavesAllOldOrAllNew) {
         for (int call = 1; call <= calls; ++call) {
             SCOPED_TRACE(std::string(name) + " killed at call " + std::to_string(call));
             test::SetEnvironment("KEL_CRASH_REQUEST", std::to_string(change) + " " + std::to_string(call) + " " + N(pool.path()));
-            // Wine now and then fails to start a process at all (-1): start again from the beginning.
-            int code = -1;
-            for (int attempt = 0; attempt < 3 && code == -1; ++attempt) {
-                restart();
-                code = test::RunCommand(test::BuiltProgram("kel_tests") + " --gtest_filter=CrashChild.Run").code;
-            }
-            ASSERT_EQ(code, os::kCrashExitCode);
+            restart();
+            const test::CommandResult child = test::RunProgram("kel_tests", {"--gtest_filter=CrashChild.Run"});
+            ASSERT_EQ(child.code, os::kCrashExitCode) << child.out;
             CSystem reopened;
             ASSERT_EQ(reopened.InitSystem(system), S_OK);
             const auto now = State(system);
