@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,11 +11,14 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -138,6 +143,110 @@ CommandResult RunCommand(const std::string& command) {
     return result;
 }
 
+namespace {
+
+#if defined(_WIN32)
+// One argument as the child's runtime splits its command line again.
+WString Quoted(WStringView argument) {
+    if (!argument.empty() && argument.find_first_of(u" \t\"") == WStringView::npos) return WString(argument);
+    WString out = u"\"";
+    std::size_t slashes = 0;
+    for (char16_t c : argument) {
+        if (c == u'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == u'"' ? slashes * 2 + 1 : slashes, u'\\');
+        out.push_back(c);
+        slashes = 0;
+    }
+    out.append(slashes * 2, u'\\');
+    return out + u"\"";
+}
+
+// One attempt: false when the program did not start.
+bool StartAndWait(const std::string& program, const std::vector<std::string>& arguments, CommandResult& result) {
+    const WString path = os::FromNativePath(program);
+    WString line = Quoted(path);
+    for (const std::string& argument : arguments) line += u" " + Quoted(U(argument));
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(reinterpret_cast<const wchar_t*>(path.c_str()),
+                                        reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) result.out.append(buffer, got);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.code = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(readEnd);
+    // Its libraries failed to start: it never ran a line of its own.
+    constexpr DWORD kDllInitFailed = 0xC0000142;
+    return started && static_cast<DWORD>(result.code) != kDllInitFailed;
+}
+#else
+bool StartAndWait(const std::string& program, const std::vector<std::string>& arguments, CommandResult& result) {
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const bool started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (started) {
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+            if (got > 0) result.out.append(buffer, static_cast<std::size_t>(got));
+        }
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    close(pipeEnds[0]);
+    return started;
+}
+#endif
+
+}  // namespace
+
+CommandResult RunProgram(const char* name, const std::vector<std::string>& arguments) {
+#if defined(_WIN32)
+    const std::string program = os::ExecutableDirectory() + "\\" + name + ".exe";
+#else
+    const std::string program = os::ExecutableDirectory() + "/" + name;
+#endif
+    // Wine, busy, now and then fails to start a process at all.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        CommandResult result{-1, {}};
+        if (StartAndWait(program, arguments, result)) return result;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100 << attempt));
+    }
+    return {-1, {}};
+}
+
 std::string BuiltProgram(const char* name) {
 #if defined(_WIN32)
     return std::string(name) + ".exe";
@@ -154,7 +263,7 @@ void SetEnvironment(const char* name, const std::string& value) {
 #endif
 }
 
-std::string ShellPath(WStringView path) {
+std::string NativePath(WStringView path) {
     std::string native = N(path);
 #if !defined(_WIN32)
     if (native.rfind("Z:", 0) == 0) native.erase(0, 2);
@@ -162,8 +271,10 @@ std::string ShellPath(WStringView path) {
         if (c == '\\') c = '/';
     }
 #endif
-    return "\"" + native + "\"";
+    return native;
 }
+
+std::string ShellPath(WStringView path) { return "\"" + NativePath(path) + "\""; }
 
 std::map<WString, std::string> Snapshot(WStringView dir) {
     std::map<WString, std::string> files;
@@ -268,14 +379,7 @@ ComPtr<IKelInstallSystem> NewSystemObject() {
     return object;
 }
 
-std::string Verify(WStringView system) {
-    // kelsys always answers; no answer is Wine failing to start it, now and then.
-    CommandResult result{-1, {}};
-    for (int attempt = 0; attempt < 3 && result.out.empty(); ++attempt) {
-        result = RunCommand(BuiltProgram("kelsys") + " verify " + ShellPath(system));
-    }
-    return result.out;
-}
+std::string Verify(WStringView system) { return RunProgram("kelsys", {"verify", NativePath(system)}).out; }
 
 bool SelectGerman(WString& options) {
     for (const char16_t* swap : {u"1</Selected><LineSelectionDescription>English", u"0</Selected><LineSelectionDescription>German"}) {

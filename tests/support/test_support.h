@@ -115,11 +115,16 @@ struct CommandResult {
     std::string out;
 };
 CommandResult RunCommand(const std::string& command);
+// Runs a program of the build folder with these arguments, without a shell:
+// its exit code (128 + the signal that ended it) and its output, standard and
+// error together. A start that fails is tried again; -1 when none succeeded.
+CommandResult RunProgram(const char* name, const std::vector<std::string>& arguments);
 // A program of the build folder, as the shell of this platform names it (under
 // Wine the tests run in the build folder).
 std::string BuiltProgram(const char* name);
 void SetEnvironment(const char* name, const std::string& value);
-// A path as a user of this platform types it, quoted for the shell.
+// A path as a user of this platform types it, and quoted for the shell.
+std::string NativePath(WStringView path);
 std::string ShellPath(WStringView path);
 // A component object from the module's class factory, in process (null on failure).
 ComPtr<IKelInstallSystem> NewSystemObject();

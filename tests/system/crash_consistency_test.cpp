@@ -108,21 +108,17 @@ TEST(CrashConsistency, AKillAtAnyFileSystemCallLeavesAllOldOrAllNew) {
         ASSERT_NE(before, after) << name;
         for (int call = 1; call <= calls; ++call) {
             SCOPED_TRACE(std::string(name) + " killed at call " + std::to_string(call));
-            const auto child = [&](std::size_t what, int at, bool fresh) {
+            const auto child = [&](std::size_t what, int at) {
                 test::SetEnvironment("KEL_CRASH_REQUEST", std::to_string(what) + " " + std::to_string(at) + " " + N(pool.path()));
-                // Wine now and then fails to start a process at all (-1): start again.
-                int code = -1;
-                for (int attempt = 0; attempt < 3 && code == -1; ++attempt) {
-                    if (fresh) restart();
-                    code = test::RunCommand(test::BuiltProgram("kel_tests") + " --gtest_filter=CrashChild.Run").code;
-                }
-                return code;
+                return test::RunProgram("kel_tests", {"--gtest_filter=CrashChild.Run"});
             };
-            ASSERT_EQ(child(change, call, true), os::kCrashExitCode);
+            restart();
+            const test::CommandResult killed = child(change, call);
+            ASSERT_EQ(killed.code, os::kCrashExitCode) << killed.out;
             // Killed again while the next open finishes the change (or the open ends before that call).
             if (call % 3 == 0 && CCommitJournal::IsPending(system)) {
-                const int code = child(Changes().size(), 1 + call % 5, false);
-                ASSERT_TRUE(code == os::kCrashExitCode || code == 0) << code;
+                const test::CommandResult again = child(Changes().size(), 1 + call % 5);
+                ASSERT_TRUE(again.code == os::kCrashExitCode || again.code == 0) << again.out;
             }
             CSystem reopened;
             ASSERT_EQ(reopened.InitSystem(system), S_OK);
