@@ -4,6 +4,17 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+#endif
+
+#include "kelsys/interrupt.h"
+#include "platform/os.h"
 #include "support/test_support.h"
 
 namespace kel {
@@ -75,6 +86,74 @@ TEST(Kelsys, DrivesASystemAndABackup) {
                      " --extra " + arc).code, 0);
     EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + Arg(pool / u"Restored") + " --json").out)["name"], "Restored");
 }
+
+// The handler's side: a request waits for the outermost call, and the first
+// request chooses the exit code when it ends.
+TEST(Kelsys, InterruptionWaitsForTheRunningCall) {
+    struct Case {
+        const char* script;  // [ a call begins, ] it ends, i or t: Ctrl-C or termination
+        const char* outcome;  // per end its exit code, per request whether it waits
+    };
+    const Case cases[] = {{"i", "free"},         {"[]", "0"},           {"[i]", "wait 130"},  {"[t]", "wait 143"},
+                          {"[ti]", "wait wait 143"}, {"[[i]]", "wait 0 130"}, {"[]i", "0 free"}};
+    for (const Case& c : cases) {
+        kelsys::Interruption interruption;
+        std::string outcome;
+        for (const char* step = c.script; *step; ++step) {
+            if (*step == '[') {
+                interruption.Begin();
+                continue;
+            }
+            if (!outcome.empty()) outcome += ' ';
+            if (*step == ']') {
+                outcome += std::to_string(interruption.End());
+            } else {
+                outcome += interruption.Defer(*step == 'i' ? kelsys::kInterrupted : kelsys::kTerminated) ? "wait" : "free";
+            }
+        }
+        EXPECT_EQ(outcome, c.outcome) << c.script;
+    }
+}
+
+#if !defined(_WIN32)
+// Ctrl-C during a reset: the reset ends, then the tool, and leaves no work directory.
+TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
+    test::TempDir pool;
+    test::TempDir temp;
+    const WString system = pool / u"Cell1";
+    ASSERT_EQ(Kelsys("create " + Arg(system) + " --release " + Arg(test::SampleRelease(u"zendara-6.0")) + " --key " +
+                     N(test::kMainKey)).code, 0);
+    // Enough home files that the reset's copy of the system takes a moment.
+    for (int i = 0; i < 300; ++i) ASSERT_TRUE(test::WriteAll(system + u"\\HOME\\m" + test::U(std::to_string(i)), "x"));
+    const auto workEntries = [&] {
+        std::vector<os::DirEntry> entries;
+        os::ListDirectory(temp.path(), entries);
+        return std::count_if(entries.begin(), entries.end(), [](const os::DirEntry& e) { return e.name.starts_with(u"cct"); });
+    };
+    const std::string command = "TMPDIR=" + Arg(temp.path()) + " exec " + test::BuiltProgram("kelsys") + " reset " + Arg(system);
+    const char* const argv[] = {"sh", "-c", command.c_str(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
+    // The signal goes once the work directory is there, so while the reset runs.
+    int status = 0;
+    bool ended = false;
+    bool sent = false;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !ended && !sent && std::chrono::steady_clock::now() < deadline;) {
+        ended = waitpid(child, &status, WNOHANG) == child;
+        if (!ended && workEntries() > 0) sent = kill(child, SIGINT) == 0;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!ended) {
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    }
+    EXPECT_TRUE(sent);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_TRUE(WEXITSTATUS(status) == kelsys::kInterrupted || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    EXPECT_EQ(workEntries(), 0);
+    EXPECT_EQ(test::Verify(system), "clean\n");
+}
+#endif
 
 }  // namespace
 }  // namespace kel

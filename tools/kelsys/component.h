@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "KelInstallSystem.h"
+#include "interrupt.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/text.h"
@@ -22,9 +23,22 @@ inline constexpr int kUsage = 2;
 
 class Component {
 public:
+    // The object for one call, made through component->Method(...): a Ctrl-C
+    // or termination request that comes before the statement's end ends the
+    // tool then (interrupt.h).
+    class Call {
+    public:
+        explicit Call(IKelInstallSystem* object) : object_(object) {}
+        IKelInstallSystem* operator->() const { return object_; }
+
+    private:
+        CallScope scope_;
+        IKelInstallSystem* object_;
+    };
+
     // Loads the library and makes one object; false (with a message printed) when it cannot.
     bool Load(bool trace);
-    IKelInstallSystem* operator->() const { return object_.get(); }
+    Call operator->() const { return Call(object_.get()); }
 
     // Prints a failure as "0xC004051B system exists" and gives the exit code.
     static int Report(const char* what, HRESULT status);

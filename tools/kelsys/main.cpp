@@ -7,6 +7,7 @@
 
 #include "shared/keystring.h"
 #include "component.h"
+#include "interrupt.h"
 #include "system_commands.h"
 #include "shared/outside_factory.h"
 #include "platform/os.h"
@@ -85,6 +86,7 @@ int ShowRelease(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kelsys::InstallInterruptHandlers();
     CLI::App app{"kelsys: create and inspect robot-controller systems"};
     app.require_subcommand(1);
     bool trace = false;

@@ -344,8 +344,9 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
                 if (code == kOk) std::cout << Utf8(out.View());
                 return code;
             }
-            return Component::Report("cannot store the options",
-                                     system->SetSystemOptions(B(kel::FromUtf8(ReadInput(a.set))).get()));
+            // Read before the call: a Ctrl-C while the input is awaited ends the tool at once.
+            const kel::UniqueBstr document = B(kel::FromUtf8(ReadInput(a.set)));
+            return Component::Report("cannot store the options", system->SetSystemOptions(document.get()));
         }
         if (*addoptAdd) {
             return Component::Report("cannot add the program", system->AddAdditionalOption(B(kel::FromUtf8(a.key)).get(),
