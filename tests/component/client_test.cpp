@@ -284,6 +284,11 @@ TEST(ComponentClient, BackupBecomesAnOpenSystem) {
 
     TempDir pool;
     const WString path = pool / u"Restored";
+    // Without the additional release its keys need, the new system would not
+    // open: it is not left behind, and the retry with the release works.
+    EXPECT_EQ(object->InitBackup(B(backup).get(), B(path).get(), B(release).get(), B(u"").get(), 0),
+              KELINSTALL_E_NO_RELEASE);
+    EXPECT_TRUE(Snapshot(pool.path()).empty());
     ASSERT_EQ(object->InitBackup(B(backup).get(), B(path).get(), B(release).get(),
                                  B(SampleRelease(u"arcwelding-1.2")).get(), 1), S_OK);
     // Open on the new system, whose key list now names it.

@@ -31,6 +31,15 @@ protected:
 };
 
 TEST_F(FailurePaths, CreateLeavesNothingInThePool) {
+    // Names like those of earlier versions' staging are a user's to keep.
+    ASSERT_TRUE(test::WriteAll(path_ + u".kel-new", "mine"));
+    {
+        CSystem system;
+        ASSERT_EQ(Create(system), S_OK);
+    }
+    EXPECT_EQ(test::ReadAll(path_ + u".kel-new"), "mine");
+    RemoveDirectoryTree(path_);
+    ASSERT_TRUE(os::RemoveFile(path_ + u".kel-new"));
     const char* const subDirectory = "CSystem::CreateSystemSubDirectories, Could not create directory ";
     const char* const save = "CSystem::CreateSystem, Unable to save configuration files\n";
     const char* const move = "CSystem::CreateSystem, Unable to move system ";
