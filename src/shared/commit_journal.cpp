@@ -338,6 +338,8 @@ bool CCommitJournal::IsJournal(WStringView relative) {
     return false;
 }
 
+bool CCommitJournal::IsDecided(WStringView systemPath) { return Exists(WString(systemPath) + u"\\" + kJournal); }
+
 bool CCommitJournal::IsPending(WStringView systemPath) {
     const WString base = WString(systemPath) + u"\\";
     for (const char16_t* journal : {kJournal, kUndo, kStaging, kDone}) {

@@ -43,6 +43,8 @@ public:
     static bool Recover(WStringView systemPath);
     // Whether relative (below a system) names a journal or an undo journal.
     static bool IsJournal(WStringView relative);
+    // Whether a decided journal waits to be carried out forward.
+    static bool IsDecided(WStringView systemPath);
     // Whether a journal or an undo journal is waiting.
     static bool IsPending(WStringView systemPath);
 

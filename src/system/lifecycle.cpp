@@ -267,8 +267,10 @@ HRESULT CSystem::ResetSystem() {
     }
     // Put back what was moved: when even that is blocked now, the undo
     // journal stays and the next open finishes it.
-    journal.Undo();
-    return fail(KELINSTALL_E_RESET);
+    if (journal.Undo() || !CCommitJournal::IsDecided(m_systemPath)) return fail(KELINSTALL_E_RESET);
+    // Not even turned back: the next open carries the reset out, so the object holds it.
+    m_stamp = stamp;
+    return KELINSTALL_S_PENDING;
 }
 
 HRESULT CSystem::GetSystemInfo(WString& text) {
