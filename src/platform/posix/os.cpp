@@ -297,7 +297,8 @@ bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& pa
         WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
         const auto native = MapPath(candidate);
         if (!native) return false;
-        const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        // The umask decides, as for every file the component writes: a staged tag becomes info.txt.
+        const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             close(fd);
             path = std::move(candidate);
