@@ -8,13 +8,15 @@ namespace kel::os {
 
 namespace {
 
+// One failure and one crash can be armed at once: a process may die while it
+// handles a lasting failure.
 std::atomic<bool> g_armed{false};
+std::atomic<int> g_crashAt{0};
 std::atomic<int> g_calls{0};
 std::mutex g_mutex;
 Primitive g_primitive = Primitive::Any;
 int g_remaining = 0;
 int g_times = 0;
-bool g_crash = false;
 
 }  // namespace
 
@@ -23,21 +25,20 @@ void FailNthCall(Primitive primitive, int nth, int times) {
     g_primitive = primitive;
     g_remaining = nth;
     g_times = times;
-    g_calls = 0;
-    g_crash = false;
     g_armed = nth > 0;
 }
 
-void CrashAtNthCall(Primitive primitive, int nth) {
-    FailNthCall(primitive, nth);
+void CrashAtNthCall(int nth) {
     const std::lock_guard<std::mutex> lock(g_mutex);
-    g_crash = true;
+    g_calls = 0;
+    g_crashAt = nth;
 }
 
 void ClearFault() {
     const std::lock_guard<std::mutex> lock(g_mutex);
     g_remaining = 0;
     g_calls = 0;
+    g_crashAt = 0;
     g_armed = false;
 }
 
@@ -53,7 +54,7 @@ unsigned LockWaitMilliseconds() { return g_lockWait; }
 void SetLockWaitMilliseconds(unsigned milliseconds) { g_lockWait = milliseconds; }
 
 bool Faulted(Primitive primitive) {
-    ++g_calls;
+    if (++g_calls == g_crashAt) std::_Exit(kCrashExitCode);
     if (!g_armed) return false;
     const std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_armed || (g_primitive != Primitive::Any && g_primitive != primitive)) return false;
@@ -62,7 +63,6 @@ bool Faulted(Primitive primitive) {
         return false;
     }
     if (--g_times <= 0) g_armed = false;
-    if (g_crash) std::_Exit(kCrashExitCode);
     return true;
 }
 

@@ -13,12 +13,13 @@ enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmp
 void FailNthCall(Primitive primitive, int nth, int times = 1);
 // Whether an armed fault has not fired (yet).
 bool FaultPending();
-// As FailNthCall, but the process ends there at once (exit code kCrashExitCode),
-// as if killed: nothing is flushed, no destructor runs.
-void CrashAtNthCall(Primitive primitive, int nth);
+// The nth call of any primitive from now ends the process at once (exit code
+// kCrashExitCode), as if killed: nothing is flushed, no destructor runs. A
+// failure armed beside it still fires.
+void CrashAtNthCall(int nth);
 constexpr int kCrashExitCode = 86;
 void ClearFault();
-// Calls counted since the last FailNthCall or ClearFault (all primitives).
+// Calls counted since the last CrashAtNthCall or ClearFault (all primitives).
 int PrimitiveCalls();
 
 // How long a call waits for a system another object or process holds

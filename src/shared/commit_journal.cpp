@@ -244,11 +244,19 @@ bool CCommitJournal::Undo() {
 }
 
 bool CCommitJournal::Backward() {
+    // Whether relative's old entry is aside now: only then does relative hold
+    // something this journal made, and only then is there something to put back.
+    const auto asideNow = [&](const WString& relative) {
+        const auto aside = std::find_if(m_steps.begin(), m_steps.end(), [&](const Step& other) {
+            return other.kind == Kind::Aside && other.relative == relative;
+        });
+        return aside != m_steps.end() && Exists(Path(aside->other));
+    };
     for (auto step = m_steps.rbegin(); step != m_steps.rend(); ++step) {
         const WString target = Path(step->relative);
         switch (step->kind) {
             case Kind::Replace:
-                if (Exists(target) && !Exists(Path(step->other)) &&
+                if (asideNow(step->relative) && Exists(target) && !Exists(Path(step->other)) &&
                     os::Rename(target, Path(step->other)) != os::RenameResult::Ok) {
                     return false;
                 }
@@ -258,17 +266,12 @@ bool CCommitJournal::Backward() {
                     return false;
                 }
                 break;
-            case Kind::MakeFolder: {
-                // Only a folder made here goes: while its namesake is not aside, it is the old one.
-                const auto aside = std::find_if(m_steps.begin(), m_steps.end(), [&](const Step& other) {
-                    return other.kind == Kind::Aside && other.relative == step->relative;
-                });
-                const bool made = aside == m_steps.end() || Exists(Path(aside->other));
-                if (made && os::GetEntryKind(target) == os::EntryKind::Directory && !os::RemoveEmptyDirectory(target)) {
+            case Kind::MakeFolder:
+                if (asideNow(step->relative) && os::GetEntryKind(target) == os::EntryKind::Directory &&
+                    !os::RemoveEmptyDirectory(target)) {
                     return false;
                 }
                 break;
-            }
             default:
                 return false;
         }

@@ -10,6 +10,7 @@
 #include "platform/os.h"
 #include "support/test_support.h"
 #include "shared/file_operation.h"
+#include "shared/temp_file_handler.h"
 #include "system/system.h"
 
 namespace kel {
@@ -202,6 +203,27 @@ TEST_F(FailurePaths, TagAndSystemXmlAreReplacedInOneStep) {
         EXPECT_EQ(traces.Has("CSystem::SetSystemTag, Characters the code page cannot hold were written as '?'\n"), tag.lossy);
     }
     EXPECT_EQ(test::Snapshot(path_).size(), before.size());
+}
+
+// Another holder of the system: a bounded wait, then the busy status; reads
+// share the lock.
+TEST_F(FailurePaths, ABusySystemIsReportedNotWaitedForForever) {
+    CSystem system;
+    ASSERT_EQ(Create(system), S_OK);
+    const unsigned wait = os::LockWaitMilliseconds();
+    os::SetLockWaitMilliseconds(50);
+    os::FileLock reader;
+    ASSERT_EQ(reader.Lock(path_ + u"\\" + kLockFile, os::FileLock::Mode::Shared, 0), os::FileLock::Result::Locked);
+    WString info;
+    EXPECT_EQ(system.GetSystemInfo(info), S_OK);
+    test::TraceCapture traces;
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), KELINSTALL_E_BUSY);
+    EXPECT_TRUE(traces.Has("CSystem::AddDriveModule, The system " + test::N(path_) +
+                           " is busy: another object or process is using it\n"));
+    EXPECT_EQ(system.KeyList().Size(), 1u);
+    reader.Unlock();
+    os::SetLockWaitMilliseconds(wait);
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 1), S_OK);
 }
 
 }  // namespace
