@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "KelCom.h"
@@ -68,7 +69,13 @@ public:
     FileLock() = default;
     ~FileLock() { Unlock(); }
     FileLock(FileLock&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
-    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept {
+        if (this != &other) {
+            Unlock();
+            handle_ = std::exchange(other.handle_, kNone);
+        }
+        return *this;
+    }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 

@@ -205,14 +205,6 @@ bool FlushDirectory(WStringView directory) {
     return dir.get() >= 0 && fsync(dir.get()) == 0;
 }
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        Unlock();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
 FileLock::Result FileLock::Lock(WStringView path, Mode mode, unsigned waitMilliseconds) {
     Unlock();
     const auto native = MapPath(path);

@@ -149,14 +149,6 @@ bool LockHandle(HANDLE file, bool exclusive) {
 
 }  // namespace
 
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        Unlock();
-        handle_ = std::exchange(other.handle_, kNone);
-    }
-    return *this;
-}
-
 FileLock::Result FileLock::Lock(WStringView path, Mode mode, unsigned waitMilliseconds) {
     Unlock();
     DWORD error = 0;
