@@ -195,6 +195,8 @@ bool StartAndWait(const std::string& program, const std::vector<std::string>& ar
         CloseHandle(process.hProcess);
     }
     CloseHandle(readEnd);
+    // Line ends as a text stream reads them, as on the other platforms.
+    for (std::size_t at = 0; (at = result.out.find("\r\n", at)) != std::string::npos;) result.out.erase(at, 1);
     // Its libraries failed to start: it never ran a line of its own.
     constexpr DWORD kDllInitFailed = 0xC0000142;
     return started && static_cast<DWORD>(result.code) != kDllInitFailed;

@@ -71,7 +71,8 @@ bool IsDirectory(WStringView path);
 // where this system makes none: Windows without the right to, or Wine 8,
 // whose CreateSymbolicLinkW answers TRUE and makes nothing.
 bool MakeLink(WStringView link, WStringView target);
-inline constexpr const char* kNoLinks = "this system makes no symbolic links";
+inline constexpr const char* kNoLinks =
+    "this system makes no symbolic links (Wine 8: CreateSymbolicLinkW answers TRUE and makes none)";
 
 // A sample release's directory, and the keys of samples/keys.txt in their order
 // there, so that the keys a user is given are the ones every test uses.
