@@ -1,6 +1,7 @@
 // kelsys as a user runs it: every system and backup command, its output and exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 
