@@ -156,7 +156,7 @@ private:
     void ReadReleaseVersion();
     bool AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite);
     bool RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name);
-    bool ListFiles(const char16_t* directory, WString& list, uint32_t& count) const;
+    bool ListFiles(const char16_t* operation, const char16_t* directory, WString& list, uint32_t& count) const;
     // The first key after the main one whose program has exactly this name.
     CKeyInfo* FindProgram(WStringView name);
     // What a failed option build does to the key list change and the status.

@@ -60,9 +60,9 @@ bool CSystem::RemoveFile(const char16_t* operation, const char16_t* directory, W
     return CFileOperation().Delete(Format(u"%s\\%s\\%s", m_systemPath, directory, name), kShellSilentFlags);
 }
 
-bool CSystem::ListFiles(const char16_t* directory, WString& list, uint32_t& count) const {
+bool CSystem::ListFiles(const char16_t* operation, const char16_t* directory, WString& list, uint32_t& count) const {
     os::FileLock lock;
-    if (FAILED(LockSystem(lock, os::FileLock::Mode::Shared, directory))) return false;
+    if (FAILED(LockSystem(lock, os::FileLock::Mode::Shared, operation))) return false;
     std::vector<os::DirEntry> entries;
     if (!os::ListDirectory(Format(u"%s\\%s", m_systemPath, directory), entries)) return false;
     list.clear();
@@ -83,8 +83,12 @@ bool CSystem::RemoveSystemParameterFile(WStringView name) {
     return RemoveFile(u"RemoveSystemParameterFile", u"SYSPAR", name);
 }
 bool CSystem::RemoveHomeFile(WStringView name) { return RemoveFile(u"RemoveHomeFile", u"HOME", name); }
-bool CSystem::GetSystemParameterFileList(WString& list, uint32_t& count) const { return ListFiles(u"SYSPAR", list, count); }
-bool CSystem::GetHomeFileList(WString& list, uint32_t& count) const { return ListFiles(u"HOME", list, count); }
+bool CSystem::GetSystemParameterFileList(WString& list, uint32_t& count) const {
+    return ListFiles(u"GetSystemParameterFileList", u"SYSPAR", list, count);
+}
+bool CSystem::GetHomeFileList(WString& list, uint32_t& count) const {
+    return ListFiles(u"GetHomeFileList", u"HOME", list, count);
+}
 
 bool CSystem::SetSystemTag(WStringView tag) {
     os::FileLock lock;
