@@ -110,12 +110,10 @@ struct Fault {
 // that no work directory is left behind.
 void ExpectFault(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk);
 
-// Runs a command line through the shell: exit code (-1 when it did not run) and output.
 struct CommandResult {
     int code;
     std::string out;
 };
-CommandResult RunCommand(const std::string& command);
 // Runs a program of the build folder with these arguments, without a shell:
 // its exit code (128 + the signal that ended it) and its output, standard and
 // error together. A start that fails is tried again; -1 when none succeeded.
