@@ -67,8 +67,6 @@ private:
     bool loaded_ = false;
 };
 
-UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
-
 TEST(ComponentClient, ModuleStaysLoadedWhileObjectsFactoriesOrLocksLive) {
     Library library;
     ASSERT_TRUE(library.ready());

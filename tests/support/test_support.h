@@ -127,6 +127,7 @@ std::string NativePath(WStringView path);
 std::string ShellPath(WStringView path);
 // A component object from the module's class factory, in process (null on failure).
 ComPtr<IKelInstallSystem> NewSystemObject();
+inline UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
 // English and German swap places in the main program's language group of an
 // option document (false when it has no such group).
 bool SelectGerman(WString& options);

@@ -15,8 +15,6 @@
 namespace kel::test {
 namespace {
 
-UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
-
 // Rounds of changes on an existing system, each by a new object that opens it
 // and resets it first (its work directories reserved while other threads
 // reserve theirs). Returns what went wrong.
