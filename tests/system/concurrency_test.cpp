@@ -41,6 +41,7 @@ std::vector<std::string> Work(const WString& path, int rounds) {
         step("home", object->GetHomeFileList(text.Put(), &count));
         step("info", object->GetSystemInfo(text.Put()));
         step("remove arc", object->RemoveAdditionalOption(B(u"ArcWelding").get()));
+        step("remove drive", object->RemoveDriveModule(1));
     }
     return failures;
 }
