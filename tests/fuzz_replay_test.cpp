@@ -21,12 +21,8 @@ TEST(FuzzReplay, TargetsSurviveHostileAndRecordedInputs) {
     const std::string hostile[] = {"", "\xFE", "\xFDKSF1\x01\x02\x03\x04", std::string(5000, '\n'), deep, nested,
                                    "KEL1:R:1:7:Zendara:::00000000", "grp1 \"A\"\ngrp1 1,1 \"o\" void &S\n\n&S\ngrp2 \"S\"\n"
                                    "grp2 1,1 \"p\" void &S\n\n"};
-    int replayed = 0;
     for (const fuzz::NamedTarget& target : fuzz::kTargets) {
-        for (const std::string& input : hostile) {
-            target.run(input);
-            ++replayed;
-        }
+        for (const std::string& input : hostile) target.run(input);
         std::vector<os::DirEntry> recorded;
         const WString folder = test::SourceDir() + u"\\fuzz\\regressions\\" + FromUtf8(target.name);
         os::ListDirectory(folder, recorded);
@@ -34,10 +30,8 @@ TEST(FuzzReplay, TargetsSurviveHostileAndRecordedInputs) {
             if (entry.isDirectory || entry.name.starts_with(u".")) continue;
             SCOPED_TRACE(std::string(target.name) + " " + test::N(entry.name));
             target.run(test::ReadAll(folder + u"\\" + entry.name));
-            ++replayed;
         }
     }
-    EXPECT_GE(replayed, static_cast<int>(std::size(fuzz::kTargets) * std::size(hostile)));
 }
 
 }  // namespace

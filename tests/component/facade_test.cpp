@@ -17,8 +17,6 @@ CKelInstallSystem& Impl(const ComPtr<IKelInstallSystem>& object) {
     return *static_cast<CKelInstallSystem*>(object.get());
 }
 
-UniqueBstr B(std::string_view utf8) { return UniqueBstr::From(U(utf8)); }
-
 const OLECHAR* O(const WString& text) { return reinterpret_cast<const OLECHAR*>(text.c_str()); }
 
 // "C:\ppp...\nnn..." with the given total length and name length.
@@ -97,8 +95,8 @@ TEST(KelInstallSystemFacade, CreateAndInitCheckInOrderAndStoreThePathAfterItsChe
     CKelInstallSystem& impl = Impl(object);
     ComPtr<IKelInstallSystem2> second;
     ASSERT_EQ(object->QueryInterface(IID_IKelInstallSystem2, second.PutVoid()), S_OK);
-    const auto key = B("key");
-    const auto release = B("C:\\release");
+    const auto key = B(u"key");
+    const auto release = B(u"C:\\release");
     struct Case {
         std::function<HRESULT()> call;
         HRESULT status;
@@ -108,12 +106,12 @@ TEST(KelInstallSystemFacade, CreateAndInitCheckInOrderAndStoreThePathAfterItsChe
     const Case cases[] = {
         {[&] { return object->CreateSystem(nullptr, key.get(), release.get()); }, E_INVALIDARG, "CreateSystem: No systempath specified\n", nullptr},
         // The path check comes before the key check, and a refused path is not kept.
-        {[&] { return object->CreateSystem(B("C:\\pool\\bad name").get(), nullptr, nullptr); }, E_INVALIDARG, "CheckSystemPath: Invalid character found in systemname!\n", nullptr},
-        {[&] { return object->CreateSystem(B("C:\\pool\\Sys1").get(), B("").get(), release.get()); }, E_INVALIDARG, "CreateSystem: No key specified\n", u"C:\\pool\\Sys1"},
-        {[&] { return object->CreateSystem(B("C:\\pool\\Sys2").get(), key.get(), nullptr); }, E_INVALIDARG, "CreateSystem: No program release specified\n", u"C:\\pool\\Sys2"},
-        {[&] { return object->InitSystem(B("").get()); }, E_INVALIDARG, "InitSystem: No systempath specified\n", u"C:\\pool\\Sys2"},
-        {[&] { return object->InitSystem(B(std::string(300, 'x')).get()); }, kPathTooLong, "CheckSystemPath: Systempath is longer than 260\n", u"C:\\pool\\Sys2"},
-        {[&] { return second->InitSystem2(B("C:\\pool\\x").get(), nullptr); }, E_POINTER, "InitSystem2: Return pointer not specified\n", u"C:\\pool\\Sys2"},
+        {[&] { return object->CreateSystem(B(u"C:\\pool\\bad name").get(), nullptr, nullptr); }, E_INVALIDARG, "CheckSystemPath: Invalid character found in systemname!\n", nullptr},
+        {[&] { return object->CreateSystem(B(u"C:\\pool\\Sys1").get(), B(u"").get(), release.get()); }, E_INVALIDARG, "CreateSystem: No key specified\n", u"C:\\pool\\Sys1"},
+        {[&] { return object->CreateSystem(B(u"C:\\pool\\Sys2").get(), key.get(), nullptr); }, E_INVALIDARG, "CreateSystem: No program release specified\n", u"C:\\pool\\Sys2"},
+        {[&] { return object->InitSystem(B(u"").get()); }, E_INVALIDARG, "InitSystem: No systempath specified\n", u"C:\\pool\\Sys2"},
+        {[&] { return object->InitSystem(B(WString(300, u'x')).get()); }, kPathTooLong, "CheckSystemPath: Systempath is longer than 260\n", u"C:\\pool\\Sys2"},
+        {[&] { return second->InitSystem2(B(u"C:\\pool\\x").get(), nullptr); }, E_POINTER, "InitSystem2: Return pointer not specified\n", u"C:\\pool\\Sys2"},
         // InitSystem2 succeeds and hands InitSystem's refusal back.
         {[&] { HRESULT stored = S_OK; return second->InitSystem2(nullptr, &stored) == S_OK ? stored : E_FAIL; }, E_INVALIDARG, "InitSystem: No systempath specified\n", u"C:\\pool\\Sys2"},
     };
@@ -131,8 +129,8 @@ TEST(KelInstallSystemFacade, ClosedSystemGateThenArgumentChecksInTheirOrder) {
     auto object = NewSystemObject();
     ASSERT_TRUE(object);
     IKelInstallSystem* p = object.get();
-    const auto empty = B("");
-    const auto text = B("text");
+    const auto empty = B(u"");
+    const auto text = B(u"text");
     // Out parameters the component must leave alone when it refuses.
     OLECHAR sentinel[2] = {'x', 0};
     BSTR out = sentinel;
@@ -193,7 +191,7 @@ TEST(KelInstallSystemFacade, BackupPathsAreLimitedWithoutAnOpenSystem) {
     ASSERT_TRUE(object);
     const auto longPath = UniqueBstr::From(PathOf(261, 5));
     const auto maxPath = UniqueBstr::From(PathOf(260, 5));
-    const auto system = B("C:\\pool\\Restored");
+    const auto system = B(u"C:\\pool\\Restored");
     BSTR out = nullptr;
     ULONG count = 0;
     ExpectRefusals({
@@ -202,7 +200,7 @@ TEST(KelInstallSystemFacade, BackupPathsAreLimitedWithoutAnOpenSystem) {
         {"GetBackupInfo", [&] { return object->GetBackupInfo(longPath.get(), nullptr); }, kPathTooLong, "Path cannot exceed 260\n"},
         {"GetBackupInfo", [&] { return object->GetBackupInfo(maxPath.get(), nullptr); }, E_POINTER, "Result value cannot be null\n"},
         {"InitBackup", [&] { return object->InitBackup(longPath.get(), nullptr, nullptr, nullptr, 0); }, kPathTooLong, "Backup path cannot exceed 260\n"},
-        {"CheckSystemPath", [&] { return object->InitBackup(maxPath.get(), B("bad").get(), longPath.get(), nullptr, 0); }, E_INVALIDARG, "Path corrupt!\n"},
+        {"CheckSystemPath", [&] { return object->InitBackup(maxPath.get(), B(u"bad").get(), longPath.get(), nullptr, 0); }, E_INVALIDARG, "Path corrupt!\n"},
         {"InitBackup", [&] { return object->InitBackup(maxPath.get(), system.get(), longPath.get(), nullptr, 0); }, kPathTooLong, "Backup path cannot exceed 260\n"},
     });
     EXPECT_EQ(out, nullptr);
@@ -224,7 +222,7 @@ TEST(KelInstallSystemFacade, ProgramNoticesComeNewestFirst) {
     Impl(object).System().PushProgramNotice(u"first");
     Impl(object).System().PushProgramNotice(u"second");
     // A string already in the slot is neither freed nor replaced.
-    const UniqueBstr held = B("held");
+    const UniqueBstr held = B(u"held");
     BSTR slot = held.get();
     EXPECT_EQ(third->GetNextProgramNotice(&slot), E_INVALIDARG);
     EXPECT_EQ(slot, held.get());

@@ -4,21 +4,15 @@
 
 namespace {
 
-TEST(SerialText, PrintedFormsAndMarkers) {
-    EXPECT_EQ(kel::SerialNrToText(1234567), u"12-34567");
-    EXPECT_EQ(kel::SerialNrToText(42), u"00-00042");
+// The edges of each form; 12-34567, 00-00042, INTERNAL_USE and VIRTUAL_USE
+// come with the keystring vectors and key.id.
+TEST(SerialText, EdgesOfThePrintedFormsAndMarkers) {
     EXPECT_EQ(kel::SerialNrToText(0), u"00-00000");
     EXPECT_EQ(kel::SerialNrToText(9999999), u"99-99999");
     EXPECT_EQ(kel::SerialNrToText(16777215), u"XX-XXXXX");
-    EXPECT_EQ(kel::SerialNrToText(16777000), u"INTERNAL_USE");
-    EXPECT_EQ(kel::SerialNrToText(16777001), u"VIRTUAL_USE");
-}
-
-TEST(SerialText, ValuesOutsideTheRangeGiveNoText) {
-    EXPECT_EQ(kel::SerialNrToText(10000000), u"");
-    EXPECT_EQ(kel::SerialNrToText(16777002), u"");
-    EXPECT_EQ(kel::SerialNrToText(16776999), u"");
-    EXPECT_EQ(kel::SerialNrToText(0xFFFFFFFFu), u"");  // -1 as a signed serial
+    for (const uint32_t outside : {10000000u, 16776999u, 16777002u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(kel::SerialNrToText(outside), u"") << outside;
+    }
 }
 
 }  // namespace

@@ -124,25 +124,6 @@ std::set<WString> WorkDirectories() {
     return names;
 }
 
-CommandResult RunCommand(const std::string& command) {
-#if defined(_WIN32)
-    FILE* pipe = _popen((command + " 2>&1").c_str(), "r");
-#else
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-#endif
-    CommandResult result{-1, {}};
-    if (!pipe) return result;
-    char buffer[4096];
-    while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
-#if defined(_WIN32)
-    result.code = _pclose(pipe);
-#else
-    const int status = pclose(pipe);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    return result;
-}
-
 namespace {
 
 #if defined(_WIN32)

@@ -110,12 +110,10 @@ struct Fault {
 // that no work directory is left behind.
 void ExpectFault(const Fault& fault, const std::function<HRESULT()>& operation, const std::function<void()>& disk);
 
-// Runs a command line through the shell: exit code (-1 when it did not run) and output.
 struct CommandResult {
     int code;
     std::string out;
 };
-CommandResult RunCommand(const std::string& command);
 // Runs a program of the build folder with these arguments, without a shell:
 // its exit code (128 + the signal that ended it) and its output, standard and
 // error together. A start that fails is tried again; -1 when none succeeded.
@@ -129,6 +127,7 @@ std::string NativePath(WStringView path);
 std::string ShellPath(WStringView path);
 // A component object from the module's class factory, in process (null on failure).
 ComPtr<IKelInstallSystem> NewSystemObject();
+inline UniqueBstr B(WStringView text) { return UniqueBstr::From(text); }
 // English and German swap places in the main program's language group of an
 // option document (false when it has no such group).
 bool SelectGerman(WString& options);

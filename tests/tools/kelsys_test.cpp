@@ -23,69 +23,66 @@ namespace {
 
 using test::N;
 
-using Result = test::CommandResult;
+test::CommandResult Kelsys(const std::vector<std::string>& arguments) { return test::RunProgram("kelsys", arguments); }
 
-Result Kelsys(const std::string& arguments) { return test::RunCommand(test::BuiltProgram("kelsys") + " " + arguments); }
+std::string Arg(WStringView path) { return test::NativePath(path); }
 
-std::string Arg(WStringView path) { return test::ShellPath(path); }
-
-TEST(Kelsys, DrivesASystemAndABackup) {
+// Each command's arguments reach the component: its exit code and a piece of what it prints.
+TEST(Kelsys, CommandsExitCodesAndOutput) {
     test::TempDir pool;
-    const std::string system = Arg(pool / u"Cell1");
+    const std::string system = Arg(pool / u"Cell1"), robot = Arg(pool / u"robot.mod");
     const std::string release = Arg(test::SampleRelease(u"zendara-6.0"));
     const std::string arc = Arg(test::SampleRelease(u"arcwelding-1.2"));
-    const std::string key = N(test::kMainKey);
-    ASSERT_EQ(Kelsys("create " + system + " --release " + release + " --key " + key).code, 0);
-    const Result again = Kelsys("create " + system + " --release " + release + " --key " + key);
-    EXPECT_EQ(again.code, 1);
-    EXPECT_NE(again.out.find("0xC004051B system exists"), std::string::npos) << again.out;
-    EXPECT_EQ(Kelsys("create " + system).code, 2);
-
-    ASSERT_EQ(Kelsys("addopt " + system + " add " + N(test::kArcKey) + " --release " + arc).code, 0);
-    ASSERT_EQ(Kelsys("drive " + system + " add " + N(test::kDriveKey) + " --number 1").code, 0);
-    ASSERT_EQ(Kelsys("tag " + system + " \"Cell one\"").code, 0);
-    EXPECT_EQ(Kelsys("tag " + system).out, "Cell one\n");
+    const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");
+    const std::string main = N(test::kMainKey), drive = N(test::kDriveKey);
     ASSERT_TRUE(test::WriteAll(pool / u"robot.mod", "MODULE x"));
-    ASSERT_EQ(Kelsys("home " + system + " add " + Arg(pool / u"robot.mod")).code, 0);
-    ASSERT_EQ(Kelsys("syspar " + system + " add " + Arg(pool / u"robot.mod")).code, 0);
-    EXPECT_EQ(Kelsys("syspar " + system + " rm robot.mod").code, 0);
-    EXPECT_EQ(Kelsys("syspar " + system + " list").out, "");
-    EXPECT_EQ(nlohmann::json::parse(Kelsys("home " + system + " list --json").out), nlohmann::json::array({"robot.mod"}));
-
-    const nlohmann::json info = nlohmann::json::parse(Kelsys("info " + system + " --json").out);
+    struct Step {
+        std::vector<std::string> arguments;
+        int code;
+        std::string out;  // a piece of the output; empty: it prints nothing
+    };
+    const auto run = [](const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            const auto result = Kelsys(step.arguments);
+            EXPECT_EQ(result.code, step.code) << step.arguments[0] << " " << step.arguments[1] << ": " << result.out;
+            EXPECT_TRUE(step.out.empty() ? result.out.empty() : result.out.find(step.out) != std::string::npos) << result.out;
+        }
+    };
+    run({{{"create", system, "--release", release, "--key", main}, 0, ""},
+         {{"create", system, "--release", release, "--key", main}, 1, "0xC004051B system exists"},
+         {{"create", system}, 2, "--release is required"},
+         {{"addopt", system, "add", N(test::kArcKey), "--release", arc}, 0, ""},
+         {{"drive", system, "add", drive, "--number", "1"}, 0, ""},
+         {{"tag", system, "Cell one"}, 0, ""},
+         {{"tag", system}, 0, "Cell one\n"},
+         {{"home", system, "add", robot}, 0, ""},
+         {{"syspar", system, "add", robot}, 0, ""},
+         {{"syspar", system, "rm", "robot.mod"}, 0, ""},
+         {{"home", system, "list", "--json"}, 0, "[\"robot.mod\"]\n"},
+         {{"xml", system}, 0, "<SystemName>Cell1</SystemName>"},
+         // Program paths come back as program.id keeps them: upper case.
+         {{"program-path", system, "--name", "ArcWelding"}, 0, "ARCWELDING-1.2"}});
+    const nlohmann::json info = nlohmann::json::parse(Kelsys({"info", system, "--json"}).out);
     EXPECT_EQ(info["controller"], "real");
     EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
     EXPECT_EQ(info["driveModules"][0]["number"], 1);
     EXPECT_EQ(info["options"][0]["options"][0], "English");
-
-    // The option document goes out and back in unchanged.
-    const Result options = Kelsys("options " + system);
-    ASSERT_EQ(options.code, 0);
-    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", options.out));
-    EXPECT_EQ(Kelsys("options " + system + " --set " + Arg(pool / u"options.xml")).code, 0);
-    EXPECT_NE(Kelsys("xml " + system).out.find("<SystemName>Cell1</SystemName>"), std::string::npos);
-    // Program paths come back as program.id keeps them: upper case.
-    EXPECT_NE(Kelsys("program-path " + system + " --name ArcWelding").out.find("ARCWELDING-1.2"), std::string::npos);
-    EXPECT_EQ(Kelsys("program-path " + system + " --set " + release).code, 0);
-    EXPECT_EQ(Kelsys("key replace " + system + " " + key + " " + N(test::kVirtualKey)).code, 0);
-    EXPECT_EQ(Kelsys("drive " + system + " rm 1").code, 0);
-    EXPECT_EQ(Kelsys("addopt " + system + " rm ArcWelding").code, 0);
-    EXPECT_EQ(Kelsys("reset " + system).code, 0);
-    EXPECT_EQ(Kelsys("verify " + system).out, "clean\n");
+    // The option document goes out and back in.
+    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system}).out));
+    run({{{"options", system, "--set", Arg(pool / u"options.xml")}, 0, ""},
+         {{"program-path", system, "--set", release}, 0, ""},
+         {{"key", "replace", system, main, N(test::kVirtualKey)}, 0, ""},
+         {{"drive", system, "rm", "1"}, 0, ""},
+         {{"addopt", system, "rm", "ArcWelding"}, 0, ""},
+         {{"reset", system}, 0, ""},
+         {{"verify", system}, 0, "clean\n"},
+         {{"backup", "check", backup}, 0, "keys: 3\n  " + main + "\n  " + N(test::kArcKey) + "\n  " + drive + "\n"},
+         {{"backup", "check", backup, "--json"}, 0, "{\"keys\": [\"" + main + "\","},
+         {{"backup", "check", Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")}, 1, "not a backup"},
+         {{"backup", "restore", backup, "--to", Arg(pool / u"Restored"), "--release", release, "--extra", arc}, 0, ""},
+         {{"xml", Arg(pool / u"Restored")}, 0, "<SystemName>Restored</SystemName>"}});
     ASSERT_TRUE(test::WriteAll(pool / u"Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
-    const Result damaged = Kelsys("verify " + system);
-    EXPECT_EQ(damaged.code, 1);
-    EXPECT_EQ(damaged.out, "key.id is missing, not sealed, or fails its check value\n");
-    EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + system + " --json").out)["mainKey"], N(test::kVirtualKey));
-
-    const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");
-    const Result check = Kelsys("backup check " + backup + " --json");
-    EXPECT_EQ(check.code, 0);
-    EXPECT_EQ(nlohmann::json::parse(check.out)["keys"][2], N(test::kDriveKey));
-    EXPECT_EQ(Kelsys("backup check " + Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")).code, 1);
-    ASSERT_EQ(Kelsys("backup restore " + backup + " --to " + Arg(pool / u"Restored") + " --release " + release +
-                     " --extra " + arc).code, 0);
-    EXPECT_EQ(nlohmann::json::parse(Kelsys("info " + Arg(pool / u"Restored") + " --json").out)["name"], "Restored");
+    run({{{"verify", system}, 1, "key.id is missing, not sealed, or fails its check value\n"}});
 }
 
 // The handler's side: a request waits for the outermost call, and the first
@@ -122,8 +119,7 @@ TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
     test::TempDir pool;
     test::TempDir temp;
     const WString system = pool / u"Cell1";
-    ASSERT_EQ(Kelsys("create " + Arg(system) + " --release " + Arg(test::SampleRelease(u"zendara-6.0")) + " --key " +
-                     N(test::kMainKey)).code, 0);
+    ASSERT_EQ(Kelsys({"create", Arg(system), "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
     // Enough home files that the reset's copy of the system takes a moment.
     for (int i = 0; i < 300; ++i) ASSERT_TRUE(test::WriteAll(system + u"\\HOME\\m" + test::U(std::to_string(i)), "x"));
     const auto workEntries = [&] {
@@ -131,7 +127,7 @@ TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
         os::ListDirectory(temp.path(), entries);
         return std::count_if(entries.begin(), entries.end(), [](const os::DirEntry& e) { return e.name.starts_with(u"cct"); });
     };
-    const std::string command = "TMPDIR=" + Arg(temp.path()) + " exec " + test::BuiltProgram("kelsys") + " reset " + Arg(system);
+    const std::string command = "TMPDIR=" + test::ShellPath(temp.path()) + " exec " + test::BuiltProgram("kelsys") + " reset " + test::ShellPath(system);
     const char* const argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t child = 0;
     ASSERT_EQ(posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
