@@ -58,17 +58,18 @@ bool Taken(const WString& path) { return os::GetEntryKind(path) != os::EntryKind
 // inNewFolder: the caller has just made to's folder, so nothing is there yet.
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder = false);
 
-// Puts a copy of a file in place of an existing one: the copy is made beside
-// it and renamed over it, so a failed copy leaves the old file whole. The
-// copy's name is one nobody uses, made exclusively, and short: "~kel<n>".
-bool ReplaceWithCopy(const WString& from, const WString& to) {
+// Puts a copy of a file at to: the copy is made beside it and renamed there,
+// so a failed or killed copy leaves the old file whole, or no file at all,
+// never half a file. The copy's name is one nobody uses, made exclusively,
+// and short: "~kel<n>". Without replace the rename never replaces anything.
+bool CopyInOneStep(const WString& from, const WString& to, bool replace) {
     const WString folder = to.substr(0, to.find_last_of(u'\\') + 1);
     for (unsigned n = 0; n < 1000; ++n) {
         const WString staged = folder + u"~kel" + FromUtf8(std::to_string(n));
         if (Taken(staged)) continue;
         // Taken meanwhile, or failed: either way nothing of anyone else's is touched.
         if (!os::CopyOneFile(from, staged, os::CopyTo::NewName)) return false;
-        if (os::Rename(staged, to, true) == os::RenameResult::Ok) return true;
+        if (os::Rename(staged, to, replace) == os::RenameResult::Ok) return true;
         os::RemoveFile(staged);
         return false;
     }
@@ -94,9 +95,10 @@ bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, boo
     // would otherwise search the growing folder once for each.
     const os::EntryKind target = inNewFolder ? os::EntryKind::None : os::GetEntryKind(to);
     if (!fromIsDirectory) {
-        if (target == os::EntryKind::File) return ReplaceWithCopy(from, to);
-        return target == os::EntryKind::None &&
-               os::CopyOneFile(from, to, inNewFolder ? os::CopyTo::NewFolder : os::CopyTo::Replace);
+        if (target == os::EntryKind::File) return CopyInOneStep(from, to, true);
+        // A folder just made is the caller's own until it is complete.
+        if (inNewFolder) return os::CopyOneFile(from, to, os::CopyTo::NewFolder);
+        return target == os::EntryKind::None && CopyInOneStep(from, to, false);
     }
     if (target == os::EntryKind::File) return false;
     if (target == os::EntryKind::None && !os::MakeDirectory(to)) return false;
@@ -130,7 +132,7 @@ bool MoveEntry(const WString& from, bool fromIsDirectory, bool fromIsLink, const
             break;
     }
     // Another volume: copy, then delete the source.
-    if (replace) return ReplaceWithCopy(from, to) && DeleteTree(from, false, fromIsLink);
+    if (replace) return CopyInOneStep(from, to, true) && DeleteTree(from, false, fromIsLink);
     return CopyEntry(from, fromIsDirectory, to) && DeleteTree(from, fromIsDirectory, fromIsLink);
 }
 
