@@ -455,11 +455,13 @@ HRESULT CKelInstallSystem::CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring,
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
         }
         if (!bstrKeystring || !pCount) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
+        // A failure leaves no stale value behind for a caller that reads it anyway.
+        *bstrKeystring = nullptr;
+        *pCount = 0;
         WString keys;
         uint32_t count = 0;
         const HRESULT hr = CBackupSupport(m_message).CheckBackup(Text(bstrBackupPath), keys, count);
         if (FAILED(hr)) return hr;
-        *bstrKeystring = nullptr;
         *pCount = count;
         return count ? PutText(keys, bstrKeystring) : hr;
     });
@@ -506,6 +508,7 @@ HRESULT CKelInstallSystem::GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) {
             return Refuse(kMethod, kStatusPathTooLong, Format(u"Path cannot exceed %d\n", kMaxPath));
         }
         if (!bstrSystemXml) return Refuse(kMethod, E_POINTER, u"Result value cannot be null\n");
+        *bstrSystemXml = nullptr;
         WString text;
         const HRESULT hr = CBackupSupport(m_message).GetBackupInfo(Text(bstrPath), text);
         return FAILED(hr) ? hr : PutText(text, bstrSystemXml);

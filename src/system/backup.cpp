@@ -7,7 +7,10 @@ namespace kel {
 HRESULT CSystem::InitBackup(WStringView backup, WStringView systemPath, WStringView releasePath,
                             WStringView additional, uint32_t count) {
     if (!IsFreeInPool(u"InitBackup", systemPath)) return KELINSTALL_E_EXISTS;
-    if (!m_media) return E_FAIL;
+    if (!m_media) {
+        TraceMessage(u"CSystem::InitBackup, No media component to identify the releases\n");
+        return E_FAIL;
+    }
     UniqueBstr release = UniqueBstr::From(releasePath);
     if (!release.get()) return E_OUTOFMEMORY;
     if (FAILED(m_media->OpenMedia(release.get()))) {

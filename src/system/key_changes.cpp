@@ -138,7 +138,20 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
     for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
         if (m_keyList.At(i).GetKeystring() == oldKeystring) {
             m_keyList.At(i).SetKeystring(newKeystring);
-            return Reconfigure(before, kAddOption, ReconfigureFailure::Status);
+            // A new main key brings its serial number into system.xml.
+            const uint32_t serialNumber = m_serialNumber;
+            const WString serialText = m_serialText;
+            KeyDescription description;
+            if (i == 0 && DescribeKey(newKeystring, description)) {
+                m_serialNumber = description.serialNumber;
+                m_serialText = description.serialText;
+            }
+            const HRESULT hr = Reconfigure(before, kAddOption, ReconfigureFailure::Status);
+            if (FAILED(hr)) {
+                m_serialNumber = serialNumber;
+                m_serialText = serialText;
+            }
+            return hr;
         }
     }
     TraceFormatted(u"CSystem::ReplaceKeystring: Keystring %s is not loaded in this system", oldKeystring);
@@ -165,6 +178,11 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     const bool systemXml = CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                                         m_serialText, options);
     const HRESULT installed = InstallConfiguration(work, systemXml);
+    // The next request reads the selection back as the disk now holds it.
+    if (SUCCEEDED(installed)) {
+        m_options.Reset();
+        m_optionsRoot = xml::Element();
+    }
     if (FAILED(installed)) {
         TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
                        m_systemPath);

@@ -76,6 +76,18 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
 }
 
 HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
+    // Every build reads each group's digits from the start, and a failed one
+    // leaves no half-built document for the next request.
+    m_optionBuildFlag = 1;
+    const HRESULT built = BuildEveryProgram(recordedIn);
+    if (FAILED(built)) {
+        m_options.Reset();
+        m_optionsRoot = xml::Element();
+    }
+    return built;
+}
+
+HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
     m_recordedIn = recordedIn;
     m_options.Reset();
     m_optionsRoot = xml::Element();

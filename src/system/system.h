@@ -150,6 +150,8 @@ private:
     HRESULT OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status);
     // False, traced as the operation's, when a system or file already has the path.
     bool IsFreeInPool(const char16_t* operation, WStringView path);
+    // BuildSystemOptions' work, without its clean-up after a failure.
+    HRESULT BuildEveryProgram(WStringView recordedIn);
     // The key list and name checks of the program path operations.
     HRESULT CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name, bool nameGiven);
     // The version of the release the media component opened last.

@@ -8,6 +8,7 @@
 #include "platform/sealed_file.h"
 #include "platform/xml.h"
 #include "shared/key_info.h"
+#include "shared/keystring.h"
 #include "shared/media_component.h"
 #include "shared/outside_factory.h"
 
@@ -95,6 +96,13 @@ int Verify(const std::string& systemArgument, bool trace) {
     } else {
         const WString name = path.substr(path.rfind(u'\\') + 1);
         if (description.Root().FirstChild(u"SystemName").Text() != name) finding("system.xml names another system");
+        kel::KeyDescription main;
+        WString serial;
+        if (!keys.Empty() && kel::DescribeKey(keys.At(0).GetKeystring(), main) &&
+            files.SerialNr_LongToStr(static_cast<int32_t>(main.serialNumber), serial) == 0) {
+            if (main.serialText.size() > serial.size()) serial = main.serialText;
+            if (description.Root().FirstChild(u"SerialNo").Text() != serial) finding("system.xml's SerialNo is not the main key's");
+        }
         std::multiset<WString> described;
         for (const kel::xml::Element& key : description.Descendants(u"Key")) described.insert(key.Text());
         if (described != listed) finding("system.xml names other keys than keystr.txt");
