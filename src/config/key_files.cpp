@@ -47,16 +47,11 @@ int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView syste
         return -1;
     }
     std::string text = "#Loaded keys in " + ToAnsi(InternalFile(systemDir, u"keystr.txt")) + ":\n";
+    // Whole lines, however long: a cut line would glue the next key onto it.
     for (const CKeyInfo& key : keys) {
-        // Each line goes through a 260-byte buffer.
-        char line[260];
-        const std::string keystring = ToAnsi(key.GetKeystring());
-        if (key.GetDriveModuleNr() == 0) {
-            std::snprintf(line, sizeof line, "%s\n", keystring.c_str());
-        } else {
-            std::snprintf(line, sizeof line, "%s\t%d\n", keystring.c_str(), static_cast<int>(key.GetDriveModuleNr()));
-        }
-        text += line;
+        text += ToAnsi(key.GetKeystring());
+        if (key.GetDriveModuleNr() != 0) text += "\t" + std::to_string(key.GetDriveModuleNr());
+        text += "\n";
     }
     return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
 }
@@ -69,19 +64,20 @@ int CConfigurationFiles::ReadKeystrTxt(WStringView systemDir, CKeyList& keys) {
         TraceFormatted(u"CConfigurationFiles::ReadKeystrTxt, Couldn't find relkeyfile in %s\n", systemDir);
         return -1;
     }
-    char line[310];
-    if (!file.ReadLine(line, sizeof line) || !StartsWith(line, "#Loaded keys in")) {
+    std::string line;
+    if (!file.ReadLine(line) || !StartsWith(line.c_str(), "#Loaded keys in")) {
         TraceFormatted(u"CConfigurationFiles::ReadKeystrTxt, Failure reading first line from %s\n", path);
         return -2;
     }
     std::vector<CKeyInfo> numbered;
-    while (file.ReadLine(line, sizeof line)) {
-        char token[256];
+    while (file.ReadLine(line)) {
+        // A key of any length, then its drive module's number, if any.
+        std::vector<char> token(line.size() + 1);
         int number = 0;
-        const int fields = std::sscanf(line, "%255s\t%d\n", token, &number);
+        const int fields = std::sscanf(line.c_str(), "%s\t%d", token.data(), &number);
         if (fields < 1) continue;
         CKeyInfo key;
-        key.SetKeystring(FromAnsi(token));
+        key.SetKeystring(FromAnsi(token.data()));
         if (fields == 2 && number > 0) {
             key.SetDriveModuleNr(static_cast<uint16_t>(number));
             numbered.push_back(key);
@@ -123,17 +119,15 @@ int CConfigurationFiles::ReadProgramId(WStringView systemDir, std::vector<WStrin
         TraceFormatted(u"CConfigurationFiles::ReadProgramId, Cannot find any %s file\n", u"program.id");
         return -1;
     }
-    char first[310];
-    if (!file.ReadLine(first, sizeof first) || !StartsWith(first, "#Setup program(s) in")) {
+    std::string line;
+    if (!file.ReadLine(line) || !StartsWith(line.c_str(), "#Setup program(s) in")) {
         TraceFormatted(u"CConfigurationFiles::ReadProgramId, Failure reading first line from %s\n", path);
         return -2;
     }
-    char line[260];
-    while (file.ReadLine(line, sizeof line)) {
-        if (line[0] == '#' || line[0] == '\n') continue;
+    while (file.ReadLine(line)) {
+        if (line.empty() || line[0] == '#') continue;
         WString entry = FromAnsi(line);
         if (line[0] == '.' && !PathCombine(systemDir, entry, entry)) entry.clear();
-        if (!entry.empty()) entry.pop_back();  // the line feed
         if (!entry.empty()) programs.push_back(std::move(entry));
     }
     return 0;

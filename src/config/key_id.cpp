@@ -32,7 +32,6 @@ constexpr const char* kExtInfo = "#CKeyId extinfo ";
 constexpr const char* kExtPno = "#CKeyId extpno ";
 constexpr const char* kExtSelDesc = "#CKeyId extseldesc ";
 constexpr std::size_t kOptionMarkerLength = 15;
-constexpr int kLineBuffer = 260;
 
 std::string A(WStringView text) { return ToAnsi(text); }
 
@@ -414,10 +413,10 @@ int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WS
         return -1;
     }
     const std::string wanted = A(name);
-    char line[kLineBuffer];
-    while (file.ReadLine(line, kLineBuffer)) {
-        if (std::strncmp(line, kOption, kOptionMarkerLength) != 0) continue;
-        const std::string rest(line + kOptionMarkerLength);
+    std::string line;
+    while (file.ReadLine(line)) {
+        if (line.compare(0, kOptionMarkerLength, kOption) != 0) continue;
+        const std::string rest = line.substr(kOptionMarkerLength);
         const std::size_t at = rest.find(wanted);
         if (at == std::string::npos) continue;
         std::string found = rest.substr(at + wanted.size());
@@ -434,19 +433,18 @@ int CConfigurationFiles::IsExtSelectionInKeyId(WStringView systemDir, WStringVie
     if (!file.OpenForRead(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id"))) return 1;
     const std::string key = A(optionKey);
     const std::string selection = A(selectionText);
-    char line[kLineBuffer];
+    std::string line;
     bool inSection = false;
-    while (file.ReadLine(line, kLineBuffer)) {
+    while (file.ReadLine(line)) {
         if (!inSection) {
-            inSection = std::strncmp(line, kOption, kOptionMarkerLength) == 0 &&
-                        std::strstr(line + kOptionMarkerLength, key.c_str()) != nullptr;
+            inSection = line.compare(0, kOptionMarkerLength, kOption) == 0 &&
+                        line.find(key, kOptionMarkerLength) != std::string::npos;
             continue;
         }
-        if (std::strncmp(line, "#CKeyId", 7) != 0) return 0;
+        if (line.compare(0, 7, "#CKeyId") != 0) return 0;
         const std::size_t markerLength = std::strlen(kExtSelDesc);
-        if (std::strncmp(line, kExtSelDesc, markerLength) != 0) continue;
-        std::string recorded(line + markerLength);
-        if (!recorded.empty()) recorded.pop_back();
+        if (line.compare(0, markerLength, kExtSelDesc) != 0) continue;
+        const std::string recorded = line.substr(markerLength);
         if (selection.compare(0, recorded.size(), recorded) == 0) return 1;
     }
     return 0;

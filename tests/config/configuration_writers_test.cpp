@@ -193,6 +193,24 @@ TEST_F(ConfigurationWriters, KeyAndProgramListsWriteAndReadBack) {
                                 test::Key(u"K3", u"c:\\Rel\\arc", ExternalWithOptions)}) {
         keys.Append(key);
     }
+    // Lines of any length: a 255-character key with module 100 and a 300-character path come back whole.
+    {
+        CKeyList longKeys = keys;
+        const WString key(255, u'k');
+        const WString path = u"c:\\" + WString(300, u'p');
+        longKeys.Append(test::Key(key, zendara, Zendara, 100));
+        longKeys.Append(test::Key(u"K4", path, ExternalWithOptions));
+        ASSERT_EQ(files.WriteKeystrTxt(dir_.path(), u"D:\\S", longKeys) + files.WriteProgramId(dir_.path(), u"D:\\S", longKeys), 0);
+        CKeyList read;
+        std::vector<WString> programs;
+        ASSERT_EQ(files.ReadKeystrTxt(dir_.path(), read) + files.ReadProgramId(dir_.path(), programs), 0);
+        ASSERT_EQ(read.Size(), 5u);
+        EXPECT_EQ(read.At(3).GetKeystring(), u"K2");
+        EXPECT_EQ(read.At(4).GetKeystring(), key);
+        EXPECT_EQ(read.At(4).GetDriveModuleNr(), 100);
+        ASSERT_EQ(programs.size(), 3u);
+        EXPECT_EQ(programs[2], ToUpper(path));
+    }
     ASSERT_EQ(files.WriteKeystrTxt(dir_.path(), u"D:\\S", keys) + files.WriteProgramId(dir_.path(), u"D:\\S", keys), 0);
     EXPECT_EQ(test::ReadAll(dir_ / u"INTERNAL\\keystr.txt"), "#Loaded keys in D:\\S\\INTERNAL\\keystr.txt:\r\nK1\r\nK2\t3\r\nK3\r\n");
     EXPECT_EQ(test::ReadAll(dir_ / u"INTERNAL\\program.id"),
