@@ -111,17 +111,30 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     m_programPosition = 0;
     HandleOptions(u"Zendara", controlModule);
 
-    std::size_t keyIndex = 1;
+    // Each entry with its own program's key: a drive module by its number,
+    // another program by its name. Programs without options (boot server,
+    // fail-safe) have no entry, so counting entries would shift the keys.
+    const auto keyOf = [&](bool driveModule, const WString& name) {
+        for (std::size_t i = 1; i < keys.Size(); ++i) {
+            const CKeyInfo& key = keys.At(i);
+            KeyDescription description;
+            const bool match = driveModule ? key.GetDriveModuleNr() != 0 &&
+                                                 name == u"DriveModule" + Decimal(key.GetDriveModuleNr())
+                                           : key.GetDriveModuleNr() == 0 && DescribeKey(key.GetKeystring(), description) &&
+                                                 description.programName == name;
+            if (match) return key.GetKeystring();
+        }
+        return WString();
+    };
     for (const xml::Element& entry : SelfAndDescendants(optionSelection, u"EXT")) {
-        xml::Element program = m_root.AppendChild(IsDriveModule(entry) ? u"DriveModule" : u"AdditionalOption");
+        const bool driveModule = IsDriveModule(entry);
+        xml::Element program = m_root.AppendChild(driveModule ? u"DriveModule" : u"AdditionalOption");
         const xml::Element programNr = entry.FirstChild(u"ProgramNr");
         const WString name = programNr.Text();
         if (programNr) program.AppendChild(u"Name", name);
-        // More entries than keys cannot come from one system's state; such an entry gets an empty key.
-        addKey(program, keyIndex < keys.Size() ? keys.At(keyIndex).GetKeystring() : WString());
+        addKey(program, keyOf(driveModule, name));
         HandleCategories(entry, program);
         HandleOptions(name, program);
-        ++keyIndex;
     }
 
     const WString path = WString(targetDir) + u"\\system.xml";

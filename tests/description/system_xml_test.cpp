@@ -20,8 +20,8 @@ constexpr const char16_t* kSelection =
     u"<LineSelectionDescription>B</LineSelectionDescription></GroupItem></Group></MainGroups>"
     u"<SubGroups><Group><SubGUID>{G}</SubGUID><Category/><GroupItem><Selected>1</Selected>"
     u"<LineSelectionDescription>A1</LineSelectionDescription></GroupItem></Group></SubGroups></ZD>"
-    u"<EXT Instance=\"DriveModule7x\"><ProgramNr>DriveModule7x</ProgramNr><MainGroups/></EXT>"
-    u"<EXT><ProgramNr>Tool</ProgramNr></EXT></OptionSelection>";
+    u"<EXT Instance=\"DriveModule7\"><ProgramNr>DriveModule7</ProgramNr><MainGroups/></EXT>"
+    u"<EXT><ProgramNr>ArcWelding</ProgramNr></EXT></OptionSelection>";
 
 // Element names with their text or descr, depth first, one string.
 std::string Shape(const xml::Element& element) {
@@ -45,8 +45,12 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     const WString release = test::SampleRelease(u"arcwelding-1.2");
     ASSERT_TRUE(test::WriteAll(dir / u"INTERNAL\\program.id",
                                "#Setup program(s) in X:\r\n" + N(release) + "\r\n" + N(dir / u"none") + "\r\n"));
+    // A program without options (a boot server) has no entry: each entry still gets its own key.
     CKeyList keys;
-    for (const WString& key : {test::kMainKey, test::kDriveKey, WString(u"opaque")}) keys.Append(test::Key(key, u"", 1));
+    for (const CKeyInfo& key : {test::Key(test::kMainKey, u"", 1), test::Key(u"opaque", u"", 8),
+                                test::Key(test::kArcKey, u"", 2), test::Key(test::kDriveKey, u"", 1, 7)}) {
+        keys.Append(key);
+    }
 
     test::TraceCapture traces;
     ASSERT_TRUE(CSystemXml().CreateSystemXml(u"NoBackslash", dir.path(), keys, 42, u"LONGER-SERIAL", kSelection));
@@ -62,8 +66,9 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     EXPECT_EQ(Shape(root.FirstChild(u"ControlModule")),
               "ControlModule(Key=" + N(test::kMainKey) + " SignatureNr=7 Category[Cat]=A Option[Plain] Option[A](SubOption[A1]))");
     EXPECT_EQ(Shape(root.FirstChild(u"DriveModule")),
-              "DriveModule(Name=DriveModule7x Key=" + N(test::kDriveKey) + " SignatureNr=7)");
-    EXPECT_EQ(Shape(root.FirstChild(u"AdditionalOption")), "AdditionalOption(Name=Tool Key=opaque)");
+              "DriveModule(Name=DriveModule7 Key=" + N(test::kDriveKey) + " SignatureNr=7)");
+    EXPECT_EQ(Shape(root.FirstChild(u"AdditionalOption")),
+              "AdditionalOption(Name=ArcWelding Key=" + N(test::kArcKey) + " SignatureNr=1001)");
     EXPECT_TRUE(traces.Has("CSystemXml::IsDriveModule, unable to get any instances.\n"));
 
     // A shorter serial text leaves the formatted number; a new media list replaces the old one.
