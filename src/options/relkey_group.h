@@ -15,7 +15,11 @@ template <std::size_t N>
 class PackedTexts {
 public:
     WString Get(std::size_t field) const { return m_text.substr(Begin(field), m_ends[field] - Begin(field)); }
-    void Set(std::size_t field, WStringView text) {
+    // Texts that XML cannot hold are cleaned here, once, so that the option
+    // document, the option strings and system.xml all see the same text.
+    void Set(std::size_t field, WStringView raw) {
+        const WString clean = WithoutNonXmlCharacters(raw);
+        const WStringView text = clean.size() == raw.size() ? raw : WStringView(clean);
         const std::size_t begin = Begin(field);
         const std::size_t oldLength = m_ends[field] - begin;
         m_text.replace(begin, oldLength, text);

@@ -131,4 +131,21 @@ bool EqualsNoCase(WStringView a, WStringView b) { return a.size() == b.size() &&
 
 WString FromAscii(std::string_view text) { return WString(text.begin(), text.end()); }
 
+WString WithoutNonXmlCharacters(WStringView text) {
+    const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    WString out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (high(c) && i + 1 < text.size() && low(text[i + 1])) {
+            out.append(text.substr(i++, 2));
+            continue;
+        }
+        const bool control = c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r';
+        if (!control && c != 0xFFFE && c != 0xFFFF && !high(c) && !low(c)) out.push_back(c);
+    }
+    return out;
+}
+
 }  // namespace kel

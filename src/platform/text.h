@@ -60,5 +60,8 @@ int CompareNoCase(WStringView a, WStringView b);
 bool EqualsNoCase(WStringView a, WStringView b);
 
 WString FromAscii(std::string_view text);
+// text without the characters XML 1.0 forbids even as references (controls
+// but tab, line feed and carriage return; U+FFFE, U+FFFF; lone surrogates).
+WString WithoutNonXmlCharacters(WStringView text);
 
 }  // namespace kel

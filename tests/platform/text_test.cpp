@@ -58,5 +58,12 @@ TEST(Text, LocaleEqualityIsCaseSensitiveButSeesCanonicalEquivalents) {
     EXPECT_FALSE(os::LocaleEquals(u"e\u0301\u0301", u"\u00e9"));
 }
 
+TEST(Text, CharactersXmlCannotHoldAreDropped) {
+    const WString kept = u"a\tb\nc\rd \u00e4\U0001F600\uFFFD";
+    EXPECT_EQ(WithoutNonXmlCharacters(kept), kept);
+    const char16_t dropped[] = {u'x', 0x0B, 0x01, 0xFFFE, 0xFFFF, 0xD800, u'y', 0xDC00, u'z', 0xD83D};
+    EXPECT_EQ(WithoutNonXmlCharacters(WStringView(dropped, std::size(dropped))), u"xyz");
+}
+
 }  // namespace
 }  // namespace kel
