@@ -1,5 +1,6 @@
 // key.id: the record from which the controller learns the system's keys and
 // the options each key's program has selected.
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -405,6 +406,74 @@ int CConfigurationFiles::InsertSelfile(SealedFile& file, WStringView path) {
     return 0;
 }
 
+namespace {
+
+constexpr const char* kSectionStarts[] = {kZdKey, kDmKey, kExtKey};
+
+bool StartsWithMarker(const std::string& line, const char* marker) { return line.compare(0, std::strlen(marker), marker) == 0; }
+
+// The drive module numbers of keystr.txt in their order there, which is the
+// order of key.id's drive module sections.
+std::vector<int> DriveModuleNumbers(WStringView systemDir) {
+    std::vector<int> numbers;
+    SealedFile file;
+    std::string line;
+    if (!file.OpenForRead(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"keystr.txt")) || !file.ReadLine(line)) return numbers;
+    while (file.ReadLine(line)) {
+        std::vector<char> token(line.size() + 1);
+        int number = 0;
+        if (std::sscanf(line.c_str(), "%s\t%d", token.data(), &number) == 2 && number > 0) numbers.push_back(number);
+    }
+    return numbers;
+}
+
+// The lines of program's own section of key.id: the main program's, a drive
+// module's by its place among the drive module sections, another program's
+// by the program name of its section's key. A name is never looked for
+// inside a line, so "Arc" never finds "ArcWelding", nor DriveModule1
+// DriveModule10. Empty when there is none.
+std::vector<std::string> SectionOf(WStringView systemDir, WStringView program, SealedFile& file) {
+    const char* kind = kExtKey;
+    int wantedIndex = -1;  // drive modules: the place of their section
+    const WStringView drivePrefix = u"DriveModule";
+    if (program == u"Zendara") {
+        kind = kZdKey;
+    } else if (program.starts_with(drivePrefix) && program.size() > drivePrefix.size() &&
+               program.substr(drivePrefix.size()).find_first_not_of(u"0123456789") == WStringView::npos) {
+        kind = kDmKey;
+        const int number = std::stoi(ToUtf8(program.substr(drivePrefix.size())));
+        const std::vector<int> numbers = DriveModuleNumbers(systemDir);
+        const auto at = std::find(numbers.begin(), numbers.end(), number);
+        if (at == numbers.end()) return {};
+        wantedIndex = static_cast<int>(at - numbers.begin());
+    }
+    std::vector<std::string> section;
+    bool inside = false;
+    int driveModules = 0;
+    std::string line;
+    while (file.ReadLine(line)) {
+        const auto start = std::find_if(std::begin(kSectionStarts), std::end(kSectionStarts),
+                                        [&](const char* marker) { return StartsWithMarker(line, marker); });
+        if (start != std::end(kSectionStarts)) {
+            if (inside) break;
+            if (*start != kind) continue;
+            if (kind == kDmKey) {
+                inside = driveModules++ == wantedIndex;
+            } else if (kind == kExtKey) {
+                KeyDescription description;
+                inside = DescribeKey(FromAnsi(line.substr(std::strlen(kExtKey))), description) &&
+                         description.programName == program;
+            } else {
+                inside = true;
+            }
+        }
+        if (inside) section.push_back(line);
+    }
+    return section;
+}
+
+}  // namespace
+
 int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WString& value) {
     const WString path = Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id");
     SealedFile file;
@@ -412,14 +481,10 @@ int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WS
         TraceFormatted(u"CConfigurationFiles::GetMediaKey, Failure open %s\n", path);
         return -1;
     }
-    const std::string wanted = A(name);
-    std::string line;
-    while (file.ReadLine(line)) {
-        if (line.compare(0, kOptionMarkerLength, kOption) != 0) continue;
-        const std::string rest = line.substr(kOptionMarkerLength);
-        const std::size_t at = rest.find(wanted);
-        if (at == std::string::npos) continue;
-        std::string found = rest.substr(at + wanted.size());
+    const std::string option = kOption + A(name);
+    for (const std::string& line : SectionOf(systemDir, name, file)) {
+        if (line.compare(0, option.size(), option) != 0) continue;
+        std::string found = line.substr(option.size());
         while (!found.empty() && std::strchr(" \t\r\n\v\f", found.back())) found.pop_back();
         value = FromAnsi(found);
         return 0;
@@ -431,20 +496,10 @@ int CConfigurationFiles::IsExtSelectionInKeyId(WStringView systemDir, WStringVie
                                                WStringView selectionText) {
     SealedFile file;
     if (!file.OpenForRead(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id"))) return 1;
-    const std::string key = A(optionKey);
     const std::string selection = A(selectionText);
-    std::string line;
-    bool inSection = false;
-    while (file.ReadLine(line)) {
-        if (!inSection) {
-            inSection = line.compare(0, kOptionMarkerLength, kOption) == 0 &&
-                        line.find(key, kOptionMarkerLength) != std::string::npos;
-            continue;
-        }
-        if (line.compare(0, 7, "#CKeyId") != 0) return 0;
-        const std::size_t markerLength = std::strlen(kExtSelDesc);
-        if (line.compare(0, markerLength, kExtSelDesc) != 0) continue;
-        const std::string recorded = line.substr(markerLength);
+    for (const std::string& line : SectionOf(systemDir, optionKey, file)) {
+        if (!StartsWithMarker(line, kExtSelDesc)) continue;
+        const std::string recorded = line.substr(std::strlen(kExtSelDesc));
         if (selection.compare(0, recorded.size(), recorded) == 0) return 1;
     }
     return 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "config/configuration_files.h"
+
 #include "platform/os.h"
 #include "platform/xml.h"
 #include "shared/keystring.h"
@@ -96,14 +98,14 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
               "EXT ArcWelding ArcWelding Welding process=10 Seam functions=000 Power sources=00 sub:TIG wire feed=00");
 
     // key.id's option line wins over the keystring.
-    Record("#CKeyId option Zendara01\n");
+    Record("#CKeyId zdkey " + N(kMainKey) + "\n#CKeyId option Zendara01\n");
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
     EXPECT_EQ(Summary(xml_).at(0).substr(0, 36), "ZD - Zendara Controller language=010");
     EXPECT_FALSE(system_.HasProgramNotices());
 
     // A recorded additional selection is announced only when it chose something key.id lacks.
     for (const bool weaveRecorded : {true, false}) {
-        Record(std::string("#CKeyId option ArcWelding10100\n#CKeyId extseldesc MIG-MAG welding\n") +
+        Record("#CKeyId extkey " + N(kArcKey) + "\n#CKeyId option ArcWelding10100\n#CKeyId extseldesc MIG-MAG welding\n" +
                (weaveRecorded ? "#CKeyId extseldesc Weave patterns\n" : ""));
         ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(kArcKey, u"arcwelding-1.2", ExternalWithOptions)}),
                   S_OK);
@@ -111,6 +113,23 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
         EXPECT_EQ(system_.PopProgramNotice(notice), !weaveRecorded);
         EXPECT_EQ(notice, weaveRecorded ? u"" : u"ArcWelding");
     }
+
+    // A program's record is its own section's, never one whose name merely
+    // contains it: "Arc" is not ArcWelding, DriveModule1 is not DriveModule10.
+    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\keystr.txt", "#Loaded keys in X:\r\nA\r\nB\t10\r\nC\t1\r\n"));
+    Record("#CKeyId extkey " + N(kArcKey) + "\n#CKeyId option ArcWelding01100\n" +
+           "\n#CKeyId dmkey " + N(kDriveKey) + "\n#CKeyId option DriveModule1001\n" +
+           "\n#CKeyId dmkey " + N(kDriveKey) + "\n#CKeyId option DriveModule1010\n");
+    CConfigurationFiles files;
+    WString value;
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"Arc", value), -1);
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"ArcWelding", value), 0);
+    EXPECT_EQ(value, u"01100");
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule1", value), 0);
+    EXPECT_EQ(value, u"010");
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule10", value), 0);
+    EXPECT_EQ(value, u"01");
+    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule2", value), -1);
 }
 
 TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
