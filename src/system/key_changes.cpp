@@ -33,12 +33,12 @@ const CSystem::CommitMessages kRemoveDrive = {
 
 }  // namespace
 
-HRESULT CSystem::Reconfigure(const CKeyList& before, const CommitMessages& messages, ReconfigureFailure failure) {
+HRESULT CSystem::Reconfigure(const CKeyList& before, const CommitMessages& messages, BuildFailure failure) {
     const HRESULT built = BuildSystemOptions(m_systemPath);
     if (FAILED(built)) {
         if (messages.configure) TraceMessage(messages.configure);
         m_keyList = before;
-        return failure == ReconfigureFailure::Fail ? E_FAIL : built;
+        return failure == BuildFailure::Fail ? E_FAIL : built;
     }
     const HRESULT committed = Commit(BuiltOptions(), messages);
     if (FAILED(committed)) m_keyList = before;
@@ -73,7 +73,7 @@ HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programP
     key.SetProgramType(static_cast<uint32_t>(type));
     const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(before, kAddOption, ReconfigureFailure::DropAddedKey);
+    return Reconfigure(before, kAddOption, BuildFailure::Status);
 }
 
 HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
@@ -86,7 +86,7 @@ HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
         if (!DescribeKey(m_keyList.At(i).GetKeystring(), description)) return S_OK;
         if (description.kind == KeyKind::AdditionalOptionKey && EqualsNoCase(description.programName, programName)) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(before, kRemoveOption, ReconfigureFailure::Fail);
+            return Reconfigure(before, kRemoveOption, BuildFailure::Fail);
         }
     }
     TraceMessage(u"CSystem::RemoveAdditionalOption: Could not find specified additional option\n");
@@ -112,7 +112,7 @@ HRESULT CSystem::AddDriveModule(WStringView keystring, uint16_t moduleNumber) {
     key.SetDriveModuleNr(moduleNumber);
     const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(before, kAddDrive, ReconfigureFailure::DropAddedKey);
+    return Reconfigure(before, kAddDrive, BuildFailure::Status);
 }
 
 HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
@@ -124,7 +124,7 @@ HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
         const CKeyInfo& key = m_keyList.At(i);
         if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(before, kRemoveDrive, ReconfigureFailure::Fail);
+            return Reconfigure(before, kRemoveDrive, BuildFailure::Fail);
         }
     }
     return kDriveModuleNotLoaded;
@@ -146,7 +146,7 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
                 m_serialNumber = description.serialNumber;
                 m_serialText = description.serialText;
             }
-            const HRESULT hr = Reconfigure(before, kAddOption, ReconfigureFailure::Status);
+            const HRESULT hr = Reconfigure(before, kAddOption, BuildFailure::Status);
             if (FAILED(hr)) {
                 m_serialNumber = serialNumber;
                 m_serialText = serialText;

@@ -161,10 +161,10 @@ private:
     bool ListFiles(const char16_t* operation, const char16_t* directory, WString& list, uint32_t& count) const;
     // The first key after the main one whose program has exactly this name.
     CKeyInfo* FindProgram(WStringView name);
-    // What a failed option build does to the key list change and the status.
-    enum class ReconfigureFailure { DropAddedKey, Fail, Status };
+    // What a failed option build returns: E_FAIL, or the build's own status.
+    enum class BuildFailure { Fail, Status };
     // On any failure the key list goes back to before, as the disk stays.
-    HRESULT Reconfigure(const CKeyList& before, const CommitMessages& messages, ReconfigureFailure failure);
+    HRESULT Reconfigure(const CKeyList& before, const CommitMessages& messages, BuildFailure failure);
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);

@@ -214,7 +214,7 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
         key->SetProgramType(static_cast<uint32_t>(releaseType));
     }
     return Reconfigure(before, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"},
-                       ReconfigureFailure::Fail);
+                       BuildFailure::Fail);
 }
 
 HRESULT CSystem::GetSystemOptions(WString& document) {
