@@ -32,7 +32,6 @@ constexpr const char* kExtKey = "#CKeyId extkey ";
 constexpr const char* kExtInfo = "#CKeyId extinfo ";
 constexpr const char* kExtPno = "#CKeyId extpno ";
 constexpr const char* kExtSelDesc = "#CKeyId extseldesc ";
-constexpr std::size_t kOptionMarkerLength = 15;
 
 std::string A(WStringView text) { return ToAnsi(text); }
 
