@@ -52,9 +52,6 @@ bool DeleteTree(const WString& path, bool isDirectory, bool isLink) {
     return os::RemoveEmptyDirectory(path) && ok;
 }
 
-// Something is at path, a link leading nowhere too.
-bool Taken(const WString& path) { return os::GetEntryKind(path) != os::EntryKind::None || os::IsLink(path); }
-
 // inNewFolder: the caller has just made to's folder, so nothing is there yet.
 bool CopyEntry(const WString& from, bool fromIsDirectory, const WString& to, bool inNewFolder = false);
 
@@ -66,7 +63,7 @@ bool CopyInOneStep(const WString& from, const WString& to, bool replace) {
     const WString folder = to.substr(0, to.find_last_of(u'\\') + 1);
     for (unsigned n = 0; n < 1000; ++n) {
         const WString staged = folder + u"~kel" + FromUtf8(std::to_string(n));
-        if (Taken(staged)) continue;
+        if (os::Exists(staged)) continue;
         // Taken meanwhile, or failed: either way nothing of anyone else's is touched.
         if (!os::CopyOneFile(from, staged, os::CopyTo::NewName)) return false;
         if (os::Rename(staged, to, replace) == os::RenameResult::Ok) return true;

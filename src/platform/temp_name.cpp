@@ -35,7 +35,7 @@ bool CreateUniqueTempFolder(WStringView directory, WStringView prefix, WString& 
             path = std::move(candidate);
             return true;
         }
-        if (GetEntryKind(candidate) == EntryKind::None && !IsLink(candidate)) return false;
+        if (!Exists(candidate)) return false;
     }
     return false;
 }

@@ -55,8 +55,6 @@ WString Folder(WStringView relative) {
     return slash == WStringView::npos ? WString() : WString(relative.substr(0, slash + 1));
 }
 
-bool Exists(const WString& path) { return os::GetEntryKind(path) != os::EntryKind::None || os::IsLink(path); }
-
 // Puts a file's bytes on the disk.
 bool FlushPath(const WString& path) {
     File file(os::OpenFile(path, "ab"));
@@ -86,7 +84,7 @@ WString CCommitJournal::FreeName(WStringView relative, WStringView stem) {
         const bool taken = std::any_of(m_steps.begin(), m_steps.end(), [&](const Step& step) {
             return step.kind != Kind::MakeFolder && EqualsNoCase(step.other, name);
         });
-        if (!taken && !Exists(Path(name))) return name;
+        if (!taken && !os::Exists(Path(name))) return name;
     }
 }
 
@@ -204,7 +202,7 @@ bool CCommitJournal::Forward(Step& failed) {
                 continue;
             }
             case Kind::Aside:
-                if (!Exists(Path(step.other)) && Exists(target) &&
+                if (!os::Exists(Path(step.other)) && os::Exists(target) &&
                     os::Rename(target, Path(step.other)) != os::RenameResult::Ok) {
                     return false;
                 }
@@ -250,19 +248,19 @@ bool CCommitJournal::Backward() {
         const auto aside = std::find_if(m_steps.begin(), m_steps.end(), [&](const Step& other) {
             return other.kind == Kind::Aside && other.relative == relative;
         });
-        return aside != m_steps.end() && Exists(Path(aside->other));
+        return aside != m_steps.end() && os::Exists(Path(aside->other));
     };
     for (auto step = m_steps.rbegin(); step != m_steps.rend(); ++step) {
         const WString target = Path(step->relative);
         switch (step->kind) {
             case Kind::Replace:
-                if (asideNow(step->relative) && Exists(target) && !Exists(Path(step->other)) &&
+                if (asideNow(step->relative) && os::Exists(target) && !os::Exists(Path(step->other)) &&
                     os::Rename(target, Path(step->other)) != os::RenameResult::Ok) {
                     return false;
                 }
                 break;
             case Kind::Aside:
-                if (Exists(Path(step->other)) && os::Rename(Path(step->other), target) != os::RenameResult::Ok) {
+                if (os::Exists(Path(step->other)) && os::Rename(Path(step->other), target) != os::RenameResult::Ok) {
                     return false;
                 }
                 break;
@@ -289,7 +287,7 @@ void CCommitJournal::DropStaged() {
 void CCommitJournal::DropAside() {
     for (const Step& step : m_steps) {
         const WString aside = Path(step.other);
-        if (step.kind != Kind::Aside || !Exists(aside)) continue;
+        if (step.kind != Kind::Aside || !os::Exists(aside)) continue;
         if (!CFileOperation().Delete(aside, kShellSilentFlags)) {
             TraceJournal(u"CCommitJournal::Apply, %s could not be deleted; it stays in the system.\n", aside);
         }
@@ -341,12 +339,12 @@ bool CCommitJournal::IsJournal(WStringView relative) {
     return false;
 }
 
-bool CCommitJournal::IsDecided(WStringView systemPath) { return Exists(WString(systemPath) + u"\\" + kJournal); }
+bool CCommitJournal::IsDecided(WStringView systemPath) { return os::Exists(WString(systemPath) + u"\\" + kJournal); }
 
 bool CCommitJournal::IsPending(WStringView systemPath) {
     const WString base = WString(systemPath) + u"\\";
     for (const char16_t* journal : {kJournal, kUndo, kStaging, kDone}) {
-        if (Exists(base + journal)) return true;
+        if (os::Exists(base + journal)) return true;
     }
     return false;
 }
@@ -356,7 +354,7 @@ bool CCommitJournal::Recover(WStringView systemPath) {
     const WString* file = nullptr;
     const WString candidates[] = {journal.Path(kStaging), journal.Path(kUndo), journal.Path(kDone), journal.Path(kJournal)};
     for (const WString& candidate : candidates) {
-        if (!file && Exists(candidate)) file = &candidate;
+        if (!file && os::Exists(candidate)) file = &candidate;
     }
     if (!file) return true;
     bool version1 = false;
