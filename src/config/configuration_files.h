@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -50,10 +51,16 @@ public:
                           const xml::Element& systemOptions);
     int WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
     int WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
+    // The bytes the two writers put into the files, before the disk's line ends.
+    static std::string KeystrText(WStringView systemDir, const CKeyList& keys);
+    static std::string ProgramIdText(WStringView systemDir, const CKeyList& keys);
     // Keystrings and drive module numbers, numbered keys last. 0 / -1 / -2.
     int ReadKeystrTxt(WStringView systemDir, CKeyList& keys);
     // Appends the program paths, relative ones resolved against systemDir. 0 / -1 / -2.
     int ReadProgramId(WStringView systemDir, std::vector<WString>& programs);
+    // The same from an opened file, or from bytes about to be written. 0 / -2.
+    int ReadKeystrTxt(SealedFile& file, WStringView systemDir, CKeyList& keys);
+    int ReadProgramId(SealedFile& file, WStringView systemDir, std::vector<WString>& programs);
     // Deletes key.id, program.id and keystr.txt. 1 / 0.
     int RemoveConfiguration(WStringView systemDir);
 

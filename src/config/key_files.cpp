@@ -39,13 +39,7 @@ int CConfigurationFiles::SaveConfiguration(WStringView targetDir, WStringView sy
     return 0;
 }
 
-int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
-    const WString path = InternalFile(targetDir, u"keystr.txt");
-    SealedFile file;
-    if (!file.OpenForWrite(path, 0, 0)) {
-        TraceFormatted(u"CConfigurationFiles::WriteKeystrTxt, Failure open %s\n", path);
-        return -1;
-    }
+std::string CConfigurationFiles::KeystrText(WStringView systemDir, const CKeyList& keys) {
     std::string text = "#Loaded keys in " + ToAnsi(InternalFile(systemDir, u"keystr.txt")) + ":\n";
     // Whole lines, however long: a cut line would glue the next key onto it.
     for (const CKeyInfo& key : keys) {
@@ -53,17 +47,31 @@ int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView syste
         if (key.GetDriveModuleNr() != 0) text += "\t" + std::to_string(key.GetDriveModuleNr());
         text += "\n";
     }
-    return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
+    return text;
+}
+
+int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
+    const WString path = InternalFile(targetDir, u"keystr.txt");
+    SealedFile file;
+    if (!file.OpenForWrite(path, 0, 0)) {
+        TraceFormatted(u"CConfigurationFiles::WriteKeystrTxt, Failure open %s\n", path);
+        return -1;
+    }
+    return file.WriteText(KeystrText(systemDir, keys).c_str()) < 0 || !file.Close() ? -1 : 0;
 }
 
 int CConfigurationFiles::ReadKeystrTxt(WStringView systemDir, CKeyList& keys) {
     keys.Clear();
-    const WString path = InternalFile(systemDir, u"keystr.txt");
     SealedFile file;
-    if (!file.OpenForRead(path)) {
+    if (!file.OpenForRead(InternalFile(systemDir, u"keystr.txt"))) {
         TraceFormatted(u"CConfigurationFiles::ReadKeystrTxt, Couldn't find relkeyfile in %s\n", systemDir);
         return -1;
     }
+    return ReadKeystrTxt(file, systemDir, keys);
+}
+
+int CConfigurationFiles::ReadKeystrTxt(SealedFile& file, WStringView systemDir, CKeyList& keys) {
+    const WString path = InternalFile(systemDir, u"keystr.txt");
     std::string line;
     if (!file.ReadLine(line) || !StartsWith(line.c_str(), "#Loaded keys in")) {
         TraceFormatted(u"CConfigurationFiles::ReadKeystrTxt, Failure reading first line from %s\n", path);
@@ -92,13 +100,7 @@ int CConfigurationFiles::ReadKeystrTxt(WStringView systemDir, CKeyList& keys) {
     return 0;
 }
 
-int CConfigurationFiles::WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
-    const WString path = InternalFile(targetDir, u"program.id");
-    SealedFile file;
-    if (!file.OpenForWrite(path, 0, 0)) {
-        TraceFormatted(u"Failure open %s\n", path);
-        return -1;
-    }
+std::string CConfigurationFiles::ProgramIdText(WStringView systemDir, const CKeyList& keys) {
     std::string text = "#Setup program(s) in " + ToAnsi(InternalFile(systemDir, u"program.id")) + ":\n";
     bool mainWritten = false;
     for (const CKeyInfo& key : keys) {
@@ -109,16 +111,30 @@ int CConfigurationFiles::WriteProgramId(WStringView targetDir, WStringView syste
         }
         text += ToAnsi(ToUpper(key.GetProgramPath())) + "\n";
     }
-    return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
+    return text;
+}
+
+int CConfigurationFiles::WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
+    const WString path = InternalFile(targetDir, u"program.id");
+    SealedFile file;
+    if (!file.OpenForWrite(path, 0, 0)) {
+        TraceFormatted(u"Failure open %s\n", path);
+        return -1;
+    }
+    return file.WriteText(ProgramIdText(systemDir, keys).c_str()) < 0 || !file.Close() ? -1 : 0;
 }
 
 int CConfigurationFiles::ReadProgramId(WStringView systemDir, std::vector<WString>& programs) {
-    const WString path = InternalFile(systemDir, u"program.id");
     SealedFile file;
-    if (!file.OpenForRead(path)) {
+    if (!file.OpenForRead(InternalFile(systemDir, u"program.id"))) {
         TraceFormatted(u"CConfigurationFiles::ReadProgramId, Cannot find any %s file\n", u"program.id");
         return -1;
     }
+    return ReadProgramId(file, systemDir, programs);
+}
+
+int CConfigurationFiles::ReadProgramId(SealedFile& file, WStringView systemDir, std::vector<WString>& programs) {
+    const WString path = InternalFile(systemDir, u"program.id");
     std::string line;
     if (!file.ReadLine(line) || !StartsWith(line.c_str(), "#Setup program(s) in")) {
         TraceFormatted(u"CConfigurationFiles::ReadProgramId, Failure reading first line from %s\n", path);

@@ -62,7 +62,11 @@ bool SealedFile::OpenForRead(WStringView path) {
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) raw.append(buffer, got);
     if (std::ferror(file.get())) return false;
+    return OpenBytes(std::move(raw));
+}
 
+bool SealedFile::OpenBytes(std::string raw) {
+    Close();
     if (!raw.empty() && IsSealedMarker(static_cast<unsigned char>(raw[0]))) {
         if (raw.size() < kHeaderSize + kTrailerSize || std::memcmp(raw.data() + 1, kMagic, 4) != 0) return false;
         m_state = InitialState(ReadLittleEndian(raw.data() + 5));

@@ -33,6 +33,8 @@ public:
     // First byte 0xFD, 0xFE or 0xFF selects the sealed form; a sealed file that
     // fails its length, magic or checksum test does not open.
     bool OpenForRead(WStringView path);
+    // Reads bytes as OpenForRead reads a file's: what a writer would put on the disk, checked beforehand.
+    bool OpenBytes(std::string raw);
     // sealed 0: plain text; 1: sealed, variant 0 or 1. The seed is random unless given.
     bool OpenForWrite(WStringView path, int sealed, int variant);
     bool OpenForWrite(WStringView path, int sealed, int variant, uint32_t seed);

@@ -33,7 +33,13 @@ const CSystem::CommitMessages kRemoveDrive = {
 
 }  // namespace
 
-HRESULT CSystem::Reconfigure(const CKeyList& before, const CommitMessages& messages, BuildFailure failure) {
+HRESULT CSystem::Reconfigure(const char16_t* operation, const CKeyList& before, const CommitMessages& messages,
+                             BuildFailure failure) {
+    const HRESULT fits = CheckOpens(m_keyList, operation);
+    if (FAILED(fits)) {
+        m_keyList = before;
+        return fits;
+    }
     const HRESULT built = BuildSystemOptions(m_systemPath);
     if (FAILED(built)) {
         if (messages.configure) TraceMessage(messages.configure);
@@ -73,7 +79,7 @@ HRESULT CSystem::AddAdditionalOption(WStringView keystring, WStringView programP
     key.SetProgramType(static_cast<uint32_t>(type));
     const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(before, kAddOption, BuildFailure::Status);
+    return Reconfigure(u"AddAdditionalOption", before, kAddOption, BuildFailure::Status);
 }
 
 HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
@@ -86,7 +92,7 @@ HRESULT CSystem::RemoveAdditionalOption(WStringView programName) {
         if (!DescribeKey(m_keyList.At(i).GetKeystring(), description)) return S_OK;
         if (description.kind == KeyKind::AdditionalOptionKey && EqualsNoCase(description.programName, programName)) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(before, kRemoveOption, BuildFailure::Fail);
+            return Reconfigure(u"RemoveAdditionalOption", before, kRemoveOption, BuildFailure::Fail);
         }
     }
     TraceMessage(u"CSystem::RemoveAdditionalOption: Could not find specified additional option\n");
@@ -112,7 +118,7 @@ HRESULT CSystem::AddDriveModule(WStringView keystring, uint16_t moduleNumber) {
     key.SetDriveModuleNr(moduleNumber);
     const CKeyList before = m_keyList;
     m_keyList.Append(key);
-    return Reconfigure(before, kAddDrive, BuildFailure::Status);
+    return Reconfigure(u"AddDriveModule", before, kAddDrive, BuildFailure::Status);
 }
 
 HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
@@ -124,7 +130,7 @@ HRESULT CSystem::RemoveDriveModule(uint16_t moduleNumber) {
         const CKeyInfo& key = m_keyList.At(i);
         if (key.GetProgramType() == Zendara && key.GetDriveModuleNr() == moduleNumber) {
             m_keyList.RemoveAt(i);
-            return Reconfigure(before, kRemoveDrive, BuildFailure::Fail);
+            return Reconfigure(u"RemoveDriveModule", before, kRemoveDrive, BuildFailure::Fail);
         }
     }
     return kDriveModuleNotLoaded;
@@ -146,7 +152,7 @@ HRESULT CSystem::ReplaceKeystring(WStringView oldKeystring, WStringView newKeyst
                 m_serialNumber = description.serialNumber;
                 m_serialText = description.serialText;
             }
-            const HRESULT hr = Reconfigure(before, kAddOption, BuildFailure::Status);
+            const HRESULT hr = Reconfigure(u"ReplaceKeystring", before, kAddOption, BuildFailure::Status);
             if (FAILED(hr)) {
                 m_serialNumber = serialNumber;
                 m_serialText = serialText;

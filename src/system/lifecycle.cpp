@@ -6,6 +6,8 @@
 #include "description/system_xml.h"
 #include "options/relkey_file.h"
 #include "platform/os.h"
+#include "platform/path_combine.h"
+#include "platform/sealed_file.h"
 #include "platform/raii.h"
 #include "shared/commit_journal.h"
 #include "shared/guid.h"
@@ -41,12 +43,125 @@ HRESULT CSystem::OpenRelease(WStringView programPath, LONG& type, const char16_t
     return status;
 }
 
-void CSystem::ReadReleaseVersion() {
+ReleaseVersion CSystem::OpenedReleaseVersion() const {
     ReleaseVersion version;
     m_media->GetVersion(&version.major, &version.minor);
     m_media->GetFourthVersion(&version.fourth);
     m_media->GetThirdVersion(&version.third);
-    m_version = version;
+    return version;
+}
+
+HRESULT CSystem::MatchPrograms(CKeyList& keys, const std::vector<WString>& programs, const char16_t* operation,
+                               ProgramMatch& match) {
+    // Each folder is opened once, however many keys ask for it.
+    struct Release {
+        bool opened = false;
+        LONG type = 0;
+        WString name;
+        ReleaseVersion version;
+    };
+    std::vector<Release> releases(programs.size());
+    const WString notFound = WString(u"CSystem::") + operation + u", Program: %s does not exist\n";
+    match.mainKey = keys.Size();
+    for (match.failedKey = 0; match.failedKey < keys.Size(); ++match.failedKey) {
+        CKeyInfo& key = keys.At(match.failedKey);
+        KeyDescription description;
+        if (!DescribeKey(key.GetKeystring(), description)) return KELINSTALL_E_BAD_KEY;
+        const bool releaseKey = description.kind == KeyKind::ReleaseKey;
+        if (releaseKey && match.mainKey < keys.Size()) {
+            // A drive module belongs to the main release.
+            key.SetProgramPath(keys.At(0).GetProgramPath());
+            key.SetProgramType(Zendara);
+            continue;
+        }
+        std::size_t found = 0;
+        for (; found < programs.size(); ++found) {
+            Release& release = releases[found];
+            if (!release.opened) {
+                const HRESULT opened = OpenRelease(programs[found], release.type, notFound.c_str(), KELINSTALL_E_NO_RELEASE);
+                if (opened != S_OK) return opened;
+                release.opened = true;
+                UniqueBstr name;
+                if (release.type == Zendara) {
+                    release.version = OpenedReleaseVersion();
+                } else if (SUCCEEDED(m_media->GetMediaName(name.Put()))) {
+                    release.name = name.View();
+                }
+            }
+            if (releaseKey != (release.type == Zendara)) continue;
+            if (releaseKey || EqualsNoCase(release.name, description.programName)) break;
+        }
+        if (found == programs.size()) {
+            TraceFormatted(u"CSystem::%s, Couln't find a matching program for key %s (%s)\n", operation,
+                           key.GetKeystring(), description.programName);
+            return KELINSTALL_E_NO_RELEASE;
+        }
+        key.SetProgramPath(programs[found]);
+        key.SetProgramType(static_cast<uint32_t>(releases[found].type));
+        if (releaseKey) {
+            match.mainKey = match.failedKey;
+            match.mainVersion = releases[found].version;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT CSystem::CheckOpens(const CKeyList& keys, const char16_t* operation) {
+    CConfigurationFiles files;
+    SealedFile keystr;
+    SealedFile programId;
+    CKeyList readBack;
+    std::vector<WString> programs;
+    ProgramMatch match;
+    HRESULT hr = keystr.OpenBytes(CConfigurationFiles::KeystrText(m_systemPath, keys)) &&
+                         files.ReadKeystrTxt(keystr, m_systemPath, readBack) == 0 &&
+                         programId.OpenBytes(CConfigurationFiles::ProgramIdText(m_systemPath, keys)) &&
+                         files.ReadProgramId(programId, m_systemPath, programs) == 0
+                     ? MatchPrograms(readBack, programs, operation, match)
+                     : E_FAIL;
+    // Read back, every key must name the folder and type it was given.
+    const auto intended = [&](const CKeyInfo& key) {
+        for (std::size_t i = 0; i < keys.Size(); ++i) {
+            const CKeyInfo& candidate = keys.At(i);
+            if (candidate.GetKeystring() == key.GetKeystring() && candidate.GetDriveModuleNr() == key.GetDriveModuleNr()) {
+                return i;
+            }
+        }
+        return keys.Size();
+    };
+    const auto sameFolder = [&](const WString& given, const WString& readPath) {
+        WString full = given;
+        if (!given.empty() && given[0] == u'.' && !PathCombine(m_systemPath, given, full)) return false;
+        return EqualsNoCase(full, readPath);
+    };
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < readBack.Size(); ++i) {
+        const std::size_t given = intended(readBack.At(i));
+        if (given == keys.Size() || keys.At(given).GetProgramType() != readBack.At(i).GetProgramType() ||
+            !sameFolder(keys.At(given).GetProgramPath(), readBack.At(i).GetProgramPath())) {
+            match.failedKey = i;
+            hr = KELINSTALL_E_NO_RELEASE;
+        }
+    }
+    if (SUCCEEDED(hr)) return S_OK;
+    if (match.failedKey >= readBack.Size()) {
+        TraceFormatted(u"CSystem::%s, The keys would not read back from keystr.txt\n", operation);
+        return KELINSTALL_E_BAD_KEY;
+    }
+    const CKeyInfo& failed = readBack.At(match.failedKey);
+    const std::size_t given = intended(failed);
+    // The main key and drive modules need release keys, other programs additional option keys.
+    const bool needsRelease = given == 0 || failed.GetDriveModuleNr() != 0;
+    KeyDescription description;
+    if (!DescribeKey(failed.GetKeystring(), description) || (description.kind == KeyKind::ReleaseKey) != needsRelease) {
+        TraceFormatted(u"CSystem::%s, Key %s is not %s key; the system would no longer open\n", operation,
+                       failed.GetKeystring(), needsRelease ? u"a release" : u"an additional option");
+        return KELINSTALL_E_BAD_KEY;
+    }
+    const WString folder = given < keys.Size() ? keys.At(given).GetProgramPath() : WString();
+    TraceFormatted(u"CSystem::%s, Program folder %s does not fit key %s (program %s) as the system would read it back; "
+                   u"the system would no longer open\n",
+                   operation, folder, failed.GetKeystring(), description.programName);
+    return KELINSTALL_E_BAD_PROGRAM_PATH;
 }
 
 bool CSystem::IsFreeInPool(const char16_t* operation, WStringView path) {
@@ -74,7 +189,15 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceFormatted(u"CSystem::CreateSystem, Program: %s is not a ZD-release!\n", programPath);
         return KELINSTALL_E_BAD_PROGRAM_PATH;
     }
-    ReadReleaseVersion();
+    m_version = OpenedReleaseVersion();
+    CKeyInfo mainKey;
+    mainKey.SetKeystring(key);
+    mainKey.SetProgramPath(programPath);
+    mainKey.SetProgramType(Zendara);
+    CKeyList keys;
+    keys.Append(mainKey);
+    const HRESULT fits = CheckOpens(keys, u"CreateSystem");
+    if (FAILED(fits)) return fits;
     WString relkeyName;
     CRelkeyFile relkeyFile;
     relkeyFile.GetRelkeyName(description.signatureNumber, relkeyName);
@@ -102,12 +225,7 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
             return KELINSTALL_E_GUID_FILE;
         }
     }
-    CKeyInfo mainKey;
-    mainKey.SetKeystring(key);
-    mainKey.SetProgramPath(programPath);
-    mainKey.SetProgramType(Zendara);
-    m_keyList.Clear();
-    m_keyList.Append(mainKey);
+    m_keyList = keys;
 
     hr = BuildSystemOptions(m_systemPath);
     if (FAILED(hr)) {
@@ -162,47 +280,14 @@ HRESULT CSystem::InitSystem(WStringView path) {
         TraceMessage(u"CSystem::InitSystem, Unable to read program.id\n");
         return KELINSTALL_E_READ_KEYS;
     }
-    bool mainFound = false;
-    for (std::size_t i = 0; i < m_keyList.Size(); ++i) {
-        CKeyInfo& key = m_keyList.At(i);
-        KeyDescription description;
-        if (!DescribeKey(key.GetKeystring(), description)) return KELINSTALL_E_BAD_KEY;
-        if (description.kind == KeyKind::ReleaseKey && mainFound) {
-            // A drive module belongs to the main release.
-            key.SetProgramPath(m_keyList.At(0).GetProgramPath());
-            key.SetProgramType(Zendara);
-            continue;
-        }
-        const bool releaseKey = description.kind == KeyKind::ReleaseKey;
-        bool matched = false;
-        for (const WString& program : programs) {
-            LONG type = 0;
-            const HRESULT opened =
-                OpenRelease(program, type, u"CSystem::InitSystem, Program: %s does not exist\n", KELINSTALL_E_NO_RELEASE);
-            if (opened != S_OK) return opened;
-            if (releaseKey != (type == Zendara)) continue;
-            if (!releaseKey) {
-                UniqueBstr name;
-                if (FAILED(m_media->GetMediaName(name.Put())) || !EqualsNoCase(name.View(), description.programName)) {
-                    continue;
-                }
-            }
-            key.SetProgramPath(program);
-            key.SetProgramType(static_cast<uint32_t>(type));
-            if (releaseKey) {
-                m_serialNumber = description.serialNumber;
-                m_serialText = description.serialText;
-                ReadReleaseVersion();
-                mainFound = true;
-            }
-            matched = true;
-            break;
-        }
-        if (!matched) {
-            TraceFormatted(u"CSystem::InitSystem, Couln't find a matching program for key %s (%s)\n", key.GetKeystring(),
-                           description.programName);
-            return KELINSTALL_E_NO_RELEASE;
-        }
+    ProgramMatch match;
+    const HRESULT matched = MatchPrograms(m_keyList, programs, u"InitSystem", match);
+    if (FAILED(matched)) return matched;
+    KeyDescription main;
+    if (match.mainKey < m_keyList.Size() && DescribeKey(m_keyList.At(match.mainKey).GetKeystring(), main)) {
+        m_serialNumber = main.serialNumber;
+        m_serialText = main.serialText;
+        m_version = match.mainVersion;
     }
     m_stamp = stamp;
     return S_OK;

@@ -155,7 +155,22 @@ private:
     // The key list and name checks of the program path operations.
     HRESULT CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name, bool nameGiven);
     // The version of the release the media component opened last.
-    void ReadReleaseVersion();
+    ReleaseVersion OpenedReleaseVersion() const;
+    struct ProgramMatch {
+        std::size_t failedKey = 0;  // the key that found no program, when matching fails
+        std::size_t mainKey = 0;    // the first release key; keys.Size() when there is none
+        ReleaseVersion mainVersion;
+    };
+    // Gives each key the program folder an open finds for it among programs
+    // (program.id's paths): the first release key the first main release,
+    // later release keys (drive modules) the same, other keys the first other
+    // release of their program's name. The open's status on failure.
+    HRESULT MatchPrograms(CKeyList& keys, const std::vector<WString>& programs, const char16_t* operation,
+                          ProgramMatch& match);
+    // Whether keys, written as a commit writes them, would be read back and
+    // matched by an open exactly as given. 0xC004051C for a key of the wrong
+    // kind, 0xC0040522 for a folder that does not fit, traced either way.
+    HRESULT CheckOpens(const CKeyList& keys, const char16_t* operation);
     bool AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite);
     bool RemoveFile(const char16_t* operation, const char16_t* directory, WStringView name);
     bool ListFiles(const char16_t* operation, const char16_t* directory, WString& list, uint32_t& count) const;
@@ -164,7 +179,8 @@ private:
     // What a failed option build returns: E_FAIL, or the build's own status.
     enum class BuildFailure { Fail, Status };
     // On any failure the key list goes back to before, as the disk stays.
-    HRESULT Reconfigure(const CKeyList& before, const CommitMessages& messages, BuildFailure failure);
+    HRESULT Reconfigure(const char16_t* operation, const CKeyList& before, const CommitMessages& messages,
+                        BuildFailure failure);
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);

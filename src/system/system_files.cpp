@@ -213,7 +213,7 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
         key->SetProgramPath(path);
         key->SetProgramType(static_cast<uint32_t>(releaseType));
     }
-    return Reconfigure(before, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"},
+    return Reconfigure(u"SetProgramPath", before, {nullptr, nullptr, u"CSystem::SetProgramPath, Error creating system.xml in %s\n"},
                        BuildFailure::Fail);
 }
 
