@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "config/configuration_files.h"
 #include "platform/os.h"
@@ -26,6 +27,14 @@ WString AfterLastBackslash(WStringView path) {
 }
 
 WString Decimal(long long value) { return Format(u"%d", value); }
+
+// Chosen (1), chosen and hidden (2), or a single-choice group's default (4):
+// key.id records a default as 1, so only counting all three keeps the
+// description the same whatever the system's history.
+bool IsChosen(const xml::Element& item) {
+    const WString selected = item.FirstChild(u"Selected").Text();
+    return selected == u"1" || selected == u"2" || selected == u"4";
+}
 
 // As a document's search would find them: the root itself counts.
 std::vector<xml::Element> SelfAndDescendants(const xml::Element& root, WStringView name) {
@@ -147,16 +156,33 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
 }
 
 bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& target) {
-    for (const char16_t* container : {u"MainGroups", u"SubGroups"}) {
-        const xml::Element groups = entry.FirstChild(container);
-        if (!groups) {
-            if (container == WStringView(u"MainGroups")) return true;
-            continue;
+    const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
+    if (!mainGroups) return true;
+    std::vector<xml::Element> groups = mainGroups.Children(u"Group");
+    if (!AddCategories(groups, target)) {
+        TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
+        return false;
+    }
+    // Only the sub groups that chosen options open: those of unchosen options
+    // carry defaults that nobody chose.
+    std::unordered_set<WString> opened;
+    while (!groups.empty()) {
+        const xml::Element group = groups.back();
+        groups.pop_back();
+        for (const xml::Element& item : group.Children(u"GroupItem")) {
+            const WString reference = item.FirstChild(u"RefSubGUID").Text();
+            xml::Element subGroup;
+            if (!IsChosen(item) || reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
+            opened.insert(reference);
+            groups.push_back(subGroup);
         }
-        if (!AddCategories(groups.Children(u"Group"), target)) {
-            TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
-            return false;
-        }
+    }
+    for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
+        if (opened.count(group.FirstChild(u"SubGUID").Text())) groups.push_back(group);
+    }
+    if (!AddCategories(groups, target)) {
+        TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
+        return false;
     }
     return true;
 }
@@ -171,7 +197,7 @@ bool CSystemXml::AddCategories(const std::vector<xml::Element>& groups, xml::Ele
         const WString categoryText = category.Text();
         if (categoryText.empty()) continue;
         for (const xml::Element& item : group.Children(u"GroupItem")) {
-            if (item.FirstChild(u"Selected").Text() != u"1") continue;
+            if (!IsChosen(item)) continue;
             xml::Element element = target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").Text());
             element.SetAttribute(u"descr", categoryText);
         }
@@ -199,7 +225,7 @@ bool CSystemXml::HandleOptions(WStringView programName, xml::Element& target) {
         for (const xml::Element& item : group.Children(u"GroupItem")) {
             const xml::Element selected = item.FirstChild(u"Selected");
             if (!selected) return false;
-            if (selected.Text() != u"1") continue;
+            if (!IsChosen(item)) continue;
             GetSubOptionList(item, u"LineSelectionDescription", target);
             m_optionNesting = 1;
         }
@@ -213,14 +239,16 @@ bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descript
         TraceError(u"CSystemXml::GetSubOptionList, unable to find <Selected>-node.\n");
         return false;
     }
-    if (selected.Text() != u"1") return true;
+    if (!IsChosen(item)) return true;
     const xml::Element description = item.FirstChild(descriptionName);
     if (!description) {
         TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");
         return false;
     }
     const WString text = description.Text();
-    // An item without a text writes no element; its sub options go under its parent.
+    // An item without a text writes no element; its sub options go under its
+    // parent, each as if it stood in the item's place.
+    const int nesting = m_optionNesting;
     xml::Element element = parent;
     if (!text.empty()) {
         element = parent.AppendChild(m_optionNesting == 1 ? u"Option" : u"SubOption");
@@ -233,6 +261,7 @@ bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descript
             TraceError(u"CSystemXml::GetSubOptionList, sub options nest too deep.\n");
         } else {
             for (const xml::Element& subItem : group.Children(u"GroupItem")) {
+                if (text.empty()) m_optionNesting = nesting;
                 GetSubOptionList(subItem, descriptionName, element);
             }
         }

@@ -14,12 +14,21 @@ using test::N;
 constexpr const char16_t* kSelection =
     u"<OptionSelection><ZD><ProgramNr>Zendara</ProgramNr><MainGroups>"
     u"<Group><Category/><GroupItem><Selected>1</Selected><LineSelectionDescription>Plain</LineSelectionDescription>"
-    u"<RefSubGUID/></GroupItem></Group>"
+    u"<RefSubGUID/></GroupItem><GroupItem><Selected>1</Selected><LineSelectionDescription/>"
+    u"<RefSubGUID>{E}</RefSubGUID></GroupItem></Group>"
     u"<Group><Category>Cat</Category><GroupItem><Selected>1</Selected><LineSelectionDescription>A</LineSelectionDescription>"
     u"<RefSubGUID>{G}</RefSubGUID></GroupItem><GroupItem><Selected>true</Selected>"
-    u"<LineSelectionDescription>B</LineSelectionDescription></GroupItem></Group></MainGroups>"
-    u"<SubGroups><Group><SubGUID>{G}</SubGUID><Category/><GroupItem><Selected>1</Selected>"
-    u"<LineSelectionDescription>A1</LineSelectionDescription></GroupItem></Group></SubGroups></ZD>"
+    u"<LineSelectionDescription>B</LineSelectionDescription></GroupItem><GroupItem><Selected>0</Selected>"
+    u"<LineSelectionDescription>C</LineSelectionDescription><RefSubGUID>{U}</RefSubGUID></GroupItem>"
+    u"<GroupItem><Selected>4</Selected><LineSelectionDescription>D</LineSelectionDescription><RefSubGUID/></GroupItem>"
+    u"</Group></MainGroups><SubGroups>"
+    u"<Group><SubGUID>{G}</SubGUID><Category/><GroupItem><Selected>1</Selected>"
+    u"<LineSelectionDescription>A1</LineSelectionDescription></GroupItem></Group>"
+    u"<Group><SubGUID>{U}</SubGUID><Category>Cat</Category><GroupItem><Selected>4</Selected>"
+    u"<LineSelectionDescription>U1</LineSelectionDescription><RefSubGUID/></GroupItem></Group>"
+    u"<Group><SubGUID>{E}</SubGUID><Category/><GroupItem><Selected>1</Selected><LineSelectionDescription>E1"
+    u"</LineSelectionDescription><RefSubGUID/></GroupItem><GroupItem><Selected>2</Selected>"
+    u"<LineSelectionDescription>E2</LineSelectionDescription><RefSubGUID/></GroupItem></Group></SubGroups></ZD>"
     u"<EXT Instance=\"DriveModule7\"><ProgramNr>DriveModule7</ProgramNr><MainGroups/></EXT>"
     u"<EXT><ProgramNr>ArcWelding</ProgramNr></EXT></OptionSelection>";
 
@@ -63,8 +72,12 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     ASSERT_EQ(media.size(), 2u);
     EXPECT_EQ(media[0].Attribute(u"version"), u"1.02.0088.00");
     EXPECT_EQ(media[1].Attributes().size(), 1u);  // a folder that is no release: only its path
+    // Defaults count as chosen, but not under an option that is not; the sub
+    // options of an item without a text stand in its place.
     EXPECT_EQ(Shape(root.FirstChild(u"ControlModule")),
-              "ControlModule(Key=" + N(test::kMainKey) + " SignatureNr=7 Category[Cat]=A Option[Plain] Option[A](SubOption[A1]))");
+              "ControlModule(Key=" + N(test::kMainKey) +
+                  " SignatureNr=7 Category[Cat]=A Category[Cat]=D Option[Plain] Option[E1] Option[E2]"
+                  " Option[A](SubOption[A1]) Option[D])");
     EXPECT_EQ(Shape(root.FirstChild(u"DriveModule")),
               "DriveModule(Name=DriveModule7 Key=" + N(test::kDriveKey) + " SignatureNr=7)");
     EXPECT_EQ(Shape(root.FirstChild(u"AdditionalOption")),

@@ -102,5 +102,21 @@ TEST(Openable, EverySuccessfulCallLeavesASystemThatOpens) {
     }
 }
 
+// Defaults are recorded as choices once the system is written again: the
+// description must not change with that.
+TEST(Openable, SystemXmlFollowsTheSelectionNotTheHistory) {
+    const WString release = SampleRelease(u"zendara-6.0");
+    for (const WString& key : {kMainKey, Rekey(kMainKey, [](KeyDescription& d) { d.selectionText.clear(); })}) {
+        TempDir dir;
+        const WString system = dir / u"Cell";
+        auto object = NewSystemObject();
+        ASSERT_EQ(object->CreateSystem(B(system).get(), B(key).get(), B(release).get()), S_OK);
+        const std::string created = ReadAll(system + u"\\system.xml");
+        EXPECT_NE(created.find("<Category descr=\"System\">"), std::string::npos) << N(key);
+        ASSERT_EQ(object->SetProgramPath(Zendara, B(u"").get(), B(release).get()), S_OK);
+        EXPECT_EQ(ReadAll(system + u"\\system.xml"), created) << N(key);
+    }
+}
+
 }  // namespace
 }  // namespace kel::test
