@@ -1,5 +1,6 @@
 #include "shared/system_options_component.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <new>
@@ -52,8 +53,16 @@ public:
     }
 
     void Group(const xml::Element& group, const WString* subTitle) {
-        for (const xml::Element& item : group.Children(u"GroupItem")) {
-            if (!IsChosen(item)) continue;
+        const std::vector<xml::Element> items = group.Children(u"GroupItem");
+        // In a single-choice group a caller's choice replaces the default and
+        // the hidden choice; otherwise both would reach key.id.
+        const WString code = group.FirstChild(u"Code").Text();
+        const bool explicitChoice = (code == u"1,1" || code == u"1,1,f") &&
+                                    std::any_of(items.begin(), items.end(), [](const xml::Element& item) {
+                                        return item.FirstChild(u"Selected").Text() == u"1";
+                                    });
+        for (const xml::Element& item : items) {
+            if (!IsChosen(item) || (explicitChoice && item.FirstChild(u"Selected").Text() != u"1")) continue;
             const WString description = item.FirstChild(u"LineSelectionDescription").Text();
             selections_.push_back(subTitle ? *subTitle + u":" + description : description);
             const WString datFile = item.FirstChild(u"DatFile").Text();

@@ -168,14 +168,16 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     os::FileLock lock;
     const HRESULT locked = BeginWrite(lock, u"AddKeystring", true);
     if (FAILED(locked)) return locked;
+    xml::Document document = xml::Document::Create();
+    const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
+    const HRESULT fits = CheckOptionSelection(options);
+    if (FAILED(fits)) return fits;
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) {
         TraceMessage(u"CSystem::AddKeystring, Unable to make a work directory\n");
         return KELINSTALL_E_WORK_AREA;
     }
-    xml::Document document = xml::Document::Create();
-    const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
     if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
         return KELINSTALL_E_WRITE_CONFIG;

@@ -176,6 +176,10 @@ private:
     bool ListFiles(const char16_t* operation, const char16_t* directory, WString& list, uint32_t& count) const;
     // The first key after the main one whose program has exactly this name.
     CKeyInfo* FindProgram(WStringView name);
+    // E_INVALIDARG, traced with the first misfit, when a caller's option
+    // selection does not fit the option tree of the key list; builds the tree
+    // when the object holds none.
+    HRESULT CheckOptionSelection(const xml::Element& selection);
     // What a failed option build returns: E_FAIL, or the build's own status.
     enum class BuildFailure { Fail, Status };
     // On any failure the key list goes back to before, as the disk stays.

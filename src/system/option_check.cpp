@@ -1,0 +1,169 @@
+// Whether a caller's option selection fits the system. The writers trust the
+// document they are given, so a selection they would write wrongly, or not at
+// all, is refused before anything is written.
+#include <algorithm>
+#include <map>
+#include <vector>
+
+#include "options/selection_group.h"
+#include "system/system.h"
+
+namespace kel {
+
+namespace {
+
+WString TextOf(const xml::Element& element, WStringView child) { return element.FirstChild(child).Text(); }
+
+// The hidden mark is the component's own addition, not part of the option.
+WString ItemName(const xml::Element& item) {
+    WString text = TextOf(item, u"LineSelectionDescription");
+    if (!text.empty() && text.front() == u';') text.erase(0, 1);
+    return text;
+}
+
+bool IsChosen(WStringView selected) { return selected == u"1" || selected == u"2" || selected == u"4"; }
+
+// The entry the writers read for a program: its first ZD, its last EXT.
+xml::Element EntryOf(const xml::Element& root, WStringView kind, WStringView program) {
+    xml::Element found;
+    for (const xml::Element& entry : root.Children(kind)) {
+        if (TextOf(entry, u"ProgramNr") != program) continue;
+        found = entry;
+        if (kind == u"ZD") break;
+    }
+    return found;
+}
+
+// One program's entry against the built one. Groups are matched by their
+// place, sub groups through the items that open them: the GUIDs are made
+// anew by every build, so a document read before the last change has others.
+class ProgramCheck {
+public:
+    ProgramCheck(WStringView program, const xml::Element& given, const xml::Element& built) : program_(program) {
+        for (const xml::Element& group : given.FirstChild(u"SubGroups").Children(u"Group")) {
+            givenIndex_.try_emplace(TextOf(group, u"SubGUID"), givenSubs_.size());  // the first of a GUID counts
+            givenSubs_.push_back({group, false});
+        }
+        for (const xml::Element& group : built.FirstChild(u"SubGroups").Children(u"Group")) {
+            builtSubs_.try_emplace(TextOf(group, u"SubGUID"), group);
+        }
+        given_ = given.FirstChild(u"MainGroups").Children(u"Group");
+        built_ = built.FirstChild(u"MainGroups").Children(u"Group");
+    }
+
+    // The first misfit, or empty.
+    WString Run() {
+        for (std::size_t i = 0; i < std::max(given_.size(), built_.size()); ++i) {
+            if (i >= built_.size()) return Unknown(given_[i]);
+            if (i >= given_.size()) return Missing(built_[i]);
+            const WString misfit = Group(given_[i], built_[i], true);
+            if (!misfit.empty()) return misfit;
+        }
+        for (const SubGroup& sub : givenSubs_) {
+            if (!sub.reached) return Unknown(sub.group);
+        }
+        return {};
+    }
+
+private:
+    struct SubGroup {
+        xml::Element group;
+        bool reached;
+    };
+
+    WString Unknown(const xml::Element& group) const {
+        return Format(u"Group %s of %s is unknown", TextOf(group, u"Title"), program_);
+    }
+    WString Missing(const xml::Element& group) const {
+        return Format(u"Group %s of %s is missing", TextOf(group, u"Title"), program_);
+    }
+
+    // open: every option on the way to this group is chosen.
+    WString Group(const xml::Element& given, const xml::Element& built, bool open) {
+        for (const char16_t* name : {u"Title", u"SubTitle", u"Code"}) {
+            if (TextOf(given, name) != TextOf(built, name)) return Unknown(given);
+        }
+        const WString title = TextOf(built, u"Title");
+        const std::vector<xml::Element> givenItems = given.Children(u"GroupItem");
+        const std::vector<xml::Element> builtItems = built.Children(u"GroupItem");
+        WString choices;
+        int chosen = 0;
+        for (std::size_t i = 0; i < std::max(givenItems.size(), builtItems.size()); ++i) {
+            if (i >= givenItems.size()) {
+                return Format(u"Group %s of %s misses item %s", title, program_, ItemName(builtItems[i]));
+            }
+            const WString item = ItemName(givenItems[i]);
+            if (i >= builtItems.size() || item != ItemName(builtItems[i])) {
+                return Format(u"Group %s of %s has no item %s", title, program_, item);
+            }
+            const WString selected = TextOf(givenItems[i], u"Selected");
+            if (selected != u"0" && !IsChosen(selected)) {
+                return Format(u"Group %s of %s, item %s: no such selection state %s", title, program_, item, selected);
+            }
+            if (selected != u"1") continue;
+            if (!open) return Format(u"Group %s of %s is not open for a choice: %s", title, program_, item);
+            if (chosen++) choices += u", ";
+            choices += item;
+        }
+        // Defaults (2 and 4) give way to a choice, so only explicit ones count,
+        // and a default that gave way opens nothing.
+        const bool single = !IsMultiChoiceCode(TextOf(built, u"Code"));
+        if (chosen > 1 && single) return Format(u"Group %s of %s allows one choice: %s", title, program_, choices);
+        const bool defaultsGiveWay = single && chosen > 0;
+        for (std::size_t i = 0; i < builtItems.size(); ++i) {
+            const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID"));
+            if (builtSub == builtSubs_.end()) continue;
+            const auto givenSub = givenIndex_.find(TextOf(givenItems[i], u"RefSubGUID"));
+            if (givenSub == givenIndex_.end()) return Missing(builtSub->second);
+            SubGroup& sub = givenSubs_[givenSub->second];
+            sub.reached = true;
+            const WString selected = TextOf(givenItems[i], u"Selected");
+            const bool opens = selected == u"1" || (IsChosen(selected) && !defaultsGiveWay);
+            const WString misfit = Group(sub.group, builtSub->second, open && opens);
+            if (!misfit.empty()) return misfit;
+        }
+        return {};
+    }
+
+    WString program_;
+    std::vector<xml::Element> given_;
+    std::vector<xml::Element> built_;
+    std::vector<SubGroup> givenSubs_;
+    std::map<WString, std::size_t> givenIndex_;
+    std::map<WString, xml::Element> builtSubs_;
+};
+
+WString FirstMisfit(const xml::Element& given, const xml::Element& built) {
+    if (!given || given.Name() != u"OptionSelection") return u"The document is no option selection";
+    for (const char16_t* kind : {u"ZD", u"EXT"}) {
+        for (const xml::Element& entry : built.Children(kind)) {
+            const WString program = TextOf(entry, u"ProgramNr");
+            const xml::Element mine = EntryOf(given, kind, program);
+            // A program without options may be left out.
+            const bool needed = kind == WStringView(u"ZD") || entry.FirstChild(u"MainGroups").FirstChild(u"Group");
+            if (!mine && needed) return Format(u"Options of %s are missing", program);
+            const WString misfit = mine ? ProgramCheck(program, mine, entry).Run() : WString();
+            if (!misfit.empty()) return misfit;
+        }
+        for (const xml::Element& entry : given.Children(kind)) {
+            const WString program = TextOf(entry, u"ProgramNr");
+            if (!EntryOf(built, kind, program)) return Format(u"Program %s is not loaded", program);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+HRESULT CSystem::CheckOptionSelection(const xml::Element& selection) {
+    if (!m_options && FAILED(BuildSystemOptions(m_systemPath))) {
+        TraceMessage(u"CSystem::AddKeystring, Unable to build the system's options to check the selection against\n");
+        return E_FAIL;
+    }
+    const WString misfit = FirstMisfit(selection, BuiltOptions());
+    if (misfit.empty()) return S_OK;
+    TraceFormatted(u"CSystem::AddKeystring, %s\n", misfit);
+    return E_INVALIDARG;
+}
+
+}  // namespace kel

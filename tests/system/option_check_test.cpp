@@ -1,0 +1,93 @@
+// SetSystemOptions takes only a document that fits the system's option tree.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace kel::test {
+namespace {
+
+// The state of the first item with this text becomes state.
+void Choose(WString& doc, WStringView item, char16_t state) {
+    const std::size_t at = doc.find(u"</Selected><LineSelectionDescription>" + WString(item) + u"<");
+    ASSERT_NE(at, WString::npos) << N(item);
+    doc[at - 1] = state;
+}
+void Replace(WString& doc, WStringView from, WStringView to) {
+    const std::size_t at = doc.find(from);
+    ASSERT_NE(at, WString::npos) << N(from);
+    doc.replace(at, from.size(), to);
+}
+WString ArcEntry(const WString& doc) {
+    const std::size_t begin = doc.find(u"<EXT Instance=\"ArcWelding\">");
+    return begin == WString::npos ? WString() : doc.substr(begin, doc.find(u"</EXT>", begin) + 6 - begin);
+}
+
+TEST(OptionCheck, MisfitsAreRefusedAndTheSystemsOwnDocumentsFit) {
+    TempDir pool;
+    const WString path = pool / u"Cell";
+    const ComPtr<IKelInstallSystem> system = NewSystemObject();
+    ASSERT_EQ(system->CreateSystem(B(path).get(), B(kMainKey).get(), B(SampleRelease(u"zendara-6.0")).get()), S_OK);
+    ASSERT_EQ(system->AddAdditionalOption(B(kArcKey).get(), B(SampleRelease(u"arcwelding-1.2")).get()), S_OK);
+    ASSERT_EQ(system->AddAdditionalOption(B(kPickKey).get(), B(SampleRelease(u"pickmaster-2.0")).get()), S_OK);
+    ASSERT_EQ(system->AddDriveModule(B(kDriveKey).get(), 1), S_OK);
+    UniqueBstr text;
+    ASSERT_EQ(system->GetSystemOptions(text.Put()), S_OK);
+    const WString good(text.View());
+    const auto before = Snapshot(path);
+
+    const std::vector<std::pair<std::function<void(WString&)>, std::string>> misfits = {
+        {[](WString& d) { d = u"<OptionSelection/>"; }, "Options of Zendara are missing"},
+        {[](WString& d) { d = u"<OptionSelection><ZD>"; }, "The document is no option selection"},
+        {[](WString& d) { Replace(d, u"<ZD>", u"<Z0>"); Replace(d, u"</ZD>", u"</Z0>"); }, "Options of Zendara are missing"},
+        {[](WString& d) { Replace(d, ArcEntry(d), u""); }, "Options of ArcWelding are missing"},
+        {[](WString& d) { Replace(d, u">PickMaster<", u">SpotWelding<"); }, "Program SpotWelding is not loaded"},
+        {[](WString& d) { Choose(d, u"Spanish", u'1'); }, "Group Controller language of Zendara allows one choice: English, Spanish"},
+        // Of two entries of one program the last counts.
+        {[](WString& d) { WString arc = ArcEntry(d); Choose(arc, u"MIG-MAG welding", u'1');
+                          Replace(d, u"</OptionSelection>", arc + u"</OptionSelection>"); },
+         "Group Welding process of ArcWelding allows one choice: MIG-MAG welding, TIG welding"},
+        {[](WString& d) { Choose(d, u"ZR-20 1.65 m reach", u'0'); Choose(d, u"ZR-6 0.6 m reach", u'1'); },
+         "Group ZR-20 mounting of Zendara is not open for a choice: Wall mounted"},
+        // A default opens, but only if its own opener is chosen.
+        {[](WString& d) { Choose(d, u"Profibus slave", u'0'); Choose(d, u"Addresses 64 to 126", u'4'); },
+         "Group Profibus diagnostics of Zendara is not open for a choice: Extended diagnosis"},
+        {[](WString& d) { Replace(d, u">Spanish<", u">Klingon<"); }, "Group Controller language of Zendara has no item Klingon"},
+        {[](WString& d) { Replace(d, u">Safety controller<", u">Lasers<"); }, "Group Lasers of Zendara is unknown"},
+    };
+    for (const auto& [edit, trace] : misfits) {
+        SCOPED_TRACE(trace);
+        WString doc = good;
+        edit(doc);
+        TraceCapture traces;
+        EXPECT_EQ(system->SetSystemOptions(B(doc).get()), E_INVALIDARG);
+        EXPECT_TRUE(traces.Has("CSystem::AddKeystring, " + trace + "\n"));
+        EXPECT_EQ(Snapshot(path), before);
+    }
+    ASSERT_EQ(system->GetSystemOptions(text.Put()), S_OK);
+    EXPECT_EQ(text.View(), good);
+
+    // A fresh object builds its own tree, with other sub group GUIDs.
+    const ComPtr<IKelInstallSystem> other = NewSystemObject();
+    ASSERT_EQ(other->InitSystem(B(path).get()), S_OK);
+    EXPECT_EQ(other->SetSystemOptions(B(good).get()), S_OK);
+    // Without a choice the drive group gets its default; a choice beside it wins.
+    WString doc = good;
+    Choose(doc, u"Drive 0 standard", u'0');
+    ASSERT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
+    ASSERT_EQ(other->GetSystemOptions(text.Put()), S_OK);
+    doc = text.View();
+    ASSERT_NE(doc.find(u"<Selected>4</Selected><LineSelectionDescription>Drive 0 standard<"), WString::npos);
+    EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
+    Choose(doc, u"Drive 0 high power", u'1');
+    EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
+    ASSERT_EQ(other->GetSystemOptions(text.Put()), S_OK);
+    EXPECT_NE(WString(text.View()).find(u"<Selected>1</Selected><LineSelectionDescription>Drive 0 high power<"),
+              WString::npos);
+}
+
+}  // namespace
+}  // namespace kel::test
