@@ -153,7 +153,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     EXPECT_TRUE(test::Exists(path_ + u"\\INTERNAL\\commit.journal"));
     // A second fault before the next change finishes it: the change is refused, nothing is mixed.
     os::FailNthCall(Primitive::Rename, 1, 3);
-    EXPECT_EQ(system.AddDriveModule(test::SampleKey(2), 2), KELINSTALL_E_WORK_AREA);
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 2), KELINSTALL_E_WORK_AREA);
     os::ClearFault();
     CSystem reopened;
     ASSERT_EQ(reopened.InitSystem(path_), S_OK);
