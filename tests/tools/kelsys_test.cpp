@@ -57,6 +57,8 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"tag", system, "Cell one"}, 0, ""},
          {{"tag", system}, 0, "Cell one\n"},
          {{"home", system, "add", robot}, 0, ""},
+         {{"syspar", system, "add", robot}, 0, ""},
+         {{"syspar", system, "rm", "robot.mod"}, 0, ""},
          {{"home", system, "list", "--json"}, 0, "[\"robot.mod\"]\n"},
          {{"xml", system}, 0, "<SystemName>Cell1</SystemName>"},
          // Program paths come back as program.id keeps them: upper case.
