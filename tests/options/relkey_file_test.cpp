@@ -4,7 +4,6 @@
 
 #include <tuple>
 
-#include "platform/sealed_file.h"
 #include "support/test_support.h"
 
 namespace kel {
@@ -161,19 +160,6 @@ TEST(RelkeyFile, Commands) {
     ASSERT_TRUE(test::WriteAll(path, "title " + std::string(150, 'T') + "\n"));
     EXPECT_EQ(file.GetTitle(path, title), S_OK);
     EXPECT_EQ(title, WString(135, u'T'));
-
-    // Sealed files read like plain ones.
-    {
-        SealedFile sealed;
-        ASSERT_TRUE(sealed.OpenForWrite(path, 1, 0));
-        sealed.WriteText("title Sealed\nowner SEROP\ngrp1 1,1 \"A\" void\n\n");
-        ASSERT_TRUE(sealed.Close());
-    }
-    EXPECT_EQ(file.GetTitle(path, title), S_OK);
-    EXPECT_EQ(title, u"Sealed");
-    CRelkeyGroup group;
-    EXPECT_EQ(file.GetFirstGroup(path, group), 0);
-    EXPECT_EQ(group.GetOptionCount(), 1);
 
     traces.Clear();
     const WString missing = dir / u"missing.opt";

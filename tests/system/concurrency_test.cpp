@@ -30,7 +30,6 @@ std::vector<std::string> Work(const WString& path, int rounds) {
         if (!object) return {"no object"};
         if (!step("open", object->InitSystem(B(path).get())) || !step("reset", object->ResetSystem())) return failures;
         UniqueBstr text;
-        ULONG count = 0;
         step("add drive", object->AddDriveModule(B(kDriveKey).get(), 1));
         step("add arc", object->AddAdditionalOption(B(kArcKey).get(), B(arc).get()));
         if (step("get options", object->GetSystemOptions(text.Put()))) {
@@ -38,8 +37,6 @@ std::vector<std::string> Work(const WString& path, int rounds) {
             if (!SelectGerman(options)) failures.push_back("no language group");
             step("set options", object->SetSystemOptions(B(options).get()));
         }
-        step("home", object->GetHomeFileList(text.Put(), &count));
-        step("info", object->GetSystemInfo(text.Put()));
         step("remove arc", object->RemoveAdditionalOption(B(u"ArcWelding").get()));
         step("remove drive", object->RemoveDriveModule(1));
     }

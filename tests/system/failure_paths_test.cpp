@@ -110,36 +110,30 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     const auto before = test::Snapshot(path_);
     const auto untouched = [&] { EXPECT_EQ(test::Snapshot(path_), before); };
     const WString arc = test::SampleRelease(u"arcwelding-1.2");
-    const auto addOption = [&] {
+    WString options;
+    ASSERT_EQ(system.GetSystemOptions(options), S_OK);
+    const std::function<HRESULT()> addOption = [&] {
         const HRESULT hr = system.AddAdditionalOption(test::kArcKey, arc);
         EXPECT_EQ(system.KeyList().Size(), 1u);  // memory follows the disk
         return hr;
     };
-    for (const Fault& fault : {
-             Fault{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
-             Fault{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, "CTempFileHandler::MoveFile, Unable to move file "},
-             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"},
-             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "},
+    const std::function<HRESULT()> setPath = [&] { return system.SetProgramPath(Zendara, u"", false, release_); };
+    const std::function<HRESULT()> setOptions = [&] { return system.AddKeystring(options); };
+    const char* const move = "CTempFileHandler::MoveFile, Unable to move file ";
+    for (const auto& [fault, change] : std::initializer_list<std::pair<Fault, const std::function<HRESULT()>&>>{
+             {{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr}, addOption},
+             {{Primitive::Rename, 1, KELINSTALL_E_WORK_AREA, move}, addOption},
+             {{Primitive::Rename, 5, KELINSTALL_E_WORK_AREA, move}, addOption},
+             {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Unable to save configuration files\n"}, addOption},
+             {{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddAdditionalOption, Error creating system.xml in "}, addOption},
+             {{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr}, setPath},
+             {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"}, setPath},
+             {{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "}, setPath},
+             {{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr}, setOptions},
+             {{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "}, setOptions},
+             {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"}, setOptions},
          }) {
-        ExpectFault(fault, addOption, untouched);
-    }
-    for (const Fault& fault : {
-             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"},
-             Fault{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "},
-         }) {
-        ExpectFault(fault, [&] { return system.SetProgramPath(Zendara, u"", false, release_); }, untouched);
-    }
-
-    WString options;
-    ASSERT_EQ(system.GetSystemOptions(options), S_OK);
-    for (const Fault& fault : {
-             Fault{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr},
-             Fault{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "},
-             Fault{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"},
-         }) {
-        ExpectFault(fault, [&] { return system.AddKeystring(options); }, untouched);
+        ExpectFault(fault, change, untouched);
     }
 
     // A change decided but blocked: a success that says so, the object holds
@@ -153,7 +147,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     EXPECT_TRUE(test::Exists(path_ + u"\\INTERNAL\\commit.journal"));
     // A second fault before the next change finishes it: the change is refused, nothing is mixed.
     os::FailNthCall(Primitive::Rename, 1, 3);
-    EXPECT_EQ(system.AddDriveModule(test::SampleKey(2), 2), KELINSTALL_E_WORK_AREA);
+    EXPECT_EQ(system.AddDriveModule(test::kDriveKey, 2), KELINSTALL_E_WORK_AREA);
     os::ClearFault();
     CSystem reopened;
     ASSERT_EQ(reopened.InitSystem(path_), S_OK);
