@@ -3,6 +3,7 @@
 #include "config/configuration_files.h"
 #include "options/relkey_parser.h"
 #include "options/selection_group.h"
+#include "shared/option_choice.h"
 #include "platform/os.h"
 #include "shared/key_info.h"
 

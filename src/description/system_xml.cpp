@@ -11,6 +11,7 @@
 #include "shared/key_info.h"
 #include "shared/keystring.h"
 #include "shared/media_component.h"
+#include "shared/option_choice.h"
 #include "shared/outside_factory.h"
 
 namespace kel {
@@ -27,14 +28,6 @@ WString AfterLastBackslash(WStringView path) {
 }
 
 WString Decimal(long long value) { return Format(u"%d", value); }
-
-// Chosen (1), chosen and hidden (2), or a single-choice group's default (4):
-// key.id records a default as 1, so only counting all three keeps the
-// description the same whatever the system's history.
-bool IsChosen(const xml::Element& item) {
-    const WString selected = item.FirstChild(u"Selected").Text();
-    return selected == u"1" || selected == u"2" || selected == u"4";
-}
 
 // As a document's search would find them: the root itself counts.
 std::vector<xml::Element> SelfAndDescendants(const xml::Element& root, WStringView name) {
@@ -172,7 +165,7 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
         for (const xml::Element& item : group.Children(u"GroupItem")) {
             const WString reference = item.FirstChild(u"RefSubGUID").Text();
             xml::Element subGroup;
-            if (!IsChosen(item) || reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
+            if (!IsChosenItem(item) || reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
             opened.insert(reference);
             groups.push_back(subGroup);
         }
@@ -197,7 +190,9 @@ bool CSystemXml::AddCategories(const std::vector<xml::Element>& groups, xml::Ele
         const WString categoryText = category.Text();
         if (categoryText.empty()) continue;
         for (const xml::Element& item : group.Children(u"GroupItem")) {
-            if (!IsChosen(item)) continue;
+            // Defaults count: key.id records them as choices, and the
+            // description must not change with the system's history.
+            if (!IsChosenItem(item)) continue;
             xml::Element element = target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").Text());
             element.SetAttribute(u"descr", categoryText);
         }
@@ -225,7 +220,7 @@ bool CSystemXml::HandleOptions(WStringView programName, xml::Element& target) {
         for (const xml::Element& item : group.Children(u"GroupItem")) {
             const xml::Element selected = item.FirstChild(u"Selected");
             if (!selected) return false;
-            if (!IsChosen(item)) continue;
+            if (!IsChosenItem(item)) continue;
             GetSubOptionList(item, u"LineSelectionDescription", target);
             m_optionNesting = 1;
         }
@@ -239,7 +234,7 @@ bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descript
         TraceError(u"CSystemXml::GetSubOptionList, unable to find <Selected>-node.\n");
         return false;
     }
-    if (!IsChosen(item)) return true;
+    if (!IsChosenItem(item)) return true;
     const xml::Element description = item.FirstChild(descriptionName);
     if (!description) {
         TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");

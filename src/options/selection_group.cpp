@@ -6,10 +6,6 @@
 
 namespace kel {
 
-bool IsMultiChoiceCode(WStringView code) {
-    return code == u"0,1" || code == u"0,1,f" || code == u"0,n" || code == u"0,n,f";
-}
-
 int CSelectionGroup::GetOption(int index, CSelectionOption& option) const {
     if (index < 0 || index >= GetOptionCount()) return -1;
     option = m_options[static_cast<std::size_t>(index)];

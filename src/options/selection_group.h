@@ -75,7 +75,4 @@ private:
     WString m_code;
 };
 
-// Groups whose code lets several options be chosen; every other code is single-choice.
-bool IsMultiChoiceCode(WStringView code);
-
 }  // namespace kel

@@ -1,12 +1,12 @@
 #include "shared/system_options_component.h"
 
-#include <algorithm>
 #include <map>
 #include <set>
 #include <new>
 #include <vector>
 
 #include "shared/com_object_base.h"
+#include "shared/option_choice.h"
 #include "platform/raii.h"
 
 namespace kel {
@@ -30,11 +30,6 @@ xml::Element FindEntry(const xml::Element& root, WStringView program) {
     return found;
 }
 
-bool IsChosen(const xml::Element& item) {
-    const WString selected = item.FirstChild(u"Selected").Text();
-    return selected == u"1" || selected == u"2" || selected == u"4";
-}
-
 WString Join(const std::vector<WString>& items) {
     WString text;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -53,16 +48,8 @@ public:
     }
 
     void Group(const xml::Element& group, const WString* subTitle) {
-        const std::vector<xml::Element> items = group.Children(u"GroupItem");
-        // In a single-choice group a caller's choice replaces the default and
-        // the hidden choice; otherwise both would reach key.id.
-        const WString code = group.FirstChild(u"Code").Text();
-        const bool explicitChoice = (code == u"1,1" || code == u"1,1,f") &&
-                                    std::any_of(items.begin(), items.end(), [](const xml::Element& item) {
-                                        return item.FirstChild(u"Selected").Text() == u"1";
-                                    });
-        for (const xml::Element& item : items) {
-            if (!IsChosen(item) || (explicitChoice && item.FirstChild(u"Selected").Text() != u"1")) continue;
+        for (const xml::Element& item : group.Children(u"GroupItem")) {
+            if (!IsChosenItem(item)) continue;
             const WString description = item.FirstChild(u"LineSelectionDescription").Text();
             selections_.push_back(subTitle ? *subTitle + u":" + description : description);
             const WString datFile = item.FirstChild(u"DatFile").Text();

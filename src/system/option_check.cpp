@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "options/selection_group.h"
+#include "shared/option_choice.h"
 #include "system/system.h"
 
 namespace kel {

@@ -5,6 +5,7 @@
 #include "options/relkey_group.h"
 #include "options/relkey_parser.h"
 #include "options/selection_group.h"
+#include "shared/option_choice.h"
 #include "shared/guid.h"
 #include "system/system.h"
 

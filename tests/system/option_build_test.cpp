@@ -113,23 +113,6 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
         EXPECT_EQ(system_.PopProgramNotice(notice), !weaveRecorded);
         EXPECT_EQ(notice, weaveRecorded ? u"" : u"ArcWelding");
     }
-
-    // A program's record is its own section's, never one whose name merely
-    // contains it: "Arc" is not ArcWelding, DriveModule1 is not DriveModule10.
-    ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\keystr.txt", "#Loaded keys in X:\r\nA\r\nB\t10\r\nC\t1\r\n"));
-    Record("#CKeyId extkey " + N(kArcKey) + "\n#CKeyId option ArcWelding01100\n" +
-           "\n#CKeyId dmkey " + N(kDriveKey) + "\n#CKeyId option DriveModule1001\n" +
-           "\n#CKeyId dmkey " + N(kDriveKey) + "\n#CKeyId option DriveModule1010\n");
-    CConfigurationFiles files;
-    WString value;
-    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"Arc", value), -1);
-    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"ArcWelding", value), 0);
-    EXPECT_EQ(value, u"01100");
-    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule1", value), 0);
-    EXPECT_EQ(value, u"010");
-    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule10", value), 0);
-    EXPECT_EQ(value, u"01");
-    EXPECT_EQ(files.GetMediaKey(dir_.path(), u"DriveModule2", value), -1);
 }
 
 TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
