@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "config/configuration_files.h"
 
 #include "platform/os.h"
 #include "platform/xml.h"
