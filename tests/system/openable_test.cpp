@@ -2,6 +2,7 @@
 // release that would not is refused before anything is written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/shell_file_op.h"
@@ -111,11 +112,14 @@ WString Choose(WStringView options, WStringView program, WStringView item) {
     bool found = false;
     for (const xml::Element& number : document.Descendants(u"ProgramNr")) {
         if (number.Text() != program) continue;
-        for (const xml::Element& candidate : number.Parent().Descendants(u"GroupItem")) {
-            if (candidate.FirstChild(u"LineSelectionDescription").Text() != item) continue;
-            for (const xml::Element& other : candidate.Parent().Children(u"GroupItem")) {
-                other.FirstChild(u"Selected").SetText(other == candidate ? u"1" : u"0");
-            }
+        for (const xml::Element& group : number.Parent().Descendants(u"Group")) {
+            const std::vector<xml::Element> items = group.Children(u"GroupItem");
+            const auto chosen = std::find_if(items.begin(), items.end(), [&](const xml::Element& candidate) {
+                return candidate.FirstChild(u"LineSelectionDescription").Text() == item;
+            });
+            if (chosen == items.end()) continue;
+            for (const xml::Element& other : items) other.FirstChild(u"Selected").SetText(u"0");
+            chosen->FirstChild(u"Selected").SetText(u"1");
             found = true;
         }
     }
