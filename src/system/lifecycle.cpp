@@ -112,13 +112,14 @@ HRESULT CSystem::CheckOpens(const CKeyList& keys, const char16_t* operation) {
     SealedFile programId;
     CKeyList readBack;
     std::vector<WString> programs;
+    const bool readable = keystr.OpenBytes(CConfigurationFiles::KeystrText(m_systemPath, keys)) &&
+                          files.ReadKeystrTxt(keystr, m_systemPath, readBack) == 0 &&
+                          programId.OpenBytes(CConfigurationFiles::ProgramIdText(m_systemPath, keys)) &&
+                          files.ReadProgramId(programId, m_systemPath, programs) == 0 &&
+                          readBack.Size() == keys.Size();
     ProgramMatch match;
-    HRESULT hr = keystr.OpenBytes(CConfigurationFiles::KeystrText(m_systemPath, keys)) &&
-                         files.ReadKeystrTxt(keystr, m_systemPath, readBack) == 0 &&
-                         programId.OpenBytes(CConfigurationFiles::ProgramIdText(m_systemPath, keys)) &&
-                         files.ReadProgramId(programId, m_systemPath, programs) == 0
-                     ? MatchPrograms(readBack, programs, operation, match)
-                     : E_FAIL;
+    match.failedKey = readBack.Size();
+    HRESULT hr = readable ? MatchPrograms(readBack, programs, operation, match) : E_FAIL;
     // Read back, every key must name the folder and type it was given.
     const auto intended = [&](const CKeyInfo& key) {
         for (std::size_t i = 0; i < keys.Size(); ++i) {
@@ -143,12 +144,12 @@ HRESULT CSystem::CheckOpens(const CKeyList& keys, const char16_t* operation) {
         }
     }
     if (SUCCEEDED(hr)) return S_OK;
-    if (match.failedKey >= readBack.Size()) {
-        TraceFormatted(u"CSystem::%s, The keys would not read back from keystr.txt\n", operation);
+    const std::size_t given = match.failedKey < readBack.Size() ? intended(readBack.At(match.failedKey)) : keys.Size();
+    if (given == keys.Size()) {
+        TraceFormatted(u"CSystem::%s, The keys would not read back from keystr.txt as given\n", operation);
         return KELINSTALL_E_BAD_KEY;
     }
     const CKeyInfo& failed = readBack.At(match.failedKey);
-    const std::size_t given = intended(failed);
     // The main key and drive modules need release keys, other programs additional option keys.
     const bool needsRelease = given == 0 || failed.GetDriveModuleNr() != 0;
     KeyDescription description;
@@ -157,10 +158,9 @@ HRESULT CSystem::CheckOpens(const CKeyList& keys, const char16_t* operation) {
                        failed.GetKeystring(), needsRelease ? u"a release" : u"an additional option");
         return KELINSTALL_E_BAD_KEY;
     }
-    const WString folder = given < keys.Size() ? keys.At(given).GetProgramPath() : WString();
     TraceFormatted(u"CSystem::%s, Program folder %s does not fit key %s (program %s) as the system would read it back; "
                    u"the system would no longer open\n",
-                   operation, folder, failed.GetKeystring(), description.programName);
+                   operation, keys.At(given).GetProgramPath(), failed.GetKeystring(), description.programName);
     return KELINSTALL_E_BAD_PROGRAM_PATH;
 }
 

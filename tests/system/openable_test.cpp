@@ -66,6 +66,8 @@ TEST(Openable, EverySuccessfulCallLeavesASystemThatOpens) {
         {"a release key as additional option",
          [&] { return object->AddAdditionalOption(B(kDriveKey).get(), B(SampleRelease(u"pickmaster-2.0")).get()); },
          kBadKey, "CSystem::AddAdditionalOption, Key "},
+        {"a key that a blank cuts short", [&] { return object->AddDriveModule(B(kDriveKey + u" 2").get(), 2); },
+         kBadKey, "CSystem::AddDriveModule, The keys would not read back"},
         {"another program's release",
          [&] { return object->AddAdditionalOption(B(kPickKey).get(), B(arc).get()); }, kNoFit,
          "CSystem::AddAdditionalOption, Program folder "},
