@@ -77,7 +77,6 @@ int CConfigurationFiles::ReadKeystrTxt(SealedFile& file, WStringView systemDir, 
         TraceFormatted(u"CConfigurationFiles::ReadKeystrTxt, Failure reading first line from %s\n", path);
         return -2;
     }
-    std::vector<CKeyInfo> numbered;
     while (file.ReadLine(line)) {
         // A key of any length, then its drive module's number, if any.
         std::vector<char> token(line.size() + 1);
@@ -86,17 +85,10 @@ int CConfigurationFiles::ReadKeystrTxt(SealedFile& file, WStringView systemDir, 
         if (fields < 1) continue;
         CKeyInfo key;
         key.SetKeystring(FromAnsi(token.data()));
-        if (fields == 2 && number > 0) {
-            key.SetDriveModuleNr(static_cast<uint16_t>(number));
-            numbered.push_back(key);
-        } else {
-            keys.Append(key);
-        }
+        if (fields == 2 && number > 0) key.SetDriveModuleNr(static_cast<uint16_t>(number));
+        keys.Append(key);
     }
-    std::stable_sort(numbered.begin(), numbered.end(), [](const CKeyInfo& a, const CKeyInfo& b) {
-        return a.GetDriveModuleNr() < b.GetDriveModuleNr();
-    });
-    for (const CKeyInfo& key : numbered) keys.Append(key);
+    keys.SortAsRead();
     return 0;
 }
 

@@ -37,6 +37,9 @@ public:
     void Append(const CKeyInfo& key) { m_keys.push_back(key); }
     // Out-of-range indexes throw std::invalid_argument.
     void RemoveAt(std::size_t index);
+    // The order keystr.txt reads back in: keys without a drive module number
+    // as they stand, then drive modules by number.
+    void SortAsRead();
     const CKeyInfo& At(std::size_t index) const;
     CKeyInfo& At(std::size_t index);
     std::size_t Size() const { return m_keys.size(); }

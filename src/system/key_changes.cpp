@@ -35,6 +35,9 @@ const CSystem::CommitMessages kRemoveDrive = {
 
 HRESULT CSystem::Reconfigure(const char16_t* operation, const CKeyList& before, const CommitMessages& messages,
                              BuildFailure failure) {
+    // In the order an open reads the keys, so that the files and system.xml
+    // do not depend on the order the keys came in.
+    m_keyList.SortAsRead();
     const HRESULT fits = CheckOpens(m_keyList, operation);
     if (FAILED(fits)) {
         m_keyList = before;

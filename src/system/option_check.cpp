@@ -89,6 +89,7 @@ private:
         const std::vector<xml::Element> builtItems = built.Children(u"GroupItem");
         WString choices;
         int chosen = 0;
+        bool anyChosen = false;
         for (std::size_t i = 0; i < std::max(givenItems.size(), builtItems.size()); ++i) {
             if (i >= givenItems.size()) {
                 return Format(u"Group %s of %s misses item %s", title, program_, ItemName(builtItems[i]));
@@ -101,6 +102,7 @@ private:
             if (selected != u"0" && !IsChosen(selected)) {
                 return Format(u"Group %s of %s, item %s: no such selection state %s", title, program_, item, selected);
             }
+            anyChosen = anyChosen || IsChosen(selected);
             if (selected != u"1") continue;
             if (!open) return Format(u"Group %s of %s is not open for a choice: %s", title, program_, item);
             if (chosen++) choices += u", ";
@@ -110,6 +112,8 @@ private:
         // and a default that gave way opens nothing.
         const bool single = !IsMultiChoiceCode(TextOf(built, u"Code"));
         if (chosen > 1 && single) return Format(u"Group %s of %s allows one choice: %s", title, program_, choices);
+        // The next build would choose the default again, which the description would then differ from.
+        if (!anyChosen && single) return Format(u"Group %s of %s needs one choice", title, program_);
         const bool defaultsGiveWay = single && chosen > 0;
         for (std::size_t i = 0; i < builtItems.size(); ++i) {
             const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID"));

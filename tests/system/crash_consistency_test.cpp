@@ -34,12 +34,9 @@ const std::vector<Change>& Changes() {
         {"ReplaceKeystring", [](CSystem& s, const WString&) { return s.ReplaceKeystring(test::kMainKey, test::kVirtualKey); }},
         {"SetSystemOptions",
          [](CSystem& s, const WString&) {
-             // The system's own selection with its first chosen option dropped.
              WString document;
-             if (FAILED(s.GetSystemOptions(document))) return E_FAIL;
-             const std::size_t chosen = document.find(u"<Selected>1</Selected>");
-             if (chosen == WString::npos) return E_FAIL;
-             return s.AddKeystring(document.replace(chosen, 22, u"<Selected>0</Selected>"));
+             if (FAILED(s.GetSystemOptions(document)) || !test::SelectGerman(document)) return E_FAIL;
+             return s.AddKeystring(document);
          }},
         {"SetProgramPath", [](CSystem& s, const WString& pool) { return s.SetProgramPath(Zendara, u"", false, pool + u"\\release"); }},
         {"ResetSystem", [](CSystem& s, const WString&) { return s.ResetSystem(); }},

@@ -55,6 +55,7 @@ TEST(OptionCheck, MisfitsAreRefusedAndTheSystemsOwnDocumentsFit) {
         // A default opens, but only if its own opener is chosen.
         {[](WString& d) { Choose(d, u"Profibus slave", u'0'); Choose(d, u"Addresses 64 to 126", u'4'); },
          "Group Profibus diagnostics of Zendara is not open for a choice: Extended diagnosis"},
+        {[](WString& d) { Choose(d, u"Drive 0 standard", u'0'); }, "Group Drive unit 0 of Zendara needs one choice"},
         {[](WString& d) { Replace(d, u">Spanish<", u">Klingon<"); }, "Group Controller language of Zendara has no item Klingon"},
         {[](WString& d) { Replace(d, u">Safety controller<", u">Lasers<"); }, "Group Lasers of Zendara is unknown"},
     };
@@ -74,13 +75,9 @@ TEST(OptionCheck, MisfitsAreRefusedAndTheSystemsOwnDocumentsFit) {
     const ComPtr<IKelInstallSystem> other = NewSystemObject();
     ASSERT_EQ(other->InitSystem(B(path).get()), S_OK);
     EXPECT_EQ(other->SetSystemOptions(B(good).get()), S_OK);
-    // Without a choice the drive group gets its default; a choice beside it wins.
+    // A default is a choice; an explicit choice beside it wins.
     WString doc = good;
-    Choose(doc, u"Drive 0 standard", u'0');
-    ASSERT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
-    ASSERT_EQ(other->GetSystemOptions(text.Put()), S_OK);
-    doc = text.View();
-    ASSERT_NE(doc.find(u"<Selected>4</Selected><LineSelectionDescription>Drive 0 standard<"), WString::npos);
+    Choose(doc, u"Drive 0 standard", u'4');
     EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
     Choose(doc, u"Drive 0 high power", u'1');
     EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);

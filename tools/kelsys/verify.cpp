@@ -5,12 +5,14 @@
 
 #include "component.h"
 #include "config/configuration_files.h"
+#include "description/system_xml.h"
 #include "platform/sealed_file.h"
 #include "platform/xml.h"
 #include "shared/key_info.h"
 #include "shared/keystring.h"
 #include "shared/media_component.h"
 #include "shared/outside_factory.h"
+#include "shared/temp_file_handler.h"
 
 namespace kelsys {
 
@@ -36,6 +38,26 @@ bool KeyIdKeys(const WString& path, std::multiset<WString>& keys) {
         }
     }
     return true;
+}
+
+// Whether system.xml is what the component would write now from the keys and
+// the recorded selection: a description an earlier version got wrong shows here.
+bool DescribesItsSelection(const Component& component, const WString& path, const kel::CKeyList& keys,
+                           const kel::xml::Document& description) {
+    kel::UniqueBstr options;
+    kel::KeyDescription main;
+    kel::CTempFileHandler work;
+    WString folder;
+    if (keys.Empty() || !kel::DescribeKey(keys.At(0).GetKeystring(), main) || !work.GetWorkDirectory(folder) ||
+        !kel::os::CopyOneFile(path + u"\\INTERNAL\\program.id", folder + u"\\INTERNAL\\program.id",
+                              kel::os::CopyTo::NewName) ||
+        FAILED(component->GetSystemOptions(options.Put()))) {
+        return false;
+    }
+    kel::xml::Document rebuilt = kel::xml::Document::Create();
+    return kel::CSystemXml().CreateSystemXml(path, folder, keys, static_cast<int32_t>(main.serialNumber),
+                                             main.serialText, options.View()) &&
+           rebuilt.Load(folder + u"\\system.xml") && rebuilt.Serialize() == description.Serialize();
 }
 
 }  // namespace
@@ -117,6 +139,8 @@ int Verify(const std::string& systemArgument, bool trace) {
     Component component;
     if (!component.Load(trace) || Component::Report("the system does not open", component->InitSystem(B(path).get())) != kOk) {
         ++findings;
+    } else if (!DescribesItsSelection(component, path, keys, description)) {
+        finding("system.xml is not what the system's keys and selection give (any change writes it anew)");
     }
     if (findings == 0) std::cout << "clean\n";
     return findings == 0 ? kOk : kRefused;
