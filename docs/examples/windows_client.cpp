@@ -6,6 +6,7 @@
 //
 // Exit code 0 when the system is open and described.
 #include <cstdio>
+#include <cwchar>
 
 #include "KelInstallSystem.h"
 
