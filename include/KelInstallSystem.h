@@ -51,43 +51,71 @@ inline constexpr IID IID_IKelInstallSystem3 = {
 
 // Counts are 32-bit on both platforms (ULONG, not the 64-bit unsigned long of Linux).
 KELINSTALL_INTERFACE("9E2051A1-4DCE-4C2E-B923-48F0D521C771") IKelInstallSystem : public IUnknown {
+    // Makes a new system in the pool and opens it: docs/api.md#createsystem
     virtual HRESULT STDMETHODCALLTYPE CreateSystem(BSTR bstrSystemPath, BSTR bstrKey, BSTR bstrProgramPath) = 0;
+    // Opens an existing system: docs/api.md#initsystem
     virtual HRESULT STDMETHODCALLTYPE InitSystem(BSTR bstrSystemPath) = 0;
+    // Back to what the main key alone gives: docs/api.md#resetsystem
     virtual HRESULT STDMETHODCALLTYPE ResetSystem() = 0;
+    // Copies a file into SYSPAR: docs/api.md#addsystemparameterfile
     virtual HRESULT STDMETHODCALLTYPE AddSystemParameterFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) = 0;
+    // The files of SYSPAR: docs/api.md#getsystemparameterfilelist
     virtual HRESULT STDMETHODCALLTYPE GetSystemParameterFileList(BSTR* bstrFileList, ULONG* pCount) = 0;
+    // Deletes a file of SYSPAR: docs/api.md#removesystemparameterfile
     virtual HRESULT STDMETHODCALLTYPE RemoveSystemParameterFile(BSTR bstrFileName) = 0;
+    // Copies a file into HOME: docs/api.md#addhomefile
     virtual HRESULT STDMETHODCALLTYPE AddHomeFile(BSTR bstrFilePath, VARIANT_BOOL varbOverWrite) = 0;
+    // The files of HOME: docs/api.md#gethomefilelist
     virtual HRESULT STDMETHODCALLTYPE GetHomeFileList(BSTR* bstrFileList, ULONG* pCount) = 0;
+    // Deletes a file of HOME: docs/api.md#removehomefile
     virtual HRESULT STDMETHODCALLTYPE RemoveHomeFile(BSTR bstrFileName) = 0;
+    // The option selection document: docs/api.md#getsystemoptions
     virtual HRESULT STDMETHODCALLTYPE GetSystemOptions(BSTR* bstrSystemOptions) = 0;
+    // Stores an option selection document: docs/api.md#setsystemoptions
     virtual HRESULT STDMETHODCALLTYPE SetSystemOptions(BSTR bstrSystemOptions) = 0;
+    // The main key, or the additional options' keys: docs/api.md#getusedkeystring
     virtual HRESULT STDMETHODCALLTYPE GetUsedKeystring(ProgramType Type, BSTR* bstrKeystring, ULONG* pCount) = 0;
+    // Replaces a loaded keystring: docs/api.md#replacekeystring
     virtual HRESULT STDMETHODCALLTYPE ReplaceKeystring(BSTR bstrOldKeystring, BSTR bstrNewKeystring) = 0;
+    // Real or virtual controller: docs/api.md#getsystemtype
     virtual HRESULT STDMETHODCALLTYPE GetSystemType(KelInstallCtrlType* Type) = 0;
+    // Points a program at another release folder: docs/api.md#setprogrampath
     virtual HRESULT STDMETHODCALLTYPE SetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR bstrProgramPath) = 0;
+    // A program's release folder: docs/api.md#getprogrampath
     virtual HRESULT STDMETHODCALLTYPE GetProgramPath(ProgramType Type, BSTR bstrProgramName, BSTR* bstrProgramPath) = 0;
+    // Adds an additional option program: docs/api.md#addadditionaloption
     virtual HRESULT STDMETHODCALLTYPE AddAdditionalOption(BSTR bstrKey, BSTR bstrProgramPath) = 0;
+    // Removes an additional option program: docs/api.md#removeadditionaloption
     virtual HRESULT STDMETHODCALLTYPE RemoveAdditionalOption(BSTR bstrProgramName) = 0;
+    // Stores the tag (info.txt): docs/api.md#setsystemtag
     virtual HRESULT STDMETHODCALLTYPE SetSystemTag(BSTR bstrTag) = 0;
+    // The tag: docs/api.md#getsystemtag
     virtual HRESULT STDMETHODCALLTYPE GetSystemTag(BSTR* bstrTag) = 0;
+    // system.xml as text: docs/api.md#getsysteminfo
     virtual HRESULT STDMETHODCALLTYPE GetSystemInfo(BSTR* bstrInfoXML) = 0;
+    // Adds a drive module: docs/api.md#adddrivemodule
     virtual HRESULT STDMETHODCALLTYPE AddDriveModule(BSTR bstrKey, unsigned short wModuleNr) = 0;
+    // Removes a drive module: docs/api.md#removedrivemodule
     virtual HRESULT STDMETHODCALLTYPE RemoveDriveModule(unsigned short wModuleNr) = 0;
+    // The drive modules' keys: docs/api.md#getdrivemodulekeys
     virtual HRESULT STDMETHODCALLTYPE GetDriveModuleKeys(BSTR* bstrKeystring, ULONG* pCount) = 0;
+    // Whether a folder is a backup, and its keys: docs/api.md#checkbackup
     virtual HRESULT STDMETHODCALLTYPE CheckBackup(BSTR bstrBackupPath, BSTR* bstrKeystring, ULONG* pCount) = 0;
+    // Restores a backup as a new system and opens it: docs/api.md#initbackup
     virtual HRESULT STDMETHODCALLTYPE InitBackup(BSTR bstrBackupPath, BSTR bstrSystemPath, BSTR bstrZDReleasePath,
                                                  BSTR bstrAdditionalPrgPath, ULONG nAddPrgCount) = 0;
+    // A backup's system.xml as text: docs/api.md#getbackupinfo
     virtual HRESULT STDMETHODCALLTYPE GetBackupInfo(BSTR bstrPath, BSTR* bstrSystemXml) = 0;
 };
 
 // For clients that cannot see failure codes: the status comes back in pHresult.
 KELINSTALL_INTERFACE("B3C6497E-10FB-4945-A4C9-00E2861EDB97") IKelInstallSystem2 : public IUnknown {
+    // InitSystem with the status in an out parameter: docs/api.md#initsystem2
     virtual HRESULT STDMETHODCALLTYPE InitSystem2(BSTR bstrSystemPath, HRESULT* pHresult) = 0;
 };
 
 KELINSTALL_INTERFACE("980B5298-9E36-4CD5-B708-9FAAA796C22B") IKelInstallSystem3 : public IUnknown {
-    // S_FALSE when nothing is queued; *pbstrNotice must be null on entry.
+    // The next program whose selection a build changed (*pbstrNotice null on entry): docs/api.md#getnextprogramnotice
     virtual HRESULT STDMETHODCALLTYPE GetNextProgramNotice(BSTR* pbstrNotice) = 0;
 };
 
@@ -127,6 +155,7 @@ __CRT_UUID_DECL(IKelInstallSystem3, 0x980B5298, 0x9E36, 0x4CD5, 0xB7, 0x08, 0x9F
 #if !defined(_WIN32)
 // Entry points of libKelInstallSystem.so. Out strings are allocated with the
 // library's SysAllocString and freed with its SysFreeString (see KelCom.h).
+// docs/api.md#exported-functions
 extern "C" {
 __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
 __attribute__((visibility("default"))) HRESULT DllCanUnloadNow();
