@@ -185,10 +185,13 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    // Without a new system.xml the old one stays.
-    const bool systemXml = CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
-                                                        m_serialText, options);
-    const HRESULT installed = InstallConfiguration(work, systemXml);
+    // An old system.xml beside the new selection would describe another system.
+    if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
+                                      options)) {
+        TraceFormatted(u"CSystem::AddKeystring, Error creating system.xml in %s\n", work);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.
     if (SUCCEEDED(installed)) {
         m_options.Reset();

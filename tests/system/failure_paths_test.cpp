@@ -132,6 +132,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
              {{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr}, setOptions},
              {{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "}, setOptions},
              {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"}, setOptions},
+             {{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Error creating system.xml in "}, setOptions},
          }) {
         ExpectFault(fault, change, untouched);
     }
