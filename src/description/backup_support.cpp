@@ -216,6 +216,7 @@ HRESULT CBackupSupport::ConvertBackup2System(WStringView backup, WStringView sys
     }
     if (!CGUID().CreateGUIDFile(Join(internal, u"system.guid"), CGUID::kRegistryFormat)) {
         TraceError(u"CBackupSupport::ConvertBackup2System: Couldn't generate new system GUID!");
+        return KELINSTALL_E_GUID_FILE;  // a system without its GUID would not be one
     }
     hr = MakeProgramId(Join(internal, u"program.id"), releasePath, additional, count);
     if (FAILED(hr)) return hr;
@@ -223,7 +224,7 @@ HRESULT CBackupSupport::ConvertBackup2System(WStringView backup, WStringView sys
         TraceError(u"CBackupSupport::InitBackup: Failure modifying system XML");
         return E_UNEXPECTED;
     }
-    if (!folder.MoveTo(systemPath)) {
+    if (!folder.FlushSystemFiles() || !folder.MoveTo(systemPath)) {
         TraceError(u"CBackupSupport::ConvertBackup2System: Couldn't move new system!");
         return KELINSTALL_E_WORK_AREA;
     }

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/raii.h"
+
 #include "shared/file_operation.h"
 
 namespace kel {
@@ -75,6 +77,17 @@ bool CTempFileHandler::CreateAt(WStringView path) {
     }
     m_path = path;
     return Mark();
+}
+
+bool CTempFileHandler::FlushSystemFiles() const {
+    for (const char16_t* name : {u"INTERNAL\\system.guid", u"INTERNAL\\template.guid", u"INTERNAL\\keystr.txt",
+                                 u"INTERNAL\\program.id", u"INTERNAL\\key.id", u"system.xml"}) {
+        const WString path = m_path + u"\\" + name;
+        if (os::GetEntryKind(path) != os::EntryKind::File) continue;
+        File file(os::OpenFile(path, "ab"));
+        if (!file || !os::FlushFile(file.get()) || !file.Close()) return false;
+    }
+    return os::FlushDirectory(m_path + u"\\INTERNAL") && os::FlushDirectory(m_path);
 }
 
 bool CTempFileHandler::MoveTo(WStringView target) {

@@ -27,6 +27,9 @@ public:
     // there or it cannot be made. A folder left there by a process that died
     // is removed first.
     bool CreateAt(WStringView path);
+    // Puts the files a system opens with (those there are) and the folders
+    // holding them on the disk, before MoveTo gives the folder its name.
+    bool FlushSystemFiles() const;
     // Puts the folder at target in one rename (the same volume). The marker
     // stays, as the lock file of the system the folder becomes.
     bool MoveTo(WStringView target);

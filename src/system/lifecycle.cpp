@@ -22,16 +22,6 @@ namespace {
 
 WString Join(WStringView directory, WStringView name) { return WString(directory) + u"\\" + WString(name); }
 
-// The files a new system is made of, put on the disk before it gets its name.
-bool FlushNewSystem(WStringView folder) {
-    for (const char16_t* name : {u"INTERNAL\\system.guid", u"INTERNAL\\template.guid", u"INTERNAL\\keystr.txt",
-                                 u"INTERNAL\\program.id", u"INTERNAL\\key.id", u"system.xml"}) {
-        File file(os::OpenFile(Join(folder, name), "ab"));
-        if (!file || !os::FlushFile(file.get()) || !file.Close()) return false;
-    }
-    return os::FlushDirectory(Join(folder, u"INTERNAL")) && os::FlushDirectory(folder);
-}
-
 }  // namespace
 
 HRESULT CSystem::OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status) {
@@ -243,7 +233,7 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         return KELINSTALL_E_WRITE_CONFIG;
     }
     const std::string stamp = Stamp(folder);
-    if (!FlushNewSystem(folder) || !staging.MoveTo(path)) {
+    if (!staging.FlushSystemFiles() || !staging.MoveTo(path)) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
                        path);
         return KELINSTALL_E_WRITE_CONFIG;
@@ -256,9 +246,10 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
 HRESULT CSystem::InitSystem(WStringView path) {
     m_systemPath = path;
     m_keyList.Clear();
-    // An option document built for the system opened before is not this one's.
+    // An option document built for the system opened before is not this one's, nor are its notices.
     m_options.Reset();
     m_optionsRoot = xml::Element();
+    m_notices.clear();
     m_stamp.clear();
     // Shared, unless an interrupted change must be finished first.
     os::FileLock lock;

@@ -74,6 +74,7 @@ TEST(Backup, FailedConversionsLeaveNothingBehind) {
              test::Fault{os::Primitive::MakeDirectory, 1, E_UNEXPECTED, "CBackupSupport::CheckBackup: Couldn't create temporary folder"},
              test::Fault{os::Primitive::MakeDirectory, 3, KELINSTALL_E_CREATE_DIRECTORY, nullptr},
              test::Fault{os::Primitive::CopyOneFile, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying backup"},
+             test::Fault{os::Primitive::OpenForWrite, 2, KELINSTALL_E_GUID_FILE, "CBackupSupport::ConvertBackup2System: Couldn't generate new system GUID!"},
              test::Fault{os::Primitive::OpenForWrite, 3, E_UNEXPECTED, "CBackupSupport::MakeProgramId: Couldn't create file!"},
              test::Fault{os::Primitive::Write, 1, KELINSTALL_E_WORK_AREA, "CBackupSupport::CheckBackup: Failure copying system XML"},
          }) {
