@@ -124,28 +124,6 @@ TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms
                        "-id ExtOpt -key \"-id \"\"\"\" -descr \"\"PickMaster\"\" \"\n");
 }
 
-// Writers read the built document; a client's text goes through a parse. Both
-// must give the same bytes, or a stored document would rewrite differently.
-TEST_F(ConfigurationWriters, TheBuiltDocumentAndItsTextWriteTheSameFiles) {
-    AddMainDriveModuleAndTwoPrograms();
-    ASSERT_EQ(Save(), 0);
-    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", dir_.path(), system_.KeyList(), 42, u"",
-                                             system_.BuiltOptions()));
-    WString text;
-    ASSERT_EQ(system_.GetSystemOptions(text), S_OK);
-    xml::Document parsed = xml::Document::Create();
-    ASSERT_TRUE(parsed.Parse(text));
-
-    test::TempDir other;
-    os::MakeDirectory(other / u"INTERNAL");
-    ASSERT_EQ(CConfigurationFiles().SaveConfiguration(other.path(), u"D:\\Pool\\R1", system_.KeyList(), parsed.Root()), 0);
-    ASSERT_TRUE(CSystemXml().CreateSystemXml(u"D:\\Pool\\R1", other.path(), system_.KeyList(), 42, u"", text));
-    EXPECT_EQ(test::Unsealed(other / u"INTERNAL\\key.id"), KeyId());
-    const std::string systemXml = test::ReadAll(dir_ / u"system.xml");
-    EXPECT_NE(systemXml.find("<AdditionalOption>"), std::string::npos);
-    EXPECT_EQ(test::ReadAll(other / u"system.xml"), systemXml);
-}
-
 TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
     Add(kVirtualKey, u"zendara-6.0", Zendara);
     ASSERT_EQ(Save(), 0);
