@@ -4,7 +4,6 @@
 #include <array>
 
 #include "config/configuration_files.h"
-#include "description/system_xml.h"
 #include "platform/os.h"
 #include "platform/path_combine.h"
 #include "platform/sealed_file.h"
