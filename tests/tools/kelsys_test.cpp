@@ -68,7 +68,7 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
     EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
     EXPECT_EQ(info["driveModules"][0]["number"], 1);
     // The option document goes out and back in.
-    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system}).out));
+    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system, "--xml"}).out));
     run({{{"options", system, "--set", Arg(pool / u"options.xml")}, 0, ""},
          {{"program-path", system, "--set", release}, 0, ""},
          {{"key", "replace", system, main, N(test::kVirtualKey)}, 0, ""},
