@@ -229,6 +229,9 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     systemArgument(xml);
     auto* verify = app.add_subcommand("verify", "check a system's files against each other");
     systemArgument(verify);
+    auto* list = app.add_subcommand("list", "the systems of a pool folder, read without opening them");
+    list->add_option("pool", args->file, "the pool folder")->required();
+    list->add_flag("--json", args->json, "as JSON");
 
     struct FileCommands {
         CLI::App *command, *list, *add, *remove;
@@ -323,6 +326,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
                                                              B(ComponentPath(a.release)).get()));
         }
         if (*verify) return Verify(a.system, trace);
+        if (*list) return List(a.file, a.json);
         const bool known = *info || *reset || *xml || *home.command || *syspar.command || *tag || *options ||
                            *addopt || *drive || *replace || *programPath;
         if (!known) return -1;
