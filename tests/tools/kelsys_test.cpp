@@ -180,6 +180,29 @@ TEST(Kelsys, ListPool) {
     EXPECT_EQ(Kelsys({"list", Arg(pool / u"none")}).code, 2);
 }
 
+TEST(Kelsys, DiffTwoSystems) {
+    test::TempDir pool;
+    const std::string a = Arg(pool / u"A"), b = Arg(pool / u"B");
+    for (const std::string& system : {a, b}) {
+        ASSERT_EQ(Kelsys({"create", system, "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
+    }
+    EXPECT_EQ(Kelsys({"diff", a, b}).out, "no differences\n");
+    ASSERT_TRUE(test::WriteAll(pool / u"main.mod", "MODULE a"));
+    ASSERT_EQ(Kelsys({"home", a, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_EQ(Kelsys({"syspar", a, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_TRUE(test::WriteAll(pool / u"main.mod", "MODULE b"));
+    ASSERT_EQ(Kelsys({"home", b, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_EQ(Kelsys({"drive", b, "add", N(test::kDriveKey), "--number", "1"}).code, 0);
+    ASSERT_EQ(Kelsys({"options", b, "select", "controller language", "german"}).code, 0);
+    const auto result = Kelsys({"diff", a, b, "--json"});
+    ASSERT_EQ(result.code, 0) << result.out;
+    EXPECT_EQ(nlohmann::json::parse(result.out), nlohmann::json::parse(R"({"releases": [], "mainKey": [], "additionalOptions": [],
+        "driveModules": [{"name": "1", "a": null, "b": ")" + N(test::kDriveKey) + R"("}],
+        "homeFiles": [{"name": "main.mod", "a": true, "b": true}], "parameterFiles": [{"name": "main.mod", "a": true, "b": false}],
+        "options": [{"program": "Zendara", "group": "Controller language", "option": "English", "a": true, "b": false},
+                    {"program": "Zendara", "group": "Controller language", "option": "German", "a": false, "b": true}]})"));
+}
+
 // The handler's side: a request waits for the outermost call, and the first
 // request chooses the exit code when it ends.
 TEST(Kelsys, InterruptionWaitsForTheRunningCall) {

@@ -294,6 +294,21 @@ std::string ReadInput(const std::string& file) {
 
 }  // namespace
 
+std::vector<ChosenOption> ChosenOptions(WStringView text, std::vector<WString>& programs) {
+    std::vector<ChosenOption> chosen;
+    kel::xml::Document document = kel::xml::Document::Create();
+    if (!document.Parse(text)) return chosen;
+    for (const auto& program : Programs(document.Root())) {
+        programs.push_back(program->name);
+        for (const auto& group : program->groups) {
+            for (const Option& option : group->options) {
+                if (IsChosen(option)) chosen.push_back({program->name, group->title, option.Name()});
+            }
+        }
+    }
+    return chosen;
+}
+
 int Options(Component& system, const OptionArguments& args) {
     if (!args.set.empty()) {
         // Read before the call: a Ctrl-C while the input is awaited ends the tool at once.

@@ -20,4 +20,12 @@ struct OptionArguments {
 
 int Options(Component& system, const OptionArguments& args);
 
+struct ChosenOption {
+    WString program, group, option;
+    auto operator<=>(const ChosenOption&) const = default;
+};
+// What an option selection document chooses, as the option tree shows it,
+// and the names of its programs.
+std::vector<ChosenOption> ChosenOptions(WStringView document, std::vector<WString>& programs);
+
 }  // namespace kelsys

@@ -232,6 +232,10 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     auto* list = app.add_subcommand("list", "the systems of a pool folder, read without opening them");
     list->add_option("pool", args->file, "the pool folder")->required();
     list->add_flag("--json", args->json, "as JSON");
+    auto* diff = app.add_subcommand("diff", "what sets two systems apart");
+    systemArgument(diff);
+    diff->add_option("other", args->target, "the system to compare with")->required();
+    diff->add_flag("--json", args->json, "as JSON");
 
     struct FileCommands {
         CLI::App *command, *list, *add, *remove;
@@ -327,6 +331,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
         }
         if (*verify) return Verify(a.system, trace);
         if (*list) return List(a.file, a.json);
+        if (*diff) return Diff(a.system, a.target, a.json, trace);
         const bool known = *info || *reset || *xml || *home.command || *syspar.command || *tag || *options ||
                            *addopt || *drive || *replace || *programPath;
         if (!known) return -1;

@@ -17,4 +17,7 @@ int Verify(const std::string& system, bool trace);
 // The systems of a pool folder and what is not one, without opening them.
 int List(const std::string& pool, bool json);
 
+// What sets two systems apart: programs, keys, chosen options, home and parameter files.
+int Diff(const std::string& first, const std::string& second, bool json, bool trace);
+
 }  // namespace kelsys
