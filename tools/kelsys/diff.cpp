@@ -21,6 +21,7 @@ struct Section {
     const char* title;  // in text
     bool files;         // the values are contents: said to differ, never shown
 };
+enum SectionIndex { kReleases, kMainKey, kAdditional, kDrives, kHome, kParameters };
 constexpr Section kSections[] = {{"releases", "releases", false},          {"mainKey", "main key", false},
                                  {"additionalOptions", "additional options", false}, {"driveModules", "drive modules", false},
                                  {"homeFiles", "home files", true},       {"parameterFiles", "parameter files", true}};
@@ -46,14 +47,14 @@ bool Read(const std::string& argument, bool trace, System& out) {
     if (!description.Parse(info.View())) return Component::Report("system.xml is not readable", E_FAIL) == kOk;
     const kel::xml::Element root = description.Root();
     for (const kel::xml::Element& media : root.FirstChild(u"UsedMedia").Children(u"Media")) {
-        out.sections[0][media.Attribute(u"name").value_or(u"")] = Utf8(media.Attribute(u"version").value_or(u""));
+        out.sections[kReleases][media.Attribute(u"name").value_or(u"")] = Utf8(media.Attribute(u"version").value_or(u""));
     }
-    out.sections[1][u"main"] = Utf8(root.FirstChild(u"ControlModule").FirstChild(u"Key").Text());
+    out.sections[kMainKey][u"main"] = Utf8(root.FirstChild(u"ControlModule").FirstChild(u"Key").Text());
     for (const kel::xml::Element& program : root.Children(u"AdditionalOption")) {
-        out.sections[2][program.FirstChild(u"Name").Text()] = Utf8(program.FirstChild(u"Key").Text());
+        out.sections[kAdditional][program.FirstChild(u"Name").Text()] = Utf8(program.FirstChild(u"Key").Text());
     }
     for (const kel::xml::Element& program : root.Children(u"DriveModule")) {
-        out.sections[3][program.FirstChild(u"Name").Text().substr(11)] = Utf8(program.FirstChild(u"Key").Text());
+        out.sections[kDrives][program.FirstChild(u"Name").Text().substr(11)] = Utf8(program.FirstChild(u"Key").Text());
     }
     std::vector<WString> programs;
     for (const ChosenOption& option : ChosenOptions(options.View(), programs)) out.options.insert(option);
@@ -64,7 +65,7 @@ bool Read(const std::string& argument, bool trace, System& out) {
         const HRESULT hr = home ? system->GetHomeFileList(list.Put(), &count) : system->GetSystemParameterFileList(list.Put(), &count);
         if (Component::Report("cannot list the files", hr) != kOk) return false;
         for (const WString& name : SplitList(list.View())) {
-            std::string& contents = out.sections[home ? 4 : 5][name];
+            std::string& contents = out.sections[home ? kHome : kParameters][name];
             kel::os::ReadWholeFile(path + (home ? u"\\HOME\\" : u"\\SYSPAR\\") + name, contents);
         }
     }
@@ -94,7 +95,7 @@ int Diff(const std::string& first, const std::string& second, bool json, bool tr
                 return has ? Json(at->second) : Json();
             };
             entries.push_back({{"name", Utf8(name)}, {"a", value(hasA, inA)}, {"b", value(hasB, inB)}});
-            const std::string shown = i == 1 ? "" : Utf8(name);
+            const std::string shown = i == kMainKey ? "" : Utf8(name);
             if (hasA && hasB) {
                 lines += "  ~ " + shown + (section.files ? ": contents differ" : (shown.empty() ? "" : ": ") + inA->second + " -> " + inB->second) + "\n";
             } else {
