@@ -88,6 +88,7 @@ TEST(Kelsys, OptionsSelectByName) {
     const std::string system = Arg(pool / u"Cell1");
     ASSERT_EQ(Kelsys({"create", system, "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
     ASSERT_EQ(Kelsys({"addopt", system, "add", N(test::kArcKey), "--release", Arg(test::SampleRelease(u"arcwelding-1.2"))}).code, 0);
+    ASSERT_EQ(Kelsys({"drive", system, "add", N(test::kDriveKey), "--number", "1"}).code, 0);
     EXPECT_NE(Kelsys({"options", system}).out.find("    [x] ZR-20 1.65 m reach\n"
                                                   "      ZR-20 mounting (Manipulator; one choice)\n"
                                                   "        [ ] Floor mounted\n"
@@ -114,6 +115,7 @@ TEST(Kelsys, OptionsSelectByName) {
         {{"select", "fieldbus", "ethernet"}, 0, {"nothing to change"}, false},
         {{"select", "manip"}, 2, {"in pairs"}, false},
         {{"select", "--program", "Pick", "a", "b"}, 2, {"no program \"Pick\"; closest: "}, false},
+        {{"--xml", "--json"}, 2, {"excludes"}, false},
     };
     for (const Step& step : steps) {
         std::vector<std::string> arguments{"options", system};
@@ -133,8 +135,14 @@ TEST(Kelsys, OptionsSelectByName) {
     }
     // The tree as JSON, after the changes above.
     const nlohmann::json programs = nlohmann::json::parse(Kelsys({"options", system, "--json"}).out);
-    ASSERT_EQ(programs.size(), 2u);
+    ASSERT_EQ(programs.size(), 3u);
     EXPECT_EQ(programs[1]["kind"], "additional");
+    EXPECT_EQ(programs[2]["kind"], "drive");
+    // A default stays one, but counts as chosen only while its opener is.
+    const nlohmann::json& floor = programs[2]["groups"][1]["options"][1]["groups"][0]["options"][0];
+    EXPECT_EQ(floor["text"], "Floor mounted");
+    EXPECT_EQ(floor["default"], true);
+    EXPECT_EQ(floor["chosen"], false);
     const nlohmann::json& manipulator = programs[0]["groups"][1];
     EXPECT_EQ(manipulator["title"], "Manipulator");
     EXPECT_EQ(manipulator["choice"], "one");
