@@ -68,7 +68,7 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
     EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
     EXPECT_EQ(info["driveModules"][0]["number"], 1);
     // The option document goes out and back in.
-    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system}).out));
+    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system, "--xml"}).out));
     run({{{"options", system, "--set", Arg(pool / u"options.xml")}, 0, ""},
          {{"program-path", system, "--set", release}, 0, ""},
          {{"key", "replace", system, main, N(test::kVirtualKey)}, 0, ""},
@@ -79,6 +79,136 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"backup", "check", Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")}, 1, "not a backup"}});
     ASSERT_TRUE(test::WriteAll(pool / u"Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
     run({{{"verify", system}, 1, "key.id is missing, not sealed, or fails its check value\n"}});
+}
+
+// Choices by name, one call after another on one system: what each prints,
+// its exit code and whether it changed the system.
+TEST(Kelsys, OptionsSelectByName) {
+    test::TempDir pool;
+    const std::string system = Arg(pool / u"Cell1");
+    ASSERT_EQ(Kelsys({"create", system, "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
+    ASSERT_EQ(Kelsys({"addopt", system, "add", N(test::kArcKey), "--release", Arg(test::SampleRelease(u"arcwelding-1.2"))}).code, 0);
+    ASSERT_EQ(Kelsys({"drive", system, "add", N(test::kDriveKey), "--number", "1"}).code, 0);
+    EXPECT_NE(Kelsys({"options", system}).out.find("    [x] ZR-20 1.65 m reach\n"
+                                                  "      ZR-20 mounting (Manipulator; one choice)\n"
+                                                  "        [ ] Floor mounted\n"
+                                                  "        [x] Wall mounted\n"),
+              std::string::npos);
+    struct Step {
+        std::vector<std::string> arguments;  // after "options SYSTEM"
+        int code;
+        std::vector<std::string> out;  // pieces of the output, in order
+        bool written;
+    };
+    const Step steps[] = {
+        {{"select", "controller lang", "german", "--dry-run"}, 0, {"- Controller language: English\n+ Controller language: German\n", "dry run"}, false},
+        {{"select", "controller language", "german", "lang", "german"}, 2, {"no group \"lang\"; closest: \"Controller language\""}, false},
+        {{"select", "safety", "safezone"}, 2, {"ambiguous", "\"SafeZone basic\", \"SafeZone extended\""}, false},
+        {{"unselect", "Controller Language", "English"}, 1, {"takes one choice"}, false},
+        // The first pair would close the sub group the second chooses in.
+        {{"select", "manip", "zr-6", "ZR-20 mounting", "floor"}, 1, {"choose \"ZR-20 1.65 m reach\" of Manipulator first"}, false},
+        {{"select", "manip", "zr-6"}, 0, {"+ Manipulator: ZR-6", "- Manipulator: ZR-20", "- ZR-20 mounting: Wall mounted"}, true},
+        {{"select", "manip", "zr-20", "zr-20 mounting", "floor", "safety", "safezone b", "safety", "safezone e"}, 0,
+         {"+ ZR-20 mounting: Floor mounted", "+ Safety controller: SafeZone basic", "+ Safety controller: SafeZone extended"}, true},
+        {{"unselect", "fieldbus", "profibus"}, 0, {"- Fieldbus interfaces: Profibus slave", "- Profibus diagnostics: Extended diagnosis"}, true},
+        {{"select", "--program", "arc", "welding process", "mig"}, 0, {"+ Welding process: MIG-MAG welding"}, true},
+        {{"select", "fieldbus", "ethernet"}, 0, {"nothing to change"}, false},
+        {{"select", "manip"}, 2, {"in pairs"}, false},
+        {{"select", "--program", "Pick", "a", "b"}, 2, {"no program \"Pick\"; closest: "}, false},
+        {{"--xml", "--json"}, 2, {"excludes"}, false},
+    };
+    for (const Step& step : steps) {
+        std::vector<std::string> arguments{"options", system};
+        arguments.insert(arguments.end(), step.arguments.begin(), step.arguments.end());
+        const auto before = test::Snapshot(pool / u"Cell1");
+        const auto result = Kelsys(arguments);
+        std::string what;
+        for (const std::string& argument : step.arguments) what += argument + " ";
+        what += ": " + result.out;
+        EXPECT_EQ(result.code, step.code) << what;
+        std::size_t at = 0;
+        for (const std::string& piece : step.out) {
+            at = result.out.find(piece, at);
+            EXPECT_NE(at, std::string::npos) << piece << " in " << what;
+        }
+        EXPECT_EQ(test::Snapshot(pool / u"Cell1") != before, step.written) << what;
+    }
+    // The tree as JSON, after the changes above.
+    const nlohmann::json programs = nlohmann::json::parse(Kelsys({"options", system, "--json"}).out);
+    ASSERT_EQ(programs.size(), 3u);
+    EXPECT_EQ(programs[1]["kind"], "additional");
+    EXPECT_EQ(programs[2]["kind"], "drive");
+    // A default stays one, but counts as chosen only while its opener is.
+    const nlohmann::json& floor = programs[2]["groups"][1]["options"][1]["groups"][0]["options"][0];
+    EXPECT_EQ(floor["text"], "Floor mounted");
+    EXPECT_EQ(floor["default"], true);
+    EXPECT_EQ(floor["chosen"], false);
+    const nlohmann::json& manipulator = programs[0]["groups"][1];
+    EXPECT_EQ(manipulator["title"], "Manipulator");
+    EXPECT_EQ(manipulator["choice"], "one");
+    const nlohmann::json& mounting = manipulator["options"][1]["groups"][0];
+    EXPECT_EQ(mounting["title"], "ZR-20 mounting");
+    EXPECT_EQ(mounting["options"][0]["chosen"], true);
+    const nlohmann::json& diagnostics = programs[0]["groups"][2]["options"][1]["groups"][0]["options"][1]["groups"][0];
+    EXPECT_EQ(diagnostics["choice"], "several");
+    EXPECT_EQ(diagnostics["options"][0]["chosen"], false);  // its opener's opener is not chosen
+    EXPECT_EQ(test::Verify(pool / u"Cell1"), "clean\n");
+}
+
+// list reads the pool without opening its systems: an interrupted change stays
+// as it was, and a lock held elsewhere shows as busy.
+TEST(Kelsys, ListPool) {
+    test::TempDir pool;
+    const std::string release = Arg(test::SampleRelease(u"zendara-6.0"));
+    ASSERT_EQ(Kelsys({"create", Arg(pool / u"Cell1"), "--release", release, "--key", N(test::kMainKey)}).code, 0);
+    ASSERT_EQ(Kelsys({"drive", Arg(pool / u"Cell1"), "add", N(test::kDriveKey), "--number", "1"}).code, 0);
+    ASSERT_EQ(Kelsys({"tag", Arg(pool / u"Cell1"), "Line A"}).code, 0);
+    ASSERT_EQ(Kelsys({"create", Arg(pool / u"Cell2"), "--release", release, "--key", N(test::kVirtualKey)}).code, 0);
+    ASSERT_TRUE(test::WriteAll(pool / u"Cell2\\INTERNAL\\commit.done", ""));
+    ASSERT_TRUE(os::MakeDirectory(pool / u"junk"));
+    ASSERT_TRUE(os::MakeDirectory(pool / u"~Cell3"));
+    ASSERT_TRUE(test::WriteAll(pool / u"notes.txt", "a file"));
+    os::FileLock lock;
+    ASSERT_EQ(lock.Lock(pool / u"Cell1\\INTERNAL\\kel.lock", os::FileLock::Mode::Exclusive, 0), os::FileLock::Result::Locked);
+    const auto before = test::Snapshot(pool.path());
+    const auto result = Kelsys({"list", Arg(pool.path()), "--json"});
+    EXPECT_EQ(test::Snapshot(pool.path()), before);
+    ASSERT_EQ(result.code, 0) << result.out;
+    const nlohmann::json entries = nlohmann::json::parse(result.out);
+    ASSERT_EQ(entries.size(), 4u) << result.out;
+    EXPECT_EQ(entries[0], nlohmann::json::parse(R"({"folder": "Cell1", "system": true, "name": "Cell1", "serial": "12-34567",
+        "controller": "real", "release": {"name": "Zendara", "version": "6.00.1211.01"}, "additionalOptions": 0,
+        "driveModules": 1, "tag": "Line A", "interrupted": false, "busy": true})"));
+    EXPECT_EQ(entries[1]["controller"], "virtual");
+    EXPECT_EQ(entries[1]["interrupted"], true);
+    EXPECT_EQ(entries[1]["busy"], false);
+    EXPECT_EQ(entries[2], nlohmann::json::parse(R"({"folder": "junk", "system": false, "reason": "no system.xml"})"));
+    EXPECT_EQ(entries[3]["reason"], "staging");
+    EXPECT_NE(Kelsys({"list", Arg(pool.path())}).out.find("~Cell3  not a system (staging)\n"), std::string::npos);
+    EXPECT_EQ(Kelsys({"list", Arg(pool / u"none")}).code, 2);
+}
+
+TEST(Kelsys, DiffTwoSystems) {
+    test::TempDir pool;
+    const std::string a = Arg(pool / u"A"), b = Arg(pool / u"B");
+    for (const std::string& system : {a, b}) {
+        ASSERT_EQ(Kelsys({"create", system, "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
+    }
+    EXPECT_EQ(Kelsys({"diff", a, b}).out, "no differences\n");
+    ASSERT_TRUE(test::WriteAll(pool / u"main.mod", "MODULE a"));
+    ASSERT_EQ(Kelsys({"home", a, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_EQ(Kelsys({"syspar", a, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_TRUE(test::WriteAll(pool / u"main.mod", "MODULE b"));
+    ASSERT_EQ(Kelsys({"home", b, "add", Arg(pool / u"main.mod")}).code, 0);
+    ASSERT_EQ(Kelsys({"drive", b, "add", N(test::kDriveKey), "--number", "1"}).code, 0);
+    ASSERT_EQ(Kelsys({"options", b, "select", "controller language", "german"}).code, 0);
+    const auto result = Kelsys({"diff", a, b, "--json"});
+    ASSERT_EQ(result.code, 0) << result.out;
+    EXPECT_EQ(nlohmann::json::parse(result.out), nlohmann::json::parse(R"({"releases": [], "mainKey": [], "additionalOptions": [],
+        "driveModules": [{"name": "1", "a": null, "b": ")" + N(test::kDriveKey) + R"("}],
+        "homeFiles": [{"name": "main.mod", "a": true, "b": true}], "parameterFiles": [{"name": "main.mod", "a": true, "b": false}],
+        "options": [{"program": "Zendara", "group": "Controller language", "option": "English", "a": true, "b": false},
+                    {"program": "Zendara", "group": "Controller language", "option": "German", "a": false, "b": true}]})"));
 }
 
 // The handler's side: a request waits for the outermost call, and the first

@@ -1,11 +1,10 @@
 #include "system_commands.h"
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "component.h"
+#include "options.h"
 #include "platform/xml.h"
 
 namespace kelsys {
@@ -25,12 +24,6 @@ bool Open(Component& component, const std::string& system, bool trace, int& code
     if (!component.Load(trace)) return false;
     code = Component::Report("cannot open the system", component->InitSystem(B(ComponentPath(system)).get()));
     return code == kOk;
-}
-
-std::string ReadInput(const std::string& file) {
-    if (file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The chosen options of each program of an option selection document.
@@ -236,6 +229,13 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     systemArgument(xml);
     auto* verify = app.add_subcommand("verify", "check a system's files against each other");
     systemArgument(verify);
+    auto* list = app.add_subcommand("list", "the systems of a pool folder, read without opening them");
+    list->add_option("pool", args->file, "the pool folder")->required();
+    list->add_flag("--json", args->json, "as JSON");
+    auto* diff = app.add_subcommand("diff", "what sets two systems apart");
+    systemArgument(diff);
+    diff->add_option("other", args->target, "the system to compare with")->required();
+    diff->add_flag("--json", args->json, "as JSON");
 
     struct FileCommands {
         CLI::App *command, *list, *add, *remove;
@@ -260,9 +260,23 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     systemArgument(tag);
     tag->add_option("text", args->text, "the new tag");
 
-    auto* options = app.add_subcommand("options", "print or replace the option selection document");
+    auto optionArgs = std::make_shared<OptionArguments>();
+    auto* options = app.add_subcommand("options", "the option selection: a tree to read, choices by name, or the document");
     systemArgument(options);
-    options->add_option("--set", args->set, "a file holding the new document, or - for standard input");
+    auto* optionsSet = options->add_option("--set", optionArgs->set, "replace the document by a file's, or - for standard input");
+    auto* optionsXml = options->add_flag("--xml", optionArgs->xml, "the document as it is");
+    options->add_flag("--json", optionArgs->json, "the tree as JSON")->excludes(optionsXml)->excludes(optionsSet);
+    optionsSet->excludes(optionsXml);
+    CLI::App* choices[2];
+    for (const bool choose : {true, false}) {
+        CLI::App* command = options->add_subcommand(choose ? "select" : "unselect",
+                                                    choose ? "choose options by group and option title" : "unchoose options by group and option title");
+        command->add_option("--program", optionArgs->program, "an additional option or drive module (the main program without)");
+        command->add_flag("--dry-run", optionArgs->dryRun, "print the change without making it");
+        command->add_option("names", optionArgs->names, "GROUP OPTION [GROUP OPTION...]: titles, ignoring case; a prefix will do")->required();
+        command->excludes(optionsSet)->excludes(optionsXml);
+        choices[choose ? 0 : 1] = command;
+    }
 
     auto* addopt = app.add_subcommand("addopt", "additional option programs");
     systemArgument(addopt);
@@ -316,6 +330,8 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
                                                              B(ComponentPath(a.release)).get()));
         }
         if (*verify) return Verify(a.system, trace);
+        if (*list) return List(a.file, a.json);
+        if (*diff) return Diff(a.system, a.target, a.json, trace);
         const bool known = *info || *reset || *xml || *home.command || *syspar.command || *tag || *options ||
                            *addopt || *drive || *replace || *programPath;
         if (!known) return -1;
@@ -339,14 +355,9 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
             return code;
         }
         if (*options) {
-            if (a.set.empty()) {
-                code = Component::Report("cannot read the options", system->GetSystemOptions(out.Put()));
-                if (code == kOk) std::cout << Utf8(out.View());
-                return code;
-            }
-            // Read before the call: a Ctrl-C while the input is awaited ends the tool at once.
-            const kel::UniqueBstr document = B(kel::FromUtf8(ReadInput(a.set)));
-            return Component::Report("cannot store the options", system->SetSystemOptions(document.get()));
+            using Action = OptionArguments::Action;
+            optionArgs->action = *choices[0] ? Action::Select : *choices[1] ? Action::Unselect : Action::Show;
+            return Options(system, *optionArgs);
         }
         if (*addoptAdd) {
             return Component::Report("cannot add the program", system->AddAdditionalOption(B(kel::FromUtf8(a.key)).get(),
