@@ -113,7 +113,7 @@ private:
         const bool single = !IsMultiChoiceCode(TextOf(built, u"Code"));
         if (chosen > 1 && single) return Format(u"Group %s of %s allows one choice: %s", title, program_, choices);
         // The next build would choose the default again, which the description would then differ from.
-        if (!anyChosen && single) return Format(u"Group %s of %s needs one choice", title, program_);
+        if (!anyChosen && single && open) return Format(u"Group %s of %s needs one choice", title, program_);
         const bool defaultsGiveWay = single && chosen > 0;
         for (std::size_t i = 0; i < builtItems.size(); ++i) {
             const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID"));
