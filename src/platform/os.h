@@ -122,8 +122,11 @@ bool NewGuid(GUID& guid);
 
 void DebugOutput(const char16_t* piece);
 
-// A path as a user types it on this platform, in the component's Windows form.
+// A path as a user types it on this platform (UTF-8), in the component's Windows form.
 WString FromNativePath(const std::string& path);
+// A program's arguments in UTF-8: on Windows from the wide command line, since
+// argv holds its ANSI copy, where a letter the code page lacks is lost.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 std::string AnsiFromWide(WStringView text);
 WString WideFromAnsi(std::string_view text);

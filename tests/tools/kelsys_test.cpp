@@ -31,12 +31,15 @@ std::string Arg(WStringView path) { return test::NativePath(path); }
 // What the commands do to a system is the component's tests' to check.
 TEST(Kelsys, CommandsExitCodesAndOutput) {
     test::TempDir pool;
-    const std::string system = Arg(pool / u"Cell1"), robot = Arg(pool / u"robot.mod");
+    // Folders and a tag the ANSI code page cannot carry, as kelsys.exe must take them.
+    const WString folder = pool / u"\u0141\u00f3d\u017a";
+    ASSERT_TRUE(os::MakeDirectory(folder));
+    const std::string system = Arg(folder + u"\\Cell1"), robot = Arg(folder + u"\\robot.mod");
     const std::string release = Arg(test::SampleRelease(u"zendara-6.0"));
     const std::string arc = Arg(test::SampleRelease(u"arcwelding-1.2"));
     const std::string backup = Arg(test::SourceDir() + u"\\samples\\backups\\cell1");
     const std::string main = N(test::kMainKey), drive = N(test::kDriveKey);
-    ASSERT_TRUE(test::WriteAll(pool / u"robot.mod", "MODULE x"));
+    ASSERT_TRUE(test::WriteAll(folder + u"\\robot.mod", "MODULE x"));
     struct Step {
         std::vector<std::string> arguments;
         int code;
@@ -54,8 +57,7 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"create", system}, 2, "--release is required"},
          {{"addopt", system, "add", N(test::kArcKey), "--release", arc}, 0, ""},
          {{"drive", system, "add", drive, "--number", "1"}, 0, ""},
-         {{"tag", system, "Cell one"}, 0, ""},
-         {{"tag", system}, 0, "Cell one\n"},
+         {{"tag", system, N(u"Cell \u00e9t\u00e9 one")}, 0, ""},
          {{"home", system, "add", robot}, 0, ""},
          {{"syspar", system, "add", robot}, 0, ""},
          {{"syspar", system, "rm", "robot.mod"}, 0, ""},
@@ -63,13 +65,20 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"xml", system}, 0, "<SystemName>Cell1</SystemName>"},
          // Program paths come back as program.id keeps them: upper case.
          {{"program-path", system, "--name", "ArcWelding"}, 0, "ARCWELDING-1.2"}});
+    {
+        const ComPtr<IKelInstallSystem> object = test::NewSystemObject();
+        ASSERT_EQ(object->InitSystem(test::B(folder + u"\\Cell1").get()), S_OK);
+        UniqueBstr tag;
+        ASSERT_EQ(object->GetSystemTag(tag.Put()), S_OK);
+        EXPECT_EQ(tag.View(), u"Cell \u00e9t\u00e9 one");
+    }
     const nlohmann::json info = nlohmann::json::parse(Kelsys({"info", system, "--json"}).out);
     EXPECT_EQ(info["controller"], "real");
     EXPECT_EQ(info["additionalOptions"][0]["name"], "ArcWelding");
     EXPECT_EQ(info["driveModules"][0]["number"], 1);
     // The option document goes out and back in.
-    ASSERT_TRUE(test::WriteAll(pool / u"options.xml", Kelsys({"options", system, "--xml"}).out));
-    run({{{"options", system, "--set", Arg(pool / u"options.xml")}, 0, ""},
+    ASSERT_TRUE(test::WriteAll(folder + u"\\options.xml", Kelsys({"options", system, "--xml"}).out));
+    run({{{"options", system, "--set", Arg(folder + u"\\options.xml")}, 0, ""},
          {{"program-path", system, "--set", release}, 0, ""},
          {{"key", "replace", system, main, N(test::kVirtualKey)}, 0, ""},
          {{"drive", system, "rm", "1"}, 0, ""},
@@ -77,7 +86,7 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"reset", system}, 0, ""},
          {{"backup", "check", backup, "--json"}, 0, "{\"keys\": [\"" + main + "\","},
          {{"backup", "check", Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")}, 1, "not a backup"}});
-    ASSERT_TRUE(test::WriteAll(pool / u"Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
+    ASSERT_TRUE(test::WriteAll(folder + u"\\Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
     run({{{"verify", system}, 1, "key.id is missing, not sealed, or fails its check value\n"}});
 }
 

@@ -96,8 +96,10 @@ int Component::Report(const char* what, HRESULT status) {
 
 WString ComponentPath(const std::string& path) {
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return kel::os::FromNativePath(error ? path : absolute.lexically_normal().string());
+    // Arguments are UTF-8 on every platform; a narrow path would be the ANSI code page on Windows.
+    const std::u8string text(path.begin(), path.end());
+    const std::u8string absolute = std::filesystem::absolute(text, error).lexically_normal().u8string();
+    return kel::os::FromNativePath(error ? path : std::string(absolute.begin(), absolute.end()));
 }
 
 kel::UniqueBstr B(WStringView text) { return kel::UniqueBstr::From(text); }

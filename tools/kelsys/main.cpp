@@ -117,7 +117,10 @@ int main(int argc, char** argv) {
     const auto runSystemCommand = kelsys::AddSystemCommands(app);
 
     try {
-        app.parse(argc, argv);
+        const std::vector<std::string> arguments = kel::os::CommandLineArguments(argc, argv);
+        std::vector<const char*> pointers;
+        for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? 0 : kelsys::kUsage;

@@ -1,7 +1,6 @@
 #include "options.h"
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <iterator>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/os.h"
 #include "platform/xml.h"
 #include "shared/option_choice.h"
 
@@ -288,8 +288,9 @@ int Select(Component& system, kel::xml::Document& document, const OptionArgument
 
 std::string ReadInput(const std::string& file) {
     if (file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), {});
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    kel::os::ReadWholeFile(ComponentPath(file), text);
+    return text;
 }
 
 }  // namespace

@@ -327,6 +327,8 @@ void DebugOutput(const char16_t*) {}
 
 WString FromNativePath(const std::string& path) { return UnmapPath(path); }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 namespace {
 
 // Windows-1252 bytes 0x80-0x9F; the five unassigned ones map to themselves.

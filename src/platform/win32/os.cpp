@@ -4,6 +4,7 @@
 #include "platform/fault_injection.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <io.h>
 
@@ -249,7 +250,17 @@ bool NewGuid(GUID& guid) { return SUCCEEDED(CoCreateGuid(&guid)); }
 
 void DebugOutput(const char16_t* piece) { OutputDebugStringW(reinterpret_cast<const wchar_t*>(piece)); }
 
-WString FromNativePath(const std::string& path) { return WideFromAnsi(path); }
+WString FromNativePath(const std::string& path) { return FromUtf8(path); }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return {argv, argv + argc};
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(ToUtf8(reinterpret_cast<const char16_t*>(wide[i])));
+    LocalFree(wide);
+    return arguments;
+}
 
 std::string AnsiFromWide(WStringView text) {
     if (text.empty()) return {};
