@@ -53,12 +53,15 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
         }
     };
     run({{{"create", system, "--release", release, "--key", main}, 0, ""},
-         {{"create", system, "--release", release, "--key", main}, 1, "0xC004051B system exists"},
+         // A refusal names its cause in the component's words, then the status.
+         {{"create", system, "--release", release, "--key", main}, 1,
+          "already exists at the specified systempool (0xC004051B system exists)"},
          {{"create", system}, 2, "--release is required"},
          {{"addopt", system, "add", N(test::kArcKey), "--release", arc}, 0, ""},
          {{"drive", system, "add", drive, "--number", "1"}, 0, ""},
          {{"tag", system, N(u"Cell \u00e9t\u00e9 one")}, 0, ""},
          {{"home", system, "add", robot}, 0, ""},
+         {{"home", system, "add", robot}, 1, "exists; Filecopy failed (0x80004005 failed)"},
          {{"syspar", system, "add", robot}, 0, ""},
          {{"syspar", system, "rm", "robot.mod"}, 0, ""},
          {{"home", system, "list", "--json"}, 0, "[\"robot.mod\"]\n"},

@@ -42,22 +42,50 @@ constexpr StatusName kStatusNames[] = {
 
 }  // namespace
 
-// Trace records to stderr, one line per record.
-void PrintTrace(const char16_t* piece, void*) {
-    static std::string record;
+// The messages traced since the current call began.
+std::string& LastCause() {
+    static std::string cause;
+    return cause;
+}
+
+// A record's message as a user reads it: without the "CClass::Method, " it starts with.
+std::string Plain(std::string message) {
+    const std::size_t scope = message.find("::");
+    const std::size_t end = scope == std::string::npos ? scope : message.find_first_of(",: ", scope + 2);
+    if (end != std::string::npos && message.find(' ') >= end) {
+        message.erase(0, message.find_first_not_of(",: ", end));
+    }
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    for (char& c : message) {
+        if (c == '\n') c = ' ';
+    }
+    return message;
+}
+
+void CollectTrace(const char16_t* piece, void* print) {
+    static std::string module;
+    static std::string message;
+    static int part = 0;  // 1: the module's name follows, 2: the message
     const std::u16string_view text(piece);
     if (text == u"ReleaseErrorTrace: \nFile: ") {
-        record = "trace: ";
+        part = 1;
+        module.clear();
+        message.clear();
     } else if (text == u"\nError: ") {
-        record += ": ";
-    } else if (text == u"\n") {
-        std::cerr << record << '\n';
-        record.clear();
+        part = 2;
+    } else if (text == u"\n" && part == 2) {
+        part = 0;
+        // Every record of the call, the deepest first: the first names the cause, the last the step.
+        const std::string plain = Plain(message);
+        if (!plain.empty()) LastCause() += (LastCause().empty() ? "" : "; ") + plain;
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        if (print) std::cerr << "trace: " << module << ": " << message << '\n';
     } else {
-        record += kel::ToUtf8(text);
-        if (!record.empty() && record.back() == '\n') record.pop_back();
+        (part == 1 ? module : message) += kel::ToUtf8(text);
     }
 }
+
+Component::Call::Call(IKelInstallSystem* object) : object_(object) { LastCause().clear(); }
 
 bool Component::Load(bool trace) {
     const std::string directory = kel::os::ExecutableDirectory();
@@ -76,10 +104,9 @@ bool Component::Load(bool trace) {
         std::cerr << "kelsys: cannot load the component from " << name << "\n";
         return false;
     }
-    if (trace) {
-        if (const auto setSink = reinterpret_cast<SetTraceSinkFn>(library_.Symbol("KelInstallSetTraceSink"))) {
-            setSink(&PrintTrace, nullptr);
-        }
+    // Always: a refusal is reported in the component's own words.
+    if (const auto setSink = reinterpret_cast<SetTraceSinkFn>(library_.Symbol("KelInstallSetTraceSink"))) {
+        setSink(&CollectTrace, trace ? this : nullptr);
     }
     return true;
 }
@@ -90,7 +117,10 @@ int Component::Report(const char* what, HRESULT status) {
     for (const StatusName& known : kStatusNames) {
         if (known.status == status) name = known.name;
     }
-    std::fprintf(stderr, "kelsys: %s: 0x%08X %s\n", what, static_cast<unsigned>(status), name);
+    // The component's own words for the cause, then the status.
+    const std::string cause = LastCause().empty() ? "" : LastCause() + " ";
+    std::fprintf(stderr, "kelsys: %s: %s(0x%08X %s)\n", what, cause.c_str(), static_cast<unsigned>(status), name);
+    LastCause().clear();
     return kRefused;
 }
 

@@ -28,7 +28,8 @@ public:
     // tool then (interrupt.h).
     class Call {
     public:
-        explicit Call(IKelInstallSystem* object) : object_(object) {}
+        // Forgets the cause of an earlier call.
+        explicit Call(IKelInstallSystem* object);
         IKelInstallSystem* operator->() const { return object_; }
 
     private:
@@ -40,7 +41,8 @@ public:
     bool Load(bool trace);
     Call operator->() const { return Call(object_.get()); }
 
-    // Prints a failure as "0xC004051B system exists" and gives the exit code.
+    // Prints a failure with the cause the component traced, as "... (0xC004051B
+    // system exists)", and gives the exit code.
     static int Report(const char* what, HRESULT status);
 
 private:
@@ -48,8 +50,9 @@ private:
     kel::ComPtr<IKelInstallSystem> object_;
 };
 
-// Trace records to stderr, one line per record: a trace receiver.
-void PrintTrace(const char16_t* piece, void* context);
+// A trace receiver: keeps the last record's message as the cause a failure
+// is reported with, and prints every record to stderr when print is not null.
+void CollectTrace(const char16_t* piece, void* print);
 
 // A path as the user typed it, in the component's form (made absolute first).
 WString ComponentPath(const std::string& path);

@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
     }
     const int code = runSystemCommand(trace);
     if (code >= 0) return code;
-    if (trace) kel::SetTraceSink(&kelsys::PrintTrace, nullptr);
+    static int print = 0;
+    kel::SetTraceSink(&kelsys::CollectTrace, trace ? &print : nullptr);
     if (*describe) return DescribeKey(keystring);
     if (*make) return MakeKey(kind, serial, signature, program, selection, serialText);
     if (*release) return ShowRelease(releasePath);
