@@ -223,7 +223,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     auto* info = app.add_subcommand("info", "what a system holds");
     systemArgument(info);
     info->add_flag("--json", args->json, "as JSON");
-    auto* reset = app.add_subcommand("reset", "back to what the main keystring alone gives");
+    auto* reset = app.add_subcommand("reset", "back to what the main keystring alone gives; empties HOME and SYSPAR");
     systemArgument(reset);
     auto* xml = app.add_subcommand("xml", "the system description (system.xml)");
     systemArgument(xml);

@@ -8,6 +8,7 @@
 #include "description/system_xml.h"
 #include "platform/sealed_file.h"
 #include "platform/xml.h"
+#include "shared/commit_journal.h"
 #include "shared/key_info.h"
 #include "shared/keystring.h"
 #include "shared/media_component.h"
@@ -69,6 +70,14 @@ int Verify(const std::string& systemArgument, bool trace) {
         std::cout << text << "\n";
         ++findings;
     };
+    // Opened first, as any user of the system would: an interrupted change is
+    // finished then, and the files are checked as they will be used.
+    const bool interrupted = kel::CCommitJournal::IsPending(path);
+    Component component;
+    const bool loaded = component.Load(trace);
+    const HRESULT opened = loaded ? component->InitSystem(B(path).get()) : E_FAIL;
+    if (loaded && Component::Report("the system does not open", opened) != kOk) ++findings;
+    if (SUCCEEDED(opened) && interrupted) std::cout << "an interrupted change was finished first\n";
     for (const char16_t* directory : {u"SYSPAR", u"HOME", u"INTERNAL", u"INTERNAL\\OPTIONS", u"INTERNAL\\RAPID",
                                       u"INTERNAL\\REPORTS"}) {
         if (kel::os::GetEntryKind(path + u"\\" + directory) != kel::os::EntryKind::Directory) {
@@ -117,7 +126,9 @@ int Verify(const std::string& systemArgument, bool trace) {
         finding("system.xml is missing or not XML");
     } else {
         const WString name = path.substr(path.rfind(u'\\') + 1);
-        if (description.Root().FirstChild(u"SystemName").Text() != name) finding("system.xml names another system");
+        if (!kel::EqualsNoCase(description.Root().FirstChild(u"SystemName").Text(), name)) {
+            finding("system.xml names another system");
+        }
         kel::KeyDescription main;
         WString serial;
         if (!keys.Empty() && kel::DescribeKey(keys.At(0).GetKeystring(), main) &&
@@ -136,10 +147,9 @@ int Verify(const std::string& systemArgument, bool trace) {
     for (const WString& program : programs) {
         if (!media || FAILED(media->OpenMedia(B(program).get()))) finding("not a program release: " + Utf8(program));
     }
-    Component component;
-    if (!component.Load(trace) || Component::Report("the system does not open", component->InitSystem(B(path).get())) != kOk) {
+    if (!loaded) {
         ++findings;
-    } else if (!DescribesItsSelection(component, path, keys, description)) {
+    } else if (SUCCEEDED(opened) && !DescribesItsSelection(component, path, keys, description)) {
         finding("system.xml is not what the system's keys and selection give (any change writes it anew)");
     }
     if (findings == 0) std::cout << "clean\n";
