@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     key->require_subcommand(1);
     std::string keystring;
     auto* describe = key->add_subcommand("describe", "print the fields of a keystring");
-    describe->add_option("keystring", keystring)->required();
+    describe->add_option("KEYSTRING", keystring, "the keystring")->required();
 
     std::string kind = "R", program, selection, serialText;
     uint32_t serial = 0;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
 
     std::string releasePath;
     auto* release = app.add_subcommand("release", "identify a program release directory");
-    release->add_option("path", releasePath)->required();
+    release->add_option("PATH", releasePath, "the release directory")->required();
 
     const auto runSystemCommand = kelsys::AddSystemCommands(app);
 

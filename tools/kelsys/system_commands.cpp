@@ -212,7 +212,7 @@ int Backup(CLI::App* check, CLI::App* info, CLI::App* restore, const Arguments& 
 std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     auto args = std::make_shared<Arguments>();
     const auto systemArgument = [&](CLI::App* command) {
-        command->add_option("system", args->system, "the system directory")->required();
+        command->add_option("SYSTEM", args->system, "the system directory")->required();
     };
 
     auto* create = app.add_subcommand("create", "create a system from a program release and a main keystring");
@@ -230,11 +230,11 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     auto* verify = app.add_subcommand("verify", "check a system's files against each other");
     systemArgument(verify);
     auto* list = app.add_subcommand("list", "the systems of a pool folder, read without opening them");
-    list->add_option("pool", args->file, "the pool folder")->required();
+    list->add_option("POOL", args->file, "the pool folder")->required();
     list->add_flag("--json", args->json, "as JSON");
     auto* diff = app.add_subcommand("diff", "what sets two systems apart");
     systemArgument(diff);
-    diff->add_option("other", args->target, "the system to compare with")->required();
+    diff->add_option("OTHER", args->target, "the system to compare with")->required();
     diff->add_flag("--json", args->json, "as JSON");
 
     struct FileCommands {
@@ -247,10 +247,10 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
         files.list = files.command->add_subcommand("list", "list the files");
         files.list->add_flag("--json", args->json, "as a JSON array");
         files.add = files.command->add_subcommand("add", "copy files in");
-        files.add->add_option("files", args->files)->required();
+        files.add->add_option("FILES", args->files, "the files to copy in")->required();
         files.add->add_flag("--overwrite", args->overwrite, "replace files of the same name");
         files.remove = files.command->add_subcommand("rm", "remove files by name");
-        files.remove->add_option("names", args->files)->required();
+        files.remove->add_option("NAMES", args->files, "the file names")->required();
         return files;
     };
     const FileCommands home = fileCommands("home", "the system's home files");
@@ -258,7 +258,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
 
     auto* tag = app.add_subcommand("tag", "print or set the system tag");
     systemArgument(tag);
-    tag->add_option("text", args->text, "the new tag");
+    tag->add_option("TEXT", args->text, "the new tag");
 
     auto optionArgs = std::make_shared<OptionArguments>();
     auto* options = app.add_subcommand("options", "the option selection: a tree to read, choices by name, or the document");
@@ -273,7 +273,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
                                                     choose ? "choose options by group and option title" : "unchoose options by group and option title");
         command->add_option("--program", optionArgs->program, "an additional option or drive module (the main program without)");
         command->add_flag("--dry-run", optionArgs->dryRun, "print the change without making it");
-        command->add_option("names", optionArgs->names, "GROUP OPTION [GROUP OPTION...]: titles, ignoring case; a prefix will do")->required();
+        command->add_option("NAMES", optionArgs->names, "GROUP OPTION [GROUP OPTION...]: titles, ignoring case; a prefix will do")->required();
         command->excludes(optionsSet)->excludes(optionsXml);
         choices[choose ? 0 : 1] = command;
     }
@@ -282,24 +282,24 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     systemArgument(addopt);
     addopt->require_subcommand(1);
     auto* addoptAdd = addopt->add_subcommand("add", "add a program by its keystring");
-    addoptAdd->add_option("key", args->key)->required();
+    addoptAdd->add_option("KEY", args->key, "the keystring")->required();
     addoptAdd->add_option("--release", args->release, "the program's release directory")->required();
     auto* addoptRemove = addopt->add_subcommand("rm", "remove a program by name");
-    addoptRemove->add_option("name", args->name)->required();
+    addoptRemove->add_option("NAME", args->name, "the program name")->required();
 
     auto* drive = app.add_subcommand("drive", "drive modules");
     systemArgument(drive);
     drive->require_subcommand(1);
     auto* driveAdd = drive->add_subcommand("add", "add a drive module keystring");
-    driveAdd->add_option("key", args->key)->required();
+    driveAdd->add_option("KEY", args->key, "the keystring")->required();
     driveAdd->add_option("--number", args->number, "the module number")->required()->check(CLI::Range(1, 65535));
     auto* driveRemove = drive->add_subcommand("rm", "remove a drive module by number");
-    driveRemove->add_option("number", args->number)->required()->check(CLI::Range(1, 65535));
+    driveRemove->add_option("NUMBER", args->number, "the drive module number")->required()->check(CLI::Range(1, 65535));
 
     auto* replace = app.get_subcommand("key")->add_subcommand("replace", "replace a keystring of a system");
     systemArgument(replace);
-    replace->add_option("old", args->key)->required();
-    replace->add_option("new", args->text)->required();
+    replace->add_option("OLD", args->key, "the loaded keystring")->required();
+    replace->add_option("NEW", args->text, "its replacement")->required();
 
     auto* programPath = app.add_subcommand("program-path", "print or set a program's release directory");
     systemArgument(programPath);
@@ -309,12 +309,12 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
     auto* backup = app.add_subcommand("backup", "controller backups");
     backup->require_subcommand(1);
     auto* backupCheck = backup->add_subcommand("check", "check a backup and list its keystrings");
-    backupCheck->add_option("backup", args->file)->required();
+    backupCheck->add_option("BACKUP", args->file, "the backup directory")->required();
     backupCheck->add_flag("--json", args->json, "as JSON");
     auto* backupInfo = backup->add_subcommand("info", "print a backup's system description");
-    backupInfo->add_option("backup", args->file)->required();
+    backupInfo->add_option("BACKUP", args->file, "the backup directory")->required();
     auto* backupRestore = backup->add_subcommand("restore", "turn a backup into a new system");
-    backupRestore->add_option("backup", args->file)->required();
+    backupRestore->add_option("BACKUP", args->file, "the backup directory")->required();
     backupRestore->add_option("--to", args->target, "the new system directory")->required();
     backupRestore->add_option("--release", args->release, "the main program release")->required();
     backupRestore->add_option("--extra", args->extra, "further program release directories");
@@ -349,7 +349,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
         if (*home.command) return Files(system, true, home.list, home.add, home.remove, a);
         if (*syspar.command) return Files(system, false, syspar.list, syspar.add, syspar.remove, a);
         if (*tag) {
-            if (tag->count("text")) return Component::Report("cannot set the tag", system->SetSystemTag(B(kel::FromUtf8(a.text)).get()));
+            if (tag->count("TEXT")) return Component::Report("cannot set the tag", system->SetSystemTag(B(kel::FromUtf8(a.text)).get()));
             code = Component::Report("cannot read the tag", system->GetSystemTag(out.Put()));
             if (code == kOk) std::cout << Utf8(out.View()) << "\n";
             return code;
