@@ -89,6 +89,11 @@ TEST(Kelsys, CommandsExitCodesAndOutput) {
          {{"reset", system}, 0, ""},
          {{"backup", "check", backup, "--json"}, 0, "{\"keys\": [\"" + main + "\","},
          {{"backup", "check", Arg(test::SourceDir() + u"\\samples\\backups\\no-backinfo")}, 1, "not a backup"}});
+    // A restore takes its folders from --to, --release and --extra; info shows what it brought along.
+    const std::string restored = Arg(folder + u"\\Restored");
+    run({{{"backup", "restore", backup, "--to", restored, "--release", release, "--extra", arc}, 0, ""}});
+    EXPECT_EQ(nlohmann::json::parse(Kelsys({"info", restored, "--json"}).out)["backupFiles"],
+              nlohmann::json({"BACKINFO\\", "HOME\\", "SYSPAR\\", "system.xml"}));
     ASSERT_TRUE(test::WriteAll(folder + u"\\Cell1\\INTERNAL\\key.id", "#CKeyId zdkey plain\n"));
     run({{{"verify", system}, 1, "key.id is missing, not sealed, or fails its check value\n"}});
 }

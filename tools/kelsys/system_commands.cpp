@@ -1,5 +1,6 @@
 #include "system_commands.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 
@@ -56,7 +57,7 @@ std::string JsonList(const std::vector<WString>& items) {
     return out + "]";
 }
 
-int Info(Component& system, bool json) {
+int Info(Component& system, const WString& path, bool json) {
     kel::UniqueBstr text;
     int code = Component::Report("cannot read system.xml", system->GetSystemInfo(text.Put()));
     if (code != kOk) return code;
@@ -132,6 +133,13 @@ int Info(Component& system, bool json) {
     field("tag", textValue(tag.View()));
     field("homeFiles", listValue(SplitList(home.View())));
     field("parameterFiles", listValue(SplitList(syspar.View())));
+    // What a restored backup brought along, kept for the user to take in.
+    std::vector<kel::os::DirEntry> entries;
+    kel::os::ListDirectory(path + u"\\BACKUP", entries);
+    std::vector<WString> waiting;
+    for (const kel::os::DirEntry& entry : entries) waiting.push_back(entry.isDirectory ? entry.name + u"\\" : entry.name);
+    std::sort(waiting.begin(), waiting.end());
+    field("backupFiles", listValue(waiting));
     field("options", rows(chosen), true);
     if (json) out << "}\n";
     std::cout << out.str();
@@ -339,7 +347,7 @@ std::function<int(bool)> AddSystemCommands(CLI::App& app) {
         int code = kOk;
         if (!Open(system, a.system, trace, code)) return code;
         kel::UniqueBstr out;
-        if (*info) return Info(system, a.json);
+        if (*info) return Info(system, ComponentPath(a.system), a.json);
         if (*reset) return Component::Report("cannot reset the system", system->ResetSystem());
         if (*xml) {
             code = Component::Report("cannot read system.xml", system->GetSystemInfo(out.Put()));
