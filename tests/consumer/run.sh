@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, builds the consumer project against
-# it, and creates a system with it; the installed kelsys then reads that system.
+# Installs the build into a fresh prefix, builds the consumer project and the
+# README's example against
+# it, runs both (each creates a system), and the installed kelsys reads one.
 # Usage: run.sh <build dir> <source dir>
 set -euo pipefail
 build=$1
@@ -8,10 +9,32 @@ source=$2
 prefix=$build/install-test
 rm -rf "$prefix" "$build/consumer-build"
 cmake --install "$build" --prefix "$prefix" > /dev/null
-cmake -S "$source/tests/consumer" -B "$build/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" > /dev/null
-cmake --build "$build/consumer-build" > /dev/null
 pool=$(mktemp -d)
 trap 'rm -rf "$pool"' EXIT
+# The README's example as written, but for where the checkout and the pool are.
+example=$build/readme_example.cpp
+windows() { printf 'Z:%s' "$1" | sed 's|/|\\\\|g'; }  # as a C++ string literal writes it
+export KEL_FROM_POOL='Z:\\tmp\\pool' KEL_TO_POOL="$(windows "$pool")"
+export KEL_FROM_SOURCE='Z:\\src\\KelInstallSystem' KEL_TO_SOURCE="$(windows "$source")"
+{
+    echo '#include "KelInstallSystem.h"'
+    echo 'int main() {'
+    awk 'function swap(s, from, to,   i) {
+             while ((i = index(s, from)) > 0) s = substr(s, 1, i - 1) to substr(s, i + length(from))
+             return s
+         }
+         /^```cpp/ { inside = 1; next }
+         /^```/ { inside = 0 }
+         inside { print swap(swap($0, ENVIRON["KEL_FROM_POOL"], ENVIRON["KEL_TO_POOL"]),
+                             ENVIRON["KEL_FROM_SOURCE"], ENVIRON["KEL_TO_SOURCE"]) }' "$source/README.md"
+    echo '    return hr == S_OK ? 0 : 1;'
+    echo '}'
+} > "$example"
+cmake -S "$source/tests/consumer" -B "$build/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+    -DKEL_README_EXAMPLE="$example" > /dev/null
+cmake --build "$build/consumer-build" > /dev/null
+"$build/consumer-build/readme_example"
+rm -rf "$pool/Cell1"
 key=$(grep -m1 '^KEL1:R:.*:10101011011010101001:' "$source/samples/keys.txt")
 "$build/consumer-build/consumer" "$pool" "$source/samples/releases/zendara-6.0" "$key"
 "$prefix/bin/kelsys" verify "$pool/Cell"
