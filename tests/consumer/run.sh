@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, builds the consumer project and the
-# README's example against
-# it, runs both (each creates a system), and the installed kelsys reads one.
+# README's example against it, runs both (each creates a system), and the
+# installed kelsys reads one.
 # Usage: run.sh <build dir> <source dir>
 set -euo pipefail
 build=$1
