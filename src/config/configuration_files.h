@@ -142,6 +142,10 @@ private:
     std::vector<WorkNode> m_workList;
     std::unordered_map<WString, std::size_t> m_workIndex;
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
+    // While WriteKeyId runs: the text of each selection file read so far.
+    // Thousands of options name the same few files.
+    std::unordered_map<WString, std::string> m_selectionFiles;
+    bool m_keepSelectionFiles = false;
 };
 
 }  // namespace kel

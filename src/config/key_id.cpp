@@ -155,9 +155,14 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
         return -1;
     }
     m_sectionOptions = std::make_shared<const SectionOptionsInfo>(systemOptions);
+    m_keepSelectionFiles = true;
     struct Forget {
         CConfigurationFiles& files;
-        ~Forget() { files.m_sectionOptions.reset(); }
+        ~Forget() {
+            files.m_sectionOptions.reset();
+            files.m_selectionFiles.clear();
+            files.m_keepSelectionFiles = false;
+        }
     } forget{*this};
     if (WriteKelKeyId(keys.At(0), file) != 0) {
         TraceError(u"CConfigurationFiles::WriteKeyId, Failure write Zendara information to key.id\n");
@@ -362,7 +367,7 @@ int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKey
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
         const WString path = SelectionFilePath(key, item);
-        if (!SealedFile().OpenForRead(path)) {
+        if (!m_selectionFiles.contains(path) && !SealedFile().OpenForRead(path)) {
             TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", Failure open%s\n", path);
             return -2;
         }
@@ -376,28 +381,36 @@ int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKey
 }
 
 int CConfigurationFiles::InsertSelfile(SealedFile& file, WStringView path) {
-    SealedFile source;
-    if (!source.OpenForRead(path)) return -1;
-    std::vector<char> buffer(4096);
-    while (!source.AtEnd()) {
-        const std::size_t read = source.ReadBytes(buffer.data(), 1, buffer.size());
-        if (source.HasError()) {
-            TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure read %s\n", path);
-            return -3;
+    auto cached = m_selectionFiles.find(WString(path));
+    std::string read;
+    if (cached == m_selectionFiles.end()) {
+        SealedFile source;
+        if (!source.OpenForRead(path)) return -1;
+        std::vector<char> buffer(4096);
+        while (!source.AtEnd()) {
+            const std::size_t got = source.ReadBytes(buffer.data(), 1, buffer.size());
+            if (source.HasError()) {
+                TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure read %s\n", path);
+                return -3;
+            }
+            read.append(buffer.data(), got);
         }
-        if (read == 0) continue;
-        const std::size_t written = file.WriteBytes(buffer.data(), 1, read);
+        source.Close();
+        if (m_keepSelectionFiles) cached = m_selectionFiles.emplace(WString(path), std::move(read)).first;
+    }
+    const std::string& text = cached == m_selectionFiles.end() ? read : cached->second;
+    if (!text.empty()) {
+        const std::size_t written = file.WriteBytes(text.data(), 1, text.size());
         if (file.HasError()) {
             TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure write to key.id\n");
             return -4;
         }
-        if (written != read) {
+        if (written != text.size()) {
             TraceFormatted(u"CConfigurationFiles::InsertSelfile, Written bytes to key.id is not eualt to read bytes from %s\n",
                            path);
             return -5;
         }
     }
-    source.Close();
     if (file.WriteChar('\n') < 0) {
         TraceError(u"CConfigurationFiles::InsertSelfile, Failure write EOF to key.id\n");
         return -6;
