@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -47,8 +48,11 @@ kel::UniqueBstr B(const char16_t* text) { return kel::UniqueBstr::From(text); }
 
 class Library {
 public:
+    // KEL_BENCH_LIBRARY names another build of the library, to compare two in one sitting.
     Library() {
-        if (!m_library.Open(KEL_LIBRARY_PATH)) throw std::runtime_error("cannot load " KEL_LIBRARY_PATH);
+        const char* other = std::getenv("KEL_BENCH_LIBRARY");
+        const std::string path = other && *other ? other : KEL_LIBRARY_PATH;
+        if (!m_library.Open(path)) throw std::runtime_error("cannot load " + path);
         m_getClassObject = reinterpret_cast<decltype(m_getClassObject)>(m_library.Symbol("DllGetClassObject"));
         if (!m_getClassObject) throw std::runtime_error("no DllGetClassObject");
     }
