@@ -38,20 +38,19 @@ private:
     int m_fd;
 };
 
-std::string RelkeyText(int groups) {
-    const int mainGroups = groups * 3 / 4;
-    std::string text = "title Bench release\nowner NOFAC\ntype multiple\n";
+// Groups of three single-choice options, every tenth opening a sub group of
+// two multiple-choice options; options name small selection files.
+std::string RelkeyText(const std::string& title, int groups) {
+    std::string text = "title " + title + "\nowner NOFAC\ntype multiple\n";
     std::string subs;
     char line[160];
-    for (int g = 0; g < mainGroups; ++g) {
-        const bool opens = g % 3 == 0;
-        const char* code = g % 2 ? "0,n" : "1,1";
+    for (int g = 0; g < groups; ++g) {
+        const bool opens = g % 10 == 0;
         std::snprintf(line, sizeof line, "grp%d \"Group %d\" Category=\"Bench\"\n", g, g);
         text += line;
-        for (int o = 0; o < 4; ++o) {
+        for (int o = 0; o < 3; ++o) {
             const std::string sub = opens && o == 0 ? " &Sub" + std::to_string(g) : "";
-            std::snprintf(line, sizeof line, "grp%d %s \"Option %d.%d\" %s%s\n", g, code, g, o,
-                          o % 2 ? "void" : "sel.dat", sub.c_str());
+            std::snprintf(line, sizeof line, "grp%d 1,1 \"Option %d.%d\" sel%d.dat%s\n", g, g, o, o, sub.c_str());
             text += line;
         }
         text += "\n";
@@ -59,13 +58,32 @@ std::string RelkeyText(int groups) {
             std::snprintf(line, sizeof line, "&Sub%d\ngrpsub%d \"Sub group %d\" Category=\"Bench\"\n", g, g, g);
             subs += line;
             for (int o = 0; o < 2; ++o) {
-                std::snprintf(line, sizeof line, "grpsub%d 0,1 \"Sub option %d.%d\" sel.dat\n", g, g, o);
+                std::snprintf(line, sizeof line, "grpsub%d 0,n \"Sub option %d.%d\" sub.dat\n", g, g, o);
                 subs += line;
             }
             subs += "\n";
         }
     }
     return text + "end\n\n" + subs;
+}
+
+void WriteSelectionFiles(const std::string& syskey) {
+    for (const char* name : {"sel0.dat", "sel1.dat", "sel2.dat", "sub.dat"}) {
+        WriteBytes(syskey + "/" + name, std::string("-id Bench -key \"-id \"\"") + name + "\"\" \"\n");
+    }
+}
+
+WString Key(const char16_t* program, int signature, KeyKind kind, int variant) {
+    KeyDescription description;
+    description.serialNumber = 1234567;
+    description.signatureNumber = signature;
+    description.programName = program;
+    description.kind = kind;
+    // One digit per option of the first groups: a choice in each, varied by variant.
+    for (int i = 0; i < 198; ++i) description.selectionText += i % 3 == (i / 3 + variant) % 3 ? u'1' : u'0';
+    WString keystring;
+    if (!MakeKeystring(description, keystring)) throw std::runtime_error("cannot make a key");
+    return keystring;
 }
 
 std::string Join(const std::string& a, const std::string& b) { return a.empty() ? b : a + "/" + b; }
@@ -112,16 +130,19 @@ WString WriteRelease(const std::string& directory, int groups) {
     WriteBytes(directory + "/version.xml",
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ReleaseVersion><Title>Zendara</Title><Major>6</Major>"
                "<Minor>0</Minor><Build>1</Build><Revision>1</Revision></ReleaseVersion>\n");
-    WriteBytes(directory + "/syskey/relkey.007", RelkeyText(groups));
-    WriteBytes(directory + "/syskey/sel.dat", "-id Bench -key \"-id \"\"Selected\"\" \"\n");
-    KeyDescription description;
-    description.serialNumber = 1234567;
-    description.signatureNumber = 7;
-    description.programName = u"Zendara";
-    for (int i = 0; i < 200; ++i) description.selectionText += i % 3 ? u'0' : u'1';
-    WString keystring;
-    if (!MakeKeystring(description, keystring)) throw std::runtime_error("cannot make a key");
-    return keystring;
+    WriteBytes(directory + "/syskey/relkey.007", RelkeyText("Bench release", groups));
+    WriteSelectionFiles(directory + "/syskey");
+    return Key(u"Zendara", 7, KeyKind::ReleaseKey, 0);
+}
+
+WString DriveModuleKey(int variant) { return Key(u"Zendara", 7, KeyKind::ReleaseKey, variant); }
+
+WString WriteAdditionalRelease(const std::string& directory, const std::string& name, int groups) {
+    MakeDirectories(directory + "/syskey");
+    WriteBytes(directory + "/media.id", "Name=" + name + "\nType=2\n");
+    WriteBytes(directory + "/syskey/relkey.opt", RelkeyText(name, groups));
+    WriteSelectionFiles(directory + "/syskey");
+    return Key(FromUtf8(name).c_str(), 1001, KeyKind::AdditionalOptionKey, 1);
 }
 
 void ResetPeakMemory() {
@@ -158,6 +179,16 @@ void ReadThrough(const std::string& path) {
     while ((got = read(in.get(), buffer, sizeof buffer)) > 0) {
     }
     if (got < 0) Fail("cannot read", path);
+}
+
+void Flush(const std::string& path) {
+    Fd fd(path, O_RDONLY);
+    if (fsync(fd.get()) != 0) Fail("cannot flush", path);
+}
+
+void FlushDirectory(const std::string& path) {
+    Fd fd(path, O_RDONLY | O_DIRECTORY);
+    if (fsync(fd.get()) != 0) Fail("cannot flush", path);
 }
 
 void FastCopy(const std::string& from, const std::string& to) {

@@ -27,10 +27,14 @@ private:
 };
 
 // A main release of `groups` generated groups in directory (media.id,
-// version.xml, syskey/relkey.007 and a selection file its options name):
-// three main groups in four, every third opening a sub group. Returns a
-// keystring for it.
+// version.xml, syskey/relkey.007 and the selection files its options name):
+// groups of three single-choice options, every tenth opening a sub group of
+// two multiple-choice options. Returns a keystring for it.
 WString WriteRelease(const std::string& directory, int groups);
+// A drive module key for that release; variants choose differently.
+WString DriveModuleKey(int variant);
+// An additional option program `name` (relkey.opt) of the same shape. Returns its key.
+WString WriteAdditionalRelease(const std::string& directory, const std::string& name, int groups);
 
 // Peak resident memory since the last reset, in MB.
 void ResetPeakMemory();
@@ -41,6 +45,9 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 // Reads the whole file and drops it: what an input costs at least.
 void ReadThrough(const std::string& path);
+// fsync of a file, and of a folder (the names in it).
+void Flush(const std::string& path);
+void FlushDirectory(const std::string& path);
 // Clone when the file system can, else an in-kernel copy.
 void FastCopy(const std::string& from, const std::string& to);
 // Every file below from, copied to the same place below to (directories made).

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -30,6 +31,9 @@ constexpr const char16_t* kArcKey = u"KEL1:A:1234567:1001:ArcWelding:010111010::
 const std::string kSamples = KEL_SOURCE_DIR "/samples";
 const std::vector<std::string> kConfigFiles = {"INTERNAL/keystr.txt", "INTERNAL/program.id", "INTERNAL/key.id",
                                                "system.xml"};
+// What a new system puts on the disk before it gets its name.
+constexpr const char* kCreateFlushes[] = {"INTERNAL/system.guid", "INTERNAL/template.guid", "INTERNAL/keystr.txt",
+                                          "INTERNAL/program.id",  "INTERNAL/key.id",         "system.xml"};
 
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) {
@@ -44,8 +48,11 @@ kel::UniqueBstr B(const char16_t* text) { return kel::UniqueBstr::From(text); }
 
 class Library {
 public:
+    // KEL_BENCH_LIBRARY names another build of the library, to compare two in one sitting.
     Library() {
-        if (!m_library.Open(KEL_LIBRARY_PATH)) throw std::runtime_error("cannot load " KEL_LIBRARY_PATH);
+        const char* other = std::getenv("KEL_BENCH_LIBRARY");
+        const std::string path = other && *other ? other : KEL_LIBRARY_PATH;
+        if (!m_library.Open(path)) throw std::runtime_error("cannot load " + path);
         m_getClassObject = reinterpret_cast<decltype(m_getClassObject)>(m_library.Symbol("DllGetClassObject"));
         if (!m_getClassObject) throw std::runtime_error("no DllGetClassObject");
     }
@@ -132,13 +139,53 @@ void BM_CreateSystem(benchmark::State& state) {
             for (const std::string& input : inputs) kb::ReadThrough(input);
             kb::MakeDirectories(staging);
             output.WriteTo(staging);
+            for (const char* file : kCreateFlushes) kb::Flush(staging + "/" + file);
+            kb::FlushDirectory(staging + "/INTERNAL");
+            kb::FlushDirectory(staging);
             if (rename(staging.c_str(), target.c_str()) != 0) throw std::runtime_error("rename failed");
+            kb::FlushDirectory(scratch.native());
         });
     state.counters["peak_MB"] = kb::PeakMemoryMB();
     if (groups > 0) {
         state.counters["per_group"] = benchmark::Counter(
             groups, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     }
+}
+
+// The least a change can do: read its inputs, write the new configuration
+// files beside their places, flush them and a journal as a commit does, and
+// rename them over the old ones.
+void ChangeFloor(const std::string& system, const TreeImage& config, const std::vector<std::string>& inputs) {
+    for (const std::string& input : inputs) kb::ReadThrough(input);
+    const std::string journal = system + "/INTERNAL/commit.staging";
+    kb::WriteBytes(journal, "journal");
+    kb::Flush(journal);
+    kb::FlushDirectory(system + "/INTERNAL");
+    std::vector<std::pair<std::string, std::string>> staged;  // staged name, target
+    for (const auto& [path, bytes] : config.files) {
+        const std::string target = system + "/" + path;
+        staged.emplace_back(target.substr(0, target.rfind('/') + 1) + "~n" + std::to_string(staged.size()), target);
+        kb::WriteBytes(staged.back().first, bytes);
+        kb::Flush(staged.back().first);
+    }
+    kb::FlushDirectory(system + "/INTERNAL");
+    kb::FlushDirectory(system);
+    if (rename(journal.c_str(), (system + "/INTERNAL/commit.journal").c_str()) != 0) throw std::runtime_error("rename failed");
+    kb::FlushDirectory(system + "/INTERNAL");
+    for (const auto& [from, to] : staged) {
+        if (rename(from.c_str(), to.c_str()) != 0) throw std::runtime_error("rename failed");
+    }
+    unlink((system + "/INTERNAL/commit.journal").c_str());
+}
+
+// Every file of the system's INTERNAL folder and of the releases it names.
+std::vector<std::string> ChangeInputs(const std::string& system, const std::vector<std::string>& releases) {
+    std::vector<std::string> inputs;
+    for (const char* file : {"keystr.txt", "program.id", "key.id"}) inputs.push_back(system + "/INTERNAL/" + file);
+    for (const std::string& release : releases) {
+        for (const std::string& input : ReleaseInputs(release)) inputs.push_back(input);
+    }
+    return inputs;
 }
 
 // A system of the sample release whose HOME holds `files` files of `size` bytes.
@@ -150,15 +197,8 @@ struct Fixture {
     }
     void Fill() const { kb::FillDirectory(path + "/HOME", files, size); }
 
-    // The configuration files written, and HOME, SYSPAR and BACKUP copied to
-    // a work folder and moved back, as a staged change must.
     void ChangeFloor(const TreeImage& config) const {
-        for (const char* directory : {"/HOME", "/SYSPAR", "/BACKUP"}) {
-            if (Exists(path + directory)) kb::CopyTree(path + directory, work + directory);
-        }
-        kb::MakeDirectories(work + "/INTERNAL");
-        config.WriteTo(work);
-        kb::MoveTreeBack(work, path);
+        ::ChangeFloor(path, config, ChangeInputs(path, {release, kSamples + "/releases/arcwelding-1.2"}));
     }
 
     int files;
@@ -204,6 +244,76 @@ void BM_SetProgramPath(benchmark::State& state) {
     Change(state, [](Fixture& fixture) {
         Check(fixture.system->SetProgramPath(Zendara, nullptr, B(fixture.release).get()), "SetProgramPath");
     });
+}
+
+// A system of a generated release of `groups` groups with `programs` drive
+// modules and as many additional programs of the same size.
+struct GeneratedSystem {
+    GeneratedSystem(int groups, int programs) {
+        const WString key = kb::WriteRelease(release, groups);
+        Check(system->CreateSystem(B(path).get(), kel::UniqueBstr::From(key).get(), B(release).get()), "CreateSystem");
+        releases.push_back(release);
+        for (int i = 1; i <= programs; ++i) {
+            Check(system->AddDriveModule(kel::UniqueBstr::From(kb::DriveModuleKey(i)).get(), static_cast<unsigned short>(i)),
+                  "AddDriveModule");
+        }
+        for (int i = 1; i <= programs; ++i) {
+            const std::string name = "Extra" + std::to_string(i);
+            releases.push_back(scratch / name);
+            const WString extra = kb::WriteAdditionalRelease(releases.back(), name, groups);
+            Check(system->AddAdditionalOption(kel::UniqueBstr::From(extra).get(), B(releases.back()).get()),
+                  "AddAdditionalOption");
+        }
+    }
+    void ChangeFloor(const TreeImage& config) const { ::ChangeFloor(path, config, ChangeInputs(path, releases)); }
+
+    Scratch scratch;
+    const std::string path = scratch / "Cell1";
+    const std::string release = scratch / "release";
+    std::vector<std::string> releases;
+    kel::ComPtr<IKelInstallSystem> system = Component().New();
+};
+
+// Args: groups, drive modules and additional programs already in the system.
+// peak_MB covers the system's creation and the changes.
+void BM_AddDriveModule(benchmark::State& state) {
+    kb::ResetPeakMemory();
+    const GeneratedSystem fixture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto module = static_cast<unsigned short>(state.range(1) + 1);
+    const kel::UniqueBstr key = kel::UniqueBstr::From(kb::DriveModuleKey(0));
+    const auto add = [&] { Check(fixture.system->AddDriveModule(key.get(), module), "AddDriveModule"); };
+    add();
+    const TreeImage config = TreeImage::Of(fixture.path, kConfigFiles);
+    // The floor leaves the module's files on the disk; the object reads them
+    // again before it removes the module.
+    bool added = true;
+    Measure(
+        state,
+        [&] {
+            if (!added) return;
+            Check(fixture.system->InitSystem(B(fixture.path).get()), "InitSystem");
+            Check(fixture.system->RemoveDriveModule(module), "RemoveDriveModule");
+            added = false;
+        },
+        [&] {
+            add();
+            added = true;
+        },
+        [&] {
+            fixture.ChangeFloor(config);
+            added = true;
+        });
+    state.counters["peak_MB"] = kb::PeakMemoryMB();
+}
+
+void BM_SetProgramPathGenerated(benchmark::State& state) {
+    const GeneratedSystem fixture(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const auto set = [&] {
+        Check(fixture.system->SetProgramPath(Zendara, nullptr, B(fixture.release).get()), "SetProgramPath");
+    };
+    set();
+    const TreeImage config = TreeImage::Of(fixture.path, kConfigFiles);
+    Measure(state, [] {}, set, [&] { fixture.ChangeFloor(config); });
 }
 
 // A reset keeps a copy of the system until it is done and empties HOME and SYSPAR.
@@ -306,7 +416,8 @@ int main(int argc, char** argv) {
     using Sizes = std::vector<int64_t>;
     // HOME sizes: file counts of 1 kB files, or minus the MB in 10 files.
     const Sizes homes = smoke ? Sizes{10} : Sizes{10, 1000, -10};
-    const auto add = [&](const char* name, void (*function)(benchmark::State&), const Sizes& full, const Sizes& small) {
+    using Pairs = std::vector<std::vector<int64_t>>;
+    const auto add = [&](const char* name, void (*function)(benchmark::State&), const Pairs& full, const Pairs& small) {
         const auto guarded = [function](benchmark::State& state) {
             try {
                 function(state);
@@ -316,17 +427,25 @@ int main(int argc, char** argv) {
             }
         };
         auto* bench = benchmark::RegisterBenchmark(name, guarded)->UseManualTime()->Unit(benchmark::kMillisecond);
-        for (int64_t size : smoke ? small : full) bench->Arg(size);
+        for (const std::vector<int64_t>& args : smoke ? small : full) bench->Args(args);
         if (smoke) bench->Iterations(1);
     };
-    add("CreateSystem", BM_CreateSystem, {0, 100, 1000, 10000}, {0, 100});
-    add("AddRemoveAdditionalOption", BM_AddRemoveAdditionalOption, homes, homes);
-    add("SetSystemOptions", BM_SetSystemOptions, homes, homes);
-    add("SetProgramPath", BM_SetProgramPath, homes, homes);
-    add("ResetSystem", BM_ResetSystem, homes, homes);
-    add("AddHomeFile", BM_AddHomeFile, {50}, {1});
-    add("GetHomeFileList", BM_GetHomeFileList, {100, 1000, 10000}, {100});
-    add("InitBackup", BM_InitBackup, {100}, {1});
+    const auto each = [](const Sizes& sizes) {
+        Pairs pairs;
+        for (int64_t size : sizes) pairs.push_back({size});
+        return pairs;
+    };
+    const Pairs generated = {{100, 0}, {100, 3}, {1000, 0}, {1000, 3}, {10000, 0}, {10000, 3}};
+    add("CreateSystem", BM_CreateSystem, each({0, 100, 1000, 10000}), each({0, 100}));
+    add("AddDriveModule", BM_AddDriveModule, generated, {{100, 3}});
+    add("SetProgramPath/generated", BM_SetProgramPathGenerated, generated, {{100, 3}});
+    add("AddRemoveAdditionalOption", BM_AddRemoveAdditionalOption, each(homes), each(homes));
+    add("SetSystemOptions", BM_SetSystemOptions, each(homes), each(homes));
+    add("SetProgramPath", BM_SetProgramPath, each(homes), each(homes));
+    add("ResetSystem", BM_ResetSystem, each(homes), each(homes));
+    add("AddHomeFile", BM_AddHomeFile, each({50}), each({1}));
+    add("GetHomeFileList", BM_GetHomeFileList, each({100, 1000, 10000}), each({100}));
+    add("InitBackup", BM_InitBackup, each({100}), each({1}));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,6 +1,6 @@
 // Option building and the three configuration files of a system, per group,
-// on generated releases of 100 to 10,000 groups: three main groups in four,
-// every third of them opening a sub group, options naming selection files.
+// on generated releases of 100 to 10,000 groups (bench_support: three
+// single-choice options a group, every tenth group opening a sub group).
 // peak_MB is the process's peak resident memory during the run.
 #include <benchmark/benchmark.h>
 

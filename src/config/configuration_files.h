@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/text.h"
@@ -19,6 +20,36 @@ class CKeyInfo;
 class CKeyList;
 class CRelkeyParser;
 class SealedFile;
+
+// A system's key.id as it stands, read once and split into its sections, for
+// the many look-ups of one option build. A program's section is found as
+// key.id's readers find it: the main program's, a drive module's by its place
+// among the drive module sections, another program's by its key's program.
+class CKeyIdRecord {
+public:
+    explicit CKeyIdRecord(WStringView systemDir);
+    const WString& Path() const { return m_path; }
+    bool Readable() const { return m_readable; }
+    // The lines of the program's section; empty when there is none.
+    const std::vector<std::string>& SectionOf(WStringView program) const;
+    // Whether an extseldesc line of the program's section starts the
+    // selection text (true when key.id cannot be read).
+    bool HasExtSelection(WStringView program, WStringView selectionText) const;
+
+private:
+    struct ExtSelections {
+        std::unordered_set<std::string> texts;
+        std::vector<std::size_t> lengths;  // distinct
+    };
+    WString m_systemDir;
+    WString m_path;
+    bool m_readable = false;
+    std::vector<std::vector<std::string>> m_sections;  // in file order
+    mutable std::unordered_map<WString, std::size_t> m_found;  // program: index in m_sections, or npos
+    mutable std::unordered_map<WString, ExtSelections> m_extSelections;
+    mutable std::vector<int> m_driveModuleNumbers;  // keystr.txt's, read at the first drive module look-up
+    mutable bool m_driveModulesRead = false;
+};
 
 class CConfigurationFiles {
 public:
@@ -75,6 +106,7 @@ public:
     int InsertSelfile(SealedFile& file, WStringView path);
     // The rest of the first option line of key.id that names the program. 0 / -1.
     int GetMediaKey(WStringView systemDir, WStringView name, WString& value);
+    int GetMediaKey(const CKeyIdRecord& record, WStringView name, WString& value);
     // Whether key.id records the selection text for the program (1 when it
     // cannot be read). 1 / 0.
     int IsExtSelectionInKeyId(WStringView systemDir, WStringView optionKey, WStringView selectionText);
@@ -110,6 +142,10 @@ private:
     std::vector<WorkNode> m_workList;
     std::unordered_map<WString, std::size_t> m_workIndex;
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
+    // While WriteKeyId runs: the text of each selection file read so far.
+    // Thousands of options name the same few files.
+    std::unordered_map<WString, std::string> m_selectionFiles;
+    bool m_keepSelectionFiles = false;
 };
 
 }  // namespace kel

@@ -155,9 +155,14 @@ int CConfigurationFiles::WriteKeyId(WStringView targetDir, const CKeyList& keys,
         return -1;
     }
     m_sectionOptions = std::make_shared<const SectionOptionsInfo>(systemOptions);
+    m_keepSelectionFiles = true;
     struct Forget {
         CConfigurationFiles& files;
-        ~Forget() { files.m_sectionOptions.reset(); }
+        ~Forget() {
+            files.m_sectionOptions.reset();
+            files.m_selectionFiles.clear();
+            files.m_keepSelectionFiles = false;
+        }
     } forget{*this};
     if (WriteKelKeyId(keys.At(0), file) != 0) {
         TraceError(u"CConfigurationFiles::WriteKeyId, Failure write Zendara information to key.id\n");
@@ -362,7 +367,7 @@ int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKey
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
         const WString path = SelectionFilePath(key, item);
-        if (!SealedFile().OpenForRead(path)) {
+        if (!m_selectionFiles.contains(path) && !SealedFile().OpenForRead(path)) {
             TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", Failure open%s\n", path);
             return -2;
         }
@@ -376,28 +381,36 @@ int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKey
 }
 
 int CConfigurationFiles::InsertSelfile(SealedFile& file, WStringView path) {
-    SealedFile source;
-    if (!source.OpenForRead(path)) return -1;
-    std::vector<char> buffer(4096);
-    while (!source.AtEnd()) {
-        const std::size_t read = source.ReadBytes(buffer.data(), 1, buffer.size());
-        if (source.HasError()) {
-            TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure read %s\n", path);
-            return -3;
+    auto cached = m_selectionFiles.find(WString(path));
+    std::string read;
+    if (cached == m_selectionFiles.end()) {
+        SealedFile source;
+        if (!source.OpenForRead(path)) return -1;
+        std::vector<char> buffer(4096);
+        while (!source.AtEnd()) {
+            const std::size_t got = source.ReadBytes(buffer.data(), 1, buffer.size());
+            if (source.HasError()) {
+                TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure read %s\n", path);
+                return -3;
+            }
+            read.append(buffer.data(), got);
         }
-        if (read == 0) continue;
-        const std::size_t written = file.WriteBytes(buffer.data(), 1, read);
+        source.Close();
+        if (m_keepSelectionFiles) cached = m_selectionFiles.emplace(WString(path), std::move(read)).first;
+    }
+    const std::string& text = cached == m_selectionFiles.end() ? read : cached->second;
+    if (!text.empty()) {
+        const std::size_t written = file.WriteBytes(text.data(), 1, text.size());
         if (file.HasError()) {
             TraceFormatted(u"CConfigurationFiles::InsertSelfile, Failure write to key.id\n");
             return -4;
         }
-        if (written != read) {
+        if (written != text.size()) {
             TraceFormatted(u"CConfigurationFiles::InsertSelfile, Written bytes to key.id is not eualt to read bytes from %s\n",
                            path);
             return -5;
         }
     }
-    source.Close();
     if (file.WriteChar('\n') < 0) {
         TraceError(u"CConfigurationFiles::InsertSelfile, Failure write EOF to key.id\n");
         return -6;
@@ -426,62 +439,97 @@ std::vector<int> DriveModuleNumbers(WStringView systemDir) {
     return numbers;
 }
 
-// The lines of program's own section of key.id: the main program's, a drive
-// module's by its place among the drive module sections, another program's
-// by the program name of its section's key. A name is never looked for
-// inside a line, so "Arc" never finds "ArcWelding", nor DriveModule1
-// DriveModule10. Empty when there is none.
-std::vector<std::string> SectionOf(WStringView systemDir, WStringView program, SealedFile& file) {
-    const char* kind = kExtKey;
-    int wantedIndex = -1;  // drive modules: the place of their section
-    const WStringView drivePrefix = u"DriveModule";
-    if (program == u"Zendara") {
-        kind = kZdKey;
-    } else if (program.starts_with(drivePrefix) && program.size() > drivePrefix.size() &&
-               program.substr(drivePrefix.size()).find_first_not_of(u"0123456789") == WStringView::npos) {
-        kind = kDmKey;
-        const int number = std::stoi(ToUtf8(program.substr(drivePrefix.size())));
-        const std::vector<int> numbers = DriveModuleNumbers(systemDir);
-        const auto at = std::find(numbers.begin(), numbers.end(), number);
-        if (at == numbers.end()) return {};
-        wantedIndex = static_cast<int>(at - numbers.begin());
-    }
-    std::vector<std::string> section;
-    bool inside = false;
-    int driveModules = 0;
-    std::string line;
-    while (file.ReadLine(line)) {
-        const auto start = std::find_if(std::begin(kSectionStarts), std::end(kSectionStarts),
-                                        [&](const char* marker) { return StartsWithMarker(line, marker); });
-        if (start != std::end(kSectionStarts)) {
-            if (inside) break;
-            if (*start != kind) continue;
-            if (kind == kDmKey) {
-                inside = driveModules++ == wantedIndex;
-            } else if (kind == kExtKey) {
-                KeyDescription description;
-                inside = DescribeKey(FromAnsi(line.substr(std::strlen(kExtKey))), description) &&
-                         description.programName == program;
-            } else {
-                inside = true;
-            }
-        }
-        if (inside) section.push_back(line);
-    }
-    return section;
+bool IsSectionStart(const std::string& line) {
+    return std::any_of(std::begin(kSectionStarts), std::end(kSectionStarts),
+                       [&](const char* marker) { return StartsWithMarker(line, marker); });
 }
 
 }  // namespace
 
-int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WString& value) {
-    const WString path = Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id");
+CKeyIdRecord::CKeyIdRecord(WStringView systemDir)
+    : m_systemDir(systemDir), m_path(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id")) {
     SealedFile file;
-    if (!file.OpenForRead(path)) {
-        TraceFormatted(u"CConfigurationFiles::GetMediaKey, Failure open %s\n", path);
+    if (!file.OpenForRead(m_path)) return;
+    m_readable = true;
+    std::string line;
+    while (file.ReadLine(line)) {
+        if (IsSectionStart(line)) m_sections.emplace_back();
+        if (!m_sections.empty()) m_sections.back().push_back(line);
+    }
+}
+
+// A name is never looked for inside a line, so "Arc" never finds
+// "ArcWelding", nor DriveModule1 DriveModule10.
+const std::vector<std::string>& CKeyIdRecord::SectionOf(WStringView program) const {
+    static const std::vector<std::string> none;
+    constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+    const auto [found, inserted] = m_found.try_emplace(WString(program), kAbsent);
+    if (inserted) {
+        const char* kind = kExtKey;
+        int wantedIndex = -1;  // drive modules: the place of their section
+        const WStringView drivePrefix = u"DriveModule";
+        if (program == u"Zendara") {
+            kind = kZdKey;
+        } else if (program.starts_with(drivePrefix) && program.size() > drivePrefix.size() &&
+                   program.substr(drivePrefix.size()).find_first_not_of(u"0123456789") == WStringView::npos) {
+            kind = kDmKey;
+            if (!m_driveModulesRead) m_driveModuleNumbers = DriveModuleNumbers(m_systemDir);
+            m_driveModulesRead = true;
+            const int number = std::stoi(ToUtf8(program.substr(drivePrefix.size())));
+            const auto at = std::find(m_driveModuleNumbers.begin(), m_driveModuleNumbers.end(), number);
+            if (at == m_driveModuleNumbers.end()) return none;
+            wantedIndex = static_cast<int>(at - m_driveModuleNumbers.begin());
+        }
+        int driveModules = 0;
+        for (std::size_t i = 0; i < m_sections.size() && found->second == kAbsent; ++i) {
+            const std::string& start = m_sections[i].front();
+            if (!StartsWithMarker(start, kind)) continue;
+            bool match = true;
+            if (kind == kDmKey) {
+                match = driveModules++ == wantedIndex;
+            } else if (kind == kExtKey) {
+                KeyDescription description;
+                match = DescribeKey(FromAnsi(start.substr(std::strlen(kExtKey))), description) &&
+                        description.programName == program;
+            }
+            if (match) found->second = i;
+        }
+    }
+    return found->second == kAbsent ? none : m_sections[found->second];
+}
+
+bool CKeyIdRecord::HasExtSelection(WStringView program, WStringView selectionText) const {
+    if (!m_readable) return true;
+    const auto [recorded, inserted] = m_extSelections.try_emplace(WString(program));
+    ExtSelections& texts = recorded->second;
+    if (inserted) {
+        for (const std::string& line : SectionOf(program)) {
+            if (!StartsWithMarker(line, kExtSelDesc)) continue;
+            const std::string text = line.substr(std::strlen(kExtSelDesc));
+            if (std::find(texts.lengths.begin(), texts.lengths.end(), text.size()) == texts.lengths.end()) {
+                texts.lengths.push_back(text.size());
+            }
+            texts.texts.insert(text);
+        }
+    }
+    // A recorded text counts when the selection starts with it.
+    const std::string selection = A(selectionText);
+    return std::any_of(texts.lengths.begin(), texts.lengths.end(), [&](std::size_t length) {
+        return length <= selection.size() && texts.texts.contains(selection.substr(0, length));
+    });
+}
+
+int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WString& value) {
+    return GetMediaKey(CKeyIdRecord(systemDir), name, value);
+}
+
+int CConfigurationFiles::GetMediaKey(const CKeyIdRecord& record, WStringView name, WString& value) {
+    if (!record.Readable()) {
+        TraceFormatted(u"CConfigurationFiles::GetMediaKey, Failure open %s\n", record.Path());
         return -1;
     }
     const std::string option = kOption + A(name);
-    for (const std::string& line : SectionOf(systemDir, name, file)) {
+    for (const std::string& line : record.SectionOf(name)) {
         if (line.compare(0, option.size(), option) != 0) continue;
         std::string found = line.substr(option.size());
         while (!found.empty() && std::strchr(" \t\r\n\v\f", found.back())) found.pop_back();
@@ -493,15 +541,7 @@ int CConfigurationFiles::GetMediaKey(WStringView systemDir, WStringView name, WS
 
 int CConfigurationFiles::IsExtSelectionInKeyId(WStringView systemDir, WStringView optionKey,
                                                WStringView selectionText) {
-    SealedFile file;
-    if (!file.OpenForRead(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id"))) return 1;
-    const std::string selection = A(selectionText);
-    for (const std::string& line : SectionOf(systemDir, optionKey, file)) {
-        if (!StartsWithMarker(line, kExtSelDesc)) continue;
-        const std::string recorded = line.substr(std::strlen(kExtSelDesc));
-        if (selection.compare(0, recorded.size(), recorded) == 0) return 1;
-    }
-    return 0;
+    return CKeyIdRecord(systemDir).HasExtSelection(optionKey, selectionText) ? 1 : 0;
 }
 
 }  // namespace kel

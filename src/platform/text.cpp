@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <algorithm>
+
 #include "platform/os.h"
 
 namespace kel {
@@ -50,10 +52,16 @@ WString FormatList(WStringView format, std::initializer_list<FormatArg> args) {
     return out;
 }
 
+// Element names and most texts are plain ASCII: their first run of it is
+// copied without the per-character checks, both ways.
 std::string ToUtf8(WStringView text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+    if (ascii == text.size()) return out;
+    out.reserve(text.size() + (text.size() - ascii) * 2);
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         char32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
@@ -80,9 +88,12 @@ std::string ToUtf8(WStringView text) {
 }
 
 WString FromUtf8(std::string_view text) {
-    WString out;
-    out.reserve(text.size());
     std::size_t i = 0;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+    WString out(i, u'\0');
+    for (std::size_t k = 0; k < i; ++k) out[k] = static_cast<char16_t>(text[k]);
+    if (i == text.size()) return out;
+    out.reserve(text.size());
     while (i < text.size()) {
         const unsigned char b = static_cast<unsigned char>(text[i]);
         char32_t c = 0xFFFD;
@@ -134,6 +145,11 @@ WString FromAscii(std::string_view text) { return WString(text.begin(), text.end
 WString WithoutNonXmlCharacters(WStringView text) {
     const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
     const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    const auto dropped = [&](char16_t c) {
+        return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF || high(c) || low(c);
+    };
+    // Mostly nothing goes: then the text is taken as it is.
+    if (std::none_of(text.begin(), text.end(), dropped)) return WString(text);
     WString out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

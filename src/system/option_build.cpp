@@ -31,10 +31,10 @@ WString SelectedText(int32_t selected) {
 
 // The recorded option line of a program in the system's key.id replaces the
 // keystring's selection when it differs.
-bool TakeRecordedSelection(WStringView systemPath, WStringView program, WString& selection) {
+bool TakeRecordedSelection(const CKeyIdRecord& record, WStringView program, WString& selection) {
     CConfigurationFiles files;
     WString recorded;
-    if (files.GetMediaKey(systemPath, program, recorded) != 0 || recorded == selection) return false;
+    if (files.GetMediaKey(record, program, recorded) != 0 || recorded == selection) return false;
     selection = std::move(recorded);
     return true;
 }
@@ -88,7 +88,17 @@ HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
 }
 
 HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
-    m_recordedIn = recordedIn;
+    // key.id is read once here, not once per look-up: the look-ups grow with
+    // the options, and so does key.id.
+    const CKeyIdRecord record(recordedIn);
+    m_recorded = &record;
+    struct Forget {
+        CSystem& system;
+        ~Forget() {
+            system.m_recorded = nullptr;
+            system.m_checkSelections = false;
+        }
+    } forget{*this};
     m_options.Reset();
     m_optionsRoot = xml::Element();
     const HRESULT created =
@@ -134,7 +144,7 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
         CRelkeyParser parser;
         if (!loadReleaseRelkey(mainKey, description.signatureNumber, parser)) return E_UNEXPECTED;
         WString selection = description.selectionText;
-        TakeRecordedSelection(m_recordedIn, kMainProgram, selection);
+        TakeRecordedSelection(record, kMainProgram, selection);
         if (!addProgram(std::move(selection), parser, mainKey.GetProgramType(), kMainProgram)) return E_UNEXPECTED;
     }
 
@@ -163,20 +173,22 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
                 return E_UNEXPECTED;
             }
             const WString& name = description.programName;
-            if (TakeRecordedSelection(m_recordedIn, name, selection)) recorded = true;
+            if (TakeRecordedSelection(record, name, selection)) recorded = true;
             if (parser.Load(Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", u"relkey.opt"), 0) != 0) {
                 TraceMessage(u"CSystem::ConfigSystem, Unable to load RelkeyParser\n");
                 return E_UNEXPECTED;
             }
             m_selectionChanged = 0;
+            m_checkSelections = recorded;
             const bool added = addProgram(std::move(selection), parser, ExternalWithOptions, name);
+            m_checkSelections = false;
             if (added && m_selectionChanged == 1 && recorded) PushProgramNotice(name);
             if (!added) return E_UNEXPECTED;
             continue;
         }
         const WString name = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
         if (!loadReleaseRelkey(key, description.signatureNumber, parser)) return E_UNEXPECTED;
-        TakeRecordedSelection(m_recordedIn, name, selection);
+        TakeRecordedSelection(record, name, selection);
         if (!addProgram(std::move(selection), parser, Zendara, name)) return E_UNEXPECTED;
     }
     return S_OK;
@@ -297,7 +309,6 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     element.AppendChild(u"Label", group.GetLabel());
     element.AppendChild(u"Code", group.GetCode());
 
-    const bool checkRecorded = programName != kMainProgram;
     for (const CSelectionOption& option : group.Options()) {
         xml::Element item = element.AppendChild(u"GroupItem");
         if (!item) return;
@@ -309,11 +320,10 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         item.AppendChild(u"DatFile", option.GetDatFile());
         item.AppendChild(u"RefSubLabel", option.GetRefSubLabel());
         item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
-        if (checkRecorded && selected == CSelectionOption::kSelected) {
-            CConfigurationFiles files;
-            if (files.IsExtSelectionInKeyId(m_recordedIn, programName, option.GetLineSelectionDescription()) == 0) {
-                m_selectionChanged = 1;
-            }
+        // One choice key.id lacks is enough for the notice.
+        if (m_checkSelections && m_selectionChanged == 0 && selected == CSelectionOption::kSelected &&
+            !m_recorded->HasExtSelection(programName, option.GetLineSelectionDescription())) {
+            m_selectionChanged = 1;
         }
     }
 }

@@ -16,6 +16,7 @@
 namespace kel {
 
 class CCommitJournal;
+class CKeyIdRecord;
 class CRelkeyGroup;
 class CRelkeyParser;
 class CSelectionGroup;
@@ -219,8 +220,11 @@ private:
     ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;
     int m_selectionChanged = 0;
+    // Whether the program being built needs m_selectionChanged: an additional
+    // program whose selection key.id recorded.
+    bool m_checkSelections = false;
     std::vector<WString> m_notices;
-    WString m_recordedIn;  // whose key.id the running option build reads
+    const CKeyIdRecord* m_recorded = nullptr;  // the key.id the running option build reads
 };
 
 }  // namespace kel

@@ -78,7 +78,7 @@ std::string Utf8(WStringView text) { return ToUtf8(text); }
 WString Wide(const pugi::char_t* text) { return FromUtf8(text ? text : ""); }
 
 bool IsElementNamed(pugi::xml_node node, const std::string& name) {
-    return node.type() == pugi::node_element && name == node.name();
+    return node.type() == pugi::node_element && std::strcmp(node.name(), name.c_str()) == 0;
 }
 
 // Visits the nodes below root in document order, without recursion; a
