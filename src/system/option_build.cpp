@@ -9,6 +9,7 @@
 #include "options/selection_group.h"
 #include "shared/keystring.h"
 #include "shared/outside_factory.h"
+#include "platform/os.h"
 #include "system/system.h"
 
 namespace kel {
@@ -32,6 +33,8 @@ WString SelectedText(int32_t selected) {
 // The recorded option line of a program in the system's key.id replaces the
 // keystring's selection when it differs.
 bool TakeRecordedSelection(const CKeyIdRecord& record, WStringView program, WString& selection) {
+    // A system being made has no key.id yet: nothing is recorded, and nothing failed.
+    if (!record.Readable() && !os::Exists(record.Path())) return false;
     CConfigurationFiles files;
     WString recorded;
     if (files.GetMediaKey(record, program, recorded) != 0 || recorded == selection) return false;
