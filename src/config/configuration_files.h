@@ -124,6 +124,8 @@ protected:
     }
 
 private:
+    // One plain text file; openFailure is traced with the path. 0 / -1.
+    int WritePlain(WStringView path, const std::string& text, const char16_t* openFailure);
     // Option-string work list: one node per group label, in first-seen order.
     struct WorkNode {
         WString label;

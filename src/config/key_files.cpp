@@ -50,14 +50,18 @@ std::string CConfigurationFiles::KeystrText(WStringView systemDir, const CKeyLis
     return text;
 }
 
-int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
-    const WString path = InternalFile(targetDir, u"keystr.txt");
+int CConfigurationFiles::WritePlain(WStringView path, const std::string& text, const char16_t* openFailure) {
     SealedFile file;
     if (!file.OpenForWrite(path, 0, 0)) {
-        TraceFormatted(u"CConfigurationFiles::WriteKeystrTxt, Failure open %s\n", path);
+        TraceFormatted(openFailure, path);
         return -1;
     }
-    return file.WriteText(KeystrText(systemDir, keys).c_str()) < 0 || !file.Close() ? -1 : 0;
+    return file.WriteText(text.c_str()) < 0 || !file.Close() ? -1 : 0;
+}
+
+int CConfigurationFiles::WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
+    return WritePlain(InternalFile(targetDir, u"keystr.txt"), KeystrText(systemDir, keys),
+                      u"CConfigurationFiles::WriteKeystrTxt, Failure open %s\n");
 }
 
 int CConfigurationFiles::ReadKeystrTxt(WStringView systemDir, CKeyList& keys) {
@@ -107,13 +111,7 @@ std::string CConfigurationFiles::ProgramIdText(WStringView systemDir, const CKey
 }
 
 int CConfigurationFiles::WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys) {
-    const WString path = InternalFile(targetDir, u"program.id");
-    SealedFile file;
-    if (!file.OpenForWrite(path, 0, 0)) {
-        TraceFormatted(u"Failure open %s\n", path);
-        return -1;
-    }
-    return file.WriteText(ProgramIdText(systemDir, keys).c_str()) < 0 || !file.Close() ? -1 : 0;
+    return WritePlain(InternalFile(targetDir, u"program.id"), ProgramIdText(systemDir, keys), u"Failure open %s\n");
 }
 
 int CConfigurationFiles::ReadProgramId(WStringView systemDir, std::vector<WString>& programs) {
