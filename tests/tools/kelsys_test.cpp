@@ -172,6 +172,65 @@ TEST(Kelsys, OptionsSelectByName) {
     EXPECT_EQ(test::Verify(pool / u"Cell1"), "clean\n");
 }
 
+// Keys made from option names must be the sample keys, whose selections were
+// made by hand; names that do not pick one option, or break a group's rule, make none.
+TEST(Kelsys, KeyFromOptionNamesAndReleaseOptionTree) {
+    const std::string zendara = Arg(test::SampleRelease(u"zendara-6.0"));
+    const std::vector<std::string> mainKey{"key", "make", "--serial", "1234567", "--signature", "7", "--program", "Zendara", "--release", zendara};
+    const auto with = [](std::vector<std::string> arguments, const std::vector<std::string>& names) {
+        for (const std::string& name : names) arguments.insert(arguments.end(), {"--choose", name});
+        return arguments;
+    };
+    struct Case {
+        std::vector<std::string> arguments;
+        int code;
+        std::string out;  // the whole output when code is 0, else a piece of it
+    };
+    const Case cases[] = {
+        {with(mainKey, {"ENGLISH", "zr-20", "wall", "profibus", "addresses 64", "extended", "ethernet", "collision", "conveyor t", "dual"}), 0,
+         N(test::kMainKey) + "\n"},
+        // Every one-choice group takes its first option, main groups after the last choice too.
+        {mainKey, 0, N(test::kDriveKey) + "\n"},
+        {with({"key", "make", "--kind", "A", "--serial", "1234567", "--signature", "1001", "--program", "ArcWelding", "--release",
+               Arg(test::SampleRelease(u"arcwelding-1.2"))},
+              {"tig", "hot", "seam t", "weave", "power source"}),
+         0, N(test::kArcKey) + "\n"},
+        {with(mainKey, {"profibas"}), 2, "no option \"profibas\"; closest: \"Profibus slave\""},
+        {with(mainKey, {"zr"}), 2, "ambiguous in the release: \"ZR-6 0.6 m reach\", \"ZR-20 1.65 m reach\", \"ZR-120 2.5 m reach\""},
+        {with(mainKey, {"german", "spanish"}), 2, "Controller language takes one choice"},
+        // Chosen through an opener that is itself in a closed sub group.
+        {with(mainKey, {"extended"}), 2, "\"Extended diagnosis\" needs \"Profibus slave\""},
+        {with(mainKey, {"wall", "zr-6"}), 2, "\"Wall mounted\" needs \"ZR-20 1.65 m reach\""},
+    };
+    for (const Case& c : cases) {
+        const auto result = Kelsys(c.arguments);
+        EXPECT_EQ(result.code, c.code) << c.arguments.back() << ": " << result.out;
+        if (c.code == 0) {
+            EXPECT_EQ(result.out, c.out);
+        } else {
+            EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+            EXPECT_EQ(result.out.find("KEL1:"), std::string::npos) << result.out;
+        }
+    }
+
+    const std::string all = Kelsys({"release", zendara, "--options"}).out;
+    EXPECT_NE(all.find("    ZR-20 1.65 m reach\n"
+                       "      ZR-20 mounting (Manipulator; one choice: its digits end at the choice)\n"
+                       "        Floor mounted (default)\n"
+                       "        Wall mounted\n"
+                       "    ZR-120 2.5 m reach\n"),
+              std::string::npos)
+        << all;
+    EXPECT_NE(all.find("        Addresses 64 to 126\n          Profibus diagnostics (Communication; several: one digit per option)\n"),
+              std::string::npos);
+    EXPECT_NE(all.find("\nrelkey.xml\n  Application package"), std::string::npos);
+    const auto one = Kelsys({"release", zendara, "--options", "--signature", "7"});
+    EXPECT_EQ(one.code, 0);
+    EXPECT_NE(one.out.find("relkey.007: Zendara 6.0 Controller Options\n"), std::string::npos);
+    EXPECT_EQ(one.out.find("relkey.xml"), std::string::npos);
+    EXPECT_EQ(Kelsys({"release", zendara, "--options", "--signature", "9"}).code, 2);
+}
+
 // list reads the pool without opening its systems: an interrupted change stays
 // as it was, and a lock held elsewhere shows as busy.
 TEST(Kelsys, ListPool) {

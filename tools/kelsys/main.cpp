@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "shared/keystring.h"
 #include "component.h"
+#include "release_options.h"
 #include "interrupt.h"
 #include "system_commands.h"
 #include "shared/outside_factory.h"
@@ -107,12 +109,23 @@ int main(int argc, char** argv) {
     make->add_option("--serial", serial)->required();
     make->add_option("--signature", signature)->required();
     make->add_option("--program", program)->required();
-    make->add_option("--selection", selection);
+    auto* selectionOption = make->add_option("--selection", selection, "the selection digits");
     make->add_option("--serial-text", serialText);
+    std::string keyRelease;
+    std::vector<std::string> chosen;
+    auto* keyReleaseOption =
+        make->add_option("--release", keyRelease, "make the selection from this release's options (its default without --choose)")
+            ->excludes(selectionOption);
+    make->add_option("--choose", chosen, "an option to choose, by its text or the start of it (repeatable)")
+        ->needs(keyReleaseOption);
 
     std::string releasePath;
     auto* release = app.add_subcommand("release", "identify a program release directory");
     release->add_option("PATH", releasePath, "the release directory")->required();
+    bool releaseOptions = false;
+    int32_t releaseSignature = 0;
+    auto* releaseOptionsFlag = release->add_flag("--options", releaseOptions, "print the option tree of its option definition files");
+    release->add_option("--signature", releaseSignature, "only the file a key with this signature names")->needs(releaseOptionsFlag);
 
     const auto runSystemCommand = kelsys::AddSystemCommands(app);
 
@@ -130,7 +143,14 @@ int main(int argc, char** argv) {
     static int print = 0;
     kel::SetTraceSink(&kelsys::CollectTrace, trace ? &print : nullptr);
     if (*describe) return DescribeKey(keystring);
-    if (*make) return MakeKey(kind, serial, signature, program, selection, serialText);
-    if (*release) return ShowRelease(releasePath);
+    if (*make) {
+        if (!keyRelease.empty()) {
+            WString made;
+            if (const int refused = kelsys::MakeSelection(keyRelease, signature, chosen, made)) return refused;
+            selection = Out(made);
+        }
+        return MakeKey(kind, serial, signature, program, selection, serialText);
+    }
+    if (*release) return releaseOptions ? kelsys::ShowReleaseOptions(releasePath, releaseSignature) : ShowRelease(releasePath);
     return 1;
 }
