@@ -345,12 +345,22 @@ char ByteFor(char16_t c) {
     return '?';
 }
 
+// Freed when the library is unloaded, which a client may do long before its exit.
+struct Utf8CType {
+    Utf8CType() : locale(newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr)) {
+        if (!locale) locale = newlocale(LC_CTYPE_MASK, "C", nullptr);
+    }
+    ~Utf8CType() {
+        if (locale) freelocale(locale);
+    }
+    Utf8CType(const Utf8CType&) = delete;
+    Utf8CType& operator=(const Utf8CType&) = delete;
+    locale_t locale;
+};
+
 locale_t Utf8Locale() {
-    static const locale_t locale = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-        return l ? l : newlocale(LC_CTYPE_MASK, "C", nullptr);
-    }();
-    return locale;
+    static const Utf8CType ctype;
+    return ctype.locale;
 }
 
 }  // namespace
