@@ -18,6 +18,7 @@ namespace kel {
 
 class CKeyInfo;
 class CKeyList;
+class CRelkeyCache;
 class CRelkeyParser;
 class SealedFile;
 
@@ -76,10 +77,11 @@ public:
 
     // keystr.txt, program.id and key.id into targetDir\INTERNAL; systemDir is
     // the path the files name; systemOptions is the root of the option
-    // selection document (null: none could be loaded). 0, or -1 / -2 / -3 for
+    // selection document (null: none could be loaded); relkeys, when given,
+    // holds the relkey files the option build parsed. 0, or -1 / -2 / -3 for
     // the file that failed.
     int SaveConfiguration(WStringView targetDir, WStringView systemDir, const CKeyList& keys,
-                          const xml::Element& systemOptions);
+                          const xml::Element& systemOptions, CRelkeyCache* relkeys = nullptr);
     int WriteKeystrTxt(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
     int WriteProgramId(WStringView targetDir, WStringView systemDir, const CKeyList& keys);
     // The bytes the two writers put into the files, before the disk's line ends.
@@ -148,6 +150,7 @@ private:
     // Thousands of options name the same few files.
     std::unordered_map<WString, std::string> m_selectionFiles;
     bool m_keepSelectionFiles = false;
+    CRelkeyCache* m_relkeys = nullptr;  // relkey files parsed already, when the caller has them
 };
 
 }  // namespace kel

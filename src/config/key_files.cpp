@@ -23,7 +23,12 @@ bool StartsWith(const char* line, const char* prefix) { return std::strncmp(line
 }  // namespace
 
 int CConfigurationFiles::SaveConfiguration(WStringView targetDir, WStringView systemDir, const CKeyList& keys,
-                                           const xml::Element& systemOptions) {
+                                           const xml::Element& systemOptions, CRelkeyCache* relkeys) {
+    m_relkeys = relkeys;
+    struct Forget {
+        CRelkeyCache*& relkeys;
+        ~Forget() { relkeys = nullptr; }
+    } forget{m_relkeys};
     if (WriteKeystrTxt(targetDir, systemDir, keys) != 0) {
         TraceError(u"CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n");
         return -1;

@@ -47,8 +47,10 @@ void CConfigurationFiles::ClearWorkList() {
 int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,
                                           std::deque<WString>& selections, WString& optionString) {
     ClearWorkList();
-    CRelkeyParser parser;
-    parser.Load(relkeyPath, key.GetDriveModuleNr());
+    CRelkeyParser own;
+    int loaded = 0;
+    CRelkeyParser& parser = m_relkeys ? m_relkeys->Parser(relkeyPath, key.GetDriveModuleNr(), loaded) : own;
+    if (!m_relkeys) own.Load(relkeyPath, key.GetDriveModuleNr());
     CRelkeyGroup current;
     if (parser.GetFirstGroup(current) != 0) {
         TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n");

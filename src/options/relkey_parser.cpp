@@ -350,4 +350,14 @@ int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGr
     return 0;
 }
 
+CRelkeyParser& CRelkeyCache::Parser(WStringView path, uint16_t driveModuleNumber, int& loaded) {
+    Entry& entry = m_parsers[{WString(path), driveModuleNumber}];
+    if (!entry.parser) {
+        entry.parser = std::make_unique<CRelkeyParser>();
+        entry.loaded = entry.parser->Load(path, driveModuleNumber);
+    }
+    loaded = entry.loaded;
+    return *entry.parser;
+}
+
 }  // namespace kel

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "options/relkey_group.h"
 #include "platform/text.h"
@@ -42,6 +44,21 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+};
+
+// The relkey files of one operation, each parsed once: the option build and
+// key.id's option strings read the same files.
+class CRelkeyCache {
+public:
+    // The file's parser, loaded on first use; Load's result in loaded.
+    CRelkeyParser& Parser(WStringView path, uint16_t driveModuleNumber, int& loaded);
+
+private:
+    struct Entry {
+        std::unique_ptr<CRelkeyParser> parser;
+        int loaded = 0;
+    };
+    std::map<std::pair<WString, uint16_t>, Entry> m_parsers;
 };
 
 }  // namespace kel

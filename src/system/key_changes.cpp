@@ -1,6 +1,7 @@
 // Additional option programs, drive modules and keystrings of an open system.
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
+#include "options/relkey_parser.h"
 #include "platform/os.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
@@ -43,13 +44,14 @@ HRESULT CSystem::Reconfigure(const char16_t* operation, const CKeyList& before, 
         m_keyList = before;
         return fits;
     }
-    const HRESULT built = BuildSystemOptions(m_systemPath);
+    CRelkeyCache relkeys;
+    const HRESULT built = BuildSystemOptions(m_systemPath, &relkeys);
     if (FAILED(built)) {
         if (messages.configure) TraceMessage(messages.configure);
         m_keyList = before;
         return failure == BuildFailure::Fail ? E_FAIL : built;
     }
-    const HRESULT committed = Commit(BuiltOptions(), messages);
+    const HRESULT committed = Commit(BuiltOptions(), messages, &relkeys);
     if (FAILED(committed)) m_keyList = before;
     return committed;
 }

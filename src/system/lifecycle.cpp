@@ -5,6 +5,7 @@
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
 #include "options/relkey_file.h"
+#include "options/relkey_parser.h"
 #include "platform/os.h"
 #include "platform/path_combine.h"
 #include "platform/sealed_file.h"
@@ -217,13 +218,14 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     }
     m_keyList = keys;
 
-    hr = BuildSystemOptions(m_systemPath);
+    CRelkeyCache relkeys;
+    hr = BuildSystemOptions(m_systemPath, &relkeys);
     if (FAILED(hr)) {
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
         return hr;
     }
     const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options, &relkeys) != 0) {
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
         return KELINSTALL_E_WRITE_CONFIG;
     }
@@ -301,12 +303,13 @@ HRESULT CSystem::ResetSystem() {
     WString build;
     if (!work.GetWorkDirectory(build)) return fail(KELINSTALL_E_WORK_AREA);
     // Built as if the old configuration files were gone already: build holds none.
-    if (FAILED(BuildSystemOptions(build))) {
+    CRelkeyCache relkeys;
+    if (FAILED(BuildSystemOptions(build, &relkeys))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
         return fail(E_FAIL);
     }
     const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options, &relkeys) != 0) {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }

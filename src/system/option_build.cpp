@@ -18,6 +18,8 @@ namespace {
 
 constexpr const char16_t* kMainProgram = u"Zendara";
 
+WString AdditionalRelkeyPath(WStringView programPath) { return Format(u"%s\\%s\\%s", programPath, u"syskey", u"relkey.opt"); }
+
 // A chain of sub groups deeper than this is a broken file, not a real release.
 constexpr std::size_t kMaxSubGroupDepth = 256;
 
@@ -78,11 +80,12 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
     return S_OK;
 }
 
-HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
+HRESULT CSystem::BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkeys) {
     // Every build reads each group's digits from the start, and a failed one
     // leaves no half-built document for the next request.
     m_optionBuildFlag = 1;
-    const HRESULT built = BuildEveryProgram(recordedIn);
+    CRelkeyCache own;
+    const HRESULT built = BuildEveryProgram(recordedIn, relkeys ? *relkeys : own);
     if (FAILED(built)) {
         m_options.Reset();
         m_optionsRoot = xml::Element();
@@ -90,7 +93,7 @@ HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
     return built;
 }
 
-HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
+HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys) {
     // key.id is read once here, not once per look-up: the look-ups grow with
     // the options, and so does key.id.
     const CKeyIdRecord record(recordedIn);
@@ -124,18 +127,20 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
         return KELINSTALL_E_BAD_KEY;
     }
     // Loads the relkey file named by a release key's signature.
-    const auto loadReleaseRelkey = [&](const CKeyInfo& key, int32_t signature, CRelkeyParser& parser) {
+    const auto loadReleaseRelkey = [&](const CKeyInfo& key, int32_t signature) -> CRelkeyParser* {
         CRelkeyFile relkeyFile;
         WString path;
         if (relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), signature, path) != 0) {
             TraceMessage(u"CSystem::ConfigSystem, Unable to name of relkeyfile\n");
-            return false;
+            return nullptr;
         }
-        if (parser.Load(path, key.GetDriveModuleNr()) != 0) {
+        int loaded = 0;
+        CRelkeyParser& parser = relkeys.Parser(path, key.GetDriveModuleNr(), loaded);
+        if (loaded != 0) {
             TraceFormatted(u"CSystem::ConfigSystem, Unable to load file %s to pRelkeyParser\n", path);
-            return false;
+            return nullptr;
         }
-        return true;
+        return &parser;
     };
     const auto addProgram = [&](WString selection, CRelkeyParser& parser, uint32_t kind, WStringView name) {
         if (AddProgramToSystemOptions(std::move(selection), parser, kind, name) == 0) return true;
@@ -144,11 +149,11 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
     };
 
     {
-        CRelkeyParser parser;
-        if (!loadReleaseRelkey(mainKey, description.signatureNumber, parser)) return E_UNEXPECTED;
+        CRelkeyParser* parser = loadReleaseRelkey(mainKey, description.signatureNumber);
+        if (!parser) return E_UNEXPECTED;
         WString selection = description.selectionText;
         TakeRecordedSelection(record, kMainProgram, selection);
-        if (!addProgram(std::move(selection), parser, mainKey.GetProgramType(), kMainProgram)) return E_UNEXPECTED;
+        if (!addProgram(std::move(selection), *parser, mainKey.GetProgramType(), kMainProgram)) return E_UNEXPECTED;
     }
 
     bool recorded = false;  // stays set for the programs that follow
@@ -169,15 +174,16 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
             continue;
         }
         WString selection = description.selectionText;
-        CRelkeyParser parser;
         if (kind == ExternalWithOptions) {
-            if (selection.empty() && MakeDefaultAdditionalOptionSelections(key.GetProgramPath(), selection) != 1) {
+            int loaded = 0;
+            CRelkeyParser& parser = relkeys.Parser(AdditionalRelkeyPath(key.GetProgramPath()), 0, loaded);
+            if (selection.empty() && MakeDefaultAdditionalOptionSelections(key.GetProgramPath(), selection, relkeys) != 1) {
                 TraceMessage(u"CSystem::ConfigSystem, Unable to make default selections\n");
                 return E_UNEXPECTED;
             }
             const WString& name = description.programName;
             if (TakeRecordedSelection(record, name, selection)) recorded = true;
-            if (parser.Load(Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", u"relkey.opt"), 0) != 0) {
+            if (loaded != 0) {
                 TraceMessage(u"CSystem::ConfigSystem, Unable to load RelkeyParser\n");
                 return E_UNEXPECTED;
             }
@@ -190,9 +196,10 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn) {
             continue;
         }
         const WString name = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
-        if (!loadReleaseRelkey(key, description.signatureNumber, parser)) return E_UNEXPECTED;
+        CRelkeyParser* parser = loadReleaseRelkey(key, description.signatureNumber);
+        if (!parser) return E_UNEXPECTED;
         TakeRecordedSelection(record, name, selection);
-        if (!addProgram(std::move(selection), parser, Zendara, name)) return E_UNEXPECTED;
+        if (!addProgram(std::move(selection), *parser, Zendara, name)) return E_UNEXPECTED;
     }
     return S_OK;
 }
@@ -331,10 +338,11 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     }
 }
 
-int CSystem::MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection) {
-    const WString path = Format(u"%s\\%s\\%s", programPath, u"syskey", u"relkey.opt");
-    CRelkeyParser parser;
-    if (parser.Load(path, 0) != 0) {
+int CSystem::MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection, CRelkeyCache& relkeys) {
+    const WString path = AdditionalRelkeyPath(programPath);
+    int loaded = 0;
+    CRelkeyParser& parser = relkeys.Parser(path, 0, loaded);
+    if (loaded != 0) {
         TraceFormatted(u"CSystem::MakeDefaultAdditionalOptionSelections: Unable to load relkey file %s\n", path);
         return 0;
     }

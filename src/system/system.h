@@ -18,6 +18,7 @@ namespace kel {
 class CCommitJournal;
 class CKeyIdRecord;
 class CRelkeyGroup;
+class CRelkeyCache;
 class CRelkeyParser;
 class CSelectionGroup;
 
@@ -104,8 +105,9 @@ public:
 
     // Builds the option selection document of the whole key list in a new
     // system options component, with the selections recorded in recordedIn's
-    // key.id; BuiltOptions() is its root. HRESULT-style status.
-    HRESULT BuildSystemOptions(WStringView recordedIn);
+    // key.id; BuiltOptions() is its root. HRESULT-style status. relkeys keeps
+    // the parsed relkey files for the writing that follows.
+    HRESULT BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkeys = nullptr);
     // Builds as above from the system's own key.id and returns the document's text.
     HRESULT ConfigSystem(WString& xmlText);
     // The root of the document the last option build made; null before one.
@@ -118,7 +120,7 @@ public:
     // Writes one selection group under the program's entry of the document.
     void AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind);
     // Default digits of every group of an additional program's relkey.opt. 1 / 0.
-    int MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection);
+    int MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection, CRelkeyCache& relkeys);
     // The component of the last option build; null before the first.
     IKelInstallSystemOptions* Options() const { return m_options.get(); }
 
@@ -152,7 +154,7 @@ private:
     // False, traced as the operation's, when a system or file already has the path.
     bool IsFreeInPool(const char16_t* operation, WStringView path);
     // BuildSystemOptions' work, without its clean-up after a failure.
-    HRESULT BuildEveryProgram(WStringView recordedIn);
+    HRESULT BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys);
     // The key list and name checks of the program path operations.
     HRESULT CheckProgramArguments(const char16_t* operation, ProgramType type, WStringView name, bool nameGiven);
     // The version of the release the media component opened last.
@@ -188,7 +190,7 @@ private:
                         BuildFailure failure);
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
-    HRESULT Commit(const xml::Element& options, const CommitMessages& messages);
+    HRESULT Commit(const xml::Element& options, const CommitMessages& messages, CRelkeyCache* relkeys = nullptr);
     // Puts the files written in work into the system through a commit journal.
     HRESULT InstallConfiguration(const WString& work, bool withSystemXml);
     // The system's lock for one call; S_OK also where no lock file can be

@@ -231,11 +231,11 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
     return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
 }
 
-HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages) {
+HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages, CRelkeyCache* relkeys) {
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, relkeys) != 0) {
         if (messages.save) TraceMessage(messages.save);
         return KELINSTALL_E_WRITE_CONFIG;
     }
