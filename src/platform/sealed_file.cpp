@@ -12,6 +12,13 @@ namespace kel {
 
 namespace {
 
+// A seed only varies the sealed bytes; opening the random device for each
+// write cost more than writing a small file.
+uint32_t NewSeed() {
+    thread_local std::mt19937 generator{std::random_device{}()};
+    return static_cast<uint32_t>(generator());
+}
+
 constexpr char kMagic[4] = {'K', 'S', 'F', '1'};
 constexpr std::size_t kHeaderSize = 9;
 constexpr std::size_t kTrailerSize = 4;
@@ -87,8 +94,7 @@ bool SealedFile::OpenBytes(std::string raw) {
 }
 
 bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant) {
-    std::random_device random;
-    return OpenForWrite(path, sealed, variant, static_cast<uint32_t>(random()));
+    return OpenForWrite(path, sealed, variant, NewSeed());
 }
 
 bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant, uint32_t seed) {
@@ -101,8 +107,7 @@ bool SealedFile::OpenForWrite(WStringView path, int sealed, int variant, uint32_
 bool SealedFile::OpenStagedForWrite(WStringView path, int sealed, int variant) {
     Close();
     if (!IsForm(sealed, variant) || !m_staged.Open(path)) return false;
-    std::random_device random;
-    return StartWriting(sealed, variant, static_cast<uint32_t>(random()));
+    return StartWriting(sealed, variant, NewSeed());
 }
 
 bool SealedFile::StartWriting(int sealed, int variant, uint32_t seed) {

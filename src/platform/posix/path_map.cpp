@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
@@ -56,6 +59,27 @@ std::optional<std::string> FindNoCase(const std::string& directory, const std::s
     return best;
 }
 
+// Stored paths are upper case (program.id), so every open of a release file
+// would search each folder on its way, "/" and "/home" too. A match found is
+// kept while it is still there; a name that was not found is searched again.
+std::optional<std::string> FindNoCaseKept(const std::string& directory, const std::string& name) {
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, std::string>, std::string> kept;
+    const auto key = std::make_pair(directory, name);
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = kept.find(key);
+        if (found != kept.end() && Exists(Join(directory, found->second))) return found->second;
+    }
+    std::optional<std::string> match = FindNoCase(directory, name);
+    if (match) {
+        const std::lock_guard lock(mutex);
+        if (kept.size() >= 4096) kept.clear();
+        kept[key] = *match;
+    }
+    return match;
+}
+
 }  // namespace
 
 std::optional<std::string> MapPath(WStringView path) {
@@ -102,7 +126,7 @@ std::optional<std::string> MapPath(WStringView path) {
         if (parent.empty() || Exists(parent)) {
             const std::string& name = components.back();
             std::optional<std::string> match;
-            if (name != "." && name != "..") match = FindNoCase(parent, name);
+            if (name != "." && name != "..") match = FindNoCaseKept(parent, name);
             return Join(parent, match ? *match : name);
         }
     }
@@ -112,7 +136,7 @@ std::optional<std::string> MapPath(WStringView path) {
     for (const std::string& component : components) {
         std::string next = Join(resolved, component);
         if (resolving && component != "." && component != ".." && !Exists(next)) {
-            if (auto match = FindNoCase(resolved, component)) {
+            if (auto match = FindNoCaseKept(resolved, component)) {
                 next = Join(resolved, *match);
             } else {
                 resolving = false;
