@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/os.h"
 #include "support/test_support.h"
 
@@ -35,6 +37,10 @@ TEST(PathMap, ExistingComponentsResolveIgnoringCase) {
     EXPECT_EQ(MapPath(u"Z:" + upper), native + "/Pool/M\xC3\xBCller/program.id");
     // The first missing component keeps its case; so does everything after it.
     EXPECT_EQ(MapPath(dir / u"POOL\\NewSys\\HOME"), native + "/Pool/NewSys/HOME");
+
+    // A remembered match that is gone is searched for again.
+    std::filesystem::rename(native + "/Pool", native + "/pOOL");
+    EXPECT_EQ(MapPath(u"Z:" + upper), native + "/pOOL/M\xC3\xBCller/program.id");
 }
 
 }  // namespace
