@@ -30,10 +30,36 @@ export KEL_FROM_SOURCE='Z:\\src\\KelInstallSystem' KEL_TO_SOURCE="$(windows "$so
     echo '    return hr == S_OK ? 0 : 1;'
     echo '}'
 } > "$example"
+# docs/api.md's CMake lines are the consumer project's own, and its
+# declarations of the string utilities link and work as it says.
+api=$source/docs/api.md
+awk '/^```cmake/ { inside = 1; next } /^```/ { inside = 0 } inside' "$api" | while IFS= read -r line; do
+    grep -qxF "$line" "$source/tests/consumer/CMakeLists.txt" || { echo "docs/api.md: not in the consumer: $line"; exit 1; }
+done
+strings=$build/strings_example.cpp
+{
+    echo '#include <cstring>'
+    awk '/^```cpp/ { inside = 1; block = ""; next }
+         /^```/ { if (inside && block ~ /os_toupper/) printf "%s", block; inside = 0; next }
+         inside { block = block $0 "\n" }' "$api"
+    cat <<'MAIN'
+int main() {
+    char text[] = ",a,b";
+    char* save = nullptr;
+    const char* first = os_strtok_r(text, ",", &save);
+    return os_toupper('a') == 'A' && os_tolower(0xC4) == 0xE4 && os_stricmp("ABC", "abc") == 0 &&
+                   os_strnicmp("ABx", "aby", 2) == 0 && os_validate_identifier("Cell_1") == 0 &&
+                   os_validate_identifier("1x") == -1 && first && std::strcmp(first, "a") == 0
+               ? 0
+               : 1;
+}
+MAIN
+} > "$strings"
 cmake -S "$source/tests/consumer" -B "$build/consumer-build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
-    -DKEL_README_EXAMPLE="$example" > /dev/null
+    -DKEL_README_EXAMPLE="$example" -DKEL_STRINGS_EXAMPLE="$strings" > /dev/null
 cmake --build "$build/consumer-build" > /dev/null
 "$build/consumer-build/readme_example"
+"$build/consumer-build/strings_example" || { echo "the string utilities do not work as docs/api.md says"; exit 1; }
 rm -rf "$pool/Cell1"
 key=$(grep -m1 '^KEL1:R:.*:10101011011010101001:' "$source/samples/keys.txt")
 "$build/consumer-build/consumer" "$pool" "$source/samples/releases/zendara-6.0" "$key"

@@ -17,6 +17,15 @@ windows() { echo "Z:$1" | tr / '\\'; }
 key=$(grep -m1 '^KEL1:R:.*:10101011011010101001:' "$samples/keys.txt")
 release=$(windows "$samples/releases/zendara-6.0")
 
+# docs/api.md's snippet for the trace receiver is the client's own code.
+api=$4/docs/api.md
+snippet=$(awk '/^```cpp/ { inside = 1; next } /^```/ { if (inside) exit } inside' "$api")
+grep -q GetProcAddress <<<"$snippet" || { echo "docs/api.md: the first C++ block is not the trace receiver's"; exit 1; }
+while IFS= read -r line; do
+    sed 's/^ *//' "$4/docs/examples/windows_client.cpp" | grep -qxF "$(sed 's/^ *//' <<<"$line")" ||
+        { echo "docs/api.md: not in windows_client.cpp: $line"; exit 1; }
+done <<<"$snippet"
+
 "$run" regsvr32 /s "$dll" || { echo "regsvr32 failed"; exit 1; }
 for step in create open; do
     out=$("$run" "$client" "$(windows "$pool/Cell1")" "$release" "$key" 2>"$pool/trace" | tr -d '\r') || {
