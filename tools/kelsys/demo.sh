@@ -6,11 +6,16 @@ set -euo pipefail
 kelsys=$(cd "$(dirname "${1:-build/linux/kelsys}")" && pwd)/$(basename "${1:-build/linux/kelsys}")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 samples=$root/samples
-run() {
+# Every step must succeed but the one that fails on purpose; the tour ends
+# with exit 1 if one did not, so the test that runs it sees that.
+unexpected=0
+show() {
     local shown=""
     for a in "$@"; do [[ $a == *" "* ]] && a="\"$a\""; shown+=" $a"; done
-    echo "\$ kelsys$shown"; "$kelsys" "$@" || true; echo
+    echo "\$ kelsys$shown"
 }
+run() { show "$@"; "$kelsys" "$@" || { echo "(unexpected: exit $?)"; unexpected=$((unexpected + 1)); }; echo; }
+refused() { show "$@"; if "$kelsys" "$@"; then echo "(unexpected: it succeeded)"; unexpected=$((unexpected + 1)); fi; echo; }
 say() { echo "# $*"; }
 key() { grep -m1 "^KEL1:$1:.*:$2:" "$samples/keys.txt"; }
 
@@ -19,7 +24,7 @@ run key describe "$(key R 10101011011010101001)"
 say "What a program release folder is: name, type, version."
 run release "$samples/releases/zendara-6.0"
 
-pool=$root/demo-pool
+pool=${KEL_DEMO_POOL:-$root/demo-pool}
 rm -rf "$pool" && mkdir -p "$pool"
 cd "$pool"
 say "A new system in the pool, from the main key and its release."
@@ -49,7 +54,7 @@ say "A controller backup turned into a new system beside the first."
 run backup restore "$samples/backups/cell1" --to Restored --release "$samples/releases/zendara-6.0" \
     --extra "$samples/releases/arcwelding-1.2"
 say "Fails on purpose: Cell1 exists. The cause comes in the component's words; --trace shows every record."
-run --trace create Cell1 --release "$samples/releases/zendara-6.0" --key "$(key R 10101011011010101001)"
+refused --trace create Cell1 --release "$samples/releases/zendara-6.0" --key "$(key R 10101011011010101001)"
 say "The files checked against each other and against what the component would write now."
 run verify Cell1
 run verify Restored
@@ -58,3 +63,4 @@ say "The pool at a glance, without opening any system; a plain folder is listed 
 run list .
 echo "What was written in $pool:"
 find . -type f | sort
+[ "$unexpected" -eq 0 ] || { echo "$unexpected step(s) did not go as shown"; exit 1; }
