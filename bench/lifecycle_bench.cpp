@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <pugixml.hpp>
+#include <sstream>
 #include <stdexcept>
 
 #include "KelInstallSystem.h"
@@ -316,6 +318,37 @@ void BM_SetProgramPathGenerated(benchmark::State& state) {
     Measure(state, [] {}, set, [&] { fixture.ChangeFloor(config); });
 }
 
+// The option selection document of a generated system, read and stored whole.
+// The floors are pugixml alone on the same text: parsing it (for Set) and
+// writing the parsed tree (for Get).
+void BM_GetSystemOptions(benchmark::State& state) {
+    const GeneratedSystem fixture(static_cast<int>(state.range(0)), 0);
+    kel::UniqueBstr text;
+    Check(fixture.system->GetSystemOptions(text.Put()), "GetSystemOptions");
+    pugi::xml_document parsed;
+    parsed.load_string(kel::ToUtf8(text.View()).c_str());
+    Measure(
+        state, [] {}, [&] { Check(fixture.system->GetSystemOptions(text.Put()), "GetSystemOptions"); },
+        [&] {
+            std::ostringstream out;
+            parsed.save(out);
+            benchmark::DoNotOptimize(out.str());
+        });
+}
+
+void BM_SetSystemOptionsGenerated(benchmark::State& state) {
+    const GeneratedSystem fixture(static_cast<int>(state.range(0)), 0);
+    kel::UniqueBstr text;
+    Check(fixture.system->GetSystemOptions(text.Put()), "GetSystemOptions");
+    const std::string utf8 = kel::ToUtf8(text.View());
+    Measure(
+        state, [] {}, [&] { Check(fixture.system->SetSystemOptions(text.get()), "SetSystemOptions"); },
+        [&] {
+            pugi::xml_document parsed;
+            benchmark::DoNotOptimize(parsed.load_buffer(utf8.data(), utf8.size()));
+        });
+}
+
 // A reset keeps a copy of the system until it is done and empties HOME and SYSPAR.
 void BM_ResetSystem(benchmark::State& state) {
     Fixture fixture = HomeOf(state);
@@ -439,6 +472,8 @@ int main(int argc, char** argv) {
     add("CreateSystem", BM_CreateSystem, each({0, 100, 1000, 10000}), each({0, 100}));
     add("AddDriveModule", BM_AddDriveModule, generated, {{100, 3}});
     add("SetProgramPath/generated", BM_SetProgramPathGenerated, generated, {{100, 3}});
+    add("GetSystemOptions/generated", BM_GetSystemOptions, each({100, 1000, 10000}), each({100}));
+    add("SetSystemOptions/generated", BM_SetSystemOptionsGenerated, each({100, 1000, 10000}), each({100}));
     add("AddRemoveAdditionalOption", BM_AddRemoveAdditionalOption, each(homes), each(homes));
     add("SetSystemOptions", BM_SetSystemOptions, each(homes), each(homes));
     add("SetProgramPath", BM_SetProgramPath, each(homes), each(homes));
