@@ -1,6 +1,7 @@
-// A small XML document object model over the platform's DOM: MSXML 6 on
-// Windows, pugixml elsewhere. Both backends behave alike and write the same
-// bytes, because serialisation is done here rather than by the DOM.
+// A small XML document object model. The tree is the library's own on every
+// platform; the platform's parser (MSXML 6 on Windows, pugixml elsewhere) only
+// reads documents into it and runs XPath, so both platforms treat a document
+// alike and write the same bytes.
 //
 // Handles are references: copying an Element or a Document shares the node or
 // the document, as DOM pointers do. Nothing throws; failures are false, null
@@ -18,7 +19,8 @@ namespace kel::xml {
 
 namespace detail {
 struct DocState;
-struct NodeRef;
+struct Node;
+struct Access;
 }  // namespace detail
 
 class Document;
@@ -65,14 +67,18 @@ public:
 
 private:
     friend class Document;
-    friend struct detail::NodeRef;
-    explicit Element(std::shared_ptr<const detail::NodeRef> ref) : ref_(std::move(ref)) {}
-    std::shared_ptr<const detail::NodeRef> ref_;
+    friend struct detail::Access;
+    Element(std::shared_ptr<detail::DocState> state, detail::Node* node);
+    // Null for a null handle and for one from before the last Parse or Load.
+    detail::Node* Get() const;
+    std::shared_ptr<detail::DocState> state_;
+    detail::Node* node_ = nullptr;
+    unsigned generation_ = 0;
 };
 
 class Document {
 public:
-    // An empty document; false when the platform's DOM cannot be created.
+    // An empty document; false only when memory runs out.
     static Document Create();
     Document() = default;
 
@@ -113,14 +119,12 @@ public:
 
 private:
     friend class Element;
-    friend struct detail::NodeRef;
     explicit Document(std::shared_ptr<detail::DocState> state) : state_(std::move(state)) {}
     bool SavedBytes(std::string& bytes) const;
     std::shared_ptr<detail::DocState> state_;
 };
 
-// An XML 1.0 name (element or attribute); names are checked before the DOM
-// sees them so that both backends refuse the same ones.
+// An XML 1.0 name (element or attribute).
 bool IsValidName(WStringView name);
 
 }  // namespace kel::xml

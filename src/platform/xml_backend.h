@@ -1,10 +1,11 @@
-// What an XML backend gives the portable serialiser: a walk over every node.
-// Only xml.cpp and the two backends include this.
+// What a platform's parser does for the portable tree: read a text or a file
+// into it, and run XPath. Only xml.cpp and the backends include this.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -12,32 +13,50 @@
 
 namespace kel::xml::detail {
 
-enum class Kind { Element, Text, CData, Comment, Instruction, Declaration, Other };
+enum class Kind : std::uint8_t { Document, Element, Text, CData, Comment, Instruction, Declaration };
 
-using NodePtr = std::shared_ptr<const NodeRef>;
 using AttributeList = std::vector<std::pair<WString, WString>>;
 
-NodePtr DocumentNode(const std::shared_ptr<DocState>& state);
-NodePtr ParentNode(const NodeRef& node);
-NodePtr FirstChildNode(const NodeRef& node);
-NodePtr NextSiblingNode(const NodeRef& node);
-Kind KindOf(const NodeRef& node);
-WString NameOf(const NodeRef& node);   // element name or instruction target
-WString ValueOf(const NodeRef& node);  // text, comment or instruction data
-AttributeList AttributesOf(const NodeRef& node);  // of an element or the declaration
-// An element's text when xml:space cannot change it: no children, or one
-// text child with no blank at either end. False: ask TextOf.
-bool PlainTextOf(const NodeRef& element, WString& text);
-// The first xml:space of an element that says "preserve" (1) or "default" (0); -1 without one.
-int SpaceOf(const NodeRef& element);
-void ClearValue(const NodeRef& node);  // of a text node
+// Appends a parser's nodes below the document node, in document order.
+// White-space-only text outside xml:space="preserve" is emptied.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(DocState& state);
+    // name: an element's, or an instruction's target; value: the text of the
+    // others. Text beside the root is not kept.
+    void Add(Kind kind, WStringView name, WString value = {});
+    // To the element or declaration added last.
+    void AddAttribute(WStringView name, WString value);
+    // Below the element added last, and back up.
+    void Enter();
+    void Leave();
 
-// Shared by the backends.
-// After a parse: white-space-only text outside xml:space="preserve" is
-// emptied, not removed, so that Text() still knows that blanks stood there.
-void DropIgnorableWhiteSpace(const NodePtr& document);
-// The text of an element or the document, as Element::Text() describes it.
-WString TextOf(const NodeRef& node);
+private:
+    DocState& state_;
+    Node* parent_;
+    Node* last_ = nullptr;
+    std::vector<bool> preserve_;  // xml:space="preserve" in force, per open element
+};
+
+// Each refuses what the Windows DOM refuses (a document type declaration
+// among it); on false the caller drops whatever was added.
+bool ParseInto(WStringView text, TreeBuilder& builder);
+bool LoadInto(WStringView path, TreeBuilder& builder);  // Windows-form path
+
+// The first node an XPath expression selects in a document's text: an
+// element (by its place among its sibling elements, from the root down) or
+// the document (no place), else the value of what was selected.
+struct XPathHit {
+    bool element = false;
+    std::vector<std::size_t> path;
+    WString value;
+};
+std::optional<XPathHit> SelectFirst(WStringView text, WStringView xpath);
+
+// Held by a document for its lifetime: what the parser needs on the thread
+// that made the document (COM on Windows).
+std::shared_ptr<void> OpenSession();
+
 std::optional<AttributeList> ParsePseudoAttributes(WStringView data);
 
 }  // namespace kel::xml::detail
