@@ -18,8 +18,12 @@ public:
     // Texts that XML cannot hold are cleaned here, once, so that the option
     // document, the option strings and system.xml all see the same text.
     void Set(std::size_t field, WStringView raw) {
-        const WString clean = WithoutNonXmlCharacters(raw);
-        const WStringView text = clean.size() == raw.size() ? raw : WStringView(clean);
+        WString clean;
+        WStringView text = raw;
+        if (!HasOnlyXmlCharacters(raw)) {
+            clean = WithoutNonXmlCharacters(raw);
+            text = clean;
+        }
         const std::size_t begin = Begin(field);
         const std::size_t oldLength = m_ends[field] - begin;
         m_text.replace(begin, oldLength, text);

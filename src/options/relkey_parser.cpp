@@ -53,9 +53,13 @@ WString ChildText(const xml::Element& element, WStringView name) {
     return child ? child.Text() : WString();
 }
 
-// A text as the document would give it back: stored as UTF-8 up to any NUL,
-// read with its blanks at either end trimmed.
-WString AsStored(WStringView text) {
+// A text as the document would give it back: cleaned of what XML cannot
+// hold (as the group's setters do), stored as UTF-8 up to any NUL, read with
+// its blanks at either end trimmed.
+WString AsStored(WStringView raw) {
+    const bool xml = HasOnlyXmlCharacters(raw);
+    const WString clean = xml ? WString() : WithoutNonXmlCharacters(raw);
+    const WStringView text = xml ? raw : WStringView(clean);
     const bool plain = std::none_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); });
     WString stored = plain ? WString(text) : FromUtf8(ToUtf8(text).c_str());
     const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
@@ -64,28 +68,6 @@ WString AsStored(WStringView text) {
     std::size_t begin = 0;
     while (begin < end && blank(stored[begin])) ++begin;
     return stored.substr(begin, end - begin);
-}
-
-// What ReadGroup gives for a group written by AppendGroupElement.
-CRelkeyGroup AsRead(const CRelkeyGroup& written) {
-    CRelkeyGroup group;
-    group.SetSubTitle(AsStored(written.GetSubTitle()));
-    group.SetTitle(AsStored(written.GetTitle()));
-    group.SetLabel(AsStored(written.GetLabel()));
-    group.SetCode(AsStored(written.GetCode()));
-    group.SetCategory(AsStored(written.GetCategory()));
-    // Kept for as long as the file is loaded: no spare capacity.
-    group.ReserveOptions(written.Options().size());
-    for (const CRelkeyOption& item : written.Options()) {
-        CRelkeyOption option;
-        option.SetLineSelectionDescription(AsStored(item.GetLineSelectionDescription()));
-        option.SetDatFile(AsStored(item.GetDatFile()));
-        option.SetRefSubLabel(AsStored(item.GetRefSubLabel()));
-        option.SetRefSubGUID(AsStored(item.GetRefSubGUID()));
-        option.SetRemark(AsStored(item.GetRemark()));
-        group.AddOption(option);
-    }
-    return group;
 }
 
 bool AppendGroupElement(xml::Element& root, const CRelkeyGroup& group) {
@@ -230,12 +212,15 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     Impl& impl = *m_impl;
     if (!impl.document || !impl.text.appendable) return -1;
     impl.Invalidate();
-    CRelkeyGroup written;
-    written.SetSubTitle(AfterAmpersand(group.GetSubTitle()));
-    written.SetTitle(group.GetTitle());
-    written.SetLabel(group.GetLabel());
-    written.SetCode(group.GetCode());
-    written.SetCategory(group.GetCategory());
+    // Each text as the document would give it back.
+    CRelkeyGroup read;
+    read.SetSubTitle(AsStored(AfterAmpersand(group.GetSubTitle())));
+    read.SetTitle(AsStored(group.GetTitle()));
+    read.SetLabel(AsStored(group.GetLabel()));
+    read.SetCode(AsStored(group.GetCode()));
+    read.SetCategory(AsStored(group.GetCategory()));
+    // Kept for as long as the file is loaded: no spare capacity.
+    read.ReserveOptions(group.Options().size());
     CGUID guid;
     for (const CRelkeyOption& option : group.Options()) {
         CRelkeyOption item;
@@ -243,14 +228,13 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
         // Every load gives each sub group reference its own instance.
         WString instance;
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        item.SetLineSelectionDescription(option.GetLineSelectionDescription());
-        item.SetDatFile(option.GetDatFile());
-        item.SetRefSubLabel(subLabel);
-        item.SetRefSubGUID(instance);
-        item.SetRemark(RemarkText(option.GetRemark()));
-        written.AddOption(item);
+        item.SetLineSelectionDescription(AsStored(option.GetLineSelectionDescription()));
+        item.SetDatFile(AsStored(option.GetDatFile()));
+        item.SetRefSubLabel(AsStored(subLabel));
+        item.SetRefSubGUID(AsStored(instance));
+        item.SetRemark(AsStored(RemarkText(option.GetRemark())));
+        read.AddOption(item);
     }
-    CRelkeyGroup read = AsRead(written);
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
     impl.text.read.push_back(std::move(read));
     return 0;

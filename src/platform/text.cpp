@@ -142,14 +142,24 @@ bool EqualsNoCase(WStringView a, WStringView b) { return a.size() == b.size() &&
 
 WString FromAscii(std::string_view text) { return WString(text.begin(), text.end()); }
 
+namespace {
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+}  // namespace
+
+bool HasOnlyXmlCharacters(WStringView text) {
+    // A surrogate pair passes too, but the rare text with one takes the slow way.
+    return std::none_of(text.begin(), text.end(), [](char16_t c) {
+        return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF ||
+               IsHighSurrogate(c) || IsLowSurrogate(c);
+    });
+}
+
 WString WithoutNonXmlCharacters(WStringView text) {
-    const auto high = [](char16_t c) { return c >= 0xD800 && c <= 0xDBFF; };
-    const auto low = [](char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
-    const auto dropped = [&](char16_t c) {
-        return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF || high(c) || low(c);
-    };
+    const auto high = IsHighSurrogate;
+    const auto low = IsLowSurrogate;
     // Mostly nothing goes: then the text is taken as it is.
-    if (std::none_of(text.begin(), text.end(), dropped)) return WString(text);
+    if (HasOnlyXmlCharacters(text)) return WString(text);
     WString out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {

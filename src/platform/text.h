@@ -63,5 +63,7 @@ WString FromAscii(std::string_view text);
 // text without the characters XML 1.0 forbids even as references (controls
 // but tab, line feed and carriage return; U+FFFE, U+FFFF; lone surrogates).
 WString WithoutNonXmlCharacters(WStringView text);
+// True when WithoutNonXmlCharacters would keep text as it is (false for any surrogate).
+bool HasOnlyXmlCharacters(WStringView text);
 
 }  // namespace kel
