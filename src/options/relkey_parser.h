@@ -52,6 +52,8 @@ class CRelkeyCache {
 public:
     // The file's parser, loaded on first use; Load's result in loaded.
     CRelkeyParser& Parser(WStringView path, uint16_t driveModuleNumber, int& loaded);
+    // Once key.id is written nothing reads them: system.xml needs the memory.
+    void Clear() { m_parsers.clear(); }
 
 private:
     struct Entry {

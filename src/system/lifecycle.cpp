@@ -229,6 +229,7 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
         return KELINSTALL_E_WRITE_CONFIG;
     }
+    relkeys.Clear();
     if (!CSystemXml().CreateSystemXml(path, folder, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                       options)) {
         TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", folder);
@@ -313,6 +314,7 @@ HRESULT CSystem::ResetSystem() {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
+    relkeys.Clear();
     if (!CSystemXml().CreateSystemXml(m_systemPath, build, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);

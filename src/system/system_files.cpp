@@ -4,6 +4,7 @@
 
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
+#include "options/relkey_parser.h"
 #include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -239,6 +240,7 @@ HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messa
         if (messages.save) TraceMessage(messages.save);
         return KELINSTALL_E_WRITE_CONFIG;
     }
+    if (relkeys) relkeys->Clear();
     if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(messages.systemXml, work);
