@@ -9,8 +9,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d); trap 'rm -rf "$scratch"' EXIT
 wine() { "$here/cmake/wine-run" "$windows/kelsys.exe" "$@"; }
 winpath() { echo "Z:${1//\//\\}"; }
-# Seconds and peak kB of one run.
-timed() { /usr/bin/time -f "%e %M" -o "$scratch/t" "$@" >/dev/null 2>"$scratch/err" || { cat "$scratch/err" >&2; exit 1; }; cat "$scratch/t"; }
+# Seconds (wall, to the microsecond) and peak kB of one run.
+timed() {
+    local start=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o "$scratch/t" "$@" >/dev/null 2>"$scratch/err" || { cat "$scratch/err" >&2; exit 1; }
+    echo "$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.3f", b - a}') $(cat "$scratch/t")"
+}
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 wine key describe x >/dev/null 2>&1 || true  # the prefix, once
@@ -27,6 +31,6 @@ for groups in 100 1000 10000; do
         echo "$ls $ws $(awk -v a="$ws" -v b="$ls" 'BEGIN {print a / b}') $lk $wk $bk" >>"$scratch/pairs"
     done
     col() { awk -v c="$1" '{print $c}' "$scratch/pairs" | median; }
-    printf '%-8s %12s %12s %7.1f %14.1f %14.1f %14.1f\n' "$groups" "$(col 1)" "$(col 2)" "$(col 3)" \
+    printf '%-8s %12.3f %12.3f %7.1f %14.1f %14.1f %14.1f\n' "$groups" "$(col 1)" "$(col 2)" "$(col 3)" \
         "$(col 4 | awk '{print $1 / 1024}')" "$(col 5 | awk '{print $1 / 1024}')" "$(col 6 | awk '{print $1 / 1024}')"
 done
