@@ -47,10 +47,9 @@ void CConfigurationFiles::ClearWorkList() {
 int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,
                                           std::deque<WString>& selections, WString& optionString) {
     ClearWorkList();
-    CRelkeyParser own;
-    int loaded = 0;
-    CRelkeyParser& parser = m_relkeys ? m_relkeys->Parser(relkeyPath, key.GetDriveModuleNr(), loaded) : own;
-    if (!m_relkeys) own.Load(relkeyPath, key.GetDriveModuleNr());
+    CRelkeyCache own;
+    int loaded = 0;  // a file that does not load has no first group
+    CRelkeyParser& parser = (m_relkeys ? *m_relkeys : own).Parser(relkeyPath, key.GetDriveModuleNr(), loaded);
     CRelkeyGroup current;
     if (parser.GetFirstGroup(current) != 0) {
         TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n");
