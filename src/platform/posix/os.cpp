@@ -31,9 +31,12 @@ using posix::MapPath;
 using posix::UnmapPath;
 
 EntryKind GetEntryKind(WStringView path) {
-    const auto native = MapPath(path);
     struct stat st;
-    if (!native || stat(native->c_str(), &st) != 0) return EntryKind::None;
+    bool known = false;
+    const auto native = MapPath(path, st, known);
+    if (!native) return EntryKind::None;
+    // The mapping's lstat serves unless it saw a link, which stat follows.
+    if ((!known || S_ISLNK(st.st_mode)) && stat(native->c_str(), &st) != 0) return EntryKind::None;
     return S_ISDIR(st.st_mode) ? EntryKind::Directory : EntryKind::File;
 }
 
@@ -60,9 +63,10 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
 }
 
 bool IsLink(WStringView path) {
-    const auto native = MapPath(path);
     struct stat st;
-    return native && lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    bool known = false;
+    const auto native = MapPath(path, st, known);
+    return native && (known || lstat(native->c_str(), &st) == 0) && S_ISLNK(st.st_mode);
 }
 
 bool MakeDirectory(WStringView path) {

@@ -83,6 +83,13 @@ std::optional<std::string> FindNoCaseKept(const std::string& directory, const st
 }  // namespace
 
 std::optional<std::string> MapPath(WStringView path) {
+    struct stat st;
+    bool known = false;
+    return MapPath(path, st, known);
+}
+
+std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& known) {
+    known = false;
     if (path.empty()) return std::nullopt;
     if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return std::nullopt;
 
@@ -116,7 +123,10 @@ std::optional<std::string> MapPath(WStringView path) {
     std::string direct = root;
     for (const std::string& component : components) direct = Join(direct, component);
     if (direct.empty()) direct = ".";
-    if (Exists(direct)) return direct;
+    if (lstat(direct.c_str(), &st) == 0) {
+        known = true;
+        return direct;
+    }
 
     // Mostly a new name in a folder that is there as written: only the name
     // needs a search, not every folder on the way.

@@ -1,6 +1,8 @@
 // Windows-form paths on a POSIX file system, as Wine and WSL map them.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 
@@ -13,6 +15,9 @@ namespace kel::os::posix {
 // one and all after it keep their case. UNC paths and components holding '/'
 // have no mapping.
 std::optional<std::string> MapPath(WStringView windowsPath);
+// As above; when the path exists as written, known is set and st holds its
+// lstat, which the caller need not ask again.
+std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, bool& known);
 
 // The folder mapped as MapPath does, the last component kept as given.
 std::optional<std::string> MapInExactFolder(WStringView windowsPath);
