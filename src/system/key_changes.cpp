@@ -195,10 +195,7 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     }
     const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.
-    if (SUCCEEDED(installed)) {
-        m_options.Reset();
-        m_optionsRoot = xml::Element();
-    }
+    if (SUCCEEDED(installed)) m_optionsStale = true;
     if (FAILED(installed)) {
         TraceFormatted(u"CSystem::AddKeystring, Unable to move updated system %s from temp directory to active systempool\n",
                        m_systemPath);

@@ -84,6 +84,7 @@ HRESULT CSystem::BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkey
     // Every build reads each group's digits from the start, and a failed one
     // leaves no half-built document for the next request.
     m_optionBuildFlag = 1;
+    m_optionsStale = false;
     CRelkeyCache own;
     const HRESULT built = BuildEveryProgram(recordedIn, relkeys ? *relkeys : own);
     if (FAILED(built)) {

@@ -219,6 +219,9 @@ private:
     xml::Element m_optionsRoot;
     int m_optionBuildValue = 0;  // the node type option building creates
     int m_optionBuildFlag = 1;
+    // A selection stored since the last build: the document's groups still
+    // fit the system (a check may use them), its choices are old.
+    bool m_optionsStale = false;
     ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;
     int m_selectionChanged = 0;

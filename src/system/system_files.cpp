@@ -222,7 +222,7 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
     os::FileLock lock;
     const HRESULT locked = LockSystem(lock, os::FileLock::Mode::Shared, u"GetSystemOptions");
     if (FAILED(locked)) return locked;
-    if (m_options) {
+    if (m_options && !m_optionsStale) {
         UniqueBstr text;
         const HRESULT hr = m_options->GetXml(text.Put());
         if (FAILED(hr)) return hr;

@@ -81,6 +81,10 @@ TEST(OptionCheck, MisfitsAreRefusedAndTheSystemsOwnDocumentsFit) {
     EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
     Choose(doc, u"Drive 0 high power", u'1');
     EXPECT_EQ(other->SetSystemOptions(B(doc).get()), S_OK);
+    // After a stored selection the object checks against the same tree.
+    WString bad = doc;
+    Choose(bad, u"Spanish", u'1');
+    EXPECT_EQ(other->SetSystemOptions(B(bad).get()), E_INVALIDARG);
     ASSERT_EQ(other->GetSystemOptions(text.Put()), S_OK);
     EXPECT_NE(WString(text.View()).find(u"<Selected>1</Selected><LineSelectionDescription>Drive 0 high power<"),
               WString::npos);
