@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <functional>
 #include <new>
-#include <unordered_set>
+#include <cstdint>
+#include <type_traits>
+#include <unordered_map>
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -16,6 +18,11 @@ namespace kel::xml {
 
 namespace detail {
 
+// Links are 32-bit places in the document's arenas rather than pointers,
+// which halves a node: documents run to hundreds of thousands of them.
+// Place 0 is never used, so 0 stands for none.
+using Index = std::uint32_t;
+
 struct AttributeNode {
     const WString* name = nullptr;
     WString value;
@@ -23,42 +30,35 @@ struct AttributeNode {
 };
 
 // The document, elements and the declaration branch out (children,
-// attributes); the other nodes hold a text. A node holds one or the other,
-// which keeps it at 64 bytes: documents run to hundreds of thousands.
+// attributes); the other nodes hold a text, which lives in the document's
+// text pool.
 struct Node {
     struct Branch {
-        const WString* name;  // an element's
-        Node* first;
-        Node* last;
-        AttributeNode* attributes;  // an element's or the declaration's
+        Index name;  // an element's
+        Index first;
+        Index last;
+        Index attributes;  // an element's or the declaration's
     };
-
-    explicit Node(Kind k) : kind(k) {
-        if (HoldsText()) {
-            new (&text) WString();
-        } else {
-            branch = Branch{};
-        }
-    }
-    ~Node() {
-        if (HoldsText()) text.~WString();
-    }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
+    struct Text {
+        const char16_t* data;
+        Index size;
+    };
 
     bool HoldsText() const { return kind != Kind::Document && kind != Kind::Element && kind != Kind::Declaration; }
-    Node* First() const { return HoldsText() ? nullptr : branch.first; }
+    Index First() const { return HoldsText() ? 0 : branch.first; }
+    // An instruction's is "target data", as written.
+    WStringView TextView() const { return {text.data, text.size}; }
 
-    const Kind kind;
-    Node* parent = nullptr;
-    Node* next = nullptr;
-    Node* previous = nullptr;
+    Kind kind;
+    Index self;
+    Index parent;
+    Index next;
     union {
         Branch branch;
-        WString text;  // an instruction's is "target data", as written
+        Text text;
     };
 };
-static_assert(sizeof(Node) <= 64);
+static_assert(sizeof(Node) <= 32);
 
 // Names are short: a simple hash beats a thorough one.
 struct NameHash {
@@ -70,10 +70,10 @@ struct NameHash {
     }
 };
 
-// Grows by blocks that never move, so that a node keeps its address; much
-// cheaper than a deque, whose blocks hold a handful of nodes. Blocks stay
-// below the size that malloc maps, whose pages every new document would
-// fault in again.
+// Grows by blocks that never move, so that a node keeps its address for the
+// handles; much cheaper than a deque, whose blocks hold a handful of nodes.
+// Blocks stay below the size that malloc maps, whose pages every new
+// document would fault in again.
 template <class T>
 class Arena {
 public:
@@ -83,34 +83,65 @@ public:
     ~Arena() { Clear(); }
 
     template <class... Args>
-    T& Add(Args&&... args) {
-        if (blocks_.empty() || blocks_.back().used == blocks_.back().size) {
-            const std::size_t size = blocks_.empty() ? 16 : std::min<std::size_t>(blocks_.back().size * 2, 1024);
-            blocks_.push_back({std::unique_ptr<Slot[]>(new Slot[size]), 0, size});
-        }
-        Block& block = blocks_.back();
-        T* item = new (&block.slots[block.used]) T(std::forward<Args>(args)...);
-        ++block.used;
-        return *item;
+    Index Add(Args&&... args) {
+        const Index index = size_ + 1;
+        if (index / kBlockSize == blocks_.size()) blocks_.push_back(std::unique_ptr<Slot[]>(new Slot[kBlockSize]));
+        new (Place(index)) T(std::forward<Args>(args)...);
+        size_ = index;
+        return index;
     }
 
+    T& operator[](Index index) const { return *std::launder(reinterpret_cast<T*>(Place(index))); }
+
     void Clear() {
-        for (Block& block : blocks_) {
-            for (std::size_t i = 0; i < block.used; ++i) std::launder(reinterpret_cast<T*>(&block.slots[i]))->~T();
+        if constexpr (!std::is_trivially_destructible_v<T>) {
+            for (Index index = 1; index <= size_; ++index) (*this)[index].~T();
         }
         blocks_.clear();
+        size_ = 0;
     }
 
 private:
+    static constexpr Index kBlockSize = 256;
     struct alignas(T) Slot {
         unsigned char bytes[sizeof(T)];
     };
-    struct Block {
-        std::unique_ptr<Slot[]> slots;
-        std::size_t used;
-        std::size_t size;
-    };
-    std::vector<Block> blocks_;
+    Slot* Place(Index index) const { return &blocks_[index / kBlockSize][index % kBlockSize]; }
+    std::vector<std::unique_ptr<Slot[]>> blocks_;
+    Index size_ = 0;
+};
+
+// Texts are appended and never freed one by one: a replaced text leaves its
+// characters behind until the content is dropped, which is cheap because
+// documents are built or read whole, not edited at length. Most texts are a
+// few characters, far less than a string object.
+class TextPool {
+public:
+    Node::Text Add(WStringView text) {
+        if (text.empty()) return {nullptr, 0};
+        if (text.size() > left_) {
+            const std::size_t size = std::max(text.size(), kChunkSize);
+            chunks_.push_back(std::unique_ptr<char16_t[]>(new char16_t[size]));
+            end_ = chunks_.back().get();
+            left_ = size;
+        }
+        char16_t* data = std::copy(text.begin(), text.end(), end_) - text.size();
+        end_ += text.size();
+        left_ -= text.size();
+        return {data, static_cast<Index>(text.size())};
+    }
+
+    void Clear() {
+        chunks_.clear();
+        end_ = nullptr;
+        left_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kChunkSize = 4096;
+    std::vector<std::unique_ptr<char16_t[]>> chunks_;
+    char16_t* end_ = nullptr;
+    std::size_t left_ = 0;
 };
 
 // Nodes live as long as the document's content: a removed element stays
@@ -122,53 +153,76 @@ struct DocState {
     unsigned generation = 0;
     Arena<Node> nodes;
     Arena<AttributeNode> attributes;
+    TextPool texts;
     // One string per distinct name: documents repeat a few names many times.
-    std::unordered_set<WString, NameHash, std::equal_to<>> names;
-    Node* spare = nullptr;  // linked by next
+    std::unordered_map<WString, Index, NameHash, std::equal_to<>> names;
+    std::vector<const WString*> nameList{nullptr};  // by Index
+    Index spare = 0;  // linked by next
     Node* document = nullptr;
 
     void Reset() {
         ++generation;
-        spare = nullptr;
+        spare = 0;
         nodes.Clear();
         attributes.Clear();
+        texts.Clear();
         names.clear();
-        document = &nodes.Add(Kind::Document);
+        nameList.resize(1);
+        document = &New(Kind::Document);
     }
 
-    // Null when no node has ever had the name.
-    const WString* Find(WStringView name) const {
+    Node& operator[](Index index) const { return nodes[index]; }
+    Node* At(Index index) const { return index ? &nodes[index] : nullptr; }
+    AttributeNode* FirstAttribute(const Node& node) const {
+        return node.branch.attributes ? &attributes[node.branch.attributes] : nullptr;
+    }
+    const WString& NameOf(const Node& element) const { return *nameList[element.branch.name]; }
+
+    // 0 when no node has ever had the name.
+    Index Find(WStringView name) const {
         const auto found = names.find(name);
-        return found == names.end() ? nullptr : &*found;
+        return found == names.end() ? 0 : found->second;
     }
 
-    const WString* Intern(WStringView name) {
+    Index Intern(WStringView name) {
         auto found = names.find(name);
-        if (found == names.end()) found = names.emplace(name).first;
-        return &*found;
+        if (found == names.end()) {
+            found = names.emplace(name, static_cast<Index>(nameList.size())).first;
+            nameList.push_back(&found->first);
+        }
+        return found->second;
     }
 
     // name: an element's.
     Node& New(Kind kind, WStringView name = {}) {
-        Node* node = spare;
-        if (node) {
-            spare = node->next;
-            node->~Node();
-            new (node) Node(kind);
+        Index index = spare;
+        if (index) {
+            spare = nodes[index].next;
         } else {
-            node = &nodes.Add(kind);
+            index = nodes.Add();
         }
-        if (kind == Kind::Element) node->branch.name = Intern(name);
-        return *node;
+        Node& node = nodes[index];
+        node = Node{};
+        node.kind = kind;
+        node.self = index;
+        if (node.HoldsText()) node.text = {nullptr, 0};
+        if (kind == Kind::Element) node.branch.name = Intern(name);
+        return node;
     }
 
+    void SetText(Node& node, WStringView text) { node.text = texts.Add(text); }
+
     void AddAttribute(Node& node, WStringView name, WString value) {
-        AttributeNode** end = &node.branch.attributes;
-        while (*end) end = &(*end)->next;
-        AttributeNode& attribute = attributes.Add();
-        attribute.name = Intern(name);
+        const Index index = attributes.Add();
+        AttributeNode& attribute = attributes[index];
+        attribute.name = nameList[Intern(name)];
         attribute.value = std::move(value);
-        *end = &attribute;
+        if (AttributeNode* last = FirstAttribute(node)) {
+            while (last->next) last = last->next;
+            last->next = &attribute;
+        } else {
+            node.branch.attributes = index;
+        }
     }
 };
 
@@ -184,6 +238,7 @@ namespace {
 
 using detail::AttributeNode;
 using detail::DocState;
+using detail::Index;
 using detail::Kind;
 using detail::Node;
 
@@ -240,65 +295,80 @@ void AppendCData(WString& out, WStringView text) {
 
 // ---- the links ----
 
-void InsertBefore(Node& parent, Node& child, Node* before) {
-    child.parent = &parent;
-    child.next = before;
-    child.previous = before ? before->previous : parent.branch.last;
-    (child.previous ? child.previous->next : parent.branch.first) = &child;
-    (before ? before->previous : parent.branch.last) = &child;
+// before: a child of parent, or null to append.
+void InsertBefore(DocState& state, Node& parent, Node& child, Node* before) {
+    child.parent = parent.self;
+    child.next = before ? before->self : 0;
+    if (!parent.branch.first || parent.branch.first == child.next) {
+        parent.branch.first = child.self;
+    } else {
+        Node* previous = &state[parent.branch.first];
+        while (previous->next != child.next) previous = &state[previous->next];
+        previous->next = child.self;
+    }
+    if (!before) parent.branch.last = child.self;
 }
 
-void Append(Node& parent, Node& child) { InsertBefore(parent, child, nullptr); }
+// Appending is what building does: it needs no walk.
+void Append(DocState& state, Node& parent, Node& child) {
+    child.parent = parent.self;
+    child.next = 0;
+    (parent.branch.last ? state[parent.branch.last].next : parent.branch.first) = child.self;
+    parent.branch.last = child.self;
+}
 
-void Unlink(Node& node) {
+// Removals are rare and leave documents small, so a node keeps no link back
+// and its siblings are walked to find the one before it.
+void Unlink(DocState& state, Node& node) {
     if (!node.parent) return;
-    (node.previous ? node.previous->next : node.parent->branch.first) = node.next;
-    (node.next ? node.next->previous : node.parent->branch.last) = node.previous;
-    node.parent = node.next = node.previous = nullptr;
+    Node& parent = state[node.parent];
+    Node* previous = nullptr;
+    for (Index at = parent.branch.first; at != node.self; at = state[at].next) previous = &state[at];
+    (previous ? previous->next : parent.branch.first) = node.next;
+    if (parent.branch.last == node.self) parent.branch.last = previous ? previous->self : 0;
+    node.parent = node.next = 0;
 }
 
 void RemoveChildren(DocState& state, Node& node) {
-    while (Node* child = node.branch.first) {
-        Unlink(*child);
+    while (Node* child = state.At(node.branch.first)) {
+        Unlink(state, *child);
         if (child->kind != Kind::Element) {
             child->next = state.spare;
-            state.spare = child;
+            state.spare = child->self;
         }
     }
 }
 
-// name is interned: the same name is the same string.
-bool IsElementNamed(const Node& node, const WString* name) {
-    return node.kind == Kind::Element && node.branch.name == name;
-}
+// name is interned: the same name is the same index.
+bool IsElementNamed(const Node& node, Index name) { return node.kind == Kind::Element && node.branch.name == name; }
 
 // Visits the nodes below root in document order, without recursion.
 template <class Visit>
-void ForEachBelow(Node& root, Visit visit) {
-    for (Node* current = root.First(); current;) {
+void ForEachBelow(DocState& state, Node& root, Visit visit) {
+    for (Node* current = state.At(root.First()); current;) {
         visit(*current);
-        if (Node* first = current->First()) {
+        if (Node* first = state.At(current->First())) {
             current = first;
             continue;
         }
-        while (current != &root && !current->next) current = current->parent;
+        while (current != &root && !current->next) current = &state[current->parent];
         if (current == &root) return;
-        current = current->next;
+        current = &state[current->next];
     }
 }
 
 std::vector<Element> ElementsBelow(const std::shared_ptr<DocState>& state, Node& root, WStringView wanted) {
     std::vector<Element> found;
-    const WString* name = state->Find(wanted);
+    const Index name = state->Find(wanted);
     if (!name) return found;
-    ForEachBelow(root, [&](Node& node) {
+    ForEachBelow(*state, root, [&](Node& node) {
         if (IsElementNamed(node, name)) found.push_back(detail::Access::Make(state, &node));
     });
     return found;
 }
 
 Node* RootOf(const DocState& state) {
-    for (Node* child = state.document->branch.first; child; child = child->next) {
+    for (Node* child = state.At(state.document->branch.first); child; child = state.At(child->next)) {
         if (child->kind == Kind::Element) return child;
     }
     return nullptr;
@@ -312,10 +382,10 @@ public:
     // that reads back into the same tree.
     enum class Mode { Indented, Compact, Exact };
 
-    Writer(Mode mode, bool forceUtf8) : mode_(mode), forceUtf8_(forceUtf8) {}
+    Writer(const DocState& state, Mode mode, bool forceUtf8) : state_(state), mode_(mode), forceUtf8_(forceUtf8) {}
 
-    WString Write(const Node& document) {
-        for (const Node* child = document.branch.first; child; child = child->next) {
+    WString Write() {
+        for (const Node* child = state_.At(state_.document->branch.first); child; child = state_.At(child->next)) {
             WriteNode(*child, 0, mode_ == Mode::Exact);
             if (mode_ != Mode::Exact) out_ += u"\r\n";
         }
@@ -327,20 +397,20 @@ private:
 
     struct Open {
         const Node* element;
-        const Node* next;
+        Index next;
         int depth;
         bool inlineContent;
     };
 
-    static Layout LayoutOf(const Node& element) {
+    Layout LayoutOf(const Node& element) const {
         bool markup = false;
         bool text = false;
         bool blank = false;
-        for (const Node* child = element.branch.first; child; child = child->next) {
+        for (const Node* child = state_.At(element.branch.first); child; child = state_.At(child->next)) {
             switch (child->kind) {
             case Kind::Text:
-                if (child->text.empty()) break;
-                (IsBlank(child->text) ? blank : text) = true;
+                if (!child->text.size) break;
+                (IsBlank(child->TextView()) ? blank : text) = true;
                 break;
             case Kind::CData: text = true; break;
             default: markup = true;
@@ -370,12 +440,12 @@ private:
             if (!top.next) {
                 if (!top.inlineContent) Indent(top.depth);
                 out_ += u"</";
-                out_ += *top.element->branch.name;
+                out_ += state_.NameOf(*top.element);
                 out_ += u">";
                 stack_.pop_back();
                 continue;
             }
-            const Node& child = *top.next;
+            const Node& child = state_[top.next];
             top.next = child.next;
             if (!top.inlineContent) {
                 if (child.kind == Kind::Text) continue;  // formatting between elements
@@ -391,8 +461,8 @@ private:
 
     void OpenElement(const Node& element, int depth, bool inlineContent) {
         out_ += u"<";
-        out_ += *element.branch.name;
-        for (const AttributeNode* attribute = element.branch.attributes; attribute; attribute = attribute->next) {
+        out_ += state_.NameOf(element);
+        for (const AttributeNode* attribute = state_.FirstAttribute(element); attribute; attribute = attribute->next) {
             out_ += u" ";
             out_ += *attribute->name;
             out_ += u"=\"";
@@ -410,21 +480,21 @@ private:
 
     void WriteLeaf(const Node& node) {
         switch (node.kind) {
-        case Kind::Text: AppendEscaped(out_, node.text, false); break;
-        case Kind::CData: AppendCData(out_, node.text); break;
+        case Kind::Text: AppendEscaped(out_, node.TextView(), false); break;
+        case Kind::CData: AppendCData(out_, node.TextView()); break;
         case Kind::Comment:
             out_ += u"<!--";
-            out_ += node.text;
+            out_ += node.TextView();
             out_ += u"-->";
             break;
         case Kind::Instruction:
             out_ += u"<?";
-            out_ += node.text;
+            out_ += node.TextView();
             out_ += u"?>";
             break;
         case Kind::Declaration:
             out_ += u"<?xml";
-            for (const AttributeNode* attribute = node.branch.attributes; attribute; attribute = attribute->next) {
+            for (const AttributeNode* attribute = state_.FirstAttribute(node); attribute; attribute = attribute->next) {
                 out_ += u" ";
                 out_ += *attribute->name;
                 out_ += u"='";
@@ -437,6 +507,7 @@ private:
         }
     }
 
+    const DocState& state_;
     Mode mode_;
     bool forceUtf8_;
     WString out_;
@@ -446,8 +517,8 @@ private:
 // ---- text ----
 
 // The xml:space of an element: 1 for "preserve", 0 for "default", -1 without one.
-int SpaceOf(const Node& element) {
-    for (const AttributeNode* attribute = element.branch.attributes; attribute; attribute = attribute->next) {
+int SpaceOf(const DocState& state, const Node& element) {
+    for (const AttributeNode* attribute = state.FirstAttribute(element); attribute; attribute = attribute->next) {
         if (*attribute->name != u"xml:space") continue;
         if (attribute->value == u"preserve") return 1;
         if (attribute->value == u"default") return 0;
@@ -455,16 +526,16 @@ int SpaceOf(const Node& element) {
     return -1;
 }
 
-bool PreservesSpace(const Node& element, bool inherited) {
-    const int space = SpaceOf(element);
+bool PreservesSpace(const DocState& state, const Node& element, bool inherited) {
+    const int space = SpaceOf(state, element);
     return space < 0 ? inherited : space == 1;
 }
 
 // The nearest xml:space that decides, on the node or above it.
-bool PreservesSpaceAt(const Node& node) {
-    for (const Node* current = &node; current; current = current->parent) {
+bool PreservesSpaceAt(const DocState& state, const Node& node) {
+    for (const Node* current = &node; current; current = state.At(current->parent)) {
         if (current->kind != Kind::Element) continue;
-        const int space = SpaceOf(*current);
+        const int space = SpaceOf(state, *current);
         if (space >= 0) return space == 1;
     }
     return false;
@@ -473,22 +544,22 @@ bool PreservesSpaceAt(const Node& node) {
 // Visits every node below root in document order with the xml:space in
 // force for it, without recursion.
 template <class Visit>
-void WalkWithSpace(Node& root, bool preserve, Visit visit) {
+void WalkWithSpace(DocState& state, Node& root, bool preserve, Visit visit) {
     struct Level {
-        Node* next;
+        Index next;
         bool preserve;
     };
     std::vector<Level> stack{{root.branch.first, preserve}};
     while (!stack.empty()) {
-        Node* node = stack.back().next;
-        if (!node) {
+        if (!stack.back().next) {
             stack.pop_back();
             continue;
         }
+        Node* node = &state[stack.back().next];
         const bool inScope = stack.back().preserve;
         stack.back().next = node->next;
         visit(*node, inScope);
-        if (node->kind == Kind::Element) stack.push_back({node->branch.first, PreservesSpace(*node, inScope)});
+        if (node->kind == Kind::Element) stack.push_back({node->branch.first, PreservesSpace(state, *node, inScope)});
     }
 }
 
@@ -524,28 +595,28 @@ private:
 };
 
 // The text of an element or the document, as Element::Text() describes it.
-WString TextOf(Node& node) {
+WString TextOf(DocState& state, Node& node) {
     // Most elements hold one piece of text that xml:space cannot change.
     if (node.kind == Kind::Element) {
-        const Node* only = node.branch.first;
+        const Node* only = state.At(node.branch.first);
         if (!only) return {};
-        if (only == node.branch.last && only->kind == Kind::Text && !only->text.empty() &&
-            !IsXmlSpace(only->text.front()) && !IsXmlSpace(only->text.back())) {
-            return only->text;
+        if (only->self == node.branch.last && only->kind == Kind::Text) {
+            const WStringView text = only->TextView();
+            if (!text.empty() && !IsXmlSpace(text.front()) && !IsXmlSpace(text.back())) return WString(text);
         }
     }
-    const bool preserve = PreservesSpaceAt(node);
+    const bool preserve = PreservesSpaceAt(state, node);
     TextBuilder text;
-    WalkWithSpace(node, preserve, [&](const Node& child, bool inScope) {
+    WalkWithSpace(state, node, preserve, [&](const Node& child, bool inScope) {
         switch (child.kind) {
         case Kind::Text:
-            if (!inScope && IsBlank(child.text)) {
+            if (!inScope && IsBlank(child.TextView())) {
                 text.Gap();
             } else {
-                text.Add(child.text, false);
+                text.Add(child.TextView(), false);
             }
             break;
-        case Kind::CData: text.Add(child.text, true); break;
+        case Kind::CData: text.Add(child.TextView(), true); break;
         default: break;
         }
     });
@@ -575,12 +646,12 @@ bool Element::operator==(const Element& other) const { return Get() == other.Get
 
 WString Element::Name() const {
     const Node* node = Get();
-    return node ? *node->branch.name : WString();
+    return node ? state_->NameOf(*node) : WString();
 }
 
 WString Element::Text() const {
     Node* node = Get();
-    return node ? TextOf(*node) : WString();
+    return node ? TextOf(*state_, *node) : WString();
 }
 
 bool Element::SetText(WStringView text) {
@@ -589,8 +660,8 @@ bool Element::SetText(WStringView text) {
     RemoveChildren(*state_, *node);
     if (!text.empty()) {
         Node& child = state_->New(Kind::Text);
-        child.text = text;
-        Append(*node, child);
+        state_->SetText(child, text);
+        Append(*state_, *node, child);
     }
     return true;
 }
@@ -598,7 +669,7 @@ bool Element::SetText(WStringView text) {
 std::optional<WString> Element::Attribute(WStringView name) const {
     const Node* node = Get();
     if (!node) return std::nullopt;
-    for (const AttributeNode* attribute = node->branch.attributes; attribute; attribute = attribute->next) {
+    for (const AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
         if (*attribute->name == name) return attribute->value;
     }
     return std::nullopt;
@@ -607,7 +678,7 @@ std::optional<WString> Element::Attribute(WStringView name) const {
 bool Element::SetAttribute(WStringView name, WStringView value) {
     Node* node = Get();
     if (!node || !IsValidName(name)) return false;
-    for (AttributeNode* attribute = node->branch.attributes; attribute; attribute = attribute->next) {
+    for (AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
         if (*attribute->name == name) {
             attribute->value = value;
             return true;
@@ -620,7 +691,7 @@ bool Element::SetAttribute(WStringView name, WStringView value) {
 std::vector<std::pair<WString, WString>> Element::Attributes() const {
     std::vector<std::pair<WString, WString>> list;
     if (const Node* node = Get()) {
-        for (const AttributeNode* attribute = node->branch.attributes; attribute; attribute = attribute->next) {
+        for (const AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
             list.emplace_back(*attribute->name, attribute->value);
         }
     }
@@ -631,11 +702,11 @@ bool Element::AppendChild(const Element& child) {
     Node* node = Get();
     Node* moved = child.Get();
     if (!node || !moved || state_ != child.state_) return false;
-    for (const Node* above = node; above; above = above->parent) {
+    for (const Node* above = node; above; above = state_->At(above->parent)) {
         if (above == moved) return false;  // into its own subtree
     }
-    Unlink(*moved);
-    Append(*node, *moved);
+    Unlink(*state_, *moved);
+    Append(*state_, *node, *moved);
     return true;
 }
 
@@ -643,7 +714,7 @@ Element Element::AppendChild(WStringView name, WStringView text) {
     Node* node = Get();
     if (!node || !IsValidName(name)) return {};
     Node& child = state_->New(Kind::Element, name);
-    Append(*node, child);
+    Append(*state_, *node, child);
     Element element(state_, &child);
     element.SetText(text);
     return element;
@@ -652,8 +723,8 @@ Element Element::AppendChild(WStringView name, WStringView text) {
 bool Element::RemoveChild(const Element& child) {
     Node* node = Get();
     Node* removed = child.Get();
-    if (!node || !removed || removed->parent != node) return false;
-    Unlink(*removed);
+    if (!node || !removed || removed->parent != node->self) return false;
+    Unlink(*state_, *removed);
     return true;
 }
 
@@ -666,9 +737,9 @@ bool Element::RemoveAllChildren() {
 
 Element Element::FirstChild(WStringView wanted) const {
     Node* node = Get();
-    const WString* name = node ? state_->Find(wanted) : nullptr;
+    const Index name = node ? state_->Find(wanted) : 0;
     if (!name) return {};
-    for (Node* child = node->branch.first; child; child = child->next) {
+    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
         if (IsElementNamed(*child, name)) return Element(state_, child);
     }
     return {};
@@ -676,9 +747,9 @@ Element Element::FirstChild(WStringView wanted) const {
 
 Element Element::NextSibling(WStringView wanted) const {
     Node* node = Get();
-    const WString* name = node ? state_->Find(wanted) : nullptr;
+    const Index name = node ? state_->Find(wanted) : 0;
     if (!name) return {};
-    for (Node* sibling = node->next; sibling; sibling = sibling->next) {
+    for (Node* sibling = state_->At(node->next); sibling; sibling = state_->At(sibling->next)) {
         if (IsElementNamed(*sibling, name)) return Element(state_, sibling);
     }
     return {};
@@ -687,9 +758,9 @@ Element Element::NextSibling(WStringView wanted) const {
 std::vector<Element> Element::Children(WStringView wanted) const {
     std::vector<Element> found;
     Node* node = Get();
-    const WString* name = node ? state_->Find(wanted) : nullptr;
+    const Index name = node ? state_->Find(wanted) : 0;
     if (!name) return found;
-    for (Node* child = node->branch.first; child; child = child->next) {
+    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
         if (IsElementNamed(*child, name)) found.push_back(Element(state_, child));
     }
     return found;
@@ -703,8 +774,9 @@ std::vector<Element> Element::Descendants(WStringView name) const {
 
 Element Element::Parent() const {
     const Node* node = Get();
-    if (!node || !node->parent || node->parent->kind != Kind::Element) return {};
-    return Element(state_, node->parent);
+    Node* parent = node ? state_->At(node->parent) : nullptr;
+    if (!parent || parent->kind != Kind::Element) return {};
+    return Element(state_, parent);
 }
 
 // ---- Document ----
@@ -746,13 +818,13 @@ bool Document::Load(WStringView path) {
 
 std::optional<WString> Document::Serialize(bool indent) const {
     if (!state_) return std::nullopt;
-    return Writer(indent ? Writer::Mode::Indented : Writer::Mode::Compact, false).Write(*state_->document);
+    return Writer(*state_, indent ? Writer::Mode::Indented : Writer::Mode::Compact, false).Write();
 }
 
 bool Document::SavedBytes(std::string& bytes) const {
     if (!state_) return false;
     // The bytes are UTF-8 whatever the declaration said when it was loaded.
-    bytes = ToUtf8(Writer(Writer::Mode::Indented, true).Write(*state_->document));
+    bytes = ToUtf8(Writer(*state_, Writer::Mode::Indented, true).Write());
     return true;
 }
 
@@ -777,9 +849,9 @@ bool Document::SetRoot(const Element& element) {
     if (!state_ || !node || element.state_ != state_) return false;
     Node* old = RootOf(*state_);
     if (old == node) return true;
-    Unlink(*node);
-    InsertBefore(*state_->document, *node, old);
-    if (old) Unlink(*old);
+    Unlink(*state_, *node);
+    InsertBefore(*state_, *state_->document, *node, old);
+    if (old) Unlink(*state_, *old);
     return true;
 }
 
@@ -793,14 +865,14 @@ bool Document::InsertDeclaration(WStringView data) {
     const auto attributes = detail::ParsePseudoAttributes(data);
     if (!attributes) return false;
     Node& document = *state_->document;
-    for (Node* child = document.branch.first; child;) {
-        Node* next = child->next;
-        if (child->kind == Kind::Declaration) Unlink(*child);
+    for (Node* child = state_->At(document.branch.first); child;) {
+        Node* next = state_->At(child->next);
+        if (child->kind == Kind::Declaration) Unlink(*state_, *child);
         child = next;
     }
     Node& declaration = state_->New(Kind::Declaration);
     for (const auto& [name, value] : *attributes) state_->AddAttribute(declaration, name, value);
-    InsertBefore(document, declaration, document.branch.first);
+    InsertBefore(*state_, document, declaration, state_->At(document.branch.first));
     return true;
 }
 
@@ -814,18 +886,18 @@ std::vector<Element> Document::Descendants(WStringView name) const {
 std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
     if (!state_) return std::nullopt;
     const std::optional<detail::XPathHit> hit =
-        detail::SelectFirst(Writer(Writer::Mode::Exact, false).Write(*state_->document), xpath);
+        detail::SelectFirst(Writer(*state_, Writer::Mode::Exact, false).Write(), xpath);
     if (!hit || !hit->element) return hit ? std::optional<WString>(hit->value) : std::nullopt;
     Node* node = state_->document;
     for (std::size_t place : hit->path) {
-        Node* child = node->branch.first;
-        for (std::size_t skip = place + 1; child; child = child->next) {
+        Node* child = state_->At(node->branch.first);
+        for (std::size_t skip = place + 1; child; child = state_->At(child->next)) {
             if (child->kind == Kind::Element && --skip == 0) break;
         }
         if (!child) return std::nullopt;
         node = child;
     }
-    return TextOf(*node);
+    return TextOf(*state_, *node);
 }
 
 namespace detail {
@@ -838,12 +910,13 @@ void TreeBuilder::Add(Kind kind, WStringView name, WString value) {
     if (kind == Kind::Text && !preserve_.back() && IsBlank(value)) value.clear();
     Node& node = state_.New(kind, name);
     if (kind == Kind::Instruction) {
-        node.text = name;
-        if (!value.empty()) node.text.append(u" ").append(value);
+        WString text(name);
+        if (!value.empty()) text.append(u" ").append(value);
+        state_.SetText(node, text);
     } else if (node.HoldsText()) {
-        node.text = std::move(value);
+        state_.SetText(node, value);
     }
-    Append(*parent_, node);
+    Append(state_, *parent_, node);
     last_ = &node;
 }
 
@@ -853,14 +926,14 @@ void TreeBuilder::AddAttribute(WStringView name, WString value) {
 
 void TreeBuilder::Enter() {
     if (!last_) return;
-    preserve_.push_back(PreservesSpace(*last_, preserve_.back()));
+    preserve_.push_back(PreservesSpace(state_, *last_, preserve_.back()));
     parent_ = last_;
 }
 
 void TreeBuilder::Leave() {
     if (!parent_->parent) return;
     preserve_.pop_back();
-    parent_ = parent_->parent;
+    parent_ = &state_[parent_->parent];
     last_ = nullptr;
 }
 

@@ -283,6 +283,51 @@ TEST(Xml, HandlesNameNodesNotLookUps) {
     EXPECT_FALSE(copy.Root());
 }
 
+// Siblings link one way only: a removal anywhere must leave the list whole,
+// its end included, for what is appended or inserted after it.
+TEST(Xml, RemovalsAnywhereKeepTheChildListWhole) {
+    Document doc = Parsed(u"<r><a/><b/><c/><d/></r>");
+    Element root = doc.Root();
+    for (WStringView name : {u"b", u"a", u"d"}) ASSERT_TRUE(root.RemoveChild(root.FirstChild(name))) << N(name);
+    ASSERT_TRUE(root.AppendChild(u"e"));
+    EXPECT_EQ(root.FirstChild(u"c").NextSibling(u"e"), root.FirstChild(u"e"));
+    ASSERT_TRUE(root.RemoveChild(root.FirstChild(u"e")));
+    ASSERT_TRUE(root.RemoveChild(root.FirstChild(u"c")));
+    ASSERT_TRUE(root.AppendChild(u"f", u"1"));
+    EXPECT_EQ(doc.Serialize(false), u"<r><f>1</f></r>\r\n");
+
+    // The root between a declaration and a comment, replaced twice.
+    Document framed = Parsed(u"<?xml version='1.0'?><old/><!-- after -->");
+    ASSERT_TRUE(framed.SetRoot(framed.CreateElement(u"new")));
+    ASSERT_TRUE(framed.InsertDeclaration(u"version='1.0' standalone='yes'"));
+    ASSERT_TRUE(framed.SetRoot(framed.CreateElement(u"newer")));
+    EXPECT_EQ(framed.Serialize(), u"<?xml version='1.0' standalone='yes'?>\r\n<newer/>\r\n<!-- after -->\r\n");
+}
+
+// Texts share a per-document store: none may run into another, whatever
+// their length, and a replaced one must not change those after it.
+TEST(Xml, TextsOfAnyLengthReadBackIntact) {
+    Document doc = Parsed(u"<r/>");
+    Element root = doc.Root();
+    std::vector<std::pair<Element, WString>> written;
+    for (std::size_t size : {1u, 7u, 4095u, 4096u, 3u, 10000u, 2u, 4097u}) {
+        WString text(size, static_cast<char16_t>(u'a' + written.size()));
+        written.emplace_back(root.AppendChild(u"t", text), text);
+    }
+    ASSERT_TRUE(written[1].first.SetText(u"replaced"));
+    written[1].second = u"replaced";
+    ASSERT_TRUE(written[3].first.SetText(u""));
+    written[3].second.clear();
+    ASSERT_TRUE(root.AppendChild(u"t", u"reuses a text node"));
+    for (const auto& [element, text] : written) EXPECT_EQ(element.Text(), text);
+    EXPECT_EQ(root.Children(u"t").back().Text(), u"reuses a text node");
+
+    ASSERT_TRUE(doc.Parse(*doc.Serialize(false)));
+    const std::vector<Element> read = doc.Root().Children(u"t");
+    ASSERT_EQ(read.size(), written.size() + 1);
+    for (std::size_t i = 0; i < written.size(); ++i) EXPECT_EQ(read[i].Text(), written[i].second) << i;
+}
+
 // The parser searches a copy of the tree as it stands: built, changed and
 // detached elements count as in the tree, and what is found is read here.
 TEST(Xml, XPathSeesTheTreeAsBuilt) {
