@@ -29,13 +29,6 @@ WString AfterLastBackslash(WStringView path) {
 
 WString Decimal(long long value) { return Format(u"%d", value); }
 
-// As a document's search would find them: the root itself counts.
-std::vector<xml::Element> SelfAndDescendants(const xml::Element& root, WStringView name) {
-    std::vector<xml::Element> found = root.Descendants(name);
-    if (root && root.Name() == name) found.insert(found.begin(), root);
-    return found;
-}
-
 }  // namespace
 
 void CSystemXml::TraceError(WStringView message) { Trace(u"SystemXml", message); }
@@ -103,13 +96,15 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     };
     xml::Element controlModule = m_root.AppendChild(u"ControlModule");
     addKey(controlModule, mainKey);
-    const std::vector<xml::Element> zd = SelfAndDescendants(optionSelection, u"ZD");
+    // As a document's search would find them (the root itself counts), in one walk.
+    std::vector<std::vector<xml::Element>> found = optionSelection.SelfAndDescendants({u"ZD", u"ProgramNr", u"EXT"});
+    const std::vector<xml::Element>& zd = found[0];
     if (!zd.empty()) {
         HandleCategories(zd.front(), controlModule);
     } else {
         TraceError(u"CSystemXml::CreateSystemXML, <ZD> node missing.\n");
     }
-    m_programNumbers = SelfAndDescendants(optionSelection, u"ProgramNr");
+    m_programNumbers = std::move(found[1]);
     m_programPosition = 0;
     HandleOptions(u"Zendara", controlModule);
 
@@ -128,7 +123,7 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
         }
         return WString();
     };
-    for (const xml::Element& entry : SelfAndDescendants(optionSelection, u"EXT")) {
+    for (const xml::Element& entry : found[2]) {
         const bool driveModule = IsDriveModule(entry);
         xml::Element program = m_root.AppendChild(driveModule ? u"DriveModule" : u"AdditionalOption");
         const xml::Element programNr = entry.FirstChild(u"ProgramNr");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <new>
+#include <array>
 #include <cstdint>
 #include <type_traits>
 #include <unordered_map>
@@ -168,6 +169,7 @@ struct DocState {
         texts.Clear();
         names.clear();
         nameList.resize(1);
+        recent.fill({});
         document = &New(Kind::Document);
     }
 
@@ -180,18 +182,38 @@ struct DocState {
 
     // 0 when no node has ever had the name.
     Index Find(WStringView name) const {
+        if (const Index known = Recent(name)) return known;
         const auto found = names.find(name);
-        return found == names.end() ? 0 : found->second;
+        if (found == names.end()) return 0;
+        Remember(name, found->second);
+        return found->second;
     }
 
     Index Intern(WStringView name) {
+        if (const Index known = Recent(name)) return known;
         auto found = names.find(name);
         if (found == names.end()) {
             found = names.emplace(name, static_cast<Index>(nameList.size())).first;
             nameList.push_back(&found->first);
         }
+        Remember(name, found->second);
         return found->second;
     }
+
+    // Callers name elements with literals, so a name asked for again mostly
+    // lies where it lay: a slot by that place, its text compared, spares the
+    // table's hash. Documents belong to one thread at a time.
+    struct RecentName {
+        const char16_t* data = nullptr;
+        Index index = 0;
+    };
+    mutable std::array<RecentName, 32> recent{};
+    static std::size_t SlotOf(const char16_t* data) { return (reinterpret_cast<std::uintptr_t>(data) >> 1) % 32; }
+    Index Recent(WStringView name) const {
+        const RecentName& slot = recent[SlotOf(name.data())];
+        return slot.data == name.data() && slot.index && *nameList[slot.index] == name ? slot.index : 0;
+    }
+    void Remember(WStringView name, Index index) const { recent[SlotOf(name.data())] = {name.data(), index}; }
 
     // name: an element's.
     Node& New(Kind kind, WStringView name = {}) {
@@ -760,9 +782,32 @@ std::vector<Element> Element::Children(WStringView wanted) const {
     Node* node = Get();
     const Index name = node ? state_->Find(wanted) : 0;
     if (!name) return found;
+    // Counted first: most lists are short, and growing one allocates thrice.
+    std::size_t count = 0;
+    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
+        count += IsElementNamed(*child, name) ? 1 : 0;
+    }
+    found.reserve(count);
     for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
         if (IsElementNamed(*child, name)) found.push_back(Element(state_, child));
     }
+    return found;
+}
+
+std::vector<std::vector<Element>> Element::SelfAndDescendants(std::initializer_list<WStringView> names) const {
+    std::vector<std::vector<Element>> found(names.size());
+    Node* node = Get();
+    if (!node) return found;
+    std::vector<Index> wanted;
+    for (WStringView name : names) wanted.push_back(IsValidName(name) ? state_->Find(name) : 0);
+    const auto visit = [&](Node& candidate) {
+        if (candidate.kind != Kind::Element) return;
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            if (wanted[i] && IsElementNamed(candidate, wanted[i])) found[i].push_back(detail::Access::Make(state_, &candidate));
+        }
+    };
+    visit(*node);
+    ForEachBelow(*state_, *node, visit);
     return found;
 }
 

@@ -8,6 +8,7 @@
 // elements or empty optionals.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -62,6 +63,9 @@ public:
     // The next element after this one, among its siblings, with that name.
     Element NextSibling(WStringView name) const;
     std::vector<Element> Descendants(WStringView name) const;
+    // Several names in one walk: the i-th list holds the i-th name's, the
+    // element itself counted first when it has that name.
+    std::vector<std::vector<Element>> SelfAndDescendants(std::initializer_list<WStringView> names) const;
     // Null for the root element and for detached elements.
     Element Parent() const;
 

@@ -368,5 +368,17 @@ TEST(Xml, DeepDocumentsAreBuiltWrittenAndReadWithoutRecursion) {
     }
 }
 
+// One walk for several names gives what a search for each would.
+TEST(Xml, SeveralNamesInOneWalk) {
+    Document doc = Parsed(u"<a><b><a/></b><c/><b/></a>");
+    const Element root = doc.Root();
+    const auto found = root.SelfAndDescendants({u"a", u"b", u"missing"});
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0], (std::vector<Element>{root, root.FirstChild(u"b").FirstChild(u"a")}));
+    EXPECT_EQ(found[1], root.Children(u"b"));
+    EXPECT_TRUE(found[2].empty());
+    EXPECT_EQ(Element().SelfAndDescendants({u"a"}), std::vector<std::vector<Element>>(1));
+}
+
 }  // namespace
 }  // namespace kel::xml
