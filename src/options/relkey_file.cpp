@@ -33,36 +33,30 @@ bool IsWhite(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == 
 bool IsSeparator(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
 
 // Quotes group separators into one token and stay in it; from a second slash
-// in a row the rest of the line is one remark.
-std::vector<WString> Tokenize(WStringView line) {
-    std::vector<WString> tokens;
-    WString current;
+// in a row the rest of the line is one remark. A token is a piece of line.
+void Tokenize(WStringView line, std::vector<WStringView>& tokens) {
+    tokens.clear();
+    std::size_t start = WStringView::npos;
     bool quoted = false;
-    bool remark = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
         const char16_t c = line[i];
-        if (remark) {
-            current.push_back(c);
-            continue;
-        }
         if (c == u'"') {
             quoted = !quoted;
         } else if (!quoted && IsSeparator(c)) {
-            if (!current.empty()) tokens.push_back(std::move(current));
-            current.clear();
+            if (start != WStringView::npos) tokens.push_back(line.substr(start, i - start));
+            start = WStringView::npos;
             continue;
         } else if (c == u'/' && i > 0 && line[i - 1] == u'/') {
-            remark = true;
+            if (start == WStringView::npos) start = i;
+            tokens.push_back(line.substr(start));
+            return;
         }
-        current.push_back(c);
+        if (start == WStringView::npos) start = i;
     }
-    if (!current.empty()) tokens.push_back(std::move(current));
-    return tokens;
+    if (start != WStringView::npos) tokens.push_back(line.substr(start));
 }
 
-WString Unquote(WStringView token) {
-    return token.size() >= 2 ? WString(token.substr(1, token.size() - 2)) : WString();
-}
+WStringView Unquote(WStringView token) { return token.size() >= 2 ? token.substr(1, token.size() - 2) : WStringView(); }
 
 // The text between the first pair of quotes after "Category".
 WString CategoryOf(WStringView token) {
@@ -234,7 +228,8 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
     // The line feed ends the line; a remark does not take it.
     if (line.back() == u'\n') line.pop_back();
 
-    const std::vector<WString> tokens = Tokenize(line);
+    thread_local std::vector<WStringView> tokens;
+    Tokenize(line, tokens);
     if (tokens[0][0] == u'&') {
         group.SetSubTitle(tokens[0]);
         return LineResult::Continue;
