@@ -3,10 +3,10 @@
 // searches and serialisation are done here, which is what makes both
 // platforms give the same texts and write the same bytes for a document.
 #include <algorithm>
-#include <functional>
-#include <new>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <new>
 #include <type_traits>
 #include <unordered_map>
 
