@@ -85,11 +85,11 @@ void CRelkeyFile::TraceFormatted(WStringView format, const Args&... args) {
 
 CRelkeyFile::Search CRelkeyFile::FindCommand(WStringView path, const char* command, bool valueMayBeEmpty,
                                              std::string& value) {
-    SealedFile file;
-    if (!file.OpenForRead(NarrowedPath(path))) return Search::OpenFailed;
+    SealedFile* file = Read(path);
+    if (!file) return Search::OpenFailed;
     const std::string_view name(command);
     char buffer[kLineBuffer + 1];
-    while (file.ReadLine(buffer, kLineBuffer)) {
+    while (file->ReadLine(buffer, kLineBuffer)) {
         const std::string_view line(buffer);
         if (!StartsWith(line, name)) continue;
         std::size_t start = name.size();
@@ -164,14 +164,29 @@ HRESULT CRelkeyFile::GetType(WStringView path, int& type) {
 CRelkeyFile::CRelkeyFile() = default;
 CRelkeyFile::~CRelkeyFile() = default;
 
+SealedFile* CRelkeyFile::Read(WStringView path) {
+    const WString narrowed = NarrowedPath(path);
+    if (!m_read || narrowed != m_readPath) {
+        auto file = std::make_unique<SealedFile>();
+        if (!file->OpenForRead(narrowed)) {
+            m_read.reset();
+            return nullptr;
+        }
+        m_read = std::move(file);
+        m_readPath = narrowed;
+    }
+    m_read->Rewind();
+    return m_read.get();
+}
+
 bool CRelkeyFile::ReadGroupText(WStringView path) {
     m_groupText.clear();
     m_position = 0;
     m_chunkIndex = 0;
-    m_source = std::make_unique<SealedFile>();
-    if (m_source->OpenForRead(NarrowedPath(path))) return true;
     m_source.reset();
-    return false;
+    if (!Read(path)) return false;
+    m_source = std::move(m_read);
+    return true;
 }
 
 bool CRelkeyFile::ReadChunk() {

@@ -21,7 +21,8 @@ public:
     virtual ~CRelkeyFile();
 
     // S_OK, E_FAIL (file cannot be opened, no title line) or E_UNEXPECTED
-    // (unknown owner or type). Each call reads the file on its own.
+    // (unknown owner or type). A file is read once for the calls that follow
+    // on the same path, up to the groups.
     HRESULT GetTitle(WStringView path, WString& title);
     HRESULT GetOwner(WStringView path, int& owner);  // 0 SEROP, 1 NOFAC
     HRESULT GetType(WStringView path, int& type);    // 0 single, 1 multiple
@@ -50,6 +51,7 @@ private:
     Search FindCommand(WStringView path, const char* command, bool valueMayBeEmpty, std::string& value);
     HRESULT GetSwitch(WStringView path, const char* command, WStringView zero, WStringView one, int& value,
                       WStringView openFailure, WString& text);
+    SealedFile* Read(WStringView path);  // from its start; null when it does not open
     bool ReadGroupText(WStringView path);
     bool ReadChunk();  // appends the next kept piece of the file; false at its end
     bool TakeLine(std::string& line);
@@ -61,6 +63,8 @@ private:
 
     // The file is read as the groups are taken: a large one is never held whole.
     std::unique_ptr<SealedFile> m_source;
+    std::unique_ptr<SealedFile> m_read;  // the file the commands were read from
+    WString m_readPath;
     int m_chunkIndex = 0;
     std::string m_groupText;  // bytes read and not yet taken
     std::size_t m_position = 0;

@@ -24,7 +24,7 @@ struct DirEntry {
 // True when path itself is a link (symbolic link, junction, reparse point).
 bool IsLink(WStringView path);
 // Whether anything is at path, a link that leads nowhere too.
-inline bool Exists(WStringView path) { return GetEntryKind(path) != EntryKind::None || IsLink(path); }
+bool Exists(WStringView path);
 // Entries of a directory without "." and "..", in no particular order.
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 

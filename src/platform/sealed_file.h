@@ -43,6 +43,11 @@ public:
     // object goes without Close, the old file stays.
     bool OpenStagedForWrite(WStringView path, int sealed, int variant);
 
+    // Reads a file opened for reading again from its start.
+    void Rewind() {
+        m_position = 0;
+        m_atEnd = false;
+    }
     // fgets: at most size-1 bytes up to and including "\n"; null at the end.
     char* ReadLine(char* buffer, int size);
     // One whole line without its "\n"; false at the end.

@@ -342,11 +342,11 @@ bool CCommitJournal::IsJournal(WStringView relative) {
 bool CCommitJournal::IsDecided(WStringView systemPath) { return os::Exists(WString(systemPath) + u"\\" + kJournal); }
 
 bool CCommitJournal::IsPending(WStringView systemPath) {
-    const WString base = WString(systemPath) + u"\\";
-    for (const char16_t* journal : {kJournal, kUndo, kStaging, kDone}) {
-        if (os::Exists(base + journal)) return true;
-    }
-    return false;
+    // Asked before every change: one listing instead of a look-up per name.
+    std::vector<os::DirEntry> entries;
+    if (!os::ListDirectory(WString(systemPath) + u"\\INTERNAL", entries)) return false;
+    return std::any_of(entries.begin(), entries.end(),
+                       [](const os::DirEntry& entry) { return IsJournal(u"INTERNAL\\" + entry.name); });
 }
 
 bool CCommitJournal::Recover(WStringView systemPath) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <tuple>
 
 #include "support/test_support.h"
@@ -121,51 +122,57 @@ TEST(RelkeyFile, MalformedLinesFailTheGroup) {
 TEST(RelkeyFile, Commands) {
     test::TempDir dir;
     const WString path = dir / u"relkey.opt";
-    CRelkeyFile file;
+    // An object reads its file once: each new content gets a new reader.
+    std::optional<CRelkeyFile> file;
+    const auto write = [&](const std::string& text) {
+        file.emplace();
+        return test::WriteAll(path, text);
+    };
     WString title = u"unchanged";
     int owner = 7, type = 7;
 
-    ASSERT_TRUE(test::WriteAll(path, "titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n"));
-    EXPECT_EQ(file.GetTitle(path, title), S_OK);
+    ASSERT_TRUE(write("titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n"));
+    EXPECT_EQ(file->GetTitle(path, title), S_OK);
     EXPECT_EQ(title, u"less");
-    EXPECT_EQ(file.GetOwner(path, owner), S_OK);
+    EXPECT_EQ(file->GetOwner(path, owner), S_OK);
     EXPECT_EQ(owner, 1);
-    EXPECT_EQ(file.GetType(path, type), S_OK);
+    EXPECT_EQ(file->GetType(path, type), S_OK);
     EXPECT_EQ(type, 1);
 
     // Trailing blanks stay in a title; an empty title is a title.
-    ASSERT_TRUE(test::WriteAll(path, "title \t Arc\xE9 %  \nx\n"));
-    EXPECT_EQ(file.GetTitle(path, title), S_OK);
+    ASSERT_TRUE(write("title \t Arc\xE9 %  \nx\n"));
+    EXPECT_EQ(file->GetTitle(path, title), S_OK);
     EXPECT_EQ(title, U("Arcé %  "));
-    ASSERT_TRUE(test::WriteAll(path, "title\n"));
-    EXPECT_EQ(file.GetTitle(path, title), S_OK);
+    ASSERT_TRUE(write("title\n"));
+    EXPECT_EQ(file->GetTitle(path, title), S_OK);
     EXPECT_EQ(title, u"");
-    EXPECT_EQ(file.GetOwner(path, owner), S_OK);
+    EXPECT_EQ(file->GetOwner(path, owner), S_OK);
     EXPECT_EQ(owner, 0);
 
     test::TraceCapture traces;
-    ASSERT_TRUE(test::WriteAll(path, "owner NOFACX\ntype double\n"));
+    ASSERT_TRUE(write("owner NOFACX\ntype double\n"));
     title = u"unchanged";
-    EXPECT_EQ(file.GetTitle(path, title), E_FAIL);
+    EXPECT_EQ(file->GetTitle(path, title), E_FAIL);
     EXPECT_EQ(title, u"unchanged");
     owner = 7;
-    EXPECT_EQ(file.GetOwner(path, owner), E_UNEXPECTED);
+    EXPECT_EQ(file->GetOwner(path, owner), E_UNEXPECTED);
     EXPECT_EQ(owner, 0);
-    EXPECT_EQ(file.GetType(path, type), E_UNEXPECTED);
+    EXPECT_EQ(file->GetType(path, type), E_UNEXPECTED);
     const std::string p = test::N(path);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Missing command 'title' in " + p + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner: Unkown owner detected in file " + p));
-    EXPECT_EQ(test::N(file.LastMessage()), "CRelkeyFile::GetOwner: Unkown type double detected in file " + p);
+    EXPECT_EQ(test::N(file->LastMessage()), "CRelkeyFile::GetOwner: Unkown type double detected in file " + p);
     // Commands, too, are read in pieces of at most 141 bytes.
-    ASSERT_TRUE(test::WriteAll(path, "title " + std::string(150, 'T') + "\n"));
-    EXPECT_EQ(file.GetTitle(path, title), S_OK);
+    ASSERT_TRUE(write("title " + std::string(150, 'T') + "\n"));
+    EXPECT_EQ(file->GetTitle(path, title), S_OK);
     EXPECT_EQ(title, WString(135, u'T'));
 
     traces.Clear();
+    file.emplace();
     const WString missing = dir / u"missing.opt";
-    EXPECT_EQ(file.GetTitle(missing, title), E_FAIL);
-    EXPECT_EQ(file.GetOwner(missing, owner), E_FAIL);
-    EXPECT_EQ(file.GetType(missing, type), E_FAIL);
+    EXPECT_EQ(file->GetTitle(missing, title), E_FAIL);
+    EXPECT_EQ(file->GetOwner(missing, owner), E_FAIL);
+    EXPECT_EQ(file->GetType(missing, type), E_FAIL);
     const std::string m = test::N(missing);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Failure open" + m + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner, Failure open" + m + "\n"));

@@ -69,6 +69,13 @@ bool IsLink(WStringView path) {
     return native && (known || lstat(native->c_str(), &st) == 0) && S_ISLNK(st.st_mode);
 }
 
+bool Exists(WStringView path) {
+    struct stat st;
+    bool known = false;
+    const auto native = MapPath(path, st, known);
+    return native && (known || lstat(native->c_str(), &st) == 0);
+}
+
 bool MakeDirectory(WStringView path) {
     if (Faulted(Primitive::MakeDirectory)) return false;
     const auto native = MapPath(path);

@@ -80,6 +80,56 @@ std::optional<std::string> FindNoCaseKept(const std::string& directory, const st
     return match;
 }
 
+// Releases are opened file by file through the same upper-case folders, so
+// a folder's whole resolution is kept too, on the same terms: it is used
+// while the folder it led to is still there.
+class KeptFolders {
+public:
+    std::optional<std::string> Find(const std::string& written) {
+        std::string resolved;
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto found = m_kept.find(written);
+            if (found == m_kept.end()) return std::nullopt;
+            resolved = found->second;
+        }
+        if (!Exists(resolved)) return std::nullopt;
+        return resolved;
+    }
+    void Keep(const std::string& written, const std::string& resolved) {
+        const std::lock_guard lock(m_mutex);
+        if (m_kept.size() >= 4096) m_kept.clear();
+        m_kept[written] = resolved;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_kept;
+};
+
+KeptFolders& Folders() {
+    static KeptFolders folders;
+    return folders;
+}
+
+// Each component found ignoring case where it is not there as written; nullopt
+// when one is missing.
+std::optional<std::string> ResolveFolder(const std::string& root, const std::vector<std::string>& components,
+                                         std::size_t count) {
+    std::string resolved = root;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& component = components[i];
+        std::string next = Join(resolved, component);
+        if (component != "." && component != ".." && !Exists(next)) {
+            const auto match = FindNoCaseKept(resolved, component);
+            if (!match) return std::nullopt;
+            next = Join(resolved, *match);
+        }
+        resolved = std::move(next);
+    }
+    return resolved;
+}
+
 }  // namespace
 
 std::optional<std::string> MapPath(WStringView path) {
@@ -133,14 +183,27 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& know
     if (!components.empty()) {
         std::string parent = root;
         for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
+        std::optional<std::string> folder;
         if (parent.empty() || Exists(parent)) {
+            folder = parent;
+        } else if (!(folder = Folders().Find(parent))) {
+            folder = ResolveFolder(root, components, components.size() - 1);
+            if (folder) Folders().Keep(parent, *folder);
+        }
+        if (folder) {
             const std::string& name = components.back();
+            std::string file = Join(*folder, name);
+            if (*folder != parent && lstat(file.c_str(), &st) == 0) {
+                known = true;
+                return file;
+            }
             std::optional<std::string> match;
-            if (name != "." && name != "..") match = FindNoCaseKept(parent, name);
-            return Join(parent, match ? *match : name);
+            if (name != "." && name != "..") match = FindNoCaseKept(*folder, name);
+            return match ? Join(*folder, *match) : std::move(file);
         }
     }
 
+    // A missing folder: the rest keeps its case.
     std::string resolved = root;
     bool resolving = true;
     for (const std::string& component : components) {

@@ -46,6 +46,8 @@ bool IsLink(WStringView path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool Exists(WStringView path) { return GetFileAttributesW(W(WString(path))) != INVALID_FILE_ATTRIBUTES; }
+
 bool MakeDirectory(WStringView path) {
     if (Faulted(Primitive::MakeDirectory)) return false;
     return CreateDirectoryW(W(WString(path)), nullptr) != FALSE;
