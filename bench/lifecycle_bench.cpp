@@ -102,11 +102,6 @@ void Measure(benchmark::State& state, const std::function<void()>& setup, const 
     state.counters["ratio"] = operationTotal / floorTotal;
 }
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
 // Every file of a release: more than a create must read, never less.
 std::vector<std::string> ReleaseInputs(const std::string& release) {
     std::vector<std::string> inputs;
@@ -218,20 +213,27 @@ Fixture HomeOf(benchmark::State& state) {
     return files < 0 ? Fixture(10, std::size_t(-files) << 20) : Fixture(files, 1024);
 }
 
-void Change(benchmark::State& state, const std::function<void(Fixture&)>& change) {
+// changes: how many changes one call of change makes; each has its floor.
+void Change(benchmark::State& state, const std::function<void(Fixture&)>& change, int changes = 1) {
     Fixture fixture = HomeOf(state);
     change(fixture);
     const TreeImage config = TreeImage::Of(fixture.path, kConfigFiles);
     Measure(
-        state, [] {}, [&] { change(fixture); }, [&] { fixture.ChangeFloor(config); });
+        state, [] {}, [&] { change(fixture); },
+        [&] {
+            for (int i = 0; i < changes; ++i) fixture.ChangeFloor(config);
+        });
 }
 
 void BM_AddRemoveAdditionalOption(benchmark::State& state) {
-    Change(state, [](Fixture& fixture) {
-        const std::string arc = kSamples + "/releases/arcwelding-1.2";
-        Check(fixture.system->AddAdditionalOption(B(kArcKey).get(), B(arc).get()), "AddAdditionalOption");
-        Check(fixture.system->RemoveAdditionalOption(B(u"ArcWelding").get()), "RemoveAdditionalOption");
-    });
+    Change(
+        state,
+        [](Fixture& fixture) {
+            const std::string arc = kSamples + "/releases/arcwelding-1.2";
+            Check(fixture.system->AddAdditionalOption(B(kArcKey).get(), B(arc).get()), "AddAdditionalOption");
+            Check(fixture.system->RemoveAdditionalOption(B(u"ArcWelding").get()), "RemoveAdditionalOption");
+        },
+        2);
 }
 
 void BM_SetSystemOptions(benchmark::State& state) {
@@ -361,16 +363,17 @@ void BM_ResetSystem(benchmark::State& state) {
     Measure(
         state, [&] { fixture.Fill(); }, reset,
         [&] {
-            for (const char* directory : {"/HOME", "/SYSPAR", "/BACKUP"}) {
-                if (Exists(fixture.path + directory)) kb::CopyTree(fixture.path + directory, fixture.work + directory);
-            }
-            for (const char* directory : {"/HOME/", "/SYSPAR/"}) {
-                for (const std::string& name : kb::FileNames(fixture.path + directory)) {
-                    unlink((fixture.path + directory + name).c_str());
+            // HOME and SYSPAR move aside for new empty ones, the configuration
+            // goes in as a change's does, and only then is the old content deleted.
+            for (const char* directory : {"/HOME", "/SYSPAR"}) {
+                const std::string aside = fixture.path + "/~a" + (directory + 1);
+                if (rename((fixture.path + directory).c_str(), aside.c_str()) != 0 ||
+                    mkdir((fixture.path + directory).c_str(), 0777) != 0) {
+                    throw std::runtime_error("move aside failed");
                 }
             }
-            config.WriteTo(fixture.path);
-            kb::RemoveTree(fixture.work);
+            ::ChangeFloor(fixture.path, config, ChangeInputs(fixture.path, {fixture.release}));
+            for (const char* aside : {"/~aHOME", "/~aSYSPAR"}) kb::RemoveTree(fixture.path + aside);
         });
 }
 
