@@ -19,16 +19,27 @@ public:
         *pbstrText = nullptr;
         return ComGuard([&] {
             const WStringView path = UniqueBstr::View(bstrXmlPath);
-            if (path.empty() || os::GetEntryKind(path) != os::EntryKind::File) return KEL_INTERNAL_E_NO_FILE;
-            xml::Document doc = xml::Document::Create();
-            if (!doc) return E_FAIL;
-            if (!doc.Load(path)) return KEL_INTERNAL_E_BAD_XML;
-            const std::optional<WString> text = doc.SelectSingleText(UniqueBstr::View(bstrXPath));
+            // Callers ask one file for several values through one object:
+            // the file is read once for them.
+            if (!m_document || path != m_path) {
+                m_document = {};
+                if (path.empty() || os::GetEntryKind(path) != os::EntryKind::File) return KEL_INTERNAL_E_NO_FILE;
+                xml::Document doc = xml::Document::Create();
+                if (!doc) return E_FAIL;
+                if (!doc.Load(path)) return KEL_INTERNAL_E_BAD_XML;
+                m_document = std::move(doc);
+                m_path = path;
+            }
+            const std::optional<WString> text = m_document.SelectSingleText(UniqueBstr::View(bstrXPath));
             if (!text) return KEL_INTERNAL_E_NO_NODE;
             *pbstrText = UniqueBstr::From(*text).Detach();
             return *pbstrText ? S_OK : E_OUTOFMEMORY;
         });
     }
+
+private:
+    WString m_path;
+    xml::Document m_document;
 };
 
 }  // namespace
