@@ -85,16 +85,12 @@ std::optional<std::string> FindNoCaseKept(const std::string& directory, const st
 // while the folder it led to is still there.
 class KeptFolders {
 public:
+    // The caller checks that it is still there.
     std::optional<std::string> Find(const std::string& written) {
-        std::string resolved;
-        {
-            const std::lock_guard lock(m_mutex);
-            const auto found = m_kept.find(written);
-            if (found == m_kept.end()) return std::nullopt;
-            resolved = found->second;
-        }
-        if (!Exists(resolved)) return std::nullopt;
-        return resolved;
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_kept.find(written);
+        if (found == m_kept.end()) return std::nullopt;
+        return found->second;
     }
     void Keep(const std::string& written, const std::string& resolved) {
         const std::lock_guard lock(m_mutex);
@@ -183,23 +179,26 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& know
     if (!components.empty()) {
         std::string parent = root;
         for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
-        std::optional<std::string> folder;
-        if (parent.empty() || Exists(parent)) {
-            folder = parent;
-        } else if (!(folder = Folders().Find(parent))) {
+        const std::string& name = components.back();
+        std::optional<std::string> folder = Folders().Find(parent);
+        if (folder) {
+            // An entry found there also shows that the folder is still there.
+            std::string file = Join(*folder, name);
+            if (lstat(file.c_str(), &st) == 0) {
+                known = true;
+                return file;
+            }
+            if (!Exists(*folder)) folder.reset();
+        }
+        if (!folder && (parent.empty() || Exists(parent))) folder = parent;
+        if (!folder) {
             folder = ResolveFolder(root, components, components.size() - 1);
             if (folder) Folders().Keep(parent, *folder);
         }
         if (folder) {
-            const std::string& name = components.back();
-            std::string file = Join(*folder, name);
-            if (*folder != parent && lstat(file.c_str(), &st) == 0) {
-                known = true;
-                return file;
-            }
             std::optional<std::string> match;
             if (name != "." && name != "..") match = FindNoCaseKept(*folder, name);
-            return match ? Join(*folder, *match) : std::move(file);
+            return Join(*folder, match ? *match : name);
         }
     }
 
