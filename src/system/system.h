@@ -182,7 +182,7 @@ private:
     // E_INVALIDARG, traced with the first misfit, when a caller's option
     // selection does not fit the option tree of the key list; builds the tree
     // when the object holds none.
-    HRESULT CheckOptionSelection(const xml::Element& selection);
+    HRESULT CheckOptionSelection(const xml::Element& selection, CRelkeyCache& relkeys);
     // What a failed option build returns: E_FAIL, or the build's own status.
     enum class BuildFailure { Fail, Status };
     // On any failure the key list goes back to before, as the disk stays.
