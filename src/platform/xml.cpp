@@ -949,10 +949,10 @@ namespace detail {
 
 TreeBuilder::TreeBuilder(DocState& state) : state_(state), parent_(state.document), preserve_{false} {}
 
-void TreeBuilder::Add(Kind kind, WStringView name, WString value) {
+void TreeBuilder::Add(Kind kind, WStringView name, WStringView value) {
     if ((kind == Kind::Text || kind == Kind::CData) && parent_ == state_.document) return;
     // Emptied, not left out, so that Text() still knows that blanks stood there.
-    if (kind == Kind::Text && !preserve_.back() && IsBlank(value)) value.clear();
+    if (kind == Kind::Text && !preserve_.back() && IsBlank(value)) value = {};
     Node& node = state_.New(kind, name);
     if (kind == Kind::Instruction) {
         WString text(name);

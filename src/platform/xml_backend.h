@@ -24,7 +24,7 @@ public:
     explicit TreeBuilder(DocState& state);
     // name: an element's, or an instruction's target; value: the text of the
     // others. Text beside the root is not kept.
-    void Add(Kind kind, WStringView name, WString value = {});
+    void Add(Kind kind, WStringView name, WStringView value = {});
     // To the element or declaration added last.
     void AddAttribute(WStringView name, WString value);
     // Below the element added last, and back up.

@@ -82,13 +82,40 @@ void CopyAttributes(pugi::xml_node node, TreeBuilder& builder) {
     }
 }
 
+// Names and texts are converted into buffers used again for each node: a
+// large document holds hundreds of thousands of them.
+class Converter {
+public:
+    WStringView operator()(const char* text) { return Convert(text, first_); }
+    WStringView Second(const char* text) { return Convert(text, second_); }
+
+private:
+    static WStringView Convert(const char* text, WString& buffer) {
+        const std::size_t size = std::strlen(text);
+        buffer.resize(size);
+        char16_t* wide = buffer.data();
+        for (std::size_t i = 0; i < size; ++i) {
+            if (static_cast<unsigned char>(text[i]) >= 0x80) {
+                buffer.resize(i);
+                buffer += FromUtf8(text + i);
+                break;
+            }
+            wide[i] = static_cast<char16_t>(text[i]);
+        }
+        return buffer;
+    }
+    WString first_;
+    WString second_;
+};
+
 // Into the tree, without recursion.
 void Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
+    Converter wide;
     pugi::xml_node current = doc.first_child();
     while (current) {
         switch (current.type()) {
         case pugi::node_element:
-            builder.Add(Kind::Element, Wide(current.name()));
+            builder.Add(Kind::Element, wide(current.name()));
             CopyAttributes(current, builder);
             if (current.first_child()) {
                 builder.Enter();
@@ -96,10 +123,10 @@ void Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
                 continue;
             }
             break;
-        case pugi::node_pcdata: builder.Add(Kind::Text, {}, Wide(current.value())); break;
-        case pugi::node_cdata: builder.Add(Kind::CData, {}, Wide(current.value())); break;
-        case pugi::node_comment: builder.Add(Kind::Comment, {}, Wide(current.value())); break;
-        case pugi::node_pi: builder.Add(Kind::Instruction, Wide(current.name()), Wide(current.value())); break;
+        case pugi::node_pcdata: builder.Add(Kind::Text, {}, wide(current.value())); break;
+        case pugi::node_cdata: builder.Add(Kind::CData, {}, wide(current.value())); break;
+        case pugi::node_comment: builder.Add(Kind::Comment, {}, wide(current.value())); break;
+        case pugi::node_pi: builder.Add(Kind::Instruction, wide(current.name()), wide.Second(current.value())); break;
         case pugi::node_declaration:
             builder.Add(Kind::Declaration, {});
             CopyAttributes(current, builder);
