@@ -175,9 +175,7 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     if (FAILED(locked)) return locked;
     xml::Document document = xml::Document::Create();
     const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
-    // The check's option build and key.id's option strings read the same relkey files.
-    CRelkeyCache relkeys;
-    const HRESULT fits = CheckOptionSelection(options, relkeys);
+    const HRESULT fits = CheckOptionSelection(options);
     if (FAILED(fits)) return fits;
     CTempFileHandler folder;
     WString work;
@@ -185,11 +183,11 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
         TraceMessage(u"CSystem::AddKeystring, Unable to make a work directory\n");
         return KELINSTALL_E_WORK_AREA;
     }
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, &relkeys) != 0) {
+    // key.id's option strings come from the relkey files of the build checked against.
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
         TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    relkeys.Clear();
     // An old system.xml beside the new selection would describe another system.
     if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                       options)) {

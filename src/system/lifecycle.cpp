@@ -252,6 +252,7 @@ HRESULT CSystem::InitSystem(WStringView path) {
     // An option document built for the system opened before is not this one's, nor are its notices.
     m_options.Reset();
     m_optionsRoot = xml::Element();
+    m_builtRelkeys.Clear();
     m_notices.clear();
     m_stamp.clear();
     // Shared, unless an interrupted change must be finished first.

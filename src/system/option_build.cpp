@@ -85,11 +85,12 @@ HRESULT CSystem::BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkey
     // leaves no half-built document for the next request.
     m_optionBuildFlag = 1;
     m_optionsStale = false;
-    CRelkeyCache own;
-    const HRESULT built = BuildEveryProgram(recordedIn, relkeys ? *relkeys : own);
+    m_builtRelkeys.Clear();
+    const HRESULT built = BuildEveryProgram(recordedIn, relkeys ? *relkeys : m_builtRelkeys);
     if (FAILED(built)) {
         m_options.Reset();
         m_optionsRoot = xml::Element();
+        m_builtRelkeys.Clear();
     }
     return built;
 }

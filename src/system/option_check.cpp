@@ -160,8 +160,8 @@ WString FirstMisfit(const xml::Element& given, const xml::Element& built) {
 
 }  // namespace
 
-HRESULT CSystem::CheckOptionSelection(const xml::Element& selection, CRelkeyCache& relkeys) {
-    if (!m_options && FAILED(BuildSystemOptions(m_systemPath, &relkeys))) {
+HRESULT CSystem::CheckOptionSelection(const xml::Element& selection) {
+    if (!m_options && FAILED(BuildSystemOptions(m_systemPath))) {
         TraceMessage(u"CSystem::AddKeystring, Unable to build the system's options to check the selection against\n");
         return E_FAIL;
     }

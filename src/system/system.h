@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "KelInstallSystem.h"
+#include "options/relkey_parser.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/text.h"
@@ -17,9 +18,6 @@ namespace kel {
 
 class CCommitJournal;
 class CKeyIdRecord;
-class CRelkeyGroup;
-class CRelkeyCache;
-class CRelkeyParser;
 class CSelectionGroup;
 
 struct ReleaseVersion {
@@ -182,7 +180,7 @@ private:
     // E_INVALIDARG, traced with the first misfit, when a caller's option
     // selection does not fit the option tree of the key list; builds the tree
     // when the object holds none.
-    HRESULT CheckOptionSelection(const xml::Element& selection, CRelkeyCache& relkeys);
+    HRESULT CheckOptionSelection(const xml::Element& selection);
     // What a failed option build returns: E_FAIL, or the build's own status.
     enum class BuildFailure { Fail, Status };
     // On any failure the key list goes back to before, as the disk stays.
@@ -222,6 +220,10 @@ private:
     // A selection stored since the last build: the document's groups still
     // fit the system (a check may use them), its choices are old.
     bool m_optionsStale = false;
+    // The relkey files a build made without a caller's cache read: they serve
+    // key.id's option strings in the next SetSystemOptions, which checks
+    // against the same build's groups.
+    CRelkeyCache m_builtRelkeys;
     ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;
     int m_selectionChanged = 0;
