@@ -20,7 +20,7 @@ Document Parsed(WStringView text) {
 
 TEST(Xml, ParseErrorsLeaveTheDocumentEmpty) {
     Document doc = Parsed(u"<a><b/></a>");
-    for (WStringView bad : {u"<a><b></a>", u"", u"<a x='1' x='2'/>", u"<a/><b/>", u"<a/>junk",
+    for (WStringView bad : {u"<a><b></a>", u"", u"<a x='1' x='2'/>", u"<r><b/><a x='1' x='2'/></r>", u"<a/><b/>", u"<a/>junk",
                             u"<!DOCTYPE a [<!ENTITY e 'x'>]><a>&e;</a>"}) {
         EXPECT_FALSE(doc.Parse(bad)) << N(bad);
         EXPECT_FALSE(doc.HasRoot()) << N(bad);

@@ -21,22 +21,6 @@ constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
 
 WString Wide(const pugi::char_t* text) { return FromUtf8(text); }
 
-// Visits the nodes below root in document order, without recursion; a
-// visitor returning false skips that node's subtree.
-template <class Visit>
-void Walk(pugi::xml_node root, Visit visit) {
-    pugi::xml_node current = root.first_child();
-    while (current) {
-        if (visit(current) && current.first_child()) {
-            current = current.first_child();
-            continue;
-        }
-        while (current != root && !current.next_sibling()) current = current.parent();
-        if (current == root) return;
-        current = current.next_sibling();
-    }
-}
-
 bool IsBlankUtf8(const char* text) {
     for (; *text; ++text) {
         if (*text != ' ' && *text != '\t' && *text != '\n' && *text != '\r') return false;
@@ -67,19 +51,19 @@ bool CheckDocument(const pugi::xml_document& doc) {
         default: break;
         }
     }
-    if (elements != 1) return false;
-    bool duplicate = false;
-    Walk(doc, [&](pugi::xml_node node) {
-        if (node.type() == pugi::node_element && HasDuplicateAttribute(node)) duplicate = true;
-        return !duplicate;
-    });
-    return !duplicate;
+    // Duplicate attributes are refused as the copy meets them.
+    return elements == 1;
 }
 
-void CopyAttributes(pugi::xml_node node, TreeBuilder& builder) {
-    for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute()) {
+// False for an element that has an attribute twice.
+bool CopyAttributes(pugi::xml_node node, TreeBuilder& builder) {
+    const pugi::xml_attribute first = node.first_attribute();
+    if (!first) return true;
+    if (HasDuplicateAttribute(node)) return false;
+    for (pugi::xml_attribute attribute = first; attribute; attribute = attribute.next_attribute()) {
         builder.AddAttribute(Wide(attribute.name()), Wide(attribute.value()));
     }
+    return true;
 }
 
 // Names and texts are converted into buffers used again for each node: a
@@ -108,49 +92,51 @@ private:
     WString second_;
 };
 
-// Into the tree, without recursion.
-void Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
+// Into the tree, without recursion; false when the document breaks a rule
+// that only the copy checks.
+bool Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
     Converter wide;
     pugi::xml_node current = doc.first_child();
     while (current) {
         switch (current.type()) {
-        case pugi::node_element:
+        case pugi::node_element: {
             builder.Add(Kind::Element, wide(current.name()));
-            CopyAttributes(current, builder);
-            if (current.first_child()) {
+            if (!CopyAttributes(current, builder)) return false;
+            const pugi::xml_node child = current.first_child();
+            if (child) {
                 builder.Enter();
-                current = current.first_child();
+                current = child;
                 continue;
             }
             break;
+        }
         case pugi::node_pcdata: builder.Add(Kind::Text, {}, wide(current.value())); break;
         case pugi::node_cdata: builder.Add(Kind::CData, {}, wide(current.value())); break;
         case pugi::node_comment: builder.Add(Kind::Comment, {}, wide(current.value())); break;
         case pugi::node_pi: builder.Add(Kind::Instruction, wide(current.name()), wide.Second(current.value())); break;
         case pugi::node_declaration:
             builder.Add(Kind::Declaration, {});
-            CopyAttributes(current, builder);
+            if (!CopyAttributes(current, builder)) return false;
             break;
         default: break;
         }
-        while (!current.next_sibling()) {
+        pugi::xml_node next = current.next_sibling();
+        while (!next) {
             current = current.parent();
-            if (current == doc) return;
+            if (current == doc) return true;
             builder.Leave();
+            next = current.next_sibling();
         }
-        current = current.next_sibling();
+        current = next;
     }
+    return true;
 }
 
 // Explicit UTF-8: the bytes are decoded already, whatever the declaration says.
 bool ParseUtf8(std::string& bytes, TreeBuilder& builder) {
     pugi::xml_document doc;
-    if (!doc.load_buffer_inplace(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_utf8) ||
-        !CheckDocument(doc)) {
-        return false;
-    }
-    Copy(doc, builder);
-    return true;
+    return doc.load_buffer_inplace(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_utf8) &&
+           CheckDocument(doc) && Copy(doc, builder);
 }
 
 }  // namespace
