@@ -26,6 +26,11 @@ TEST(Text, Utf8RoundTripsOutsideTheBasicPlane) {
     EXPECT_EQ(wide.size(), 11u);  // the emoji is a surrogate pair
     EXPECT_EQ(ToUtf8(wide), utf8);
     EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFD" u"a");
+    // Long ASCII runs are converted in blocks: the text after them must still line up.
+    const std::string run = "0123456789abcdefghijklmnopqrstuvwxyzA";
+    const std::string longer = run + utf8 + run.substr(0, 19);
+    EXPECT_EQ(ToUtf8(FromUtf8(longer)), longer);
+    EXPECT_EQ(FromUtf8(longer).substr(35, 4), u"zAM\u00fc");
 }
 
 TEST(Text, AnsiIsWindows1252) {
