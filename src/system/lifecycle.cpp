@@ -218,18 +218,18 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     }
     m_keyList = keys;
 
-    CRelkeyCache relkeys;
-    hr = BuildSystemOptions(m_systemPath, &relkeys);
+    // The parsed relkey files stay with the option groups, for key.id's
+    // option strings in a SetSystemOptions that follows.
+    hr = BuildSystemOptions(m_systemPath);
     if (FAILED(hr)) {
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
         return hr;
     }
     const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options, &relkeys) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options, &m_builtRelkeys) != 0) {
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    relkeys.Clear();
     if (!CSystemXml().CreateSystemXml(path, folder, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                       options)) {
         TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", folder);
