@@ -44,15 +44,17 @@ HRESULT CSystem::Reconfigure(const char16_t* operation, const CKeyList& before, 
         m_keyList = before;
         return fits;
     }
-    CRelkeyCache relkeys;
-    const HRESULT built = BuildSystemOptions(m_systemPath, &relkeys);
+    const HRESULT built = BuildSystemOptions(m_systemPath);
     if (FAILED(built)) {
         if (messages.configure) TraceMessage(messages.configure);
         m_keyList = before;
         return failure == BuildFailure::Fail ? E_FAIL : built;
     }
-    const HRESULT committed = Commit(BuiltOptions(), messages, &relkeys);
-    if (FAILED(committed)) m_keyList = before;
+    const HRESULT committed = Commit(BuiltOptions(), messages);
+    if (FAILED(committed)) {
+        m_keyList = before;
+        DropOptions();  // built for the keys that did not come in
+    }
     return committed;
 }
 

@@ -218,8 +218,6 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
     }
     m_keyList = keys;
 
-    // The parsed relkey files stay with the option groups, for key.id's
-    // option strings in a SetSystemOptions that follows.
     hr = BuildSystemOptions(m_systemPath);
     if (FAILED(hr)) {
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
@@ -250,9 +248,7 @@ HRESULT CSystem::InitSystem(WStringView path) {
     m_systemPath = path;
     m_keyList.Clear();
     // An option document built for the system opened before is not this one's, nor are its notices.
-    m_options.Reset();
-    m_optionsRoot = xml::Element();
-    m_builtRelkeys.Clear();
+    DropOptions();
     m_notices.clear();
     m_stamp.clear();
     // Shared, unless an interrupted change must be finished first.
@@ -297,6 +293,7 @@ HRESULT CSystem::ResetSystem() {
     const CKeyList keys = m_keyList;
     const auto fail = [&](HRESULT status) {
         m_keyList = keys;
+        DropOptions();  // built for the keys that did not come in
         return status;
     };
     m_keyList.Clear();
@@ -305,17 +302,15 @@ HRESULT CSystem::ResetSystem() {
     WString build;
     if (!work.GetWorkDirectory(build)) return fail(KELINSTALL_E_WORK_AREA);
     // Built as if the old configuration files were gone already: build holds none.
-    CRelkeyCache relkeys;
-    if (FAILED(BuildSystemOptions(build, &relkeys))) {
+    if (FAILED(BuildSystemOptions(build))) {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
         return fail(E_FAIL);
     }
     const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options, &relkeys) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
         TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
         return fail(KELINSTALL_E_WRITE_CONFIG);
     }
-    relkeys.Clear();
     if (!CSystemXml().CreateSystemXml(m_systemPath, build, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);

@@ -80,19 +80,21 @@ HRESULT CSystem::ConfigSystem(WString& xmlText) {
     return S_OK;
 }
 
-HRESULT CSystem::BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkeys) {
+HRESULT CSystem::BuildSystemOptions(WStringView recordedIn) {
     // Every build reads each group's digits from the start, and a failed one
     // leaves no half-built document for the next request.
     m_optionBuildFlag = 1;
+    DropOptions();
+    const HRESULT built = BuildEveryProgram(recordedIn, m_builtRelkeys);
+    if (FAILED(built)) DropOptions();
+    return built;
+}
+
+void CSystem::DropOptions() {
+    m_options.Reset();
+    m_optionsRoot = xml::Element();
     m_optionsStale = false;
     m_builtRelkeys.Clear();
-    const HRESULT built = BuildEveryProgram(recordedIn, relkeys ? *relkeys : m_builtRelkeys);
-    if (FAILED(built)) {
-        m_options.Reset();
-        m_optionsRoot = xml::Element();
-        m_builtRelkeys.Clear();
-    }
-    return built;
 }
 
 HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys) {
@@ -107,8 +109,6 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys
             system.m_checkSelections = false;
         }
     } forget{*this};
-    m_options.Reset();
-    m_optionsRoot = xml::Element();
     const HRESULT created =
         CreateOutsideComponent(CLSID_KelInstallSystemOptions, IID_IKelInstallSystemOptions, m_options.PutVoid());
     if (FAILED(created)) {

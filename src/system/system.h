@@ -103,9 +103,11 @@ public:
 
     // Builds the option selection document of the whole key list in a new
     // system options component, with the selections recorded in recordedIn's
-    // key.id; BuiltOptions() is its root. HRESULT-style status. relkeys keeps
-    // the parsed relkey files for the writing that follows.
-    HRESULT BuildSystemOptions(WStringView recordedIn, CRelkeyCache* relkeys = nullptr);
+    // key.id; BuiltOptions() is its root. HRESULT-style status. The relkey
+    // files it parses stay with it for the writing that follows.
+    HRESULT BuildSystemOptions(WStringView recordedIn);
+    // Forgets the option document and its relkey files: the next request builds from the disk.
+    void DropOptions();
     // Builds as above from the system's own key.id and returns the document's text.
     HRESULT ConfigSystem(WString& xmlText);
     // The root of the document the last option build made; null before one.
@@ -188,7 +190,7 @@ private:
                         BuildFailure failure);
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
-    HRESULT Commit(const xml::Element& options, const CommitMessages& messages, CRelkeyCache* relkeys = nullptr);
+    HRESULT Commit(const xml::Element& options, const CommitMessages& messages);
     // Puts the files written in work into the system through a commit journal.
     HRESULT InstallConfiguration(const WString& work, bool withSystemXml);
     // The system's lock for one call; S_OK also where no lock file can be
@@ -220,9 +222,8 @@ private:
     // A selection stored since the last build: the document's groups still
     // fit the system (a check may use them), its choices are old.
     bool m_optionsStale = false;
-    // The relkey files a build made without a caller's cache read: they serve
-    // key.id's option strings in the next SetSystemOptions, which checks
-    // against the same build's groups.
+    // The relkey files the last build read: key.id's option strings come from
+    // them, also in a SetSystemOptions checked against that build's groups.
     CRelkeyCache m_builtRelkeys;
     ComPtr<IKelInstallMedia> m_media;
     ReleaseVersion m_version;

@@ -232,15 +232,14 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
     return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
 }
 
-HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages, CRelkeyCache* relkeys) {
+HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages) {
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, relkeys) != 0) {
+    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
         if (messages.save) TraceMessage(messages.save);
         return KELINSTALL_E_WRITE_CONFIG;
     }
-    if (relkeys) relkeys->Clear();
     if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
                                       m_serialText, options)) {
         TraceFormatted(messages.systemXml, work);

@@ -115,6 +115,9 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     const std::function<HRESULT()> addOption = [&] {
         const HRESULT hr = system.AddAdditionalOption(test::kArcKey, arc);
         EXPECT_EQ(system.KeyList().Size(), 1u);  // memory follows the disk
+        WString now;  // so do the options it reports
+        EXPECT_EQ(system.GetSystemOptions(now), S_OK);
+        EXPECT_EQ(now.find(u"ArcWelding"), WString::npos);
         return hr;
     };
     const std::function<HRESULT()> setPath = [&] { return system.SetProgramPath(Zendara, u"", false, release_); };
