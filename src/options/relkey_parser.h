@@ -46,13 +46,12 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// The relkey files of one operation, each parsed once: the option build and
+// The relkey files of one option build, each parsed once: the build and
 // key.id's option strings read the same files.
 class CRelkeyCache {
 public:
     // The file's parser, loaded on first use; Load's result in loaded.
     CRelkeyParser& Parser(WStringView path, uint16_t driveModuleNumber, int& loaded);
-    // Once key.id is written nothing reads them: system.xml needs the memory.
     void Clear() { m_parsers.clear(); }
 
 private:
