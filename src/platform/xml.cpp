@@ -616,17 +616,21 @@ private:
     std::size_t keepTo_ = 0;
 };
 
+// Most elements hold one piece of text that xml:space cannot change: that
+// piece, or null.
+std::optional<WStringView> PlainTextOf(DocState& state, Node& node) {
+    if (node.kind != Kind::Element) return std::nullopt;
+    const Node* only = state.At(node.branch.first);
+    if (!only) return WStringView();
+    if (only->self != node.branch.last || only->kind != Kind::Text) return std::nullopt;
+    const WStringView text = only->TextView();
+    if (text.empty() || IsXmlSpace(text.front()) || IsXmlSpace(text.back())) return std::nullopt;
+    return text;
+}
+
 // The text of an element or the document, as Element::Text() describes it.
 WString TextOf(DocState& state, Node& node) {
-    // Most elements hold one piece of text that xml:space cannot change.
-    if (node.kind == Kind::Element) {
-        const Node* only = state.At(node.branch.first);
-        if (!only) return {};
-        if (only->self == node.branch.last && only->kind == Kind::Text) {
-            const WStringView text = only->TextView();
-            if (!text.empty() && !IsXmlSpace(text.front()) && !IsXmlSpace(text.back())) return WString(text);
-        }
-    }
+    if (const std::optional<WStringView> plain = PlainTextOf(state, node)) return WString(*plain);
     const bool preserve = PreservesSpaceAt(state, node);
     TextBuilder text;
     WalkWithSpace(state, node, preserve, [&](const Node& child, bool inScope) {
@@ -674,6 +678,14 @@ WString Element::Name() const {
 WString Element::Text() const {
     Node* node = Get();
     return node ? TextOf(*state_, *node) : WString();
+}
+
+WStringView Element::TextView(WString& spare) const {
+    Node* node = Get();
+    if (!node) return {};
+    if (const std::optional<WStringView> plain = PlainTextOf(*state_, *node)) return *plain;
+    spare = TextOf(*state_, *node);
+    return spare;
 }
 
 bool Element::SetText(WStringView text) {

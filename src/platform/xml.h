@@ -40,6 +40,9 @@ public:
     // Outside xml:space="preserve" leading and trailing white space is
     // dropped, but never a CDATA section's. White space inside is kept.
     WString Text() const;
+    // Text() without a copy where the element holds one plain piece of text
+    // (most do), else in spare; valid until the document or spare changes.
+    WStringView TextView(WString& spare) const;
     // Replaces every child by one text node; an empty text leaves no child.
     bool SetText(WStringView text);
 

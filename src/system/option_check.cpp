@@ -14,12 +14,21 @@ namespace kel {
 namespace {
 
 WString TextOf(const xml::Element& element, WStringView child) { return element.FirstChild(child).Text(); }
+// As above, without a copy where the text can be had so: a large selection
+// compares tens of thousands of texts.
+WStringView TextOf(const xml::Element& element, WStringView child, WString& spare) {
+    return element.FirstChild(child).TextView(spare);
+}
 
 // The hidden mark is the component's own addition, not part of the option.
-WString ItemName(const xml::Element& item) {
-    WString text = TextOf(item, u"LineSelectionDescription");
-    if (!text.empty() && text.front() == u';') text.erase(0, 1);
+WStringView ItemName(const xml::Element& item, WString& spare) {
+    WStringView text = TextOf(item, u"LineSelectionDescription", spare);
+    if (!text.empty() && text.front() == u';') text.remove_prefix(1);
     return text;
+}
+WString ItemName(const xml::Element& item) {
+    WString spare;
+    return WString(ItemName(item, spare));
 }
 
 bool IsChosen(WStringView selected) { return selected == u"1" || selected == u"2" || selected == u"4"; }
@@ -81,10 +90,13 @@ private:
 
     // open: every option on the way to this group is chosen.
     WString Group(const xml::Element& given, const xml::Element& built, bool open) {
+        WString spare1;
+        WString spare2;
         for (const char16_t* name : {u"Title", u"SubTitle", u"Code"}) {
-            if (TextOf(given, name) != TextOf(built, name)) return Unknown(given);
+            if (TextOf(given, name, spare1) != TextOf(built, name, spare2)) return Unknown(given);
         }
-        const WString title = TextOf(built, u"Title");
+        WString titleSpare;
+        const WStringView title = TextOf(built, u"Title", titleSpare);
         const std::vector<xml::Element> givenItems = given.Children(u"GroupItem");
         const std::vector<xml::Element> builtItems = built.Children(u"GroupItem");
         WString choices;
@@ -94,8 +106,8 @@ private:
             if (i >= givenItems.size()) {
                 return Format(u"Group %s of %s misses item %s", title, program_, ItemName(builtItems[i]));
             }
-            const WString item = ItemName(givenItems[i]);
-            if (i >= builtItems.size() || item != ItemName(builtItems[i])) {
+            const WStringView item = ItemName(givenItems[i], spare1);
+            if (i >= builtItems.size() || item != ItemName(builtItems[i], spare2)) {
                 return Format(u"Group %s of %s has no item %s", title, program_, item);
             }
             const WString selected = TextOf(givenItems[i], u"Selected");
@@ -116,9 +128,9 @@ private:
         if (!anyChosen && single && open) return Format(u"Group %s of %s needs one choice", title, program_);
         const bool defaultsGiveWay = single && chosen > 0;
         for (std::size_t i = 0; i < builtItems.size(); ++i) {
-            const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID"));
+            const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID", spare1));
             if (builtSub == builtSubs_.end()) continue;
-            const auto givenSub = givenIndex_.find(TextOf(givenItems[i], u"RefSubGUID"));
+            const auto givenSub = givenIndex_.find(TextOf(givenItems[i], u"RefSubGUID", spare2));
             if (givenSub == givenIndex_.end()) return Missing(builtSub->second);
             SubGroup& sub = givenSubs_[givenSub->second];
             sub.reached = true;
@@ -134,8 +146,8 @@ private:
     std::vector<xml::Element> given_;
     std::vector<xml::Element> built_;
     std::vector<SubGroup> givenSubs_;
-    std::map<WString, std::size_t> givenIndex_;
-    std::map<WString, xml::Element> builtSubs_;
+    std::map<WString, std::size_t, std::less<>> givenIndex_;
+    std::map<WString, xml::Element, std::less<>> builtSubs_;
 };
 
 WString FirstMisfit(const xml::Element& given, const xml::Element& built) {
