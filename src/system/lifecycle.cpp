@@ -228,6 +228,8 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
         return KELINSTALL_E_WRITE_CONFIG;
     }
+    // system.xml needs the memory more: the create's peak is the one that counts.
+    m_builtRelkeys.Clear();
     if (!CSystemXml().CreateSystemXml(path, folder, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                       options)) {
         TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", folder);
