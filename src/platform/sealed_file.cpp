@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <random>
@@ -130,12 +131,23 @@ bool SealedFile::Put(const std::string& bytes) {
 
 char* SealedFile::ReadLine(char* buffer, int size) {
     if (!m_reading || !buffer || size <= 0) return nullptr;
-    int used = 0;
-    while (used < size - 1) {
+    const std::size_t room = static_cast<std::size_t>(size) - 1;
+    std::size_t used = 0;
+    while (used < room) {
         if (m_position >= m_data.size()) {
             m_atEnd = true;
             break;
         }
+        // The bytes before the next line end are copied at once: large files are read line by line.
+        const char* from = m_data.data() + m_position;
+        std::size_t run = std::min(room - used, m_data.size() - m_position);
+        for (const char stop : {'\n', '\r'}) {
+            if (const void* found = std::memchr(from, stop, run)) run = static_cast<const char*>(found) - from;
+        }
+        std::memcpy(buffer + used, from, run);
+        used += run;
+        m_position += run;
+        if (used == room || m_position >= m_data.size()) continue;
         char c = m_data[m_position++];
         // Text mode: CR LF reads as LF.
         if (!m_sealed && c == '\r' && m_position < m_data.size() && m_data[m_position] == '\n') c = m_data[m_position++];
