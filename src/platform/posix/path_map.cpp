@@ -108,18 +108,22 @@ KeptFolders& Folders() {
     return folders;
 }
 
-// Each component found ignoring case where it is not there as written; nullopt
-// when one is missing.
-std::optional<std::string> ResolveFolder(const std::string& root, const std::vector<std::string>& components,
-                                         std::size_t count) {
+// The first count components, each found ignoring case where it is not there
+// as written; from the first that is missing on, the rest keeps its case and
+// complete is false.
+std::string ResolveFolder(const std::string& root, const std::vector<std::string>& components, std::size_t count,
+                          bool& complete) {
     std::string resolved = root;
+    complete = true;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& component = components[i];
         std::string next = Join(resolved, component);
-        if (component != "." && component != ".." && !Exists(next)) {
-            const auto match = FindNoCaseKept(resolved, component);
-            if (!match) return std::nullopt;
-            next = Join(resolved, *match);
+        if (complete && component != "." && component != ".." && !Exists(next)) {
+            if (const auto match = FindNoCaseKept(resolved, component)) {
+                next = Join(resolved, *match);
+            } else {
+                complete = false;
+            }
         }
         resolved = std::move(next);
     }
@@ -174,50 +178,32 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& know
         return direct;
     }
 
-    // Mostly a new name in a folder that is there as written: only the name
-    // needs a search, not every folder on the way.
-    if (!components.empty()) {
-        std::string parent = root;
-        for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
-        const std::string& name = components.back();
-        std::optional<std::string> folder = Folders().Find(parent);
-        if (folder) {
-            // An entry found there also shows that the folder is still there.
-            std::string file = Join(*folder, name);
-            if (lstat(file.c_str(), &st) == 0) {
-                known = true;
-                return file;
-            }
-            if (!Exists(*folder)) folder.reset();
+    if (components.empty()) return direct;
+    // Mostly a new name in a folder that is there as written, or was resolved
+    // before: only the name needs a search, not every folder on the way.
+    std::string parent = root;
+    for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
+    const std::string& name = components.back();
+    std::optional<std::string> folder = Folders().Find(parent);
+    if (folder) {
+        // An entry found there also shows that the folder is still there.
+        std::string file = Join(*folder, name);
+        if (lstat(file.c_str(), &st) == 0) {
+            known = true;
+            return file;
         }
-        if (!folder && (parent.empty() || Exists(parent))) folder = parent;
-        if (!folder) {
-            folder = ResolveFolder(root, components, components.size() - 1);
-            if (folder) Folders().Keep(parent, *folder);
-        }
-        if (folder) {
-            std::optional<std::string> match;
-            if (name != "." && name != "..") match = FindNoCaseKept(*folder, name);
-            return Join(*folder, match ? *match : name);
-        }
+        if (!Exists(*folder)) folder.reset();
     }
-
-    // A missing folder: the rest keeps its case.
-    std::string resolved = root;
-    bool resolving = true;
-    for (const std::string& component : components) {
-        std::string next = Join(resolved, component);
-        if (resolving && component != "." && component != ".." && !Exists(next)) {
-            if (auto match = FindNoCaseKept(resolved, component)) {
-                next = Join(resolved, *match);
-            } else {
-                resolving = false;
-            }
-        }
-        resolved = std::move(next);
+    if (!folder && (parent.empty() || Exists(parent))) folder = parent;
+    if (!folder) {
+        bool complete = false;
+        folder = ResolveFolder(root, components, components.size() - 1, complete);
+        if (!complete) return Join(*folder, name);
+        Folders().Keep(parent, *folder);
     }
-    if (resolved.empty()) resolved = ".";
-    return resolved;
+    std::optional<std::string> match;
+    if (name != "." && name != "..") match = FindNoCaseKept(*folder, name);
+    return Join(*folder, match ? *match : name);
 }
 
 std::optional<std::string> MapInExactFolder(WStringView path) {
