@@ -90,8 +90,8 @@ WString CCommitJournal::FreeName(WStringView relative, WStringView stem) {
 
 bool CCommitJournal::Stage() {
     for (Step& step : m_steps) {
-        if (step.kind == Kind::Aside) step.other = FreeName(step.relative, u"a");
-        if (step.kind == Kind::Replace) m_sources.push_back(std::exchange(step.other, FreeName(step.relative, u"n")));
+        if (step.kind == Kind::Aside) step.other = FreeName(step.relative, u"-");
+        if (step.kind == Kind::Replace) m_sources.push_back(std::exchange(step.other, FreeName(step.relative, u"+")));
     }
     if (!WriteJournal(kStaging)) return false;
     std::vector<WString> folders;
@@ -208,7 +208,7 @@ bool CCommitJournal::Forward(Step& failed) {
                 }
                 continue;
             case Kind::MakeFolder:
-                if (os::GetEntryKind(target) != os::EntryKind::Directory && !os::MakeDirectory(target)) return false;
+                if (!os::MakeDirectory(target) && os::GetEntryKind(target) != os::EntryKind::Directory) return false;
                 continue;
             case Kind::Empty:
             case Kind::EmptyFiles:

@@ -62,7 +62,9 @@ private:
     void DropAside();
     bool Read(const WString& file, bool& version1);
     bool WriteJournal(WStringView name);
-    // A name in the folder of relative that nothing has yet: "~<stem><n>".
+    // A name in the folder of relative that nothing has yet: "~<stem><n>",
+    // "+" for a new file and "-" for an old entry. Without letters it is
+    // found without searching its folder on a case-sensitive file system.
     WString FreeName(WStringView relative, WStringView stem);
     WString Path(WStringView relative) const;
 

@@ -30,13 +30,24 @@ namespace kel::os {
 using posix::MapPath;
 using posix::UnmapPath;
 
+namespace {
+
+// Whether the mapped path is there, st its lstat, asking only what the mapping did not see.
+bool Looked(const std::string& native, struct stat& st, posix::Seen seen) {
+    return seen == posix::Seen::Present || (seen == posix::Seen::Unknown && lstat(native.c_str(), &st) == 0);
+}
+
+}  // namespace
+
 EntryKind GetEntryKind(WStringView path) {
     struct stat st;
-    bool known = false;
-    const auto native = MapPath(path, st, known);
-    if (!native) return EntryKind::None;
+    posix::Seen seen = posix::Seen::Unknown;
+    const auto native = MapPath(path, st, seen);
+    if (!native || seen == posix::Seen::Missing) return EntryKind::None;
     // The mapping's lstat serves unless it saw a link, which stat follows.
-    if ((!known || S_ISLNK(st.st_mode)) && stat(native->c_str(), &st) != 0) return EntryKind::None;
+    if ((seen != posix::Seen::Present || S_ISLNK(st.st_mode)) && stat(native->c_str(), &st) != 0) {
+        return EntryKind::None;
+    }
     return S_ISDIR(st.st_mode) ? EntryKind::Directory : EntryKind::File;
 }
 
@@ -64,16 +75,16 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
 
 bool IsLink(WStringView path) {
     struct stat st;
-    bool known = false;
-    const auto native = MapPath(path, st, known);
-    return native && (known || lstat(native->c_str(), &st) == 0) && S_ISLNK(st.st_mode);
+    posix::Seen seen = posix::Seen::Unknown;
+    const auto native = MapPath(path, st, seen);
+    return native && Looked(*native, st, seen) && S_ISLNK(st.st_mode);
 }
 
 bool Exists(WStringView path) {
     struct stat st;
-    bool known = false;
-    const auto native = MapPath(path, st, known);
-    return native && (known || lstat(native->c_str(), &st) == 0);
+    posix::Seen seen = posix::Seen::Unknown;
+    const auto native = MapPath(path, st, seen);
+    return native && Looked(*native, st, seen);
 }
 
 bool MakeDirectory(WStringView path) {

@@ -32,6 +32,15 @@ bool IsAscii(std::string_view text) {
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : c; }
 
+// No other name equals one without letters ignoring case ("~1", "~+2"), so
+// whether it is there is one look-up, not a listing of its folder.
+bool HasNoCase(std::string_view name) {
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x80 && !((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z');
+    });
+}
+
 // The entry of directory that matches name ignoring case, first in byte order.
 std::optional<std::string> FindNoCase(const std::string& directory, const std::string& name) {
     DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
@@ -63,6 +72,7 @@ std::optional<std::string> FindNoCase(const std::string& directory, const std::s
 // would search each folder on its way, "/" and "/home" too. A match found is
 // kept while it is still there; a name that was not found is searched again.
 std::optional<std::string> FindNoCaseKept(const std::string& directory, const std::string& name) {
+    if (HasNoCase(name)) return Exists(Join(directory, name)) ? std::optional(name) : std::nullopt;
     static std::mutex mutex;
     static std::map<std::pair<std::string, std::string>, std::string> kept;
     const auto key = std::make_pair(directory, name);
@@ -134,12 +144,12 @@ std::string ResolveFolder(const std::string& root, const std::vector<std::string
 
 std::optional<std::string> MapPath(WStringView path) {
     struct stat st;
-    bool known = false;
-    return MapPath(path, st, known);
+    Seen seen = Seen::Unknown;
+    return MapPath(path, st, seen);
 }
 
-std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& known) {
-    known = false;
+std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen) {
+    seen = Seen::Unknown;
     if (path.empty()) return std::nullopt;
     if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return std::nullopt;
 
@@ -174,7 +184,7 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& know
     for (const std::string& component : components) direct = Join(direct, component);
     if (direct.empty()) direct = ".";
     if (lstat(direct.c_str(), &st) == 0) {
-        known = true;
+        seen = Seen::Present;
         return direct;
     }
 
@@ -185,24 +195,35 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, bool& know
     for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
     const std::string& name = components.back();
     std::optional<std::string> folder = Folders().Find(parent);
+    // Whether the name was looked up in folder as written already.
+    bool looked = false;
     if (folder) {
         // An entry found there also shows that the folder is still there.
         std::string file = Join(*folder, name);
         if (lstat(file.c_str(), &st) == 0) {
-            known = true;
+            seen = Seen::Present;
             return file;
         }
-        if (!Exists(*folder)) folder.reset();
+        if (Exists(*folder)) {
+            looked = true;
+        } else {
+            folder.reset();
+        }
     }
-    if (!folder && (parent.empty() || Exists(parent))) folder = parent;
+    if (!folder && (parent.empty() || Exists(parent))) {
+        folder = parent;
+        looked = true;
+    }
     if (!folder) {
         bool complete = false;
         folder = ResolveFolder(root, components, components.size() - 1, complete);
         if (!complete) return Join(*folder, name);
         Folders().Keep(parent, *folder);
     }
+    if (name == "." || name == "..") return Join(*folder, name);
     std::optional<std::string> match;
-    if (name != "." && name != "..") match = FindNoCaseKept(*folder, name);
+    if (!looked || !HasNoCase(name)) match = FindNoCaseKept(*folder, name);
+    if (!match && looked) seen = Seen::Missing;
     return Join(*folder, match ? *match : name);
 }
 

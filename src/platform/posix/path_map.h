@@ -15,9 +15,10 @@ namespace kel::os::posix {
 // one and all after it keep their case. UNC paths and components holding '/'
 // have no mapping.
 std::optional<std::string> MapPath(WStringView windowsPath);
-// As above; when the path exists as written, known is set and st holds its
-// lstat, which the caller need not ask again.
-std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, bool& known);
+// What the mapping already learnt of the path it gives: Present, st holds
+// its lstat; Missing, nothing is there; the caller need not ask again.
+enum class Seen { Unknown, Present, Missing };
+std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, Seen& seen);
 
 // The folder mapped as MapPath does, the last component kept as given.
 std::optional<std::string> MapInExactFolder(WStringView windowsPath);
