@@ -1,5 +1,6 @@
 #include "description/system_xml.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
@@ -96,6 +97,8 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     };
     xml::Element controlModule = m_root.AppendChild(u"ControlModule");
     addKey(controlModule, mainKey);
+    m_choicesEntry = xml::Element();
+    m_mainChoices.clear();
     // As a document's search would find them (the root itself counts), in one walk.
     std::vector<std::vector<xml::Element>> found = optionSelection.SelfAndDescendants({u"ZD", u"ProgramNr", u"EXT"});
     const std::vector<xml::Element>& zd = found[0];
@@ -143,51 +146,71 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     return true;
 }
 
+CSystemXml::GroupChoices CSystemXml::ChoicesOf(const xml::Element& group) {
+    GroupChoices choices{group, {}, 0};
+    choices.chosen = ChosenItems(group, choices.beforeUnselected);
+    return choices;
+}
+
+const std::vector<CSystemXml::GroupChoices>& CSystemXml::MainChoices(const xml::Element& entry,
+                                                                   const xml::Element& mainGroups) {
+    if (m_choicesEntry && m_choicesEntry == entry) return m_mainChoices;
+    m_choicesEntry = entry;
+    m_mainChoices.clear();
+    for (const xml::Element& group : mainGroups.Children(u"Group")) m_mainChoices.push_back(ChoicesOf(group));
+    return m_mainChoices;
+}
+
 bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& target) {
     const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
     if (!mainGroups) return true;
-    std::vector<xml::Element> groups = mainGroups.Children(u"Group");
-    if (!AddCategories(groups, target)) {
+    const std::vector<GroupChoices>& main = MainChoices(entry, mainGroups);
+    if (!AddCategories(main, target)) {
         TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
         return false;
     }
     // Only the sub groups that chosen options open: those of unchosen options
     // carry defaults that nobody chose.
     std::unordered_set<WString> opened;
-    while (!groups.empty()) {
-        const xml::Element group = groups.back();
-        groups.pop_back();
-        for (const xml::Element& item : group.Children(u"GroupItem")) {
+    std::vector<xml::Element> pending;
+    const auto open = [&](const std::vector<xml::Element>& chosen) {
+        for (const xml::Element& item : chosen) {
             const WString reference = item.FirstChild(u"RefSubGUID").Text();
             xml::Element subGroup;
-            if (!IsChosenItem(item) || reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
+            if (reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
             opened.insert(reference);
-            groups.push_back(subGroup);
+            pending.push_back(subGroup);
         }
+    };
+    for (const GroupChoices& group : main) open(group.chosen);
+    while (!pending.empty()) {
+        const xml::Element group = pending.back();
+        pending.pop_back();
+        open(ChoicesOf(group).chosen);
     }
+    std::vector<GroupChoices> subGroups;
     for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
-        if (opened.count(group.FirstChild(u"SubGUID").Text())) groups.push_back(group);
+        if (opened.count(group.FirstChild(u"SubGUID").Text())) subGroups.push_back(ChoicesOf(group));
     }
-    if (!AddCategories(groups, target)) {
+    if (!AddCategories(subGroups, target)) {
         TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
         return false;
     }
     return true;
 }
 
-bool CSystemXml::AddCategories(const std::vector<xml::Element>& groups, xml::Element& target) {
-    for (const xml::Element& group : groups) {
-        const xml::Element category = group.FirstChild(u"Category");
+bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target) {
+    for (const GroupChoices& group : groups) {
+        const xml::Element category = group.group.FirstChild(u"Category");
         if (!category) {
             TraceError(u"CSystemXml::HandleCategories, unable to find <Category> node.\n");
             return false;
         }
         const WString categoryText = category.Text();
         if (categoryText.empty()) continue;
-        for (const xml::Element& item : group.Children(u"GroupItem")) {
-            // Defaults count: key.id records them as choices, and the
-            // description must not change with the system's history.
-            if (!IsChosenItem(item)) continue;
+        // Defaults count: key.id records them as choices, and the
+        // description must not change with the system's history.
+        for (const xml::Element& item : group.chosen) {
             xml::Element element = target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").Text());
             element.SetAttribute(u"descr", categoryText);
         }
@@ -211,14 +234,14 @@ bool CSystemXml::HandleOptions(WStringView programName, xml::Element& target) {
     }
     const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
     if (!mainGroups) return true;
-    for (const xml::Element& group : mainGroups.Children(u"Group")) {
-        for (const xml::Element& item : group.Children(u"GroupItem")) {
-            const xml::Element selected = item.FirstChild(u"Selected");
-            if (!selected) return false;
-            if (!IsChosenItem(item)) continue;
-            GetSubOptionList(item, u"LineSelectionDescription", target);
+    for (const GroupChoices& group : MainChoices(entry, mainGroups)) {
+        // An item without Selected ends the options there.
+        const std::size_t end = std::min(group.chosen.size(), group.beforeUnselected);
+        for (std::size_t i = 0; i < end; ++i) {
+            WriteOption(group.chosen[i], u"LineSelectionDescription", target);
             m_optionNesting = 1;
         }
+        if (group.beforeUnselected != WString::npos) return false;
     }
     return true;
 }
@@ -229,7 +252,10 @@ bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descript
         TraceError(u"CSystemXml::GetSubOptionList, unable to find <Selected>-node.\n");
         return false;
     }
-    if (!IsChosenItem(item)) return true;
+    return !IsChosenItem(item) || WriteOption(item, descriptionName, parent);
+}
+
+bool CSystemXml::WriteOption(const xml::Element& item, WStringView descriptionName, xml::Element& parent) {
     const xml::Element description = item.FirstChild(descriptionName);
     if (!description) {
         TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");

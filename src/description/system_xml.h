@@ -39,13 +39,25 @@ public:
     bool HandleCategories(const xml::Element& entry, xml::Element& target);
     bool HandleOptions(WStringView programName, xml::Element& target);
     bool GetSubOptionList(const xml::Element& item, WStringView descriptionName, xml::Element& parent);
+    // GetSubOptionList for an item known to be chosen.
+    bool WriteOption(const xml::Element& item, WStringView descriptionName, xml::Element& parent);
     bool GetSubGroupPtr(const xml::Element& item, xml::Element& group);
 
     const WString& LastError() const { return m_lastError; }
 
 private:
     static void TraceError(WStringView message);
-    bool AddCategories(const std::vector<xml::Element>& groups, xml::Element& target);
+    // A group with its chosen items (ChosenItems).
+    struct GroupChoices {
+        xml::Element group;
+        std::vector<xml::Element> chosen;
+        std::size_t beforeUnselected = 0;
+    };
+    static GroupChoices ChoicesOf(const xml::Element& group);
+    // The main groups of entry with their choices, worked out once for both
+    // the categories and the options of the entry.
+    const std::vector<GroupChoices>& MainChoices(const xml::Element& entry, const xml::Element& mainGroups);
+    bool AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target);
 
     // The sub groups of one entry by SubGUID, with their position; a group
     // without SubGUID ends what the index may answer.
@@ -62,6 +74,8 @@ private:
     std::vector<xml::Element> m_programNumbers;  // ProgramNr elements of the selection
     std::size_t m_programPosition = 0;           // where HandleOptions searches from
     std::vector<SubGroupIndex> m_subGroupIndexes;
+    xml::Element m_choicesEntry;  // whose main groups m_mainChoices holds
+    std::vector<GroupChoices> m_mainChoices;
     int m_depth = 0;
     WString m_lastError;
 };

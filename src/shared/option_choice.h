@@ -1,6 +1,9 @@
 // What counts as chosen in an option selection document, for every reader of it.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 #include "platform/text.h"
 #include "platform/xml.h"
 
@@ -13,5 +16,10 @@ bool IsMultiChoiceCode(WStringView code);
 // default (4); in a single-choice group an explicit choice leaves the default
 // and the hidden choice out, so that key.id and system.xml agree.
 bool IsChosenItem(const xml::Element& item);
+
+// The GroupItems of group that IsChosenItem takes, in order, in one pass over
+// them; beforeUnselected: how many of them come before the first GroupItem
+// without a Selected element, or npos when every one has it.
+std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected);
 
 }  // namespace kel

@@ -21,6 +21,10 @@ constexpr const char16_t* kSelection =
     u"<LineSelectionDescription>B</LineSelectionDescription></GroupItem><GroupItem><Selected>0</Selected>"
     u"<LineSelectionDescription>C</LineSelectionDescription><RefSubGUID>{U}</RefSubGUID></GroupItem>"
     u"<GroupItem><Selected>4</Selected><LineSelectionDescription>D</LineSelectionDescription><RefSubGUID/></GroupItem>"
+    u"</Group><Group><Category>Cat2</Category><GroupItem><Selected>4</Selected><LineSelectionDescription>F"
+    u"</LineSelectionDescription></GroupItem><GroupItem><Selected>1</Selected><LineSelectionDescription>G"
+    u"</LineSelectionDescription></GroupItem><GroupItem/><GroupItem><Selected>1</Selected>"
+    u"<LineSelectionDescription>H</LineSelectionDescription></GroupItem>"
     u"</Group></MainGroups><SubGroups>"
     u"<Group><SubGUID>{G}</SubGUID><Category/><GroupItem><Selected>1</Selected>"
     u"<LineSelectionDescription>A1</LineSelectionDescription></GroupItem></Group>"
@@ -72,12 +76,14 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     ASSERT_EQ(media.size(), 2u);
     EXPECT_EQ(media[0].Attribute(u"version"), u"1.02.0088.00");
     EXPECT_EQ(media[1].Attributes().size(), 1u);  // a folder that is no release: only its path
-    // Defaults count as chosen, but not under an option that is not; the sub
-    // options of an item without a text stand in its place.
+    // Defaults count as chosen, but not under an option that is not, nor
+    // beside a choice in a single-choice group; the sub options of an item
+    // without a text stand in its place; an item without Selected ends the
+    // options, not the categories.
     EXPECT_EQ(Shape(root.FirstChild(u"ControlModule")),
               "ControlModule(Key=" + N(test::kMainKey) +
-                  " SignatureNr=7 Category[Cat]=A Category[Cat]=D Option[Plain] Option[E1] Option[E2]"
-                  " Option[A](SubOption[A1]) Option[D])");
+                  " SignatureNr=7 Category[Cat]=A Category[Cat]=D Category[Cat2]=G Category[Cat2]=H Option[Plain]"
+                  " Option[E1] Option[E2] Option[A](SubOption[A1]) Option[D] Option[G])");
     EXPECT_EQ(Shape(root.FirstChild(u"DriveModule")),
               "DriveModule(Name=DriveModule7 Key=" + N(test::kDriveKey) + " SignatureNr=7)");
     EXPECT_EQ(Shape(root.FirstChild(u"AdditionalOption")),
