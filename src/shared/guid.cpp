@@ -14,12 +14,28 @@ WString CGUID::ToText(const GUID& g, int format) {
         std::snprintf(buffer, sizeof buffer, "%x %x %x %x %x %x %x %x %x %x %x", static_cast<unsigned>(g.Data1),
                       g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5],
                       g.Data4[6], g.Data4[7]);
-    } else {
-        std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                      static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
-                      g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+        return FromAscii(buffer);
     }
-    return FromAscii(buffer);
+    // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" by hand: a large release makes
+    // thousands of these.
+    WString text(38, u'-');
+    std::size_t at = 1;
+    const auto hex = [&](uint32_t value, int digits) {
+        for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text[at++] = u"0123456789ABCDEF"[(value >> shift) & 0xF];
+    };
+    text[0] = u'{';
+    hex(g.Data1, 8);
+    ++at;
+    hex(g.Data2, 4);
+    ++at;
+    hex(g.Data3, 4);
+    ++at;
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2) ++at;
+        hex(g.Data4[i], 2);
+    }
+    text[at] = u'}';
+    return text;
 }
 
 bool CGUID::GenerateGUID(int format, WString& text) {

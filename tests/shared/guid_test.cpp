@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "support/test_support.h"
 #include "shared/guid.h"
 
@@ -16,6 +21,28 @@ TEST(Guid, TextForms) {
     ASSERT_TRUE(guid.GenerateGUID(1, first));
     ASSERT_TRUE(guid.GenerateGUID(1, second));
     EXPECT_NE(first, second);
+
+#if !defined(_WIN32)
+    // Random bytes are drawn ahead: a forked child must not repeat its parent's next GUID.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        WString text;
+        const std::string bytes = guid.GenerateGUID(1, text) ? test::N(text) : std::string();
+        _exit(write(pipeEnds[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    char fromChild[64] = {};
+    const ssize_t got = read(pipeEnds[0], fromChild, sizeof fromChild);
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(got, 38);
+    ASSERT_TRUE(guid.GenerateGUID(1, second));
+    EXPECT_NE(std::string(fromChild, 38), test::N(second));
+#endif
 }
 
 TEST(Guid, FilesHoldOneGuidWithoutLineEnd) {

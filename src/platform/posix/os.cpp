@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/file.h>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <locale.h>
 #include <utility>
@@ -334,9 +336,36 @@ long OpenHandleCount() {
     return count - 1;  // the listing's own descriptor
 }
 
+namespace {
+
+// A relkey load gives every sub group reference a GUID of its own: one system
+// call per GUID cost a tenth of the load. Random bytes are drawn in batches,
+// per thread; a child of fork drops what its parent had drawn, or both would
+// hand out the same GUIDs.
+struct RandomPool {
+    uint8_t bytes[1024];
+    std::size_t used = sizeof bytes;
+};
+thread_local RandomPool t_random;
+
+bool TakeRandom(uint8_t* out, std::size_t count) {
+    static const int registered = pthread_atfork(nullptr, nullptr, [] { t_random.used = sizeof t_random.bytes; });
+    if (registered != 0) return getrandom(out, count, 0) == static_cast<ssize_t>(count);
+    RandomPool& pool = t_random;
+    if (sizeof pool.bytes - pool.used < count) {
+        if (getrandom(pool.bytes, sizeof pool.bytes, 0) != static_cast<ssize_t>(sizeof pool.bytes)) return false;
+        pool.used = 0;
+    }
+    std::memcpy(out, pool.bytes + pool.used, count);
+    pool.used += count;
+    return true;
+}
+
+}  // namespace
+
 bool NewGuid(GUID& guid) {
     uint8_t bytes[16];
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return false;
+    if (!TakeRandom(bytes, sizeof bytes)) return false;
     guid.Data1 = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) | bytes[3];
     guid.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
     guid.Data3 = static_cast<uint16_t>((((bytes[6] << 8) | bytes[7]) & 0x0FFF) | 0x4000);
