@@ -94,15 +94,16 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
     }
 
     WString built;
+    CRelkeyGroup scratch;
     for (const WorkNode& node : m_workList) {
-        CRelkeyGroup group;
-        if (parser.GetGroupByLabel(node.label, group) != 0) {
+        const CRelkeyGroup* group = parser.FindGroup(u"Label", node.label, scratch);
+        if (!group) {
             TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get group from RelkeyParser\n");
             ClearWorkList();
             return -1;
         }
-        const bool multi = IsMultiChoiceCode(group.GetCode());
-        for (const CRelkeyOption& option : group.Options()) {
+        const bool multi = IsMultiChoiceCode(group->GetCode());
+        for (const CRelkeyOption& option : group->Options()) {
             const WString description = option.GetLineSelectionDescription();
             char16_t state = u'0';
             for (const WString& selection : node.selections) {

@@ -288,15 +288,22 @@ int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
 }
 
 int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group) {
-    Impl& impl = *m_impl;
-    if (!impl.document) return -1;
+    if (!m_impl->document) return -1;
     if (elementName.empty()) {
         TraceParser(u"CRelkeyParser::GetGroup: No group specified!");
         return -1;
     }
     if (!group) return -1;
     group->Clear();
+    const CRelkeyGroup* found = FindGroup(elementName, text, *group);
+    if (!found) return -1;
+    if (found != group) *group = *found;
+    return 0;
+}
 
+const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch) {
+    Impl& impl = *m_impl;
+    if (!impl.document || elementName.empty()) return nullptr;
     Impl::Index* index = elementName == u"Label" ? &impl.byLabel : elementName == u"SubTitle" ? &impl.bySubTitle : nullptr;
     if (index && impl.text.active) {
         if (!index->built) {
@@ -307,20 +314,19 @@ int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGr
             index->built = true;
         }
         const auto found = index->textGroups.find(WString(text));
-        if (found == index->textGroups.end()) return -1;
-        *group = impl.text.read[found->second];
-        return 0;
+        return found == index->textGroups.end() ? nullptr : &impl.text.read[found->second];
     }
-    if (!impl.WriteTextForm()) return -1;
+    if (!impl.WriteTextForm()) return nullptr;
     if (!index) {
         for (const xml::Element& element : impl.document.Descendants(elementName)) {
             if (element.Text() != text) continue;
             const xml::Element parent = element.Parent();
-            if (!parent) return -1;
-            ReadGroup(parent, *group);
-            return 0;
+            if (!parent) return nullptr;
+            scratch.Clear();
+            ReadGroup(parent, scratch);
+            return &scratch;
         }
-        return -1;
+        return nullptr;
     }
     if (!index->built) {
         for (const xml::Element& element : impl.document.Descendants(elementName)) {
@@ -329,9 +335,10 @@ int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGr
         index->built = true;
     }
     const auto found = index->groups.find(WString(text));
-    if (found == index->groups.end() || !found->second) return -1;
-    ReadGroup(found->second, *group);
-    return 0;
+    if (found == index->groups.end() || !found->second) return nullptr;
+    scratch.Clear();
+    ReadGroup(found->second, scratch);
+    return &scratch;
 }
 
 CRelkeyParser& CRelkeyCache::Parser(WStringView path, uint16_t driveModuleNumber, int& loaded) {

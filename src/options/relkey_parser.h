@@ -35,6 +35,9 @@ public:
     int GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group);
     int GetGroupBySubTitle(WStringView text, CRelkeyGroup& group) { return GetGroup(u"SubTitle", text, &group); }
     int GetGroupByLabel(WStringView text, CRelkeyGroup& group) { return GetGroup(u"Label", text, &group); }
+    // As GetGroup, without a copy where the parser holds the group (a text
+    // file's); else it is read into scratch. Null when there is none.
+    const CRelkeyGroup* FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch);
 
     // Writes a group read from a text file under the current root.
     int AppendGroup(const CRelkeyGroup& group);

@@ -47,6 +47,13 @@ TEST(OptionString, FollowsTheGroupsOfTheFile) {
         EXPECT_TRUE(selections.empty());
         EXPECT_EQ(test::N(out), c.expected);
     }
+    // The XML form: each group of the list is looked up on its own.
+    std::deque<WString> selections = {u"Dispensing", u"DispenseSetup:Two components", u"World zones"};
+    WString out;
+    ASSERT_EQ(files.MakeOptionString(test::SourceDir() + u"\\samples\\releases\\zendara-6.0\\syskey\\relkey.xml",
+                                     CKeyInfo(), selections, out),
+              0);
+    EXPECT_EQ(test::N(out), "01" "01" "01");
 }
 
 TEST(OptionString, Failures) {
