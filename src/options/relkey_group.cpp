@@ -1,5 +1,7 @@
 #include "options/relkey_group.h"
 
+#include <utility>
+
 namespace kel {
 
 int CRelkeyGroup::GetOption(int index, CRelkeyOption& option) const {
@@ -10,6 +12,11 @@ int CRelkeyGroup::GetOption(int index, CRelkeyOption& option) const {
 
 int CRelkeyGroup::AddOption(const CRelkeyOption& option) {
     m_options.push_back(option);
+    return 0;
+}
+
+int CRelkeyGroup::AddOption(CRelkeyOption&& option) {
+    m_options.push_back(std::move(option));
     return 0;
 }
 

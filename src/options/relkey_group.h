@@ -14,7 +14,10 @@ namespace kel {
 template <std::size_t N>
 class PackedTexts {
 public:
-    WString Get(std::size_t field) const { return m_text.substr(Begin(field), m_ends[field] - Begin(field)); }
+    WString Get(std::size_t field) const { return WString(View(field)); }
+    WStringView View(std::size_t field) const {
+        return WStringView(m_text).substr(Begin(field), m_ends[field] - Begin(field));
+    }
     // Texts that XML cannot hold are cleaned here, once, so that the option
     // document, the option strings and system.xml all see the same text.
     void Set(std::size_t field, WStringView raw) {
@@ -52,6 +55,11 @@ public:
     WString GetRefSubLabel() const { return m_texts.Get(kRefSubLabel); }
     WString GetRefSubGUID() const { return m_texts.Get(kRefSubGuid); }
     WString GetRemark() const { return m_texts.Get(kRemark); }
+    // The same, valid until the option changes.
+    WStringView LineSelectionDescriptionView() const { return m_texts.View(kDescription); }
+    WStringView DatFileView() const { return m_texts.View(kDatFile); }
+    WStringView RefSubLabelView() const { return m_texts.View(kRefSubLabel); }
+    WStringView RemarkView() const { return m_texts.View(kRemark); }
 
     void SetLineSelectionDescription(WStringView text) { m_texts.Set(kDescription, text); }
     void SetDatFile(WStringView text) { m_texts.Set(kDatFile, text); }
@@ -80,6 +88,7 @@ public:
     // 0, or -1 (option untouched) when index is out of range.
     int GetOption(int index, CRelkeyOption& option) const;
     int AddOption(const CRelkeyOption& option);
+    int AddOption(CRelkeyOption&& option);
     void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     // Read-only view for callers that only walk the options.
     const std::vector<CRelkeyOption>& Options() const { return m_options; }
@@ -90,6 +99,12 @@ public:
     WString GetSubTitle() const { return m_texts.Get(kSubTitle); }
     WString GetSubGUID() const { return m_texts.Get(kSubGuid); }
     WString GetCategory() const { return m_texts.Get(kCategory); }
+    // The same, valid until the group changes.
+    WStringView TitleView() const { return m_texts.View(kTitle); }
+    WStringView LabelView() const { return m_texts.View(kLabel); }
+    WStringView CodeView() const { return m_texts.View(kCode); }
+    WStringView SubTitleView() const { return m_texts.View(kSubTitle); }
+    WStringView CategoryView() const { return m_texts.View(kCategory); }
 
     void SetTitle(WStringView text) { m_texts.Set(kTitle, text); }
     void SetLabel(WStringView text) { m_texts.Set(kLabel, text); }

@@ -20,18 +20,18 @@ constexpr std::size_t kMaxText = 259;
 void TraceParser(WStringView message) { Trace(u"RelkeyParser", message); }
 
 // The text after the first ampersand; empty without one.
-WString AfterAmpersand(WStringView text) {
+WStringView AfterAmpersand(WStringView text) {
     text = text.substr(0, kMaxText);
     const std::size_t at = text.find(u'&');
-    return at == WStringView::npos ? WString() : WString(text.substr(at + 1));
+    return at == WStringView::npos ? WStringView() : text.substr(at + 1);
 }
 
 // A text-form remark starts with "//"; the document keeps what follows.
-WString RemarkText(WStringView text) {
+WStringView RemarkText(WStringView text) {
     text = text.substr(0, kMaxText);
     const std::size_t slash = text.find(u'/');
     if (slash == WStringView::npos || slash + 2 > text.size()) return {};
-    return WString(text.substr(slash + 2));
+    return text.substr(slash + 2);
 }
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -55,19 +55,24 @@ WString ChildText(const xml::Element& element, WStringView name) {
 
 // A text as the document would give it back: cleaned of what XML cannot
 // hold (as the group's setters do), stored as UTF-8 up to any NUL, read with
-// its blanks at either end trimmed.
-WString AsStored(WStringView raw) {
-    const bool xml = HasOnlyXmlCharacters(raw);
-    const WString clean = xml ? WString() : WithoutNonXmlCharacters(raw);
-    const WStringView text = xml ? raw : WStringView(clean);
-    const bool plain = std::none_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); });
-    WString stored = plain ? WString(text) : FromUtf8(ToUtf8(text).c_str());
+// its blanks at either end trimmed. In scratch only where it had to change.
+WStringView AsStored(WStringView raw, WString& scratch) {
+    WStringView text = raw;
+    if (!HasOnlyXmlCharacters(text)) {
+        scratch = WithoutNonXmlCharacters(text);
+        text = scratch;
+    }
+    if (std::any_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); })) {
+        WString stored = FromUtf8(ToUtf8(text).c_str());
+        scratch = std::move(stored);
+        text = scratch;
+    }
     const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
-    std::size_t end = stored.size();
-    while (end > 0 && blank(stored[end - 1])) --end;
+    std::size_t end = text.size();
+    while (end > 0 && blank(text[end - 1])) --end;
     std::size_t begin = 0;
-    while (begin < end && blank(stored[begin])) ++begin;
-    return stored.substr(begin, end - begin);
+    while (begin < end && blank(text[begin])) ++begin;
+    return text.substr(begin, end - begin);
 }
 
 bool AppendGroupElement(xml::Element& root, const CRelkeyGroup& group) {
@@ -214,26 +219,27 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     impl.Invalidate();
     // Each text as the document would give it back.
     CRelkeyGroup read;
-    read.SetSubTitle(AsStored(AfterAmpersand(group.GetSubTitle())));
-    read.SetTitle(AsStored(group.GetTitle()));
-    read.SetLabel(AsStored(group.GetLabel()));
-    read.SetCode(AsStored(group.GetCode()));
-    read.SetCategory(AsStored(group.GetCategory()));
+    WString scratch;
+    read.SetTitle(AsStored(group.TitleView(), scratch));
+    read.SetLabel(AsStored(group.LabelView(), scratch));
+    read.SetCode(AsStored(group.CodeView(), scratch));
+    read.SetSubTitle(AsStored(AfterAmpersand(group.SubTitleView()), scratch));
+    read.SetCategory(AsStored(group.CategoryView(), scratch));
     // Kept for as long as the file is loaded: no spare capacity.
     read.ReserveOptions(group.Options().size());
     CGUID guid;
     for (const CRelkeyOption& option : group.Options()) {
         CRelkeyOption item;
-        const WString subLabel = AfterAmpersand(option.GetRefSubLabel());
+        const WStringView subLabel = AfterAmpersand(option.RefSubLabelView());
         // Every load gives each sub group reference its own instance.
         WString instance;
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        item.SetLineSelectionDescription(AsStored(option.GetLineSelectionDescription()));
-        item.SetDatFile(AsStored(option.GetDatFile()));
-        item.SetRefSubLabel(AsStored(subLabel));
-        item.SetRefSubGUID(AsStored(instance));
-        item.SetRemark(AsStored(RemarkText(option.GetRemark())));
-        read.AddOption(item);
+        item.SetLineSelectionDescription(AsStored(option.LineSelectionDescriptionView(), scratch));
+        item.SetDatFile(AsStored(option.DatFileView(), scratch));
+        item.SetRefSubLabel(AsStored(subLabel, scratch));
+        item.SetRefSubGUID(AsStored(instance, scratch));
+        item.SetRemark(AsStored(RemarkText(option.RemarkView()), scratch));
+        read.AddOption(std::move(item));
     }
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
     impl.text.read.push_back(std::move(read));
