@@ -1,5 +1,6 @@
 #include "options/relkey_file.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/sealed_file.h"
@@ -222,11 +223,13 @@ bool CRelkeyFile::TakeLine(std::string& line) {
     return true;
 }
 
-WString CRelkeyFile::Substitute(WStringView text) const {
-    WString out(text.substr(0, kMaxPath));
-    const std::size_t percent = out.find(u'%');
-    if (percent != WString::npos) out[percent] = static_cast<char16_t>(u'0' + m_substitution);
-    return out;
+WStringView CRelkeyFile::Substitute(WStringView text, WString& scratch) const {
+    text = text.substr(0, kMaxPath);
+    const std::size_t percent = text.find(u'%');
+    if (percent == WStringView::npos) return text;
+    scratch = text;
+    scratch[percent] = static_cast<char16_t>(u'0' + m_substitution);
+    return scratch;
 }
 
 CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CRelkeyGroup& group) {
@@ -245,6 +248,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
 
     thread_local std::vector<WStringView> tokens;
     Tokenize(line, tokens);
+    WString scratch;
     if (tokens[0][0] == u'&') {
         group.SetSubTitle(tokens[0]);
         return LineResult::Continue;
@@ -254,7 +258,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
 
     if (tokens.size() < 2) return LineResult::Malformed;
     if (tokens[1][0] == u'"') {
-        group.SetTitle(Substitute(Unquote(tokens[1])));
+        group.SetTitle(Substitute(Unquote(tokens[1]), scratch));
         group.SetCategory(tokens.size() > 2 && StartsWith(tokens[2], u"Category") ? CategoryOf(tokens[2]) : WString());
         return LineResult::Continue;
     }
@@ -263,10 +267,10 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
 
     CRelkeyOption option;
     if (tokens.size() < 3 || tokens[2][0] != u'"') return LineResult::Malformed;
-    option.SetLineSelectionDescription(Substitute(Unquote(tokens[2])));
+    option.SetLineSelectionDescription(Substitute(Unquote(tokens[2]), scratch));
     if (tokens.size() < 4) return LineResult::Malformed;
     if (EndsWith(tokens[3], u"dat")) {
-        option.SetDatFile(Substitute(tokens[3]));
+        option.SetDatFile(Substitute(tokens[3], scratch));
     } else if (tokens[3] != u"void") {
         return LineResult::Malformed;
     }
@@ -279,7 +283,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
         if (!StartsWith(tokens[next], u"//")) return LineResult::Malformed;
         option.SetRemark(tokens[next]);
     }
-    group.AddOption(option);
+    group.AddOption(std::move(option));
     return LineResult::Continue;
 }
 

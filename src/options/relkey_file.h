@@ -56,7 +56,8 @@ private:
     bool ReadChunk();  // appends the next kept piece of the file; false at its end
     bool TakeLine(std::string& line);
     LineResult ParseLine(const std::string& line, CRelkeyGroup& group);
-    WString Substitute(WStringView text) const;
+    // In scratch only when a "%" is replaced.
+    WStringView Substitute(WStringView text, WString& scratch) const;
 
     template <class... Args>
     void TraceFormatted(WStringView format, const Args&... args);
