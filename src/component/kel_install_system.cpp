@@ -27,7 +27,7 @@ constexpr std::size_t kMaxRestoredSystemPath = 259 - 30;
 WStringView Text(const OLECHAR* text) {
     if (!text) return {};
     const auto* chars = reinterpret_cast<const char16_t*>(text);
-    return WStringView(chars, std::char_traits<char16_t>::length(chars));
+    return WStringView(chars, Length(chars));
 }
 
 bool IsEmpty(const OLECHAR* text) { return !text || text[0] == 0; }

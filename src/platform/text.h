@@ -47,6 +47,9 @@ WString Format(WStringView format, const Args&... args) {
 }
 
 std::string ToUtf8(WStringView text);
+// The characters before the first NUL; a caller's text of megabytes is
+// measured several characters at a time.
+std::size_t Length(const char16_t* text);
 WString FromUtf8(std::string_view text);
 
 // The narrow text of the system's files: the ANSI code page on Windows,

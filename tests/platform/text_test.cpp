@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/os.h"
 #include "platform/text.h"
 
@@ -31,6 +33,20 @@ TEST(Text, Utf8RoundTripsOutsideTheBasicPlane) {
     const std::string longer = run + utf8 + run.substr(0, 19);
     EXPECT_EQ(ToUtf8(FromUtf8(longer)), longer);
     EXPECT_EQ(FromUtf8(longer).substr(35, 4), u"zAM\u00fc");
+}
+
+TEST(Text, LengthStopsAtTheFirstNulWhereverTheTextStarts) {
+    // A NUL at every place from every start within a block, and one beside
+    // a NUL that lies before the start.
+    std::u16string buffer(64, u'x');
+    for (std::size_t start = 0; start < 16; ++start) {
+        for (std::size_t nul = start; nul < 48; ++nul) {
+            std::fill(buffer.begin(), buffer.end(), u'x');
+            buffer[nul] = 0;
+            if (start > 0) buffer[start - 1] = 0;
+            ASSERT_EQ(Length(buffer.data() + start), nul - start) << start << " " << nul;
+        }
+    }
 }
 
 TEST(Text, AnsiIsWindows1252) {
