@@ -102,15 +102,18 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
             ClearWorkList();
             return -1;
         }
-        const bool multi = IsMultiChoiceCode(group->GetCode());
+        const bool multi = IsMultiChoiceCode(group->CodeView());
         for (const CRelkeyOption& option : group->Options()) {
-            const WString description = option.GetLineSelectionDescription();
+            const WStringView description = option.LineSelectionDescriptionView();
             char16_t state = u'0';
+            WString plain;
             for (const WString& selection : node.selections) {
                 const bool hidden = selection.find(u';') != WString::npos;
-                WString plain = selection;
-                if (hidden) std::erase(plain, u';');
-                if (plain == description) {
+                if (hidden) {
+                    plain = selection;
+                    std::erase(plain, u';');
+                }
+                if ((hidden ? WStringView(plain) : WStringView(selection)) == description) {
                     state = hidden ? u'2' : u'1';
                     break;
                 }
