@@ -2,40 +2,57 @@
 
 namespace kel {
 
+namespace {
+
+enum class Mark : char { Other, Chosen, Default, Unselected };
+
+// What an item's Selected says: 1 chosen, 2 (hidden) or 4 a default.
+Mark MarkOf(const xml::Element& item, WString& spare) {
+    const xml::Element selected = item.FirstChild(u"Selected");
+    if (!selected) return Mark::Unselected;
+    const WStringView text = selected.TextView(spare);
+    return text == u"1" ? Mark::Chosen : text == u"2" || text == u"4" ? Mark::Default : Mark::Other;
+}
+
+// Defaults stand unless an explicit choice in a single-choice group leaves them out.
+bool DefaultsCount(const xml::Element& group, bool explicitChoice) {
+    return !explicitChoice || IsMultiChoiceCode(group.FirstChild(u"Code").Text());
+}
+
+}  // namespace
+
 bool IsMultiChoiceCode(WStringView code) {
     return code == u"0,1" || code == u"0,1,f" || code == u"0,n" || code == u"0,n,f";
 }
 
 bool IsChosenItem(const xml::Element& item) {
-    const WString selected = item.FirstChild(u"Selected").Text();
-    if (selected == u"1") return true;
-    if (selected != u"2" && selected != u"4") return false;
+    WString spare;
+    const Mark mark = MarkOf(item, spare);
+    if (mark != Mark::Default) return mark == Mark::Chosen;
     const xml::Element group = item.Parent();
-    if (IsMultiChoiceCode(group.FirstChild(u"Code").Text())) return true;
+    bool explicitChoice = false;
     for (const xml::Element& other : group.Children(u"GroupItem")) {
-        if (other.FirstChild(u"Selected").Text() == u"1") return false;
+        explicitChoice = explicitChoice || MarkOf(other, spare) == Mark::Chosen;
     }
-    return true;
+    return DefaultsCount(group, explicitChoice);
 }
 
 std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected) {
     beforeUnselected = WString::npos;
-    enum : char { kOther, kChosen, kDefault, kUnselected };
     const std::vector<xml::Element> items = group.Children(u"GroupItem");
-    std::vector<char> kinds(items.size(), kOther);
+    std::vector<Mark> marks;
+    marks.reserve(items.size());
     bool explicitChoice = false;
     WString spare;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        const xml::Element selected = items[i].FirstChild(u"Selected");
-        const WStringView text = selected ? selected.TextView(spare) : WStringView();
-        kinds[i] = !selected ? kUnselected : text == u"1" ? kChosen : text == u"2" || text == u"4" ? kDefault : kOther;
-        explicitChoice = explicitChoice || kinds[i] == kChosen;
+    for (const xml::Element& item : items) {
+        marks.push_back(MarkOf(item, spare));
+        explicitChoice = explicitChoice || marks.back() == Mark::Chosen;
     }
-    const bool defaultsCount = !explicitChoice || IsMultiChoiceCode(group.FirstChild(u"Code").Text());
+    const bool defaultsCount = DefaultsCount(group, explicitChoice);
     std::vector<xml::Element> chosen;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (kinds[i] == kUnselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
-        if (kinds[i] == kChosen || (kinds[i] == kDefault && defaultsCount)) chosen.push_back(items[i]);
+        if (marks[i] == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
+        if (marks[i] == Mark::Chosen || (marks[i] == Mark::Default && defaultsCount)) chosen.push_back(items[i]);
     }
     return chosen;
 }
