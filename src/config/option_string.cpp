@@ -22,7 +22,7 @@ WString TakeHiddenMark(WString& text) {
 // chosen is still decided by exact comparison when the string is built.
 const CRelkeyOption* FindOption(const CRelkeyGroup& group, WStringView description) {
     for (const CRelkeyOption& option : group.Options()) {
-        if (os::LocaleEquals(option.GetLineSelectionDescription(), description)) return &option;
+        if (os::LocaleEquals(option.LineSelectionDescriptionView(), description)) return &option;
     }
     return nullptr;
 }
@@ -50,8 +50,11 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
     CRelkeyCache own;
     int loaded = 0;  // a file that does not load has no first group
     CRelkeyParser& parser = (m_relkeys ? *m_relkeys : own).Parser(relkeyPath, key.GetDriveModuleNr(), loaded);
-    CRelkeyGroup current;
-    if (parser.GetFirstGroup(current) != 0) {
+    // Two spares: the group read next must not overwrite the current one.
+    CRelkeyGroup spare[2];
+    std::size_t which = 0;
+    const CRelkeyGroup* current = parser.FirstGroup(spare[which]);
+    if (!current) {
         TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n");
         return -1;
     }
@@ -64,26 +67,27 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
         const CRelkeyOption* match = nullptr;
         std::size_t node = 0;
         for (;;) {
-            const WString label = current.GetLabel();
+            const WStringView label = current->LabelView();
             if (label.empty()) {
                 TraceError(u"CConfigurationFiles::MakeOptionString, Unable to read label from relkey parser, cannot continue\n");
                 ClearWorkList();
                 return -1;
             }
-            node = WorkNodeOf(label);
-            match = FindOption(current, text);
+            node = WorkNodeOf(WString(label));
+            match = FindOption(*current, text);
             if (match) break;
-            CRelkeyGroup next;
-            if (parser.GetNextGroup(next) != 0) break;
-            current = std::move(next);
+            const CRelkeyGroup* next = parser.NextGroup(spare[which ^ 1]);
+            if (!next) break;
+            current = next;
+            which ^= 1;
         }
         if (!match) continue;
         m_workList[node].selections.push_back(mark + text);
-        const WString subLabel = match->GetRefSubLabel();
+        const WStringView subLabel = match->RefSubLabelView();
         if (subLabel.empty()) continue;
-        CRelkeyGroup subGroup;
-        parser.GetGroupBySubTitle(subLabel, subGroup);
-        WorkNodeOf(subGroup.GetLabel());
+        CRelkeyGroup subScratch;
+        const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", subLabel, subScratch);
+        WorkNodeOf(subGroup ? subGroup->GetLabel() : WString());
         while (HasColon(selections)) {
             if (AddSubGroups(parser, selections) != 0) {
                 TraceError(u"CConfigurationFiles::MakeOptionString, Unable to add subgroups to worklist\n");

@@ -104,6 +104,7 @@ public:
     WStringView LabelView() const { return m_texts.View(kLabel); }
     WStringView CodeView() const { return m_texts.View(kCode); }
     WStringView SubTitleView() const { return m_texts.View(kSubTitle); }
+    WStringView SubGUIDView() const { return m_texts.View(kSubGuid); }
     WStringView CategoryView() const { return m_texts.View(kCategory); }
 
     void SetTitle(WStringView text) { m_texts.Set(kTitle, text); }

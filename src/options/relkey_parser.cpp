@@ -247,50 +247,60 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
 }
 
 int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
+    const CRelkeyGroup* found = FirstGroup(group);
+    if (found && found != &group) group = *found;
+    return found ? 0 : -1;
+}
+
+int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
+    const CRelkeyGroup* found = NextGroup(group);
+    if (found && found != &group) group = *found;
+    return found ? 0 : -1;
+}
+
+const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {
     Impl& impl = *m_impl;
-    group.Clear();
-    if (!impl.document) return -1;
+    scratch.Clear();
+    if (!impl.document) return nullptr;
     if (impl.text.active) {
         // A text file's groups are in file order: main groups, then sub groups.
         const std::deque<CRelkeyGroup>& read = impl.text.read;
         for (std::size_t i = 0; i < read.size(); ++i) {
-            if (read[i].GetSubTitle().empty()) {
-                group = read[i];
+            if (read[i].SubTitleView().empty()) {
                 impl.next = i + 1;
-                return 0;
+                return &read[i];
             }
         }
         impl.next = read.size();
-        return -1;
+        return nullptr;
     }
     impl.groups = impl.document.Descendants(u"Group");
     impl.next = 0;
     // A group without a SubTitle counts as a main group.
     for (std::size_t i = 0; i < impl.groups.size(); ++i) {
         if (ChildText(impl.groups[i], u"SubTitle").empty()) {
-            ReadGroup(impl.groups[i], group);
+            ReadGroup(impl.groups[i], scratch);
             impl.next = i + 1;
-            return 0;
+            return &scratch;
         }
     }
-    return -1;
+    return nullptr;
 }
 
-int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
+const CRelkeyGroup* CRelkeyParser::NextGroup(CRelkeyGroup& scratch) {
     Impl& impl = *m_impl;
-    group.Clear();
+    scratch.Clear();
     if (impl.document && impl.text.active) {
         const std::deque<CRelkeyGroup>& read = impl.text.read;
-        if (impl.next >= read.size() || !read[impl.next].GetSubTitle().empty()) return -1;
-        group = read[impl.next++];
-        return 0;
+        if (impl.next >= read.size() || !read[impl.next].SubTitleView().empty()) return nullptr;
+        return &read[impl.next++];
     }
-    if (!impl.document || impl.next >= impl.groups.size()) return -1;
+    if (!impl.document || impl.next >= impl.groups.size()) return nullptr;
     const xml::Element& element = impl.groups[impl.next];
-    if (!ChildText(element, u"SubTitle").empty()) return -1;
-    ReadGroup(element, group);
+    if (!ChildText(element, u"SubTitle").empty()) return nullptr;
+    ReadGroup(element, scratch);
     ++impl.next;
-    return 0;
+    return &scratch;
 }
 
 int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group) {

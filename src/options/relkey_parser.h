@@ -30,6 +30,10 @@ public:
     // first sub group that follows it.
     int GetFirstGroup(CRelkeyGroup& group);
     int GetNextGroup(CRelkeyGroup& group);
+    // The same walk without a copy where the parser holds the group (a text
+    // file's); else it is read into scratch. Null at the end.
+    const CRelkeyGroup* FirstGroup(CRelkeyGroup& scratch);
+    const CRelkeyGroup* NextGroup(CRelkeyGroup& scratch);
 
     // The parent of the first element named elementName whose text equals text.
     int GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group);

@@ -1,6 +1,7 @@
 #include "options/selection_group.h"
 
 #include <new>
+#include <utility>
 
 #include "platform/trace.h"
 
@@ -12,9 +13,9 @@ int CSelectionGroup::GetOption(int index, CSelectionOption& option) const {
     return 0;
 }
 
-int CSelectionGroup::AddOption(const CSelectionOption& option) {
+int CSelectionGroup::AddOption(CSelectionOption option) {
     try {
-        m_options.push_back(option);
+        m_options.push_back(std::move(option));
     } catch (const std::bad_alloc&) {
         Trace(u"SelectionGroup", u"");
         throw;

@@ -20,10 +20,10 @@ public:
     virtual ~CSelectionOption() = default;
 
     int32_t GetSelected() const { return m_selected; }
-    WString GetLineSelectionDescription() const { return m_lineSelectionDescription; }
-    WString GetDatFile() const { return m_datFile; }
-    WString GetRefSubLabel() const { return m_refSubLabel; }
-    WString GetRefSubGUID() const { return m_refSubGUID; }
+    const WString& GetLineSelectionDescription() const { return m_lineSelectionDescription; }
+    const WString& GetDatFile() const { return m_datFile; }
+    const WString& GetRefSubLabel() const { return m_refSubLabel; }
+    const WString& GetRefSubGUID() const { return m_refSubGUID; }
 
     void SetSelected(int32_t selected) { m_selected = selected; }
     void SetLineSelectionDescription(WStringView text) { m_lineSelectionDescription = text; }
@@ -48,15 +48,16 @@ public:
     // 0, or -1 when index is out of range.
     int GetOption(int index, CSelectionOption& option) const;
     // The index of the new option.
-    int AddOption(const CSelectionOption& option);
+    int AddOption(CSelectionOption option);
+    void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     const std::vector<CSelectionOption>& Options() const { return m_options; }
 
-    WString GetTitle() const { return m_title; }
-    WString GetSubTitle() const { return m_subTitle; }
-    WString GetSubGUID() const { return m_subGUID; }
-    WString GetCategory() const { return m_category; }
-    WString GetLabel() const { return m_label; }
-    WString GetCode() const { return m_code; }
+    const WString& GetTitle() const { return m_title; }
+    const WString& GetSubTitle() const { return m_subTitle; }
+    const WString& GetSubGUID() const { return m_subGUID; }
+    const WString& GetCategory() const { return m_category; }
+    const WString& GetLabel() const { return m_label; }
+    const WString& GetCode() const { return m_code; }
 
     void SetTitle(WStringView text) { m_title = text; }
     void SetSubTitle(WStringView text) { m_subTitle = text; }

@@ -208,28 +208,29 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys
 
 int CSystem::AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind,
                                        WStringView programName) {
-    CRelkeyGroup group;
-    if (parser.GetFirstGroup(group) != 0) {
+    CRelkeyGroup scratch;
+    const CRelkeyGroup* group = parser.FirstGroup(scratch);
+    if (!group) {
         TraceMessage(u"CSystem::AddProgramToSystemOptions, Unable to get first group from RelkeyParser\n");
         return -1;
     }
-    do {
-        if (AddGroupToSystemOptions(selection, group, kind, programName, parser) != 0) {
+    WStringView digits = selection;
+    for (; group; group = parser.NextGroup(scratch)) {
+        if (AddGroupToSystemOptions(digits, *group, kind, programName, parser) != 0) {
             TraceMessage(u"CSystem::AddProgramToSystemOptions, Unable to add group to SystemOptions\n");
             return -1;
         }
-        group.Clear();
-    } while (parser.GetNextGroup(group) == 0);
+    }
     return 0;
 }
 
-int CSystem::AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                      WStringView programName, CRelkeyParser& parser) {
     std::vector<WString> openSubGroups;
     return AddGroupToSystemOptions(selection, relkeyGroup, kind, programName, parser, openSubGroups);
 }
 
-int CSystem::AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                      WStringView programName, CRelkeyParser& parser,
                                      std::vector<WString>& openSubGroups) {
     CSelectionGroup group;
@@ -240,17 +241,18 @@ int CSystem::AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& rel
     m_optionBuildFlag = 1;
     AddGroup(group, programName, kind);
 
-    UniqueBstr program = UniqueBstr::From(programName);
+    UniqueBstr program;
     for (const CSelectionOption& option : group.Options()) {
         const int32_t selected = option.GetSelected();
         // The sub group of an unchosen option takes no digits from the selection.
         if (selected == CSelectionOption::kNotSelected || selected == CSelectionOption::kDefault) m_optionBuildFlag = 0;
-        const WString subLabel = option.GetRefSubLabel();
-        const WString subGuid = option.GetRefSubGUID();
+        const WString& subLabel = option.GetRefSubLabel();
+        const WString& subGuid = option.GetRefSubGUID();
         if (subLabel.empty() || subGuid.empty()) {
             m_optionBuildFlag = 1;
             continue;
         }
+        if (!program.get()) program = UniqueBstr::From(programName);
         UniqueBstr label = UniqueBstr::From(subLabel);
         UniqueBstr guid = UniqueBstr::From(subGuid);
         UniqueBstr ignored;
@@ -308,7 +310,7 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     }
     if (!entry) return;
 
-    const WString subTitle = group.GetSubTitle();
+    const WString& subTitle = group.GetSubTitle();
     xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups" : u"SubGroups");
     xml::Element element = CreateOptionsElement(u"Group");
     if (!parent || !element || !parent.AppendChild(element) || !element.SetAttribute(u"Instance", programName)) return;
@@ -325,10 +327,11 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         xml::Element item = element.AppendChild(u"GroupItem");
         if (!item) return;
         const int32_t selected = option.GetSelected();
-        WString description = option.GetLineSelectionDescription();
-        if (selected == CSelectionOption::kSelectedHidden && !description.empty()) description.insert(0, u";");
+        const WString& description = option.GetLineSelectionDescription();
         item.AppendChild(u"Selected", SelectedText(selected));
-        item.AppendChild(u"LineSelectionDescription", description);
+        item.AppendChild(u"LineSelectionDescription", selected == CSelectionOption::kSelectedHidden && !description.empty()
+                                                          ? u";" + description
+                                                          : description);
         item.AppendChild(u"DatFile", option.GetDatFile());
         item.AppendChild(u"RefSubLabel", option.GetRefSubLabel());
         item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
@@ -348,18 +351,19 @@ int CSystem::MakeDefaultAdditionalOptionSelections(WStringView programPath, WStr
         TraceFormatted(u"CSystem::MakeDefaultAdditionalOptionSelections: Unable to load relkey file %s\n", path);
         return 0;
     }
-    CRelkeyGroup group;
-    if (parser.GetFirstGroup(group) != 0) {
+    CRelkeyGroup scratch;
+    const CRelkeyGroup* group = parser.FirstGroup(scratch);
+    if (!group) {
         TraceMessage(u"CSystem::MakeDefaultAdditionalOptionSelections: Unexpected error parsing relkeyfile\n");
         return 0;
     }
-    do {
-        if (MakeDefaultSelection(group, parser, selection) != 1) {
+    for (; group; group = parser.NextGroup(scratch)) {
+        if (MakeDefaultSelection(*group, parser, selection) != 1) {
             TraceFormatted(u"CSystem::MakeDefaultAdditionalOptionSelections: Cannot make default selections on group %s\n",
-                           group.GetTitle());
+                           group->GetTitle());
             return 0;
         }
-    } while (parser.GetNextGroup(group) == 0);
+    }
     return 1;
 }
 

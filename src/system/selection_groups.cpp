@@ -1,5 +1,6 @@
 // The system object's conversions between relkey groups and selection groups.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "options/relkey_group.h"
@@ -11,25 +12,23 @@
 
 namespace kel {
 
-int CSystem::ConfigGroup(WString& selection, int consume, const CRelkeyGroup& relkeyGroup,
+int CSystem::ConfigGroup(WStringView& selection, int consume, const CRelkeyGroup& relkeyGroup,
                          CSelectionGroup& selectionGroup) {
     WString digits;
     if (consume == 1) {
         std::size_t count = static_cast<std::size_t>(relkeyGroup.GetOptionCount());
-        if (IsMultiChoiceCode(relkeyGroup.GetCode())) {
-            digits = selection.substr(0, count);
-            selection.erase(0, digits.size());
-        } else {
+        std::size_t taken = std::min(count, selection.size());
+        if (!IsMultiChoiceCode(relkeyGroup.CodeView())) {
             // A single-choice group's digits end at its choice.
-            std::size_t taken = 0;
+            taken = 0;
             while (count > 0 && taken < selection.size()) {
                 --count;
                 const char16_t digit = selection[taken++];
                 if (digit == u'1' || digit == u'2') break;
             }
-            digits = selection.substr(0, taken);
-            selection.erase(0, taken);
         }
+        digits = selection.substr(0, taken);
+        selection.remove_prefix(taken);
     }
     if (RelkeyGroupToSelectionGroup(std::move(digits), relkeyGroup, selectionGroup) != 1) {
         TraceMessage(u"CSystem::ConfigGroup, Unable to configure relkeygroup\n");
@@ -39,41 +38,40 @@ int CSystem::ConfigGroup(WString& selection, int consume, const CRelkeyGroup& re
 }
 
 int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& relkeyGroup, CSelectionGroup& group) {
-    const int count = relkeyGroup.GetOptionCount();
+    const std::vector<CRelkeyOption>& options = relkeyGroup.Options();
     group.Clear();
-    const WString code = relkeyGroup.GetCode();
+    const WStringView code = relkeyGroup.CodeView();
     group.SetCode(code);
-    group.SetLabel(relkeyGroup.GetLabel());
-    group.SetTitle(relkeyGroup.GetTitle());
-    group.SetCategory(relkeyGroup.GetCategory());
-    group.SetSubTitle(relkeyGroup.GetSubTitle());
-    group.SetSubGUID(relkeyGroup.GetSubGUID());
+    group.SetLabel(relkeyGroup.LabelView());
+    group.SetTitle(relkeyGroup.TitleView());
+    group.SetCategory(relkeyGroup.CategoryView());
+    group.SetSubTitle(relkeyGroup.SubTitleView());
+    group.SetSubGUID(relkeyGroup.SubGUIDView());
 
-    if (digits.size() < static_cast<std::size_t>(count)) digits.resize(static_cast<std::size_t>(count), u'0');
+    if (digits.size() < options.size()) digits.resize(options.size(), u'0');
     // A single-choice group without a choice defaults to its first option.
     if (!digits.empty() && digits.find_first_of(u"12") == WString::npos && !IsMultiChoiceCode(code)) {
         digits[0] = u'4';
     }
 
+    group.ReserveOptions(options.size());
     CGUID guid;
-    for (int i = 0; i < count; ++i) {
-        CRelkeyOption source;
-        const bool read = relkeyGroup.GetOption(i, source) == 0;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        const CRelkeyOption& source = options[i];
         CSelectionOption option;
-        const char16_t digit = digits[static_cast<std::size_t>(i)];
+        const char16_t digit = digits[i];
         option.SetSelected(digit >= u'0' && digit <= u'9' ? digit - u'0' : 0);
-        option.SetLineSelectionDescription(source.GetLineSelectionDescription());
-        option.SetDatFile(source.GetDatFile());
-        option.SetRefSubLabel(source.GetRefSubLabel());
+        option.SetLineSelectionDescription(source.LineSelectionDescriptionView());
+        option.SetDatFile(source.DatFileView());
+        option.SetRefSubLabel(source.RefSubLabelView());
         // Each conversion makes a new sub group instance.
         WString instance;
-        const bool identified = source.GetRefSubLabel().empty() || guid.GenerateGUID(CGUID::kRegistryFormat, instance);
-        if (!read || !identified) {
+        if (!source.RefSubLabelView().empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) {
             TraceMessage(u"CSystem::RelkeyGroupToSelectionGroup, Failure getting selected options from RelkeyGroup\n");
             return -1;
         }
         option.SetRefSubGUID(instance);
-        group.AddOption(option);
+        group.AddOption(std::move(option));
     }
     return 1;
 }

@@ -94,7 +94,7 @@ public:
     // Turns a relkey group and the next digits of a program's selection text
     // into a selection group. consume 1 takes the group's digits from the
     // front of selection; 0 takes none. 0 / -1.
-    int ConfigGroup(WString& selection, int consume, const CRelkeyGroup& relkeyGroup, CSelectionGroup& selectionGroup);
+    int ConfigGroup(WStringView& selection, int consume, const CRelkeyGroup& relkeyGroup, CSelectionGroup& selectionGroup);
     // Every option of the group with its digit ("0" when missing). 1 / -1.
     int RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& relkeyGroup, CSelectionGroup& group);
     // Appends the default digits of the group, through the sub group that a
@@ -115,7 +115,7 @@ public:
     // One program's groups; selection is this program's own copy. 0 / -1.
     int AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind, WStringView programName);
     // A group and, depth first, the sub groups its options open. 0 / -1.
-    int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+    int AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                 WStringView programName, CRelkeyParser& parser);
     // Writes one selection group under the program's entry of the document.
     void AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind);
@@ -146,7 +146,7 @@ private:
     static void TraceMessage(WStringView message);
     int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection,
                              std::vector<WString>& openSubGroups);
-    int AddGroupToSystemOptions(WString& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
+    int AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                 WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups);
     // S_OK with the release's type; status after tracing notRelease (a "%s"
     // format for the path) when it is no release; E_FAIL without a media component.

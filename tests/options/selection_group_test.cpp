@@ -62,7 +62,7 @@ TEST(SelectionGroup, ConsumesDigitsByGroupKind) {
     for (const Case& c : cases) {
         CRelkeyGroup relkey = MakeGroup(c.code, {});
         for (int i = 0; i < c.options; ++i) relkey.AddOption(CRelkeyOption());
-        WString selection = c.selection;
+        WStringView selection = c.selection;
         ASSERT_EQ(system.ConfigGroup(selection, c.consume, relkey, group), 0);
         EXPECT_EQ(Selected(group), c.selected) << test::N(c.code) << " " << test::N(c.selection);
         EXPECT_EQ(selection, c.left) << test::N(c.code) << " " << test::N(c.selection);
