@@ -58,14 +58,16 @@ WString ChildText(const xml::Element& element, WStringView name) {
 // its blanks at either end trimmed. In scratch only where it had to change.
 WStringView AsStored(WStringView raw, WString& scratch) {
     WStringView text = raw;
-    if (!HasOnlyXmlCharacters(text)) {
-        scratch = WithoutNonXmlCharacters(text);
-        text = scratch;
-    }
-    if (std::any_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); })) {
-        WString stored = FromUtf8(ToUtf8(text).c_str());
-        scratch = std::move(stored);
-        text = scratch;
+    if (PlainXmlPrefix(text) < text.size()) {
+        if (!HasOnlyXmlCharacters(text)) {
+            scratch = WithoutNonXmlCharacters(text);
+            text = scratch;
+        }
+        if (std::any_of(text.begin(), text.end(), [](char16_t c) { return c == 0 || (c >= 0xD800 && c <= 0xDFFF); })) {
+            WString stored = FromUtf8(ToUtf8(text).c_str());
+            scratch = std::move(stored);
+            text = scratch;
+        }
     }
     const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
     std::size_t end = text.size();

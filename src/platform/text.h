@@ -68,5 +68,8 @@ WString FromAscii(std::string_view text);
 WString WithoutNonXmlCharacters(WStringView text);
 // True when WithoutNonXmlCharacters would keep text as it is (false for any surrogate).
 bool HasOnlyXmlCharacters(WStringView text);
+// The length of text's start of U+0020 to U+D7FF: characters XML takes as
+// they are, none of them NUL or half a surrogate pair.
+std::size_t PlainXmlPrefix(WStringView text);
 
 }  // namespace kel

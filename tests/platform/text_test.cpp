@@ -84,6 +84,26 @@ TEST(Text, CharactersXmlCannotHoldAreDropped) {
     EXPECT_EQ(WithoutNonXmlCharacters(kept), kept);
     const char16_t dropped[] = {u'x', 0x0B, 0x01, 0xFFFE, 0xFFFF, 0xD800, u'y', 0xDC00, u'z', 0xD83D};
     EXPECT_EQ(WithoutNonXmlCharacters(WStringView(dropped, std::size(dropped))), u"xyz");
+
+    // Texts are checked eight characters at a time: one character of each
+    // kind at every place of a text longer than two blocks.
+    struct Kind {
+        char16_t c;
+        bool plain;
+        bool allowed;
+    };
+    for (const Kind kind : {Kind{0xD7FF, true, true}, Kind{0x1F, false, false}, Kind{u'\t', false, true},
+                            Kind{0xD800, false, false}, Kind{0xDFFF, false, false}, Kind{0xE000, false, true},
+                            Kind{0xFFFE, false, false}, Kind{0, false, false}}) {
+        for (std::size_t at = 0; at < 19; ++at) {
+            WString text(19, u'a');
+            text[at] = kind.c;
+            EXPECT_EQ(PlainXmlPrefix(text), kind.plain ? text.size() : at) << int(kind.c) << " at " << at;
+            EXPECT_EQ(HasOnlyXmlCharacters(text), kind.allowed) << int(kind.c) << " at " << at;
+            text[(at + 1) % text.size()] = 0x1F;  // right after it, or at the start
+            EXPECT_FALSE(HasOnlyXmlCharacters(text)) << int(kind.c) << " at " << at;
+        }
+    }
 }
 
 }  // namespace
