@@ -158,6 +158,7 @@ struct DocState {
     // One string per distinct name: documents repeat a few names many times.
     std::unordered_map<WString, Index, NameHash, std::equal_to<>> names;
     std::vector<const WString*> nameList{nullptr};  // by Index
+    std::vector<char> checked{0};  // by Index: a valid name, checked once
     Index spare = 0;  // linked by next
     Node* document = nullptr;
 
@@ -169,6 +170,7 @@ struct DocState {
         texts.Clear();
         names.clear();
         nameList.resize(1);
+        checked.resize(1);
         recent.fill({});
         document = &New(Kind::Document);
     }
@@ -195,6 +197,7 @@ struct DocState {
         if (found == names.end()) {
             found = names.emplace(name, static_cast<Index>(nameList.size())).first;
             nameList.push_back(&found->first);
+            checked.push_back(0);
         }
         Remember(name, found->second);
         return found->second;
@@ -215,8 +218,19 @@ struct DocState {
     }
     void Remember(WStringView name, Index index) const { recent[SlotOf(name.data())] = {name.data(), index}; }
 
+    // The interned name, or 0 when it is not a valid name. Builders append
+    // the same few names hundreds of thousands of times.
+    Index ValidName(WStringView name) {
+        if (const Index known = Find(name); known && checked[known]) return known;
+        if (!IsValidName(name)) return 0;
+        const Index index = Intern(name);
+        checked[index] = 1;
+        return index;
+    }
+
     // name: an element's.
-    Node& New(Kind kind, WStringView name = {}) {
+    Node& New(Kind kind, WStringView name = {}) { return New(kind, kind == Kind::Element ? Intern(name) : 0); }
+    Node& New(Kind kind, Index name) {
         Index index = spare;
         if (index) {
             spare = nodes[index].next;
@@ -228,7 +242,7 @@ struct DocState {
         node.kind = kind;
         node.self = index;
         if (node.HoldsText()) node.text = {nullptr, 0};
-        if (kind == Kind::Element) node.branch.name = Intern(name);
+        if (kind == Kind::Element) node.branch.name = name;
         return node;
     }
 
@@ -746,8 +760,9 @@ bool Element::AppendChild(const Element& child) {
 
 Element Element::AppendChild(WStringView name, WStringView text) {
     Node* node = Get();
-    if (!node || !IsValidName(name)) return {};
-    Node& child = state_->New(Kind::Element, name);
+    const Index valid = node ? state_->ValidName(name) : 0;
+    if (!valid) return {};
+    Node& child = state_->New(Kind::Element, valid);
     Append(*state_, *node, child);
     Element element(state_, &child);
     element.SetText(text);
@@ -913,8 +928,9 @@ bool Document::SetRoot(const Element& element) {
 }
 
 Element Document::CreateElement(WStringView name) {
-    if (!state_ || !IsValidName(name)) return {};
-    return Element(state_, &state_->New(Kind::Element, name));
+    const Index valid = state_ ? state_->ValidName(name) : 0;
+    if (!valid) return {};
+    return Element(state_, &state_->New(Kind::Element, valid));
 }
 
 bool Document::InsertDeclaration(WStringView data) {

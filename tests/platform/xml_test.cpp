@@ -287,6 +287,22 @@ TEST(Xml, HandlesNameNodesNotLookUps) {
     EXPECT_FALSE(copy.Root());
 }
 
+// A name is checked once per document: a refused one stays refused, and one
+// known from the parse is taken.
+TEST(Xml, ElementNamesAreCheckedEachTime) {
+    Document doc = Parsed(u"<r/>");
+    Element root = doc.Root();
+    for (int round = 0; round < 2; ++round) {
+        for (WStringView bad : {u"", u"1a", u"a b", u"-x", u"a\u2000"}) {
+            EXPECT_FALSE(root.AppendChild(bad)) << N(bad);
+            EXPECT_FALSE(doc.CreateElement(bad)) << N(bad);
+        }
+        EXPECT_TRUE(root.AppendChild(u"r"));
+        EXPECT_TRUE(doc.CreateElement(u"x.y-z"));
+    }
+    EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/></r>\r\n");
+}
+
 // Siblings link one way only: a removal anywhere must leave the list whole,
 // its end included, for what is appended or inserted after it.
 TEST(Xml, RemovalsAnywhereKeepTheChildListWhole) {
