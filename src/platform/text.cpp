@@ -185,8 +185,21 @@ WString FromUtf8(std::string_view text) {
     return out;
 }
 
-std::string ToAnsi(WStringView text) { return os::AnsiFromWide(text); }
-WString FromAnsi(std::string_view text) { return os::WideFromAnsi(text); }
+// Every ANSI code page is ASCII below 0x80, and most texts are ASCII: they
+// need no call into the platform, one per relkey line otherwise.
+std::string ToAnsi(WStringView text) {
+    if (AsciiPrefix(text.data(), text.size()) < text.size()) return os::AnsiFromWide(text);
+    std::string out(text.size(), '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
+    return out;
+}
+
+WString FromAnsi(std::string_view text) {
+    if (AsciiPrefix(text.data(), text.size()) < text.size()) return os::WideFromAnsi(text);
+    WString out(text.size(), u'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char16_t>(text[i]);
+    return out;
+}
 WString ToUpper(WStringView text) { return os::UpperCase(text); }
 int CompareNoCase(WStringView a, WStringView b) { return os::UpperCase(a).compare(os::UpperCase(b)); }
 bool EqualsNoCase(WStringView a, WStringView b) { return a.size() == b.size() && CompareNoCase(a, b) == 0; }
