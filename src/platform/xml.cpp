@@ -159,6 +159,7 @@ struct DocState {
     std::unordered_map<WString, Index, NameHash, std::equal_to<>> names;
     std::vector<const WString*> nameList{nullptr};  // by Index
     std::vector<char> checked{0};  // by Index: a valid name, checked once
+    std::vector<std::size_t> made{0};  // by Index: elements ever made with the name
     Index spare = 0;  // linked by next
     Node* document = nullptr;
 
@@ -171,6 +172,7 @@ struct DocState {
         names.clear();
         nameList.resize(1);
         checked.resize(1);
+        made.resize(1);
         recent.fill({});
         document = &New(Kind::Document);
     }
@@ -198,6 +200,7 @@ struct DocState {
             found = names.emplace(name, static_cast<Index>(nameList.size())).first;
             nameList.push_back(&found->first);
             checked.push_back(0);
+            made.push_back(0);
         }
         Remember(name, found->second);
         return found->second;
@@ -242,7 +245,10 @@ struct DocState {
         node.kind = kind;
         node.self = index;
         if (node.HoldsText()) node.text = {nullptr, 0};
-        if (kind == Kind::Element) node.branch.name = name;
+        if (kind == Kind::Element) {
+            node.branch.name = name;
+            ++made[name];
+        }
         return node;
     }
 
@@ -378,11 +384,12 @@ void RemoveChildren(DocState& state, Node& node) {
 // name is interned: the same name is the same index.
 bool IsElementNamed(const Node& node, Index name) { return node.kind == Kind::Element && node.branch.name == name; }
 
-// Visits the nodes below root in document order, without recursion.
+// Visits the nodes below root in document order, without recursion, until
+// visit returns false.
 template <class Visit>
 void ForEachBelow(DocState& state, Node& root, Visit visit) {
     for (Node* current = state.At(root.First()); current;) {
-        visit(*current);
+        if (!visit(*current)) return;
         if (Node* first = state.At(current->First())) {
             current = first;
             continue;
@@ -399,6 +406,7 @@ std::vector<Element> ElementsBelow(const std::shared_ptr<DocState>& state, Node&
     if (!name) return found;
     ForEachBelow(*state, root, [&](Node& node) {
         if (IsElementNamed(node, name)) found.push_back(detail::Access::Make(state, &node));
+        return true;
     });
     return found;
 }
@@ -826,15 +834,24 @@ std::vector<std::vector<Element>> Element::SelfAndDescendants(std::initializer_l
     Node* node = Get();
     if (!node) return found;
     std::vector<Index> wanted;
-    for (WStringView name : names) wanted.push_back(IsValidName(name) ? state_->Find(name) : 0);
+    // The walk ends once every element ever made with a wanted name is found:
+    // in a built option document that is after a few nodes of hundreds of thousands.
+    std::size_t left = 0;
+    for (WStringView name : names) {
+        wanted.push_back(IsValidName(name) ? state_->Find(name) : 0);
+        left += state_->made[wanted.back()];
+    }
     const auto visit = [&](Node& candidate) {
-        if (candidate.kind != Kind::Element) return;
+        if (candidate.kind != Kind::Element) return true;
         for (std::size_t i = 0; i < wanted.size(); ++i) {
-            if (wanted[i] && IsElementNamed(candidate, wanted[i])) found[i].push_back(detail::Access::Make(state_, &candidate));
+            if (wanted[i] && IsElementNamed(candidate, wanted[i])) {
+                found[i].push_back(detail::Access::Make(state_, &candidate));
+                --left;
+            }
         }
+        return left > 0;
     };
-    visit(*node);
-    ForEachBelow(*state_, *node, visit);
+    if (visit(*node)) ForEachBelow(*state_, *node, visit);
     return found;
 }
 

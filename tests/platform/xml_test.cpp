@@ -391,13 +391,25 @@ TEST(Xml, DeepDocumentsAreBuiltWrittenAndReadWithoutRecursion) {
 // One walk for several names gives what a search for each would.
 TEST(Xml, SeveralNamesInOneWalk) {
     Document doc = Parsed(u"<a><b><a/></b><c/><b/></a>");
-    const Element root = doc.Root();
+    Element root = doc.Root();
     const auto found = root.SelfAndDescendants({u"a", u"b", u"missing"});
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0], (std::vector<Element>{root, root.FirstChild(u"b").FirstChild(u"a")}));
     EXPECT_EQ(found[1], root.Children(u"b"));
     EXPECT_TRUE(found[2].empty());
     EXPECT_EQ(Element().SelfAndDescendants({u"a"}), std::vector<std::vector<Element>>(1));
+
+    // The walk stops once it has found every element made with the names:
+    // removed ones and ones never placed must not end it early, and one
+    // appended last must be found.
+    ASSERT_TRUE(root.RemoveChild(root.FirstChild(u"b")));
+    ASSERT_TRUE(doc.CreateElement(u"b"));
+    ASSERT_TRUE(root.AppendChild(u"x").AppendChild(u"b"));
+    const auto again = root.SelfAndDescendants({u"b", u"b", u"c"});
+    ASSERT_EQ(again[0].size(), 2u);
+    EXPECT_EQ(again[0], root.Descendants(u"b"));
+    EXPECT_EQ(again[1], again[0]);
+    EXPECT_EQ(again[2], root.Children(u"c"));
 }
 
 }  // namespace
