@@ -329,9 +329,11 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         const int32_t selected = option.GetSelected();
         const WString& description = option.GetLineSelectionDescription();
         item.AppendChild(u"Selected", SelectedText(selected));
-        item.AppendChild(u"LineSelectionDescription", selected == CSelectionOption::kSelectedHidden && !description.empty()
-                                                          ? u";" + description
-                                                          : description);
+        if (selected == CSelectionOption::kSelectedHidden && !description.empty()) {
+            item.AppendChild(u"LineSelectionDescription", u";" + description);
+        } else {
+            item.AppendChild(u"LineSelectionDescription", description);
+        }
         item.AppendChild(u"DatFile", option.GetDatFile());
         item.AppendChild(u"RefSubLabel", option.GetRefSubLabel());
         item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
