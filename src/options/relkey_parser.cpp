@@ -136,7 +136,8 @@ struct CRelkeyParser::Impl {
     struct Index {
         bool built = false;
         std::unordered_map<WString, xml::Element> groups;  // null: the match has no parent element
-        std::unordered_map<WString, std::size_t> textGroups;  // into text.read
+        // Views of the groups' own texts, which stay put while the file is loaded.
+        std::unordered_map<WStringView, std::size_t> textGroups;  // into text.read
     };
     Index byLabel;
     Index bySubTitle;
@@ -327,11 +328,11 @@ const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringVie
         if (!index->built) {
             for (std::size_t i = 0; i < impl.text.read.size(); ++i) {
                 const CRelkeyGroup& read = impl.text.read[i];
-                index->textGroups.try_emplace(index == &impl.byLabel ? read.GetLabel() : read.GetSubTitle(), i);
+                index->textGroups.try_emplace(index == &impl.byLabel ? read.LabelView() : read.SubTitleView(), i);
             }
             index->built = true;
         }
-        const auto found = index->textGroups.find(WString(text));
+        const auto found = index->textGroups.find(text);
         return found == index->textGroups.end() ? nullptr : &impl.text.read[found->second];
     }
     if (!impl.WriteTextForm()) return nullptr;
