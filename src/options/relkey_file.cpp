@@ -233,18 +233,21 @@ WStringView CRelkeyFile::Substitute(WStringView text, WString& scratch) const {
 }
 
 CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CRelkeyGroup& group) {
-    group.SetSubGUID(u"");
-    WString line = FromAnsi(narrowLine);
-    std::size_t start = 0;
-    while (start < line.size() && IsWhite(line[start])) ++start;
-    line.erase(0, start);
+    // A group's lines repeat its label and code: each is set once.
+    const auto set = [&](WStringView now, WStringView text, void (CRelkeyGroup::*setter)(WStringView)) {
+        if (now != text) (group.*setter)(text);
+    };
+    set(group.SubGUIDView(), u"", &CRelkeyGroup::SetSubGUID);
+    const WString wide = FromAnsi(narrowLine);
+    WStringView line = wide;
+    while (!line.empty() && IsWhite(line.front())) line.remove_prefix(1);
     if (line.empty()) return LineResult::Complete;
     if (StartsWith(line, u"end")) {
         m_endFlag = true;
         return LineResult::Complete;
     }
     // The line feed ends the line; a remark does not take it.
-    if (line.back() == u'\n') line.pop_back();
+    if (line.back() == u'\n') line.remove_suffix(1);
 
     thread_local std::vector<WStringView> tokens;
     Tokenize(line, tokens);
@@ -254,7 +257,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
         return LineResult::Continue;
     }
     if (!StartsWith(tokens[0], u"grp")) return LineResult::Malformed;
-    group.SetLabel(tokens[0]);
+    set(group.LabelView(), tokens[0], &CRelkeyGroup::SetLabel);
 
     if (tokens.size() < 2) return LineResult::Malformed;
     if (tokens[1][0] == u'"') {
@@ -263,7 +266,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
         return LineResult::Continue;
     }
     if (!IsGroupCode(tokens[1])) return LineResult::Malformed;
-    group.SetCode(tokens[1]);
+    set(group.CodeView(), tokens[1], &CRelkeyGroup::SetCode);
 
     CRelkeyOption option;
     if (tokens.size() < 3 || tokens[2][0] != u'"') return LineResult::Malformed;
