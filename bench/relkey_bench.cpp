@@ -98,11 +98,11 @@ void BM_LoadAndWalk(benchmark::State& state) {
     for (auto _ : state) {
         kel::CRelkeyParser parser;
         if (parser.Load(path, 0) != 0) state.SkipWithError("load failed");
-        kel::CRelkeyGroup group;
+        kel::CRelkeyGroup scratch;
         WString selection;
         int walked = 0;
-        for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) {
-            system.MakeDefaultSelection(group, parser, selection);
+        for (const kel::CRelkeyGroup* group = parser.FirstGroup(scratch); group; group = parser.NextGroup(scratch)) {
+            system.MakeDefaultSelection(*group, parser, selection);
             kel::CRelkeyGroup sub;
             parser.GetGroupBySubTitle(kel::FromAscii("Sub" + std::to_string(walked)), sub);
             ++walked;

@@ -55,13 +55,14 @@ WString Write(WStringView name, std::string_view input) {
 void WalkRelkey(const WString& path) {
     CRelkeyParser parser;
     if (parser.Load(path, 3) != 0) return;
-    CRelkeyGroup group;
-    for (int status = parser.GetFirstGroup(group); status == 0; status = parser.GetNextGroup(group)) {
-        for (const CRelkeyOption& option : group.Options()) {
+    CRelkeyGroup scratch;
+    CRelkeyGroup found;
+    for (const CRelkeyGroup* group = parser.FirstGroup(scratch); group; group = parser.NextGroup(scratch)) {
+        for (const CRelkeyOption& option : group->Options()) {
             CRelkeyGroup sub;
             parser.GetGroupBySubTitle(option.GetRefSubLabel(), sub);
         }
-        parser.GetGroupByLabel(group.GetLabel(), group);
+        parser.GetGroupByLabel(group->GetLabel(), found);
     }
     std::deque<WString> selections = {u"a", u";b", u"S:c", u"S:;d"};
     WString optionString;

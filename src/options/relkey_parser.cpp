@@ -115,7 +115,7 @@ void ReadGroup(const xml::Element& element, CRelkeyGroup& group) {
 struct CRelkeyParser::Impl {
     xml::Document document;
     xml::Element root;  // where the text conversion writes
-    std::vector<xml::Element> groups;  // collected by GetFirstGroup
+    std::vector<xml::Element> groups;  // collected by FirstGroup
     std::size_t next = 0;
 
     // A text file's content is kept as groups, each as the document would
@@ -247,18 +247,6 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
     impl.text.read.push_back(std::move(read));
     return 0;
-}
-
-int CRelkeyParser::GetFirstGroup(CRelkeyGroup& group) {
-    const CRelkeyGroup* found = FirstGroup(group);
-    if (found && found != &group) group = *found;
-    return found ? 0 : -1;
-}
-
-int CRelkeyParser::GetNextGroup(CRelkeyGroup& group) {
-    const CRelkeyGroup* found = NextGroup(group);
-    if (found && found != &group) group = *found;
-    return found ? 0 : -1;
 }
 
 const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {

@@ -27,11 +27,8 @@ public:
     int Load(WStringView path, uint16_t driveModuleNumber);
 
     // The walk over the main groups: from the first main group up to the
-    // first sub group that follows it.
-    int GetFirstGroup(CRelkeyGroup& group);
-    int GetNextGroup(CRelkeyGroup& group);
-    // The same walk without a copy where the parser holds the group (a text
-    // file's); else it is read into scratch. Null at the end.
+    // first sub group that follows it. The group is the parser's (a text
+    // file's) or read into scratch; null at the end.
     const CRelkeyGroup* FirstGroup(CRelkeyGroup& scratch);
     const CRelkeyGroup* NextGroup(CRelkeyGroup& scratch);
 

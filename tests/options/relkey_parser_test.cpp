@@ -37,8 +37,10 @@ constexpr const char* kXml = R"(<?xml version="1.0"?>
 
 std::vector<WString> WalkLabels(CRelkeyParser& parser) {
     std::vector<WString> labels;
-    CRelkeyGroup group;
-    for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) labels.push_back(group.GetLabel());
+    CRelkeyGroup scratch;
+    for (const CRelkeyGroup* group = parser.FirstGroup(scratch); group; group = parser.NextGroup(scratch)) {
+        labels.push_back(group->GetLabel());
+    }
     return labels;
 }
 
@@ -66,8 +68,8 @@ TEST(RelkeyParser, FormFollowsTheName) {
     }
     CRelkeyParser shortPath;
     EXPECT_EQ(shortPath.Load(u".opt", 0), 0);
-    CRelkeyGroup group;
-    EXPECT_EQ(shortPath.GetFirstGroup(group), -1);
+    CRelkeyGroup scratch;
+    EXPECT_EQ(shortPath.FirstGroup(scratch), nullptr);
 }
 
 TEST(RelkeyParser, WalkAndLookups) {
@@ -77,19 +79,22 @@ TEST(RelkeyParser, WalkAndLookups) {
     ASSERT_EQ(parser.Load(dir / u"relkey.xml", 0), 0);
 
     // The walk skips the leading sub group and stops at the next one: c is never walked.
-    CRelkeyGroup group;
-    ASSERT_EQ(parser.GetFirstGroup(group), 0);
-    EXPECT_EQ(test::Line(group), "a|A|1,1|C|| / A1|a1.dat|S|r / |||");
-    EXPECT_EQ(group.Options()[0].GetRefSubGUID(), u"{x}");
-    ASSERT_EQ(parser.GetNextGroup(group), 0);
-    EXPECT_EQ(group.GetLabel(), u"b");
-    EXPECT_EQ(group.GetOptionCount(), 0);
-    EXPECT_EQ(parser.GetNextGroup(group), -1);
-    EXPECT_EQ(group, CRelkeyGroup());
-    EXPECT_EQ(parser.GetNextGroup(group), -1);
+    CRelkeyGroup scratch;
+    const CRelkeyGroup* walked = parser.FirstGroup(scratch);
+    ASSERT_TRUE(walked);
+    EXPECT_EQ(test::Line(*walked), "a|A|1,1|C|| / A1|a1.dat|S|r / |||");
+    EXPECT_EQ(walked->Options()[0].GetRefSubGUID(), u"{x}");
+    walked = parser.NextGroup(scratch);
+    ASSERT_TRUE(walked);
+    EXPECT_EQ(walked->GetLabel(), u"b");
+    EXPECT_EQ(walked->GetOptionCount(), 0);
+    EXPECT_EQ(parser.NextGroup(scratch), nullptr);
+    EXPECT_EQ(scratch, CRelkeyGroup());
+    EXPECT_EQ(parser.NextGroup(scratch), nullptr);
 
     // Lookups leave the walk alone and take the first match in document order.
-    ASSERT_EQ(parser.GetFirstGroup(group), 0);
+    ASSERT_TRUE(parser.FirstGroup(scratch));
+    CRelkeyGroup group;
     ASSERT_EQ(parser.GetGroupByLabel(u"c", group), 0);
     EXPECT_EQ(group.GetTitle(), u"C first");
     ASSERT_EQ(parser.GetGroupBySubTitle(u"S", group), 0);
@@ -99,8 +104,9 @@ TEST(RelkeyParser, WalkAndLookups) {
     EXPECT_EQ(group.GetLabel(), u"s0");
     ASSERT_EQ(parser.GetGroup(u"LineSelectionDescription", u"S1", &group), 0);
     EXPECT_EQ(group.GetLabel(), u"");  // the parent of the element is a GroupItem
-    ASSERT_EQ(parser.GetNextGroup(group), 0);
-    EXPECT_EQ(group.GetLabel(), u"b");
+    walked = parser.NextGroup(scratch);
+    ASSERT_TRUE(walked);
+    EXPECT_EQ(walked->GetLabel(), u"b");
 
     EXPECT_EQ(parser.GetGroupByLabel(u"C", group), -1);
     EXPECT_EQ(group, CRelkeyGroup());
@@ -123,10 +129,9 @@ TEST(RelkeyParser, TextConversion) {
     // Sub labels lose their "&", remarks their "//"; every load gives each
     // option that opens a sub group a new instance.
     CRelkeyGroup a, b;
-    ASSERT_EQ(one.GetFirstGroup(a), 0);
-    ASSERT_EQ(one.GetNextGroup(a), 0);
-    ASSERT_EQ(two.GetFirstGroup(b), 0);
-    ASSERT_EQ(two.GetNextGroup(b), 0);
+    ASSERT_TRUE(one.FirstGroup(a) && two.FirstGroup(b));
+    a = *one.NextGroup(a);
+    b = *two.NextGroup(b);
     EXPECT_EQ(a.Options()[1].GetRefSubLabel(), u"ZR20Mount");
     EXPECT_EQ(a.Options()[0].GetRefSubGUID(), u"");
     EXPECT_EQ(a.Options()[1].GetRefSubGUID().size(), 38u);
@@ -157,7 +162,7 @@ TEST(RelkeyParser, LoadFailures) {
     EXPECT_EQ(text.Load(dir / u"relkey.001", 0), -1);
     EXPECT_TRUE(traces.Has("CRelkeyParser::Load, failed reading a relkey group.\n"));
     CRelkeyGroup group;
-    EXPECT_EQ(text.GetFirstGroup(group), -1);
+    EXPECT_EQ(text.FirstGroup(group), nullptr);
 
     traces.Clear();
     ASSERT_TRUE(test::WriteAll(dir / u"relkey.002", kText + "&Bad\ngrp9 9,9 \"x\" void\n\n"));
@@ -180,8 +185,8 @@ TEST(RelkeyParser, DefaultSelections) {
     CSystem system;
     WString selection;
     CRelkeyGroup group;
-    for (int r = parser.GetFirstGroup(group); r == 0; r = parser.GetNextGroup(group)) {
-        ASSERT_EQ(system.MakeDefaultSelection(group, parser, selection), 1);
+    for (const CRelkeyGroup* walked = parser.FirstGroup(group); walked; walked = parser.NextGroup(group)) {
+        ASSERT_EQ(system.MakeDefaultSelection(*walked, parser, selection), 1);
     }
     // 1 for A, then Sub's 1 and Deep's 00; the multi-choice group opens nothing.
     EXPECT_EQ(selection, u"110000" u"1");

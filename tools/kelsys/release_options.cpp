@@ -44,9 +44,9 @@ public:
             std::cerr << "kelsys: cannot read the option definition file " << Utf8(path) << "\n";
             return kRefused;
         }
-        kel::CRelkeyGroup group;
-        for (int found = parser_.GetFirstGroup(group); found == 0; found = parser_.GetNextGroup(group)) {
-            main.push_back(Add(group, nullptr));
+        kel::CRelkeyGroup scratch;
+        for (const kel::CRelkeyGroup* group = parser_.FirstGroup(scratch); group; group = parser_.NextGroup(scratch)) {
+            main.push_back(Add(*group, nullptr));
         }
         return kOk;
     }
