@@ -117,7 +117,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
                     plain = selection;
                     std::erase(plain, u';');
                 }
-                if ((hidden ? WStringView(plain) : WStringView(selection)) == description) {
+                if (SameText(hidden ? WStringView(plain) : WStringView(selection), description)) {
                     state = hidden ? u'2' : u'1';
                     break;
                 }

@@ -308,7 +308,7 @@ bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
     if (!index) {
         index = &m_subGroupIndexes.emplace_back();
         index->subGroups = subGroups;
-        const std::vector<xml::Element> groups = subGroups.Children(u"Group");
+        const std::vector<xml::Element> groups = subGroups.Children(u"Group").List();
         for (std::size_t i = 0; i < groups.size(); ++i) {
             const xml::Element subGuid = groups[i].FirstChild(u"SubGUID");
             if (!subGuid) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -56,6 +57,12 @@ WString FromUtf8(std::string_view text);
 // Windows-1252 elsewhere. Characters that have no byte become '?'.
 std::string ToAnsi(WStringView text);
 WString FromAnsi(std::string_view text);
+
+// Exact equality by memcmp: the standard library compares char16_t one at a
+// time, which shows in the hot look-ups.
+inline bool SameText(WStringView a, WStringView b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
 
 // Locale-aware upper-casing and case-insensitive comparison (<0, 0, >0).
 WString ToUpper(WStringView text);

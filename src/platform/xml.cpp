@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <new>
 #include <type_traits>
-#include <unordered_map>
 
 #include "platform/os.h"
 #include "platform/raii.h"
@@ -61,14 +61,59 @@ struct Node {
 };
 static_assert(sizeof(Node) <= 32);
 
-// Names are short: a simple hash beats a thorough one.
-struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(WStringView name) const {
+// One string per distinct name, found by open addressing: documents use a
+// few dozen names hundreds of thousands of times, and a parse asks for each
+// element's name once.
+class NameTable {
+public:
+    const WString& operator[](Index index) const { return *list_[index]; }
+    Index Size() const { return static_cast<Index>(list_.size()); }
+
+    // 0 when the table has no such name.
+    Index Find(WStringView name) const { return slots_[SlotOf(name)]; }
+
+    // The name's index, and whether it was added.
+    std::pair<Index, bool> Add(WStringView name) {
+        std::size_t slot = SlotOf(name);
+        if (slots_[slot]) return {slots_[slot], false};
+        const Index index = Size();
+        store_.emplace_back(name);
+        list_.push_back(&store_.back());
+        slots_[slot] = index;
+        if (list_.size() * 2 > slots_.size()) Grow();
+        return {index, true};
+    }
+
+    void Clear() {
+        store_.clear();
+        list_.assign(1, nullptr);
+        slots_.assign(kFirstSize, 0);
+    }
+
+private:
+    static constexpr std::size_t kFirstSize = 64;
+
+    // Names are short: a simple hash beats a thorough one.
+    static std::size_t Hash(WStringView name) {
         std::size_t hash = name.size();
         for (char16_t c : name) hash = hash * 31 + c;
         return hash;
     }
+    // The slot that holds the name, or the empty one where it would go.
+    std::size_t SlotOf(WStringView name) const {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+            if (!slots_[slot] || SameText(*list_[slots_[slot]], name)) return slot;
+        }
+    }
+    void Grow() {
+        slots_.assign(slots_.size() * 2, 0);
+        for (Index index = 1; index < Size(); ++index) slots_[SlotOf(*list_[index])] = index;
+    }
+
+    std::deque<WString> store_;  // never moves a name
+    std::vector<const WString*> list_{nullptr};  // by Index; 0 is none
+    std::vector<Index> slots_ = std::vector<Index>(kFirstSize, 0);
 };
 
 // Grows by blocks that never move, so that a node keeps its address for the
@@ -155,9 +200,7 @@ struct DocState {
     Arena<Node> nodes;
     Arena<AttributeNode> attributes;
     TextPool texts;
-    // One string per distinct name: documents repeat a few names many times.
-    std::unordered_map<WString, Index, NameHash, std::equal_to<>> names;
-    std::vector<const WString*> nameList{nullptr};  // by Index
+    NameTable names;
     std::vector<char> checked{0};  // by Index: a valid name, checked once
     std::vector<std::size_t> made{0};  // by Index: elements ever made with the name
     Index spare = 0;  // linked by next
@@ -169,8 +212,7 @@ struct DocState {
         nodes.Clear();
         attributes.Clear();
         texts.Clear();
-        names.clear();
-        nameList.resize(1);
+        names.Clear();
         checked.resize(1);
         made.resize(1);
         recent.fill({});
@@ -182,28 +224,25 @@ struct DocState {
     AttributeNode* FirstAttribute(const Node& node) const {
         return node.branch.attributes ? &attributes[node.branch.attributes] : nullptr;
     }
-    const WString& NameOf(const Node& element) const { return *nameList[element.branch.name]; }
+    const WString& NameOf(const Node& element) const { return names[element.branch.name]; }
 
     // 0 when no node has ever had the name.
     Index Find(WStringView name) const {
         if (const Index known = Recent(name)) return known;
-        const auto found = names.find(name);
-        if (found == names.end()) return 0;
-        Remember(name, found->second);
-        return found->second;
+        const Index found = names.Find(name);
+        if (found) Remember(name, found);
+        return found;
     }
 
     Index Intern(WStringView name) {
         if (const Index known = Recent(name)) return known;
-        auto found = names.find(name);
-        if (found == names.end()) {
-            found = names.emplace(name, static_cast<Index>(nameList.size())).first;
-            nameList.push_back(&found->first);
+        const auto [index, added] = names.Add(name);
+        if (added) {
             checked.push_back(0);
             made.push_back(0);
         }
-        Remember(name, found->second);
-        return found->second;
+        Remember(name, index);
+        return index;
     }
 
     // Callers name elements with literals, so a name asked for again mostly
@@ -217,7 +256,7 @@ struct DocState {
     static std::size_t SlotOf(const char16_t* data) { return (reinterpret_cast<std::uintptr_t>(data) >> 1) % 32; }
     Index Recent(WStringView name) const {
         const RecentName& slot = recent[SlotOf(name.data())];
-        return slot.data == name.data() && slot.index && *nameList[slot.index] == name ? slot.index : 0;
+        return slot.data == name.data() && slot.index && SameText(names[slot.index], name) ? slot.index : 0;
     }
     void Remember(WStringView name, Index index) const { recent[SlotOf(name.data())] = {name.data(), index}; }
 
@@ -257,7 +296,7 @@ struct DocState {
     void AddAttribute(Node& node, WStringView name, WString value) {
         const Index index = attributes.Add();
         AttributeNode& attribute = attributes[index];
-        attribute.name = nameList[Intern(name)];
+        attribute.name = &names[Intern(name)];
         attribute.value = std::move(value);
         if (AttributeNode* last = FirstAttribute(node)) {
             while (last->next) last = last->next;
@@ -793,40 +832,39 @@ bool Element::RemoveAllChildren() {
 }
 
 Element Element::FirstChild(WStringView wanted) const {
-    Node* node = Get();
+    const Node* node = Get();
     const Index name = node ? state_->Find(wanted) : 0;
-    if (!name) return {};
-    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
-        if (IsElementNamed(*child, name)) return Element(state_, child);
-    }
-    return {};
+    return name ? NamedFrom(node->branch.first, name) : Element();
 }
 
 Element Element::NextSibling(WStringView wanted) const {
-    Node* node = Get();
+    const Node* node = Get();
     const Index name = node ? state_->Find(wanted) : 0;
-    if (!name) return {};
-    for (Node* sibling = state_->At(node->next); sibling; sibling = state_->At(sibling->next)) {
-        if (IsElementNamed(*sibling, name)) return Element(state_, sibling);
+    return name ? NamedFrom(node->next, name) : Element();
+}
+
+ChildElements Element::Children(WStringView wanted) const {
+    const Node* node = Get();
+    const Index name = node ? state_->Find(wanted) : 0;
+    return name ? ChildElements(NamedFrom(node->branch.first, name), name) : ChildElements();
+}
+
+Element Element::NextNamed(std::uint32_t name) const {
+    const Node* node = Get();
+    return node ? NamedFrom(node->next, name) : Element();
+}
+
+Element Element::NamedFrom(std::uint32_t from, std::uint32_t name) const {
+    for (Node* node = state_->At(from); node; node = state_->At(node->next)) {
+        if (IsElementNamed(*node, name)) return Element(state_, node);
     }
     return {};
 }
 
-std::vector<Element> Element::Children(WStringView wanted) const {
-    std::vector<Element> found;
-    Node* node = Get();
-    const Index name = node ? state_->Find(wanted) : 0;
-    if (!name) return found;
-    // Counted first: most lists are short, and growing one allocates thrice.
-    std::size_t count = 0;
-    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
-        count += IsElementNamed(*child, name) ? 1 : 0;
-    }
-    found.reserve(count);
-    for (Node* child = state_->At(node->branch.first); child; child = state_->At(child->next)) {
-        if (IsElementNamed(*child, name)) found.push_back(Element(state_, child));
-    }
-    return found;
+std::vector<Element> ChildElements::List() const {
+    std::vector<Element> list;
+    for (const Element& element : *this) list.push_back(element);
+    return list;
 }
 
 std::vector<std::vector<Element>> Element::SelfAndDescendants(std::initializer_list<WStringView> names) const {

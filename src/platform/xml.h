@@ -8,6 +8,7 @@
 // elements or empty optionals.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -25,6 +26,7 @@ struct Access;
 }  // namespace detail
 
 class Document;
+class ChildElements;
 
 class Element {
 public:
@@ -62,7 +64,7 @@ public:
 
     // Child elements by exact name; descendants in document order.
     Element FirstChild(WStringView name) const;
-    std::vector<Element> Children(WStringView name) const;
+    ChildElements Children(WStringView name) const;
     // The next element after this one, among its siblings, with that name.
     Element NextSibling(WStringView name) const;
     std::vector<Element> Descendants(WStringView name) const;
@@ -74,13 +76,53 @@ public:
 
 private:
     friend class Document;
+    friend class ChildElements;
     friend struct detail::Access;
     Element(std::shared_ptr<detail::DocState> state, detail::Node* node);
+    // By interned name: the next sibling, and the first element from a node on.
+    Element NextNamed(std::uint32_t name) const;
+    Element NamedFrom(std::uint32_t from, std::uint32_t name) const;
     // Null for a null handle and for one from before the last Parse or Load.
     detail::Node* Get() const;
     std::shared_ptr<detail::DocState> state_;
     detail::Node* node_ = nullptr;
     unsigned generation_ = 0;
+};
+
+// The child elements of one name, walked in place: long lists (the groups of
+// a large selection) are not gathered first. List() gathers them.
+class ChildElements {
+public:
+    class Iterator {
+    public:
+        const Element& operator*() const { return current_; }
+        const Element* operator->() const { return &current_; }
+        Iterator& operator++() {
+            current_ = current_.NextNamed(name_);
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return current_ == other.current_; }
+
+    private:
+        friend class ChildElements;
+        Element current_;
+        std::uint32_t name_ = 0;
+    };
+
+    ChildElements() = default;
+    Iterator begin() const { return first_; }
+    Iterator end() const { return {}; }
+    bool empty() const { return !first_.current_; }
+    std::size_t size() const { return List().size(); }
+    std::vector<Element> List() const;
+
+private:
+    friend class Element;
+    ChildElements(Element first, std::uint32_t name) {
+        first_.current_ = std::move(first);
+        first_.name_ = name;
+    }
+    Iterator first_;
 };
 
 class Document {

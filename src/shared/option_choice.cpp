@@ -39,7 +39,7 @@ bool IsChosenItem(const xml::Element& item) {
 
 std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected) {
     beforeUnselected = WString::npos;
-    const std::vector<xml::Element> items = group.Children(u"GroupItem");
+    const std::vector<xml::Element> items = group.Children(u"GroupItem").List();
     std::vector<Mark> marks;
     marks.reserve(items.size());
     bool explicitChoice = false;

@@ -63,10 +63,12 @@ public:
 
     // The first misfit, or empty.
     WString Run() {
-        for (std::size_t i = 0; i < std::max(given_.size(), built_.size()); ++i) {
-            if (i >= built_.size()) return Unknown(given_[i]);
-            if (i >= given_.size()) return Missing(built_[i]);
-            const WString misfit = Group(given_[i], built_[i], true);
+        // In step, without lists: a large system has tens of thousands of groups.
+        for (auto given = given_.begin(), built = built_.begin(); given != given_.end() || built != built_.end();
+             ++given, ++built) {
+            if (built == built_.end()) return Unknown(*given);
+            if (given == given_.end()) return Missing(*built);
+            const WString misfit = Group(*given, *built, true);
             if (!misfit.empty()) return misfit;
         }
         for (const SubGroup& sub : givenSubs_) {
@@ -97,8 +99,8 @@ private:
         }
         WString titleSpare;
         const WStringView title = TextOf(built, u"Title", titleSpare);
-        const std::vector<xml::Element> givenItems = given.Children(u"GroupItem");
-        const std::vector<xml::Element> builtItems = built.Children(u"GroupItem");
+        const std::vector<xml::Element> givenItems = given.Children(u"GroupItem").List();
+        const std::vector<xml::Element> builtItems = built.Children(u"GroupItem").List();
         WString choices;
         int chosen = 0;
         bool anyChosen = false;
@@ -143,8 +145,8 @@ private:
     }
 
     WString program_;
-    std::vector<xml::Element> given_;
-    std::vector<xml::Element> built_;
+    xml::ChildElements given_;
+    xml::ChildElements built_;
     std::vector<SubGroup> givenSubs_;
     std::map<WString, std::size_t, std::less<>> givenIndex_;
     std::map<WString, xml::Element, std::less<>> builtSubs_;

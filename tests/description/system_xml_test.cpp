@@ -72,7 +72,7 @@ TEST(SystemXml, DescribesEveryProgramOfTheSelection) {
     const xml::Element root = doc.Root();
     EXPECT_EQ(root.FirstChild(u"SystemName").Text(), u"NoBackslash");
     EXPECT_EQ(root.FirstChild(u"SerialNo").Text(), u"LONGER-SERIAL");
-    const std::vector<xml::Element> media = root.FirstChild(u"UsedMedia").Children(u"Media");
+    const std::vector<xml::Element> media = root.FirstChild(u"UsedMedia").Children(u"Media").List();
     ASSERT_EQ(media.size(), 2u);
     EXPECT_EQ(media[0].Attribute(u"version"), u"1.02.0088.00");
     EXPECT_EQ(media[1].Attributes().size(), 1u);  // a folder that is no release: only its path

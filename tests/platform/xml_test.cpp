@@ -252,7 +252,7 @@ TEST(Xml, ReplacedTextNeverShowsThroughDetachedElements) {
 TEST(Xml, HandlesNameNodesNotLookUps) {
     Document doc = Parsed(u"<r><a/><!-- x --><a/>text<b/></r>");
     const Element root = doc.Root();
-    const std::vector<Element> as = root.Children(u"a");
+    const std::vector<Element> as = root.Children(u"a").List();
     ASSERT_EQ(as.size(), 2u);
     EXPECT_EQ(root.FirstChild(u"a"), as[0]);
     EXPECT_EQ(as[0].NextSibling(u"a"), as[1]);
@@ -269,7 +269,7 @@ TEST(Xml, HandlesNameNodesNotLookUps) {
     EXPECT_EQ(doc.Root(), other);
     EXPECT_FALSE(root.Parent());
     EXPECT_EQ(as[0].Parent(), root);
-    EXPECT_EQ(root.Children(u"a"), as);
+    EXPECT_EQ(root.Children(u"a").List(), as);
     EXPECT_EQ(doc.Serialize(), u"<?xml version='1.0'?>\r\n<other/>\r\n");
     ASSERT_TRUE(doc.SetRoot(as[1]));  // out of the detached tree
     EXPECT_EQ(root.Children(u"a").size(), 1u);
@@ -340,10 +340,10 @@ TEST(Xml, TextsOfAnyLengthReadBackIntact) {
     written[3].second.clear();
     ASSERT_TRUE(root.AppendChild(u"t", u"reuses a text node"));
     for (const auto& [element, text] : written) EXPECT_EQ(element.Text(), text);
-    EXPECT_EQ(root.Children(u"t").back().Text(), u"reuses a text node");
+    EXPECT_EQ(root.Children(u"t").List().back().Text(), u"reuses a text node");
 
     ASSERT_TRUE(doc.Parse(*doc.Serialize(false)));
-    const std::vector<Element> read = doc.Root().Children(u"t");
+    const std::vector<Element> read = doc.Root().Children(u"t").List();
     ASSERT_EQ(read.size(), written.size() + 1);
     for (std::size_t i = 0; i < written.size(); ++i) EXPECT_EQ(read[i].Text(), written[i].second) << i;
 }
@@ -395,7 +395,7 @@ TEST(Xml, SeveralNamesInOneWalk) {
     const auto found = root.SelfAndDescendants({u"a", u"b", u"missing"});
     ASSERT_EQ(found.size(), 3u);
     EXPECT_EQ(found[0], (std::vector<Element>{root, root.FirstChild(u"b").FirstChild(u"a")}));
-    EXPECT_EQ(found[1], root.Children(u"b"));
+    EXPECT_EQ(found[1], root.Children(u"b").List());
     EXPECT_TRUE(found[2].empty());
     EXPECT_EQ(Element().SelfAndDescendants({u"a"}), std::vector<std::vector<Element>>(1));
 
@@ -409,7 +409,7 @@ TEST(Xml, SeveralNamesInOneWalk) {
     ASSERT_EQ(again[0].size(), 2u);
     EXPECT_EQ(again[0], root.Descendants(u"b"));
     EXPECT_EQ(again[1], again[0]);
-    EXPECT_EQ(again[2], root.Children(u"c"));
+    EXPECT_EQ(again[2], root.Children(u"c").List());
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ WString Choose(WStringView options, WStringView program, WStringView item) {
     for (const xml::Element& number : document.Descendants(u"ProgramNr")) {
         if (number.Text() != program) continue;
         for (const xml::Element& group : number.Parent().Descendants(u"Group")) {
-            const std::vector<xml::Element> items = group.Children(u"GroupItem");
+            const std::vector<xml::Element> items = group.Children(u"GroupItem").List();
             const auto chosen = std::find_if(items.begin(), items.end(), [&](const xml::Element& candidate) {
                 return candidate.FirstChild(u"LineSelectionDescription").Text() == item;
             });

@@ -76,7 +76,7 @@ std::u32string Decomposed(WStringView text) {
 }  // namespace
 
 bool LocaleEquals(WStringView a, WStringView b) {
-    if (a == b) return true;
+    if (SameText(a, b)) return true;
     // Below U+00C0 nothing decomposes or combines: most option texts end here.
     const auto plain = [](WStringView text) { return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0xC0; }); };
     if (plain(a) && plain(b)) return false;
