@@ -268,24 +268,26 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
     if (!IsGroupCode(tokens[1])) return LineResult::Malformed;
     set(group.CodeView(), tokens[1], &CRelkeyGroup::SetCode);
 
-    CRelkeyOption option;
     if (tokens.size() < 3 || tokens[2][0] != u'"') return LineResult::Malformed;
-    option.SetLineSelectionDescription(Substitute(Unquote(tokens[2]), scratch));
+    WString descriptionScratch;
+    const WStringView description = Substitute(Unquote(tokens[2]), descriptionScratch);
     if (tokens.size() < 4) return LineResult::Malformed;
+    WStringView datFile;
     if (EndsWith(tokens[3], u"dat")) {
-        option.SetDatFile(Substitute(tokens[3], scratch));
+        datFile = Substitute(tokens[3], scratch);
     } else if (tokens[3] != u"void") {
         return LineResult::Malformed;
     }
     std::size_t next = 4;
-    if (next < tokens.size() && tokens[next][0] == u'&') {
-        option.SetRefSubLabel(tokens[next]);
-        ++next;
-    }
+    WStringView subLabel;
+    WStringView remark;
+    if (next < tokens.size() && tokens[next][0] == u'&') subLabel = tokens[next++];
     if (next < tokens.size()) {
         if (!StartsWith(tokens[next], u"//")) return LineResult::Malformed;
-        option.SetRemark(tokens[next]);
+        remark = tokens[next];
     }
+    CRelkeyOption option;
+    option.SetTexts(description, datFile, subLabel, {}, remark);
     group.AddOption(std::move(option));
     return LineResult::Continue;
 }

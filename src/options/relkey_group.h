@@ -5,40 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "options/packed_texts.h"
 #include "platform/text.h"
 
 namespace kel {
-
-// Texts kept end to end in one string: a large option file holds tens of
-// thousands of options, most of whose texts are short or empty.
-template <std::size_t N>
-class PackedTexts {
-public:
-    WString Get(std::size_t field) const { return WString(View(field)); }
-    WStringView View(std::size_t field) const {
-        return WStringView(m_text).substr(Begin(field), m_ends[field] - Begin(field));
-    }
-    // Texts that XML cannot hold are cleaned here, once, so that the option
-    // document, the option strings and system.xml all see the same text.
-    void Set(std::size_t field, WStringView raw) {
-        WString clean;
-        WStringView text = raw;
-        if (!HasOnlyXmlCharacters(raw)) {
-            clean = WithoutNonXmlCharacters(raw);
-            text = clean;
-        }
-        const std::size_t begin = Begin(field);
-        const std::size_t oldLength = m_ends[field] - begin;
-        m_text.replace(begin, oldLength, text);
-        for (std::size_t i = field; i < N; ++i) m_ends[i] = static_cast<uint32_t>(m_ends[i] - oldLength + text.size());
-    }
-    bool operator==(const PackedTexts&) const = default;
-
-private:
-    std::size_t Begin(std::size_t field) const { return field == 0 ? 0 : m_ends[field - 1]; }
-    WString m_text;
-    std::array<uint32_t, N> m_ends{};
-};
 
 class CRelkeyOption {
 public:
@@ -66,6 +36,10 @@ public:
     void SetRefSubLabel(WStringView text) { m_texts.Set(kRefSubLabel, text); }
     void SetRefSubGUID(WStringView text) { m_texts.Set(kRefSubGuid, text); }
     void SetRemark(WStringView text) { m_texts.Set(kRemark, text); }
+    void SetTexts(WStringView description, WStringView datFile, WStringView refSubLabel, WStringView refSubGuid,
+                  WStringView remark) {
+        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid, remark});
+    }
 
     bool operator==(const CRelkeyOption&) const = default;
 
@@ -113,6 +87,10 @@ public:
     void SetSubTitle(WStringView text) { m_texts.Set(kSubTitle, text); }
     void SetSubGUID(WStringView text) { m_texts.Set(kSubGuid, text); }
     void SetCategory(WStringView text) { m_texts.Set(kCategory, text); }
+    void SetTexts(WStringView title, WStringView label, WStringView code, WStringView subTitle, WStringView subGuid,
+                  WStringView category) {
+        m_texts.SetAll({title, label, code, subTitle, subGuid, category});
+    }
 
     bool operator==(const CRelkeyGroup&) const = default;
 

@@ -222,26 +222,23 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     impl.Invalidate();
     // Each text as the document would give it back.
     CRelkeyGroup read;
-    WString scratch;
-    read.SetTitle(AsStored(group.TitleView(), scratch));
-    read.SetLabel(AsStored(group.LabelView(), scratch));
-    read.SetCode(AsStored(group.CodeView(), scratch));
-    read.SetSubTitle(AsStored(AfterAmpersand(group.SubTitleView()), scratch));
-    read.SetCategory(AsStored(group.CategoryView(), scratch));
+    WString title, label, code, subTitle, category;
+    read.SetTexts(AsStored(group.TitleView(), title), AsStored(group.LabelView(), label),
+                  AsStored(group.CodeView(), code), AsStored(AfterAmpersand(group.SubTitleView()), subTitle), {},
+                  AsStored(group.CategoryView(), category));
     // Kept for as long as the file is loaded: no spare capacity.
     read.ReserveOptions(group.Options().size());
     CGUID guid;
+    WString description, datFile, subLabelText, instanceText, remark;
     for (const CRelkeyOption& option : group.Options()) {
         CRelkeyOption item;
         const WStringView subLabel = AfterAmpersand(option.RefSubLabelView());
         // Every load gives each sub group reference its own instance.
         WString instance;
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        item.SetLineSelectionDescription(AsStored(option.LineSelectionDescriptionView(), scratch));
-        item.SetDatFile(AsStored(option.DatFileView(), scratch));
-        item.SetRefSubLabel(AsStored(subLabel, scratch));
-        item.SetRefSubGUID(AsStored(instance, scratch));
-        item.SetRemark(AsStored(RemarkText(option.RemarkView()), scratch));
+        item.SetTexts(AsStored(option.LineSelectionDescriptionView(), description),
+                      AsStored(option.DatFileView(), datFile), AsStored(subLabel, subLabelText),
+                      AsStored(instance, instanceText), AsStored(RemarkText(option.RemarkView()), remark));
         read.AddOption(std::move(item));
     }
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;

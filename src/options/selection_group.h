@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "options/packed_texts.h"
 #include "platform/text.h"
 
 namespace kel {
@@ -17,30 +18,43 @@ public:
     static constexpr int32_t kSelectedHidden = 2;
     static constexpr int32_t kDefault = 4;
 
+    CSelectionOption() = default;
+    // Declared so that the virtual destructor does not turn every move into a copy.
+    CSelectionOption(const CSelectionOption&) = default;
+    CSelectionOption(CSelectionOption&&) noexcept = default;
+    CSelectionOption& operator=(const CSelectionOption&) = default;
+    CSelectionOption& operator=(CSelectionOption&&) noexcept = default;
     virtual ~CSelectionOption() = default;
 
     int32_t GetSelected() const { return m_selected; }
-    const WString& GetLineSelectionDescription() const { return m_lineSelectionDescription; }
-    const WString& GetDatFile() const { return m_datFile; }
-    const WString& GetRefSubLabel() const { return m_refSubLabel; }
-    const WString& GetRefSubGUID() const { return m_refSubGUID; }
+    // Valid until the option changes.
+    WStringView GetLineSelectionDescription() const { return m_texts.View(kDescription); }
+    WStringView GetDatFile() const { return m_texts.View(kDatFile); }
+    WStringView GetRefSubLabel() const { return m_texts.View(kRefSubLabel); }
+    WStringView GetRefSubGUID() const { return m_texts.View(kRefSubGuid); }
 
     void SetSelected(int32_t selected) { m_selected = selected; }
-    void SetLineSelectionDescription(WStringView text) { m_lineSelectionDescription = text; }
-    void SetDatFile(WStringView text) { m_datFile = text; }
-    void SetRefSubLabel(WStringView text) { m_refSubLabel = text; }
-    void SetRefSubGUID(WStringView text) { m_refSubGUID = text; }
+    void SetLineSelectionDescription(WStringView text) { m_texts.Set(kDescription, text); }
+    void SetDatFile(WStringView text) { m_texts.Set(kDatFile, text); }
+    void SetRefSubLabel(WStringView text) { m_texts.Set(kRefSubLabel, text); }
+    void SetRefSubGUID(WStringView text) { m_texts.Set(kRefSubGuid, text); }
+    void SetTexts(WStringView description, WStringView datFile, WStringView refSubLabel, WStringView refSubGuid) {
+        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid});
+    }
 
 private:
+    enum : std::size_t { kDescription, kDatFile, kRefSubLabel, kRefSubGuid, kFields };
     int32_t m_selected = kNotSelected;
-    WString m_lineSelectionDescription;
-    WString m_datFile;
-    WString m_refSubLabel;
-    WString m_refSubGUID;
+    PackedTexts<kFields> m_texts;
 };
 
 class CSelectionGroup {
 public:
+    CSelectionGroup() = default;
+    CSelectionGroup(const CSelectionGroup&) = default;
+    CSelectionGroup(CSelectionGroup&&) noexcept = default;
+    CSelectionGroup& operator=(const CSelectionGroup&) = default;
+    CSelectionGroup& operator=(CSelectionGroup&&) noexcept = default;
     virtual ~CSelectionGroup() = default;
 
     void Clear() { *this = CSelectionGroup(); }
@@ -52,28 +66,29 @@ public:
     void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     const std::vector<CSelectionOption>& Options() const { return m_options; }
 
-    const WString& GetTitle() const { return m_title; }
-    const WString& GetSubTitle() const { return m_subTitle; }
-    const WString& GetSubGUID() const { return m_subGUID; }
-    const WString& GetCategory() const { return m_category; }
-    const WString& GetLabel() const { return m_label; }
-    const WString& GetCode() const { return m_code; }
+    // Valid until the group changes.
+    WStringView GetTitle() const { return m_texts.View(kTitle); }
+    WStringView GetSubTitle() const { return m_texts.View(kSubTitle); }
+    WStringView GetSubGUID() const { return m_texts.View(kSubGuid); }
+    WStringView GetCategory() const { return m_texts.View(kCategory); }
+    WStringView GetLabel() const { return m_texts.View(kLabel); }
+    WStringView GetCode() const { return m_texts.View(kCode); }
 
-    void SetTitle(WStringView text) { m_title = text; }
-    void SetSubTitle(WStringView text) { m_subTitle = text; }
-    void SetSubGUID(WStringView text) { m_subGUID = text; }
-    void SetCategory(WStringView text) { m_category = text; }
-    void SetLabel(WStringView text) { m_label = text; }
-    void SetCode(WStringView text) { m_code = text; }
+    void SetTitle(WStringView text) { m_texts.Set(kTitle, text); }
+    void SetSubTitle(WStringView text) { m_texts.Set(kSubTitle, text); }
+    void SetSubGUID(WStringView text) { m_texts.Set(kSubGuid, text); }
+    void SetCategory(WStringView text) { m_texts.Set(kCategory, text); }
+    void SetLabel(WStringView text) { m_texts.Set(kLabel, text); }
+    void SetCode(WStringView text) { m_texts.Set(kCode, text); }
+    void SetTexts(WStringView title, WStringView subTitle, WStringView subGuid, WStringView category,
+                  WStringView label, WStringView code) {
+        m_texts.SetAll({title, subTitle, subGuid, category, label, code});
+    }
 
 private:
+    enum : std::size_t { kTitle, kSubTitle, kSubGuid, kCategory, kLabel, kCode, kFields };
     std::vector<CSelectionOption> m_options;
-    WString m_title;
-    WString m_subTitle;
-    WString m_subGUID;
-    WString m_category;
-    WString m_label;
-    WString m_code;
+    PackedTexts<kFields> m_texts;
 };
 
 }  // namespace kel

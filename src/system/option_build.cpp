@@ -246,8 +246,8 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
         const int32_t selected = option.GetSelected();
         // The sub group of an unchosen option takes no digits from the selection.
         if (selected == CSelectionOption::kNotSelected || selected == CSelectionOption::kDefault) m_optionBuildFlag = 0;
-        const WString& subLabel = option.GetRefSubLabel();
-        const WString& subGuid = option.GetRefSubGUID();
+        const WStringView subLabel = option.GetRefSubLabel();
+        const WStringView subGuid = option.GetRefSubGUID();
         if (subLabel.empty() || subGuid.empty()) {
             m_optionBuildFlag = 1;
             continue;
@@ -269,7 +269,7 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
         CRelkeyGroup subGroup;
         parser.GetGroupBySubTitle(subLabel, subGroup);
         subGroup.SetSubGUID(subGuid);
-        openSubGroups.push_back(subLabel);
+        openSubGroups.emplace_back(subLabel);
         const int result = AddGroupToSystemOptions(selection, subGroup, kind, programName, parser, openSubGroups);
         openSubGroups.pop_back();
         if (result != 0) {
@@ -310,7 +310,7 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     }
     if (!entry) return;
 
-    const WString& subTitle = group.GetSubTitle();
+    const WStringView subTitle = group.GetSubTitle();
     xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups" : u"SubGroups");
     xml::Element element = CreateOptionsElement(u"Group");
     if (!parent || !element || !parent.AppendChild(element) || !element.SetAttribute(u"Instance", programName)) return;
@@ -327,10 +327,10 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         xml::Element item = element.AppendChild(u"GroupItem");
         if (!item) return;
         const int32_t selected = option.GetSelected();
-        const WString& description = option.GetLineSelectionDescription();
+        const WStringView description = option.GetLineSelectionDescription();
         item.AppendChild(u"Selected", SelectedText(selected));
         if (selected == CSelectionOption::kSelectedHidden && !description.empty()) {
-            item.AppendChild(u"LineSelectionDescription", u";" + description);
+            item.AppendChild(u"LineSelectionDescription", WString(u";").append(description));
         } else {
             item.AppendChild(u"LineSelectionDescription", description);
         }

@@ -41,12 +41,8 @@ int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& rel
     const std::vector<CRelkeyOption>& options = relkeyGroup.Options();
     group.Clear();
     const WStringView code = relkeyGroup.CodeView();
-    group.SetCode(code);
-    group.SetLabel(relkeyGroup.LabelView());
-    group.SetTitle(relkeyGroup.TitleView());
-    group.SetCategory(relkeyGroup.CategoryView());
-    group.SetSubTitle(relkeyGroup.SubTitleView());
-    group.SetSubGUID(relkeyGroup.SubGUIDView());
+    group.SetTexts(relkeyGroup.TitleView(), relkeyGroup.SubTitleView(), relkeyGroup.SubGUIDView(),
+                   relkeyGroup.CategoryView(), relkeyGroup.LabelView(), code);
 
     if (digits.size() < options.size()) digits.resize(options.size(), u'0');
     // A single-choice group without a choice defaults to its first option.
@@ -61,16 +57,13 @@ int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& rel
         CSelectionOption option;
         const char16_t digit = digits[i];
         option.SetSelected(digit >= u'0' && digit <= u'9' ? digit - u'0' : 0);
-        option.SetLineSelectionDescription(source.LineSelectionDescriptionView());
-        option.SetDatFile(source.DatFileView());
-        option.SetRefSubLabel(source.RefSubLabelView());
         // Each conversion makes a new sub group instance.
         WString instance;
         if (!source.RefSubLabelView().empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) {
             TraceMessage(u"CSystem::RelkeyGroupToSelectionGroup, Failure getting selected options from RelkeyGroup\n");
             return -1;
         }
-        option.SetRefSubGUID(instance);
+        option.SetTexts(source.LineSelectionDescriptionView(), source.DatFileView(), source.RefSubLabelView(), instance);
         group.AddOption(std::move(option));
     }
     return 1;

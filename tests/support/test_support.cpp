@@ -396,12 +396,12 @@ std::string N(WStringView text) { return ToUtf8(text); }
 
 template <class Group>
 std::string GroupLine(const Group& g) {
-    std::string out = N(g.GetLabel() + u"|" + g.GetTitle() + u"|" + g.GetCode() + u"|" + g.GetCategory() + u"|" +
-                        g.GetSubTitle() + u"|" + g.GetSubGUID());
+    std::string out = N(g.GetLabel()) + "|" + N(g.GetTitle()) + "|" + N(g.GetCode()) + "|" + N(g.GetCategory()) + "|" +
+                      N(g.GetSubTitle()) + "|" + N(g.GetSubGUID());
     for (const auto& o : g.Options()) {
         out += " / ";
         if constexpr (std::is_same_v<Group, CSelectionGroup>) out += std::to_string(o.GetSelected()) + ":";
-        out += N(o.GetLineSelectionDescription() + u"|" + o.GetDatFile() + u"|" + o.GetRefSubLabel());
+        out += N(o.GetLineSelectionDescription()) + "|" + N(o.GetDatFile()) + "|" + N(o.GetRefSubLabel());
         if constexpr (std::is_same_v<Group, CRelkeyGroup>) out += "|" + N(o.GetRemark());
     }
     return out;
