@@ -9,6 +9,10 @@
 
 namespace kel {
 
+// Whether texts may hold characters XML cannot (Raw) or come from packed texts
+// or their cleaning already (Clean).
+enum class TextSource { Raw, Clean };
+
 // Texts kept end to end in one string: a large option file holds tens of
 // thousands of options, most of whose texts are short or empty.
 template <std::size_t N>
@@ -34,12 +38,12 @@ public:
     }
     // Every field at once (in field order), in one allocation: setting them
     // one by one grows the string several times.
-    void SetAll(const std::array<WStringView, N>& raw) {
+    void SetAll(const std::array<WStringView, N>& raw, TextSource source = TextSource::Raw) {
         std::array<WString, N> clean;
         std::array<WStringView, N> texts = raw;
         std::size_t total = 0;
         for (std::size_t i = 0; i < N; ++i) {
-            if (!HasOnlyXmlCharacters(texts[i])) {
+            if (source == TextSource::Raw && !HasOnlyXmlCharacters(texts[i])) {
                 clean[i] = WithoutNonXmlCharacters(texts[i]);
                 texts[i] = clean[i];
             }

@@ -37,8 +37,9 @@ public:
     void SetRefSubGUID(WStringView text) { m_texts.Set(kRefSubGuid, text); }
     void SetRemark(WStringView text) { m_texts.Set(kRemark, text); }
     void SetTexts(WStringView description, WStringView datFile, WStringView refSubLabel, WStringView refSubGuid,
-                  WStringView remark) {
-        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid, remark});
+                  WStringView remark,
+                  TextSource source = TextSource::Raw) {
+        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid, remark}, source);
     }
 
     bool operator==(const CRelkeyOption&) const = default;
@@ -88,8 +89,9 @@ public:
     void SetSubGUID(WStringView text) { m_texts.Set(kSubGuid, text); }
     void SetCategory(WStringView text) { m_texts.Set(kCategory, text); }
     void SetTexts(WStringView title, WStringView label, WStringView code, WStringView subTitle, WStringView subGuid,
-                  WStringView category) {
-        m_texts.SetAll({title, label, code, subTitle, subGuid, category});
+                  WStringView category,
+                  TextSource source = TextSource::Raw) {
+        m_texts.SetAll({title, label, code, subTitle, subGuid, category}, source);
     }
 
     bool operator==(const CRelkeyGroup&) const = default;

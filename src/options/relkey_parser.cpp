@@ -225,7 +225,7 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
     WString title, label, code, subTitle, category;
     read.SetTexts(AsStored(group.TitleView(), title), AsStored(group.LabelView(), label),
                   AsStored(group.CodeView(), code), AsStored(AfterAmpersand(group.SubTitleView()), subTitle), {},
-                  AsStored(group.CategoryView(), category));
+                  AsStored(group.CategoryView(), category), TextSource::Clean);
     // Kept for as long as the file is loaded: no spare capacity.
     read.ReserveOptions(group.Options().size());
     CGUID guid;
@@ -238,7 +238,8 @@ int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
         item.SetTexts(AsStored(option.LineSelectionDescriptionView(), description),
                       AsStored(option.DatFileView(), datFile), AsStored(subLabel, subLabelText),
-                      AsStored(instance, instanceText), AsStored(RemarkText(option.RemarkView()), remark));
+                      AsStored(instance, instanceText), AsStored(RemarkText(option.RemarkView()), remark),
+                      TextSource::Clean);
         read.AddOption(std::move(item));
     }
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;

@@ -38,8 +38,9 @@ public:
     void SetDatFile(WStringView text) { m_texts.Set(kDatFile, text); }
     void SetRefSubLabel(WStringView text) { m_texts.Set(kRefSubLabel, text); }
     void SetRefSubGUID(WStringView text) { m_texts.Set(kRefSubGuid, text); }
-    void SetTexts(WStringView description, WStringView datFile, WStringView refSubLabel, WStringView refSubGuid) {
-        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid});
+    void SetTexts(WStringView description, WStringView datFile, WStringView refSubLabel, WStringView refSubGuid,
+                  TextSource source = TextSource::Raw) {
+        m_texts.SetAll({description, datFile, refSubLabel, refSubGuid}, source);
     }
 
 private:
@@ -81,8 +82,9 @@ public:
     void SetLabel(WStringView text) { m_texts.Set(kLabel, text); }
     void SetCode(WStringView text) { m_texts.Set(kCode, text); }
     void SetTexts(WStringView title, WStringView subTitle, WStringView subGuid, WStringView category,
-                  WStringView label, WStringView code) {
-        m_texts.SetAll({title, subTitle, subGuid, category, label, code});
+                  WStringView label, WStringView code,
+                  TextSource source = TextSource::Raw) {
+        m_texts.SetAll({title, subTitle, subGuid, category, label, code}, source);
     }
 
 private:

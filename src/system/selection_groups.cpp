@@ -42,7 +42,7 @@ int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& rel
     group.Clear();
     const WStringView code = relkeyGroup.CodeView();
     group.SetTexts(relkeyGroup.TitleView(), relkeyGroup.SubTitleView(), relkeyGroup.SubGUIDView(),
-                   relkeyGroup.CategoryView(), relkeyGroup.LabelView(), code);
+                   relkeyGroup.CategoryView(), relkeyGroup.LabelView(), code, TextSource::Clean);
 
     if (digits.size() < options.size()) digits.resize(options.size(), u'0');
     // A single-choice group without a choice defaults to its first option.
@@ -63,7 +63,8 @@ int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& rel
             TraceMessage(u"CSystem::RelkeyGroupToSelectionGroup, Failure getting selected options from RelkeyGroup\n");
             return -1;
         }
-        option.SetTexts(source.LineSelectionDescriptionView(), source.DatFileView(), source.RefSubLabelView(), instance);
+        option.SetTexts(source.LineSelectionDescriptionView(), source.DatFileView(), source.RefSubLabelView(), instance,
+                        TextSource::Clean);
         group.AddOption(std::move(option));
     }
     return 1;
