@@ -96,6 +96,21 @@ std::size_t Length(const char16_t* text) {
     return std::char_traits<char16_t>::length(text);
 }
 
+std::size_t WidenAscii(std::string_view text, char16_t* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= text.size(); i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+        if (_mm_movemask_epi8(bytes) != 0) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+#endif
+    for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) out[i] = static_cast<char16_t>(text[i]);
+    return i;
+}
+
 std::string ToUtf8(WStringView text) {
     const std::size_t ascii = AsciiPrefix(text.data(), text.size());
     std::string out(ascii, '\0');
@@ -139,12 +154,10 @@ std::string ToUtf8(WStringView text) {
 }
 
 WString FromUtf8(std::string_view text) {
-    std::size_t i = AsciiPrefix(text.data(), text.size());
-    WString out(i, u'\0');
-    char16_t* wide = out.data();
-    for (std::size_t k = 0; k < i; ++k) wide[k] = static_cast<char16_t>(text[k]);
+    WString out(text.size(), u'\0');
+    std::size_t i = WidenAscii(text, out.data());
     if (i == text.size()) return out;
-    out.reserve(text.size());
+    out.resize(i);
     while (i < text.size()) {
         const unsigned char b = static_cast<unsigned char>(text[i]);
         char32_t c = 0xFFFD;
@@ -195,10 +208,8 @@ std::string ToAnsi(WStringView text) {
 }
 
 WString FromAnsi(std::string_view text) {
-    if (AsciiPrefix(text.data(), text.size()) < text.size()) return os::WideFromAnsi(text);
     WString out(text.size(), u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char16_t>(text[i]);
-    return out;
+    return WidenAscii(text, out.data()) == text.size() ? out : os::WideFromAnsi(text);
 }
 WString ToUpper(WStringView text) { return os::UpperCase(text); }
 int CompareNoCase(WStringView a, WStringView b) { return os::UpperCase(a).compare(os::UpperCase(b)); }

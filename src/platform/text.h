@@ -57,6 +57,8 @@ WString FromUtf8(std::string_view text);
 // Windows-1252 elsewhere. Characters that have no byte become '?'.
 std::string ToAnsi(WStringView text);
 WString FromAnsi(std::string_view text);
+// Copies text's leading ASCII into out (room for text.size()); its length.
+std::size_t WidenAscii(std::string_view text, char16_t* out);
 
 // Exact equality by memcmp: the standard library compares char16_t one at a
 // time, which shows in the hot look-ups.

@@ -75,16 +75,12 @@ public:
 
 private:
     static WStringView Convert(const char* text, WString& buffer) {
-        const std::size_t size = std::strlen(text);
-        buffer.resize(size);
-        char16_t* wide = buffer.data();
-        for (std::size_t i = 0; i < size; ++i) {
-            if (static_cast<unsigned char>(text[i]) >= 0x80) {
-                buffer.resize(i);
-                buffer += FromUtf8(text + i);
-                break;
-            }
-            wide[i] = static_cast<char16_t>(text[i]);
+        const std::string_view narrow(text);
+        buffer.resize(narrow.size());
+        const std::size_t ascii = WidenAscii(narrow, buffer.data());
+        if (ascii < narrow.size()) {
+            buffer.resize(ascii);
+            buffer += FromUtf8(narrow.substr(ascii));
         }
         return buffer;
     }
