@@ -28,11 +28,16 @@ TEST(Text, Utf8RoundTripsOutsideTheBasicPlane) {
     EXPECT_EQ(wide.size(), 11u);  // the emoji is a surrogate pair
     EXPECT_EQ(ToUtf8(wide), utf8);
     EXPECT_EQ(FromUtf8("\xFF" "a"), u"\uFFFD" u"a");
-    // Long ASCII runs are converted in blocks: the text after them must still line up.
-    const std::string run = "0123456789abcdefghijklmnopqrstuvwxyzA";
-    const std::string longer = run + utf8 + run.substr(0, 19);
-    EXPECT_EQ(ToUtf8(FromUtf8(longer)), longer);
-    EXPECT_EQ(FromUtf8(longer).substr(35, 4), u"zAM\u00fc");
+    // ASCII is converted sixteen characters at a time: a character beyond it
+    // at any place of a block or of the tail must stop the block there.
+    const std::string run = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+    for (std::size_t at = 0; at <= run.size(); ++at) {
+        const std::string mixed = run.substr(0, at) + "\xC3\xBC" + run.substr(at);
+        const WString wide = FromUtf8(mixed);
+        ASSERT_EQ(wide, FromAscii(run.substr(0, at)) + u"\u00fc" + FromAscii(run.substr(at))) << at;
+        ASSERT_EQ(ToUtf8(wide), mixed) << at;
+        ASSERT_EQ(FromAnsi(run.substr(0, at) + "\xFC" + run.substr(at)), wide) << at;
+    }
 }
 
 TEST(Text, LengthStopsAtTheFirstNulWhereverTheTextStarts) {
