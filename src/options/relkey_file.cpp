@@ -238,8 +238,9 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
         if (now != text) (group.*setter)(text);
     };
     set(group.SubGUIDView(), u"", &CRelkeyGroup::SetSubGUID);
-    const WString wide = FromAnsi(narrowLine);
-    WStringView line = wide;
+    m_wide.resize(narrowLine.size());
+    if (WidenAscii(narrowLine, m_wide.data()) < narrowLine.size()) m_wide = FromAnsi(narrowLine);
+    WStringView line = m_wide;
     while (!line.empty() && IsWhite(line.front())) line.remove_prefix(1);
     if (line.empty()) return LineResult::Complete;
     if (StartsWith(line, u"end")) {
@@ -249,7 +250,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
     // The line feed ends the line; a remark does not take it.
     if (line.back() == u'\n') line.remove_suffix(1);
 
-    thread_local std::vector<WStringView> tokens;
+    std::vector<WStringView>& tokens = m_tokens;
     Tokenize(line, tokens);
     WString scratch;
     if (tokens[0][0] == u'&') {

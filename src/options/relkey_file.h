@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KelCom.h"
 #include "options/relkey_group.h"
@@ -69,6 +70,9 @@ private:
     int m_chunkIndex = 0;
     std::string m_groupText;  // bytes read and not yet taken
     std::size_t m_position = 0;
+    // The line being parsed, widened, and its tokens: kept for the next line.
+    WString m_wide;
+    std::vector<WStringView> m_tokens;
     bool m_endFlag = false;
     int m_type = 0;
     uint16_t m_substitution = 0;
