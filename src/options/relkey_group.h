@@ -29,6 +29,7 @@ public:
     WStringView LineSelectionDescriptionView() const { return m_texts.View(kDescription); }
     WStringView DatFileView() const { return m_texts.View(kDatFile); }
     WStringView RefSubLabelView() const { return m_texts.View(kRefSubLabel); }
+    WStringView RefSubGUIDView() const { return m_texts.View(kRefSubGuid); }
     WStringView RemarkView() const { return m_texts.View(kRemark); }
 
     void SetLineSelectionDescription(WStringView text) { m_texts.Set(kDescription, text); }
@@ -67,6 +68,12 @@ public:
     void ReserveOptions(std::size_t count) { m_options.reserve(count); }
     // Read-only view for callers that only walk the options.
     const std::vector<CRelkeyOption>& Options() const { return m_options; }
+    // The options, moved out; the group is left without any.
+    std::vector<CRelkeyOption> TakeOptions() {
+        std::vector<CRelkeyOption> taken;
+        taken.swap(m_options);
+        return taken;
+    }
 
     WString GetTitle() const { return m_texts.Get(kTitle); }
     WString GetLabel() const { return m_texts.Get(kLabel); }

@@ -1,6 +1,7 @@
 #include "options/relkey_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -210,37 +211,55 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
         return -1;
     }
     do {
-        if (AppendGroup(group) != 0) return -1;
+        if (AppendGroup(std::move(group)) != 0) return -1;
         group.Clear();
     } while (reader.GetNextGroup(group) == 0);
     return 0;
 }
 
-int CRelkeyParser::AppendGroup(const CRelkeyGroup& group) {
+int CRelkeyParser::AppendGroup(CRelkeyGroup group) {
     Impl& impl = *m_impl;
     if (!impl.document || !impl.text.appendable) return -1;
     impl.Invalidate();
-    // Each text as the document would give it back.
-    CRelkeyGroup read;
+    // Each text as the document would give it back. Most texts already are:
+    // then the group or option keeps its own (a view of the same place).
+    const auto unchanged = [](WStringView own, WStringView stored) {
+        return own.size() == stored.size() && (own.empty() || own.data() == stored.data());
+    };
+    std::vector<CRelkeyOption> options = group.TakeOptions();
     WString title, label, code, subTitle, category;
-    read.SetTexts(AsStored(group.TitleView(), title), AsStored(group.LabelView(), label),
-                  AsStored(group.CodeView(), code), AsStored(AfterAmpersand(group.SubTitleView()), subTitle), {},
-                  AsStored(group.CategoryView(), category), TextSource::Clean);
+    const std::array<WStringView, 6> head{group.TitleView(), group.LabelView(), group.CodeView(), group.SubTitleView(),
+                                          group.SubGUIDView(), group.CategoryView()};
+    const std::array<WStringView, 6> storedHead{AsStored(head[0], title), AsStored(head[1], label),
+                                                AsStored(head[2], code), AsStored(AfterAmpersand(head[3]), subTitle),
+                                                {}, AsStored(head[5], category)};
+    CRelkeyGroup read;
+    if (std::equal(head.begin(), head.end(), storedHead.begin(), unchanged)) {
+        read = std::move(group);
+    } else {
+        read.SetTexts(storedHead[0], storedHead[1], storedHead[2], storedHead[3], storedHead[4], storedHead[5],
+                      TextSource::Clean);
+    }
     // Kept for as long as the file is loaded: no spare capacity.
-    read.ReserveOptions(group.Options().size());
+    read.ReserveOptions(options.size());
     CGUID guid;
     WString description, datFile, subLabelText, instanceText, remark;
-    for (const CRelkeyOption& option : group.Options()) {
-        CRelkeyOption item;
+    for (CRelkeyOption& option : options) {
         const WStringView subLabel = AfterAmpersand(option.RefSubLabelView());
         // Every load gives each sub group reference its own instance.
         WString instance;
         if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        item.SetTexts(AsStored(option.LineSelectionDescriptionView(), description),
-                      AsStored(option.DatFileView(), datFile), AsStored(subLabel, subLabelText),
-                      AsStored(instance, instanceText), AsStored(RemarkText(option.RemarkView()), remark),
-                      TextSource::Clean);
-        read.AddOption(std::move(item));
+        const std::array<WStringView, 5> own{option.LineSelectionDescriptionView(), option.DatFileView(),
+                                             option.RefSubLabelView(), option.RefSubGUIDView(), option.RemarkView()};
+        const std::array<WStringView, 5> stored{
+            AsStored(own[0], description), AsStored(own[1], datFile), AsStored(subLabel, subLabelText),
+            AsStored(instance, instanceText), AsStored(RemarkText(own[4]), remark)};
+        if (!std::equal(own.begin(), own.end(), stored.begin(), unchanged)) {
+            CRelkeyOption item;
+            item.SetTexts(stored[0], stored[1], stored[2], stored[3], stored[4], TextSource::Clean);
+            option = std::move(item);
+        }
+        read.AddOption(std::move(option));
     }
     if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
     impl.text.read.push_back(std::move(read));

@@ -41,7 +41,7 @@ public:
     const CRelkeyGroup* FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch);
 
     // Writes a group read from a text file under the current root.
-    int AppendGroup(const CRelkeyGroup& group);
+    int AppendGroup(CRelkeyGroup group);
 
     bool HasDocument() const;
 
