@@ -295,16 +295,17 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         return ok ? created : xml::Element();
     };
     xml::Element entry;
+    WString spare;
     if (kind == Zendara && programName == kMainProgram) {
         entry = root.FirstChild(u"ZD");
-        if (entry && entry.FirstChild(u"ProgramNr").Text() != programName) {
+        if (entry && entry.FirstChild(u"ProgramNr").TextView(spare) != programName) {
             TraceMessage(u"CSystemOptions::AddGroup, there is already one ZD option selection.\n");
             return;
         }
         if (!entry) entry = newEntry(u"ZD", false);
     } else if (kind == Zendara || kind == ExternalWithOptions) {
         for (const xml::Element& ext : root.Children(u"EXT")) {
-            if (ext.FirstChild(u"ProgramNr").Text() == programName) entry = ext;
+            if (ext.FirstChild(u"ProgramNr").TextView(spare) == programName) entry = ext;
         }
         if (!entry) entry = newEntry(u"EXT", true);
     }
@@ -312,8 +313,8 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
 
     const WStringView subTitle = group.GetSubTitle();
     xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups" : u"SubGroups");
-    xml::Element element = CreateOptionsElement(u"Group");
-    if (!parent || !element || !parent.AppendChild(element) || !element.SetAttribute(u"Instance", programName)) return;
+    xml::Element element = parent.AppendChild(u"Group");
+    if (!element || !element.SetAttribute(u"Instance", programName)) return;
     if (!subTitle.empty()) {
         element.AppendChild(u"SubTitle", subTitle);
         element.AppendChild(u"SubGUID", group.GetSubGUID());
