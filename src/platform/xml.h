@@ -90,7 +90,8 @@ private:
 };
 
 // The child elements of one name, walked in place: long lists (the groups of
-// a large selection) are not gathered first. List() gathers them.
+// a large selection) are not gathered first. List() gathers them, for a
+// caller that changes the children while it goes through them.
 class ChildElements {
 public:
     class Iterator {
