@@ -118,15 +118,16 @@ KeptFolders& Folders() {
     return folders;
 }
 
-// The first count components, each found ignoring case where it is not there
-// as written; from the first that is missing on, the rest keeps its case and
-// complete is false.
-std::string ResolveFolder(const std::string& root, const std::vector<std::string>& components, std::size_t count,
-                          bool& complete) {
+// The folders of path (below root, '/' between them), each found ignoring
+// case where it is not there as written; from the first that is missing on,
+// the rest keeps its case and complete is false.
+std::string ResolveFolder(const std::string& root, std::string_view path, bool& complete) {
     std::string resolved = root;
     complete = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::string& component = components[i];
+    while (!path.empty()) {
+        const std::size_t slash = std::min(path.find('/'), path.size());
+        const std::string component(path.substr(0, slash));
+        path.remove_prefix(std::min(slash + 1, path.size()));
         std::string next = Join(resolved, component);
         if (complete && component != "." && component != ".." && !Exists(next)) {
             if (const auto match = FindNoCaseKept(resolved, component)) {
@@ -166,34 +167,36 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
         root = "/";
     }
 
-    std::vector<std::string> components;
-    while (pos <= path.size()) {
-        std::size_t end = path.find(u'\\', pos);
-        if (end == WStringView::npos) end = path.size();
-        if (end > pos) {
-            const WStringView component = path.substr(pos, end - pos);
-            if (component.find(u'/') != WStringView::npos || component.find(u'\0') != WStringView::npos) {
-                return std::nullopt;
-            }
-            components.push_back(ToUtf8(component));
-        }
-        pos = end + 1;
-    }
-
+    const WStringView rest = path.substr(pos);
+    if (rest.find(u'/') != WStringView::npos || rest.find(u'\0') != WStringView::npos) return std::nullopt;
+    // One conversion for the whole path, each run of backslashes one slash:
+    // this runs for every file an operation touches.
     std::string direct = root;
-    for (const std::string& component : components) direct = Join(direct, component);
+    std::size_t nameStart = std::string::npos;  // where the last component starts
+    bool between = true;
+    for (const char c : ToUtf8(rest)) {
+        if (c == '\\') {
+            between = true;
+            continue;
+        }
+        if (between) {
+            if (nameStart != std::string::npos) direct.push_back('/');
+            nameStart = direct.size();
+            between = false;
+        }
+        direct.push_back(c);
+    }
     if (direct.empty()) direct = ".";
     if (lstat(direct.c_str(), &st) == 0) {
         seen = Seen::Present;
         return direct;
     }
 
-    if (components.empty()) return direct;
+    if (nameStart == std::string::npos) return direct;
     // Mostly a new name in a folder that is there as written, or was resolved
     // before: only the name needs a search, not every folder on the way.
-    std::string parent = root;
-    for (std::size_t i = 0; i + 1 < components.size(); ++i) parent = Join(parent, components[i]);
-    const std::string& name = components.back();
+    const std::string parent = direct.substr(0, nameStart > root.size() ? nameStart - 1 : nameStart);
+    const std::string name = direct.substr(nameStart);
     std::optional<std::string> folder = Folders().Find(parent);
     // Whether the name was looked up in folder as written already.
     bool looked = false;
@@ -216,7 +219,7 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
     }
     if (!folder) {
         bool complete = false;
-        folder = ResolveFolder(root, components, components.size() - 1, complete);
+        folder = ResolveFolder(root, parent.substr(root.size()), complete);
         if (!complete) return Join(*folder, name);
         Folders().Keep(parent, *folder);
     }
