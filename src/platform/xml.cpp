@@ -1013,6 +1013,28 @@ std::vector<Element> Document::Descendants(WStringView name) const {
 // in the same places; an element found there is this tree's element there.
 std::optional<WString> Document::SelectSingleText(WStringView xpath) const {
     if (!state_) return std::nullopt;
+    // "//Name", which is how version files are read, several times an
+    // operation, is answered from the tree: the general path writes the
+    // document out for the platform's XPath. A default namespace in scope
+    // (which the platforms' XPath treat apart) takes the general path.
+    if (xpath.starts_with(u"//") && xpath.find(u':') == WStringView::npos && IsValidName(xpath.substr(2))) {
+        const Index name = state_->Find(xpath.substr(2));
+        Node* found = nullptr;
+        if (name) {
+            ForEachBelow(*state_, *state_->document, [&](Node& node) {
+                if (IsElementNamed(node, name)) found = &node;
+                return !found;
+            });
+        }
+        if (!found) return std::nullopt;
+        bool namespaced = false;
+        for (Node* element = found; element && element->kind == Kind::Element; element = state_->At(element->parent)) {
+            for (AttributeNode* attribute = state_->FirstAttribute(*element); attribute; attribute = attribute->next) {
+                namespaced = namespaced || *attribute->name == u"xmlns";
+            }
+        }
+        if (!namespaced) return TextOf(*state_, *found);
+    }
     const std::optional<detail::XPathHit> hit =
         detail::SelectFirst(Writer(*state_, Writer::Mode::Exact, false).Write(), xpath);
     if (!hit || !hit->element) return hit ? std::optional<WString>(hit->value) : std::nullopt;
