@@ -28,11 +28,16 @@ WString Join(WStringView directory, WStringView name) {
 bool ReadSmallFile(WStringView path, std::string& bytes) {
     File file(os::OpenFile(path, "rb"));
     if (!file) return false;
-    bytes.resize(kMaxMediaIdBytes + 1);
-    const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (std::ferror(file.get()) || n > kMaxMediaIdBytes) return false;
-    bytes.resize(n);
-    return true;
+    // Read as it comes, not into a zeroed buffer of the largest size:
+    // every operation reads its releases' media.id.
+    bytes.clear();
+    char buffer[4096];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
+        bytes.append(buffer, n);
+        if (bytes.size() > kMaxMediaIdBytes) return false;
+        if (n < sizeof buffer) return !std::ferror(file.get());
+    }
 }
 
 WStringView Trim(WStringView text) {

@@ -98,6 +98,9 @@ TEST(Media, FailedOpensGiveDistinctStatusesAndKeepTheCurrentRelease) {
         EXPECT_EQ(Open(media.get(), MakeRelease(dir, folder, content)), KEL_MEDIA_E_INVALID_MEDIA_ID)
             << test::N(folder);
     }
+    // Too large to be one, however valid its lines.
+    const std::string huge = "#" + std::string(64 * 1024, 'x') + "\nName=Zendara\nType=1\n";
+    EXPECT_EQ(Open(media.get(), MakeRelease(dir, u"huge", huge)), KEL_MEDIA_E_INVALID_MEDIA_ID);
     // An invalid media.id at the top gives way to a valid one in sys_pack.
     const WString fallback = MakeRelease(dir, u"fallback", "Type=1\n");
     ASSERT_TRUE(os::MakeDirectory(fallback + u"\\sys_pack") &&
