@@ -17,6 +17,10 @@ TEST(PathMap, DriveRootedAndRelativeForms) {
     EXPECT_EQ(MapPath(u"C:\\Pool\\Sys"), "/mnt/c/Pool/Sys");
     EXPECT_EQ(MapPath(u"\\no-such-dir-kel\\b"), "/no-such-dir-kel/b");
     EXPECT_EQ(MapPath(u"no-such-dir-kel\\b"), "no-such-dir-kel/b");
+    // Runs of separators are one; one at the end is none.
+    EXPECT_EQ(MapPath(u"Z:\\\\no-such-dir-kel\\\\\\b\\"), "/no-such-dir-kel/b");
+    EXPECT_EQ(MapPath(u"C:\\x\\"), "/mnt/c/x");
+    EXPECT_EQ(MapPath(u"no-such-dir-kel\\\\M\xFCller\\"), "no-such-dir-kel/M\xC3\xBCller");
     EXPECT_EQ(MapPath(u"\\\\server\\share\\x"), std::nullopt);
     EXPECT_EQ(MapPath(u"Z:\\a/b"), std::nullopt);
     EXPECT_EQ(MapPath(u""), std::nullopt);

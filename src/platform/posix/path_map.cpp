@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -169,23 +170,26 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
 
     const WStringView rest = path.substr(pos);
     if (rest.find(u'/') != WStringView::npos || rest.find(u'\0') != WStringView::npos) return std::nullopt;
-    // One conversion for the whole path, each run of backslashes one slash:
-    // this runs for every file an operation touches.
-    std::string direct = root;
-    std::size_t nameStart = std::string::npos;  // where the last component starts
-    bool between = true;
-    for (const char c : ToUtf8(rest)) {
-        if (c == '\\') {
-            between = true;
+    // One conversion for the whole path, each run of backslashes one slash,
+    // moved in pieces: this runs for every file an operation touches.
+    std::string tail = ToUtf8(rest);
+    std::size_t nameStart = std::string::npos;  // where the last component starts, in tail
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < tail.size();) {
+        if (tail[in] == '\\') {
+            ++in;
             continue;
         }
-        if (between) {
-            if (nameStart != std::string::npos) direct.push_back('/');
-            nameStart = direct.size();
-            between = false;
-        }
-        direct.push_back(c);
+        const std::size_t end = std::min(tail.find('\\', in), tail.size());
+        if (nameStart != std::string::npos) tail[out++] = '/';
+        nameStart = out;
+        if (out != in) std::memmove(&tail[out], &tail[in], end - in);
+        out += end - in;
+        in = end;
     }
+    tail.resize(out);
+    std::string direct = root.empty() ? std::move(tail) : root + tail;
+    if (nameStart != std::string::npos) nameStart += root.size();
     if (direct.empty()) direct = ".";
     if (lstat(direct.c_str(), &st) == 0) {
         seen = Seen::Present;
