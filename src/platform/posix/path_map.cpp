@@ -8,7 +8,6 @@
 #include <map>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "platform/os.h"
 
