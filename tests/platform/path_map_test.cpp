@@ -45,6 +45,20 @@ TEST(PathMap, ExistingComponentsResolveIgnoringCase) {
     // A remembered match that is gone is searched for again.
     std::filesystem::rename(native + "/Pool", native + "/pOOL");
     EXPECT_EQ(MapPath(u"Z:" + upper), native + "/pOOL/M\xC3\xBCller/program.id");
+
+    // What acts on an existing entry tries the path as written first, then
+    // finds it the same way.
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(u"Z:" + upper, bytes));
+    EXPECT_EQ(bytes, "x");
+    const WString moved = dir / u"POOL\\M\u00dcLLER\\moved.id";
+    EXPECT_EQ(Rename(u"Z:" + upper, moved), RenameResult::Ok);
+    EXPECT_EQ(Rename(u"Z:" + upper, moved), RenameResult::Failed);
+    EXPECT_FALSE(RemoveEmptyDirectory(dir / u"POOL\\M\u00dcLLER"));
+    EXPECT_TRUE(RemoveFile(dir / u"pool\\m\u00fcller\\MOVED.ID"));
+    EXPECT_FALSE(RemoveFile(dir / u"pool\\m\u00fcller\\MOVED.ID"));
+    EXPECT_TRUE(RemoveEmptyDirectory(dir / u"POOL\\M\u00dcLLER"));
+    EXPECT_FALSE(Exists(dir / u"pOOL\\M\u00fcller"));
 }
 
 }  // namespace

@@ -39,6 +39,20 @@ bool Looked(const std::string& native, struct stat& st, posix::Seen seen) {
     return seen == posix::Seen::Present || (seen == posix::Seen::Unknown && lstat(native.c_str(), &st) == 0);
 }
 
+// Acts on the path as written, and on the path resolved ignoring case only
+// when nothing is there so: most paths name what is there as written, and
+// the look-up that resolving starts with is saved. act returns false with
+// errno set.
+template <class Act>
+bool OnExisting(WStringView path, Act act) {
+    const auto direct = posix::MapDirect(path);
+    if (!direct) return false;
+    if (act(*direct)) return true;
+    if (errno != ENOENT && errno != ENOTDIR) return false;
+    const auto resolved = posix::MapMissing(path);
+    return resolved && *resolved != *direct && act(*resolved);
+}
+
 }  // namespace
 
 EntryKind GetEntryKind(WStringView path) {
@@ -97,14 +111,12 @@ bool MakeDirectory(WStringView path) {
 
 bool RemoveEmptyDirectory(WStringView path) {
     if (Faulted(Primitive::RemoveEmptyDirectory)) return false;
-    const auto native = MapPath(path);
-    return native && rmdir(native->c_str()) == 0;
+    return OnExisting(path, [](const std::string& native) { return rmdir(native.c_str()) == 0; });
 }
 
 bool RemoveFile(WStringView path) {
     if (Faulted(Primitive::RemoveFile)) return false;
-    const auto native = MapPath(path);
-    return native && unlink(native->c_str()) == 0;
+    return OnExisting(path, [](const std::string& native) { return unlink(native.c_str()) == 0; });
 }
 
 bool RemoveLink(WStringView path) {
@@ -117,19 +129,38 @@ bool RemoveLink(WStringView path) {
 
 RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
-    const auto source = MapPath(from);
-    const auto target = MapPath(to);
     struct stat st;
-    if (!source || !target) return RenameResult::Failed;
-    if (!replaceFile) {
-        // Atomically exclusive where the file system can say so.
-        if (renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) == 0) return RenameResult::Ok;
-        if (errno == EXDEV) return RenameResult::CrossDevice;
-        if (errno != EINVAL && errno != ENOSYS) return RenameResult::Failed;
-    }
-    if (lstat(target->c_str(), &st) == 0 && !(replaceFile && S_ISREG(st.st_mode))) return RenameResult::Failed;
-    if (rename(source->c_str(), target->c_str()) == 0) return RenameResult::Ok;
-    return errno == EXDEV ? RenameResult::CrossDevice : RenameResult::Failed;
+    posix::Seen seen = posix::Seen::Unknown;
+    const auto target = MapPath(to, st, seen);
+    if (!target) return RenameResult::Failed;
+    RenameResult result = RenameResult::Failed;
+    const auto move = [&](const std::string& source) {
+        result = RenameResult::Failed;
+        if (!replaceFile) {
+            // Atomically exclusive where the file system can say so.
+            if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) == 0) {
+                result = RenameResult::Ok;
+                return true;
+            }
+            if (errno == EXDEV) result = RenameResult::CrossDevice;
+            if (errno != EINVAL && errno != ENOSYS) return false;
+        }
+        // What the mapping saw of the target serves, once.
+        const bool there = seen == posix::Seen::Unknown ? lstat(target->c_str(), &st) == 0 : seen == posix::Seen::Present;
+        seen = posix::Seen::Unknown;
+        if (there && !(replaceFile && S_ISREG(st.st_mode))) {
+            errno = EEXIST;
+            return false;
+        }
+        if (rename(source.c_str(), target->c_str()) == 0) {
+            result = RenameResult::Ok;
+            return true;
+        }
+        if (errno == EXDEV) result = RenameResult::CrossDevice;
+        return false;
+    };
+    OnExisting(from, move);
+    return result;
 }
 
 namespace {
@@ -210,9 +241,14 @@ bool CopyOneFile(WStringView from, WStringView to, CopyTo mode) {
 }
 
 std::FILE* OpenFile(WStringView path, const char* mode) {
-    if ((mode[0] == 'w' || mode[0] == 'a') && Faulted(Primitive::OpenForWrite)) return nullptr;
+    const bool writes = mode[0] == 'w' || mode[0] == 'a';
+    if (writes && Faulted(Primitive::OpenForWrite)) return nullptr;
+    std::FILE* file = nullptr;
+    const auto open = [&](const std::string& native) { return (file = std::fopen(native.c_str(), mode)) != nullptr; };
+    if (!writes) return OnExisting(path, open) ? file : nullptr;
+    // A new name must not stand beside one that differs only in case.
     const auto native = MapPath(path);
-    return native ? std::fopen(native->c_str(), mode) : nullptr;
+    return native && open(*native) ? file : nullptr;
 }
 
 bool WriteBytes(std::FILE* file, const void* data, std::size_t size) {

@@ -149,8 +149,16 @@ std::optional<std::string> MapPath(WStringView path) {
     return MapPath(path, st, seen);
 }
 
-std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen) {
-    seen = Seen::Unknown;
+namespace {
+
+// The path as written, mapped with no look-up.
+struct Written {
+    std::string path;
+    std::size_t rootSize = 0;
+    std::size_t nameStart = std::string::npos;  // where the last component starts
+};
+
+std::optional<Written> AsWritten(WStringView path) {
     if (path.empty()) return std::nullopt;
     if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') return std::nullopt;
 
@@ -172,7 +180,7 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
     // One conversion for the whole path, each run of backslashes one slash,
     // moved in pieces: this runs for every file an operation touches.
     std::string tail = ToUtf8(rest);
-    std::size_t nameStart = std::string::npos;  // where the last component starts, in tail
+    std::size_t nameStart = std::string::npos;
     std::size_t out = 0;
     for (std::size_t in = 0; in < tail.size();) {
         if (tail[in] == '\\') {
@@ -187,13 +195,36 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
         in = end;
     }
     tail.resize(out);
-    std::string direct = root.empty() ? std::move(tail) : root + tail;
-    if (nameStart != std::string::npos) nameStart += root.size();
-    if (direct.empty()) direct = ".";
-    if (lstat(direct.c_str(), &st) == 0) {
+    Written written;
+    written.rootSize = root.size();
+    written.path = root.empty() ? std::move(tail) : root + tail;
+    if (nameStart != std::string::npos) written.nameStart = nameStart + root.size();
+    if (written.path.empty()) written.path = ".";
+    return written;
+}
+
+}  // namespace
+
+std::optional<std::string> MapDirect(WStringView path) {
+    std::optional<Written> written = AsWritten(path);
+    if (!written) return std::nullopt;
+    return std::move(written->path);
+}
+
+namespace {
+
+// directMissing: the caller found nothing at the path as written.
+std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen, bool directMissing) {
+    seen = Seen::Unknown;
+    std::optional<Written> written = AsWritten(path);
+    if (!written) return std::nullopt;
+    std::string& direct = written->path;
+    const std::size_t nameStart = written->nameStart;
+    if (!directMissing && lstat(direct.c_str(), &st) == 0) {
         seen = Seen::Present;
-        return direct;
+        return std::move(direct);
     }
+    const std::string root = direct.substr(0, written->rootSize);
 
     if (nameStart == std::string::npos) return direct;
     // Mostly a new name in a folder that is there as written, or was resolved
@@ -231,6 +262,18 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
     if (!looked || !HasNoCase(name)) match = FindNoCaseKept(*folder, name);
     if (!match && looked) seen = Seen::Missing;
     return Join(*folder, match ? *match : name);
+}
+
+}  // namespace
+
+std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen) {
+    return Resolve(path, st, seen, false);
+}
+
+std::optional<std::string> MapMissing(WStringView path) {
+    struct stat st;
+    Seen seen = Seen::Unknown;
+    return Resolve(path, st, seen, true);
 }
 
 std::optional<std::string> MapInExactFolder(WStringView path) {

@@ -20,6 +20,13 @@ std::optional<std::string> MapPath(WStringView windowsPath);
 enum class Seen { Unknown, Present, Missing };
 std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, Seen& seen);
 
+// The path as written, with no look-up: what MapPath gives whenever
+// something is there so.
+std::optional<std::string> MapDirect(WStringView windowsPath);
+
+// MapPath for a path that is not there as written.
+std::optional<std::string> MapMissing(WStringView windowsPath);
+
 // The folder mapped as MapPath does, the last component kept as given.
 std::optional<std::string> MapInExactFolder(WStringView windowsPath);
 
