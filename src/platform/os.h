@@ -104,6 +104,12 @@ bool IsUnlocked(WStringView path);
 // (Windows: always true, the temporary folder being the user's own).
 bool OwnedByCurrentUser(WStringView path);
 
+// A folder this process made for itself alone and fills only with names
+// it makes (a work folder). While it is marked, names made in it are taken
+// as written: a file system that tells letter case apart is not searched
+// for a name that differs only in case. Unmark it before it goes.
+void MarkOwnFolder(WStringView path, bool own);
+
 // The user's temporary directory, without a trailing backslash.
 bool GetTempDirectory(WString& directory);
 // Creates an empty file "<prefix>XXXX.tmp" (XXXX upper-case hex) in directory.

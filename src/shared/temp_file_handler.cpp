@@ -48,6 +48,7 @@ void RemoveAbandonedWorkFolders(WStringView directory) {
 
 bool CTempFileHandler::Mark() {
     if (os::MakeDirectory(m_path + u"\\INTERNAL") && m_marker.CreateLocked(Marker(m_path))) return true;
+    os::MarkOwnFolder(m_path, false);
     RemoveDirectoryTree(m_path);
     m_path.clear();
     return false;
@@ -61,6 +62,8 @@ int CTempFileHandler::GetTempDirectory(WString& path) {
     static std::once_flag once;
     std::call_once(once, [&] { RemoveAbandonedWorkFolders(directory); });
     if (!os::CreateUniqueTempFolder(directory, kPrefix, m_path)) return -4;
+    // A work folder holds only the names it is given here.
+    os::MarkOwnFolder(m_path, true);
     if (!Mark()) return -3;
     path = m_path;
     return 0;
@@ -93,6 +96,7 @@ bool CTempFileHandler::FlushSystemFiles() const {
 bool CTempFileHandler::MoveTo(WStringView target) {
     // Windows renames no folder with a file open inside it.
     m_marker.Unlock();
+    os::MarkOwnFolder(m_path, false);
     if (os::Rename(m_path, target) != os::RenameResult::Ok) return false;
     m_path.clear();
     return true;
@@ -101,6 +105,7 @@ bool CTempFileHandler::MoveTo(WStringView target) {
 void CTempFileHandler::Remove() {
     if (m_path.empty()) return;
     m_marker.Unlock();
+    os::MarkOwnFolder(m_path, false);
     RemoveDirectoryTree(m_path);
     m_path.clear();
 }

@@ -61,6 +61,22 @@ TEST(PathMap, ExistingComponentsResolveIgnoringCase) {
     EXPECT_FALSE(Exists(dir / u"pOOL\\M\u00fcller"));
 }
 
+TEST(PathMap, NewNamesInAnOwnFolderAreTakenAsWritten) {
+    test::TempDir dir;
+    for (const char16_t* folder : {u"own", u"own\\sub", u"owner"}) {
+        ASSERT_TRUE(MakeDirectory(dir / folder));
+        ASSERT_TRUE(test::WriteAll(dir / folder + u"\\KEY.ID", "x"));
+    }
+    const std::string native = *MapPath(dir.path());
+    os::MarkOwnFolder(dir / u"own", true);
+    EXPECT_EQ(MapPath(dir / u"own\\key.id"), native + "/own/key.id");
+    EXPECT_EQ(MapPath(dir / u"own\\sub\\key.id"), native + "/own/sub/key.id");
+    // Only that folder and what lies inside it.
+    EXPECT_EQ(MapPath(dir / u"owner\\key.id"), native + "/owner/KEY.ID");
+    os::MarkOwnFolder(dir / u"own", false);
+    EXPECT_EQ(MapPath(dir / u"own\\key.id"), native + "/own/KEY.ID");
+}
+
 }  // namespace
 }  // namespace kel::os::posix
 #endif

@@ -335,6 +335,10 @@ bool OwnedByCurrentUser(WStringView path) {
     return native && lstat(native->c_str(), &st) == 0 && st.st_uid == geteuid();
 }
 
+void MarkOwnFolder(WStringView path, bool own) {
+    if (const auto native = posix::MapDirect(path)) posix::MarkOwnFolder(*native, own);
+}
+
 bool GetTempDirectory(WString& directory) {
     const char* tmp = std::getenv("TMPDIR");
     std::string native = tmp && *tmp ? tmp : "/tmp";

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/os.h"
 
@@ -116,6 +117,33 @@ private:
 KeptFolders& Folders() {
     static KeptFolders folders;
     return folders;
+}
+
+// Folders made by this process for itself (os::MarkOwnFolder): a handful at a time.
+class OwnFolders {
+public:
+    void Mark(const std::string& native, bool own) {
+        const std::lock_guard lock(m_mutex);
+        const auto found = std::find(m_folders.begin(), m_folders.end(), native);
+        if (own && found == m_folders.end()) m_folders.push_back(native);
+        if (!own && found != m_folders.end()) m_folders.erase(found);
+    }
+    // folder is one of them or lies inside one.
+    bool Holds(const std::string& folder) {
+        const std::lock_guard lock(m_mutex);
+        return std::any_of(m_folders.begin(), m_folders.end(), [&](const std::string& own) {
+            return folder.starts_with(own) && (folder.size() == own.size() || folder[own.size()] == '/');
+        });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_folders;
+};
+
+OwnFolders& Own() {
+    static OwnFolders own;
+    return own;
 }
 
 // The folders of path (below root, '/' between them), each found ignoring
@@ -258,6 +286,10 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
         Folders().Keep(parent, *folder);
     }
     if (name == "." || name == "..") return Join(*folder, name);
+    if (looked && Own().Holds(*folder)) {
+        seen = Seen::Missing;
+        return Join(*folder, name);
+    }
     std::optional<std::string> match;
     if (!looked || !HasNoCase(name)) match = FindNoCaseKept(*folder, name);
     if (!match && looked) seen = Seen::Missing;
@@ -275,6 +307,8 @@ std::optional<std::string> MapMissing(WStringView path) {
     Seen seen = Seen::Unknown;
     return Resolve(path, st, seen, true);
 }
+
+void MarkOwnFolder(const std::string& native, bool own) { Own().Mark(native, own); }
 
 std::optional<std::string> MapInExactFolder(WStringView path) {
     const std::size_t slash = path.rfind(u'\\');

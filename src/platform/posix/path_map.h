@@ -27,6 +27,9 @@ std::optional<std::string> MapDirect(WStringView windowsPath);
 // MapPath for a path that is not there as written.
 std::optional<std::string> MapMissing(WStringView windowsPath);
 
+// A native folder whose new names MapPath takes as written (os::MarkOwnFolder).
+void MarkOwnFolder(const std::string& native, bool own);
+
 // The folder mapped as MapPath does, the last component kept as given.
 std::optional<std::string> MapInExactFolder(WStringView windowsPath);
 

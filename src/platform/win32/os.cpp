@@ -206,6 +206,9 @@ bool IsUnlocked(WStringView path) {
 
 bool OwnedByCurrentUser(WStringView) { return true; }
 
+// Windows never tells names apart by letter case.
+void MarkOwnFolder(WStringView, bool) {}
+
 bool GetTempDirectory(WString& directory) {
     wchar_t buffer[MAX_PATH + 1];
     const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
