@@ -23,6 +23,7 @@ TEST(PathMap, DriveRootedAndRelativeForms) {
     EXPECT_EQ(MapPath(u"no-such-dir-kel\\\\M\xFCller\\"), "no-such-dir-kel/M\xC3\xBCller");
     EXPECT_EQ(MapPath(u"\\\\server\\share\\x"), std::nullopt);
     EXPECT_EQ(MapPath(u"Z:\\a/b"), std::nullopt);
+    EXPECT_EQ(MapPath(WStringView(u"Z:\\a\0b", 6)), std::nullopt);
     EXPECT_EQ(MapPath(u""), std::nullopt);
     EXPECT_EQ(UnmapPath("/tmp/x"), u"Z:\\tmp\\x");
     EXPECT_EQ(UnmapPath("/"), u"Z:\\");

@@ -203,11 +203,10 @@ std::optional<Written> AsWritten(WStringView path) {
         root = "/";
     }
 
-    const WStringView rest = path.substr(pos);
-    if (rest.find(u'/') != WStringView::npos || rest.find(u'\0') != WStringView::npos) return std::nullopt;
     // One conversion for the whole path, each run of backslashes one slash,
     // moved in pieces: this runs for every file an operation touches.
-    std::string tail = ToUtf8(rest);
+    std::string tail = ToUtf8(path.substr(pos));
+    if (tail.find('/') != std::string::npos || tail.find('\0') != std::string::npos) return std::nullopt;
     std::size_t nameStart = std::string::npos;
     std::size_t out = 0;
     for (std::size_t in = 0; in < tail.size();) {
