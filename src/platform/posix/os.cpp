@@ -39,18 +39,17 @@ bool Looked(const std::string& native, struct stat& st, posix::Seen seen) {
     return seen == posix::Seen::Present || (seen == posix::Seen::Unknown && lstat(native.c_str(), &st) == 0);
 }
 
-// Acts on the path as written, and on the path resolved ignoring case only
-// when nothing is there so: most paths name what is there as written, and
-// the look-up that resolving starts with is saved. act returns false with
-// errno set.
+// Acts where the entry most likely is, and on the path resolved ignoring
+// case only when nothing is there: the look-up that resolving starts with
+// is saved. act returns false with errno set.
 template <class Act>
 bool OnExisting(WStringView path, Act act) {
-    const auto direct = posix::MapDirect(path);
-    if (!direct) return false;
-    if (act(*direct)) return true;
+    const auto likely = posix::MapLikely(path);
+    if (!likely) return false;
+    if (act(*likely)) return true;
     if (errno != ENOENT && errno != ENOTDIR) return false;
-    const auto resolved = posix::MapMissing(path);
-    return resolved && *resolved != *direct && act(*resolved);
+    const auto resolved = posix::MapPathBeyond(path, *likely);
+    return resolved && *resolved != *likely && act(*resolved);
 }
 
 }  // namespace

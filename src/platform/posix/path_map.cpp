@@ -240,14 +240,31 @@ std::optional<std::string> MapDirect(WStringView path) {
 
 namespace {
 
-// directMissing: the caller found nothing at the path as written.
-std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen, bool directMissing) {
+// The folder a path's folder was resolved to before, and the name in it.
+std::optional<std::string> KeptPlace(const Written& written) {
+    if (written.nameStart == std::string::npos) return std::nullopt;
+    const std::size_t end = written.nameStart > written.rootSize ? written.nameStart - 1 : written.nameStart;
+    const std::optional<std::string> folder = Folders().Find(written.path.substr(0, end));
+    if (!folder) return std::nullopt;
+    return Join(*folder, written.path.substr(written.nameStart));
+}
+
+// tried: a place the caller found nothing at, not to be looked at again.
+std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen, const std::string* tried) {
     seen = Seen::Unknown;
     std::optional<Written> written = AsWritten(path);
     if (!written) return std::nullopt;
+    const auto untried = [&](const std::string& place) { return !tried || place != *tried; };
+    // Stored paths are upper case: the folder they were resolved to comes
+    // first, so that a release file is not looked for as written every time.
+    std::optional<std::string> kept = KeptPlace(*written);
+    if (kept && untried(*kept) && lstat(kept->c_str(), &st) == 0) {
+        seen = Seen::Present;
+        return kept;
+    }
     std::string& direct = written->path;
     const std::size_t nameStart = written->nameStart;
-    if (!directMissing && lstat(direct.c_str(), &st) == 0) {
+    if (untried(direct) && lstat(direct.c_str(), &st) == 0) {
         seen = Seen::Present;
         return std::move(direct);
     }
@@ -258,16 +275,10 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
     // before: only the name needs a search, not every folder on the way.
     const std::string parent = direct.substr(0, nameStart > root.size() ? nameStart - 1 : nameStart);
     const std::string name = direct.substr(nameStart);
-    std::optional<std::string> folder = Folders().Find(parent);
+    std::optional<std::string> folder = kept ? Folders().Find(parent) : std::nullopt;
     // Whether the name was looked up in folder as written already.
     bool looked = false;
     if (folder) {
-        // An entry found there also shows that the folder is still there.
-        std::string file = Join(*folder, name);
-        if (lstat(file.c_str(), &st) == 0) {
-            seen = Seen::Present;
-            return file;
-        }
         if (Exists(*folder)) {
             looked = true;
         } else {
@@ -298,13 +309,20 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
 }  // namespace
 
 std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen) {
-    return Resolve(path, st, seen, false);
+    return Resolve(path, st, seen, nullptr);
 }
 
-std::optional<std::string> MapMissing(WStringView path) {
+std::optional<std::string> MapLikely(WStringView path) {
+    std::optional<Written> written = AsWritten(path);
+    if (!written) return std::nullopt;
+    if (std::optional<std::string> kept = KeptPlace(*written)) return kept;
+    return std::move(written->path);
+}
+
+std::optional<std::string> MapPathBeyond(WStringView path, const std::string& tried) {
     struct stat st;
     Seen seen = Seen::Unknown;
-    return Resolve(path, st, seen, true);
+    return Resolve(path, st, seen, &tried);
 }
 
 void MarkOwnFolder(const std::string& native, bool own) { Own().Mark(native, own); }

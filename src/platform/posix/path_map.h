@@ -24,8 +24,11 @@ std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, See
 // something is there so.
 std::optional<std::string> MapDirect(WStringView windowsPath);
 
-// MapPath for a path that is not there as written.
-std::optional<std::string> MapMissing(WStringView windowsPath);
+// Where an entry that is there most likely is, with no look-up: in the
+// folder the path's folder was resolved to before, else as written.
+std::optional<std::string> MapLikely(WStringView windowsPath);
+// MapPath for a caller that found nothing at tried.
+std::optional<std::string> MapPathBeyond(WStringView windowsPath, const std::string& tried);
 
 // A native folder whose new names MapPath takes as written (os::MarkOwnFolder).
 void MarkOwnFolder(const std::string& native, bool own);
