@@ -23,6 +23,8 @@ struct DirEntry {
 };
 // True when path itself is a link (symbolic link, junction, reparse point).
 bool IsLink(WStringView path);
+// GetEntryKind and IsLink in one look-up.
+EntryKind GetEntryKind(WStringView path, bool& isLink);
 // Whether anything is at path, a link that leads nowhere too.
 bool Exists(WStringView path);
 // Entries of a directory without "." and "..", in no particular order.

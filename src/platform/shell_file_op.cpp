@@ -172,8 +172,9 @@ int ShellFileOperation(ShellOperation operation, WStringView from, WStringView t
     }
 
     const WString source(from);
-    const os::EntryKind kind = os::GetEntryKind(source);
-    const os::DirEntry what{{}, kind == os::EntryKind::Directory, os::IsLink(source)};
+    bool isLink = false;
+    const os::EntryKind kind = os::GetEntryKind(source, isLink);
+    const os::DirEntry what{{}, kind == os::EntryKind::Directory, isLink};
     if (kind == os::EntryKind::None && !what.isLink) return kNoSource;
     if (operation == ShellOperation::Delete) return DeleteTree(source, what.isDirectory, what.isLink) ? 0 : kFailed;
 

@@ -286,9 +286,10 @@ void CCommitJournal::DropStaged() {
 
 void CCommitJournal::DropAside() {
     for (const Step& step : m_steps) {
+        if (step.kind != Kind::Aside) continue;
+        // Gone already when a replay comes here a second time.
         const WString aside = Path(step.other);
-        if (step.kind != Kind::Aside || !os::Exists(aside)) continue;
-        if (!CFileOperation().Delete(aside, kShellSilentFlags)) {
+        if (!CFileOperation().Delete(aside, kShellSilentFlags) && os::Exists(aside)) {
             TraceJournal(u"CCommitJournal::Apply, %s could not be deleted; it stays in the system.\n", aside);
         }
     }

@@ -54,16 +54,21 @@ bool OnExisting(WStringView path, Act act) {
 
 }  // namespace
 
-EntryKind GetEntryKind(WStringView path) {
+EntryKind GetEntryKind(WStringView path, bool& isLink) {
+    isLink = false;
     struct stat st;
     posix::Seen seen = posix::Seen::Unknown;
     const auto native = MapPath(path, st, seen);
-    if (!native || seen == posix::Seen::Missing) return EntryKind::None;
-    // The mapping's lstat serves unless it saw a link, which stat follows.
-    if ((seen != posix::Seen::Present || S_ISLNK(st.st_mode)) && stat(native->c_str(), &st) != 0) {
-        return EntryKind::None;
-    }
+    if (!native || !Looked(*native, st, seen)) return EntryKind::None;
+    isLink = S_ISLNK(st.st_mode);
+    // A link counts as what it leads to.
+    if (isLink && stat(native->c_str(), &st) != 0) return EntryKind::None;
     return S_ISDIR(st.st_mode) ? EntryKind::Directory : EntryKind::File;
+}
+
+EntryKind GetEntryKind(WStringView path) {
+    bool isLink = false;
+    return GetEntryKind(path, isLink);
 }
 
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {

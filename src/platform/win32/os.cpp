@@ -19,9 +19,8 @@ const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(
 }  // namespace
 
 EntryKind GetEntryKind(WStringView path) {
-    const DWORD attributes = GetFileAttributesW(W(WString(path)));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::None;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Directory : EntryKind::File;
+    bool isLink = false;
+    return GetEntryKind(path, isLink);
 }
 
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
@@ -44,6 +43,13 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
 bool IsLink(WStringView path) {
     const DWORD attributes = GetFileAttributesW(W(WString(path)));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+EntryKind GetEntryKind(WStringView path, bool& isLink) {
+    const DWORD attributes = GetFileAttributesW(W(WString(path)));
+    isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::None;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Directory : EntryKind::File;
 }
 
 bool Exists(WStringView path) { return GetFileAttributesW(W(WString(path))) != INVALID_FILE_ATTRIBUTES; }
