@@ -63,6 +63,8 @@ bool WriteBytes(std::FILE* file, const void* data, std::size_t size);
 // the file system orders its own metadata.
 bool FlushFile(std::FILE* file);
 bool FlushDirectory(WStringView directory);
+// FlushFile for a closed file; fails like an open for writing.
+bool FlushFileAt(WStringView path);
 
 // An advisory lock on a file, released by Unlock, the destructor or the
 // process's death. Two FileLock objects exclude each other, in one process too.

@@ -55,12 +55,6 @@ WString Folder(WStringView relative) {
     return slash == WStringView::npos ? WString() : WString(relative.substr(0, slash + 1));
 }
 
-// Puts a file's bytes on the disk.
-bool FlushPath(const WString& path) {
-    File file(os::OpenFile(path, "ab"));
-    return file && os::FlushFile(file.get()) && file.Close();
-}
-
 void TraceJournal(WStringView format, WStringView path) { Trace(u"TempFileHandler", Format(format, path)); }
 
 }  // namespace
@@ -102,7 +96,7 @@ bool CCommitJournal::Stage() {
         const os::RenameResult moved = os::Rename(*source, staged);
         const bool placed = moved == os::RenameResult::Ok ||
                             (moved == os::RenameResult::CrossDevice && os::CopyOneFile(*source, staged));
-        if (!placed || !FlushPath(staged)) {
+        if (!placed || !os::FlushFileAt(staged)) {
             TraceJournal(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", *source);
             DropStaged();
             os::RemoveFile(Path(kStaging));

@@ -2,7 +2,6 @@
 
 #include <mutex>
 
-#include "platform/raii.h"
 
 #include "shared/file_operation.h"
 
@@ -87,8 +86,7 @@ bool CTempFileHandler::FlushSystemFiles() const {
                                  u"INTERNAL\\program.id", u"INTERNAL\\key.id", u"system.xml"}) {
         const WString path = m_path + u"\\" + name;
         if (os::GetEntryKind(path) != os::EntryKind::File) continue;
-        File file(os::OpenFile(path, "ab"));
-        if (!file || !os::FlushFile(file.get()) || !file.Close()) return false;
+        if (!os::FlushFileAt(path)) return false;
     }
     return os::FlushDirectory(m_path + u"\\INTERNAL") && os::FlushDirectory(m_path);
 }

@@ -262,6 +262,15 @@ bool WriteBytes(std::FILE* file, const void* data, std::size_t size) {
 
 bool FlushFile(std::FILE* file) { return std::fflush(file) == 0 && fsync(fileno(file)) == 0; }
 
+bool FlushFileAt(WStringView path) {
+    if (Faulted(Primitive::OpenForWrite)) return false;
+    // fsync needs no write access here, nor the seek an append would make.
+    return OnExisting(path, [](const std::string& native) {
+        Descriptor file(open(native.c_str(), O_RDONLY | O_CLOEXEC));
+        return file.get() >= 0 && fsync(file.get()) == 0;
+    });
+}
+
 bool FlushDirectory(WStringView directory) {
     const auto native = MapPath(directory);
     if (!native) return false;

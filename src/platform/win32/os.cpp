@@ -138,6 +138,16 @@ bool FlushFile(std::FILE* file) {
 
 bool FlushDirectory(WStringView) { return true; }
 
+bool FlushFileAt(WStringView path) {
+    if (Faulted(Primitive::OpenForWrite)) return false;
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE file =
+        CreateFileW(W(WString(path)), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(file) != FALSE;
+    return CloseHandle(file) != FALSE && flushed;
+}
+
 namespace {
 
 HANDLE OpenLockFile(const WString& path, DWORD disposition, DWORD& error) {
