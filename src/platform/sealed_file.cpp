@@ -63,14 +63,8 @@ uint8_t SealedFile::NextKeyByte() {
 
 bool SealedFile::OpenForRead(WStringView path) {
     Close();
-    File file(os::OpenFile(path, "rb"));
-    if (!file) return false;
     std::string raw;
-    char buffer[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) raw.append(buffer, got);
-    if (std::ferror(file.get())) return false;
-    return OpenBytes(std::move(raw));
+    return os::ReadWholeFile(path, raw) && OpenBytes(std::move(raw));
 }
 
 bool SealedFile::OpenBytes(std::string raw) {

@@ -7,7 +7,8 @@ bool ReadWholeFile(WStringView path, std::string& bytes) {
     bytes.clear();
     File file(os::OpenFile(path, "rb"));
     if (!file) return false;
-    char buffer[16384];
+    // A short read is the end: asking again would cost one more read.
+    char buffer[1 << 16];
     for (;;) {
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
         bytes.append(buffer, n);
