@@ -72,10 +72,14 @@ EntryKind GetEntryKind(WStringView path) {
 }
 
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
-    const auto native = MapPath(directory);
-    if (!native) return false;
-    DIR* dir = opendir(native->c_str());
-    if (!dir) return false;
+    DIR* dir = nullptr;
+    std::string native;
+    if (!OnExisting(directory, [&](const std::string& path) {
+            native = path;
+            return (dir = opendir(path.c_str())) != nullptr;
+        })) {
+        return false;
+    }
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
@@ -83,7 +87,7 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries) {
         bool isLink = entry->d_type == DT_LNK;
         if (entry->d_type == DT_UNKNOWN || isLink) {
             struct stat st;
-            const std::string full = *native + "/" + name;
+            const std::string full = native + "/" + name;
             if (!isLink) isLink = lstat(full.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
             isDirectory = stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         }
@@ -272,10 +276,10 @@ bool FlushFileAt(WStringView path) {
 }
 
 bool FlushDirectory(WStringView directory) {
-    const auto native = MapPath(directory);
-    if (!native) return false;
-    Descriptor dir(open(native->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir.get() >= 0 && fsync(dir.get()) == 0;
+    return OnExisting(directory, [](const std::string& native) {
+        Descriptor dir(open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return dir.get() >= 0 && fsync(dir.get()) == 0;
+    });
 }
 
 FileLock::Result FileLock::Lock(WStringView path, Mode mode, unsigned waitMilliseconds) {
