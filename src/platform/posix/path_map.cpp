@@ -285,6 +285,11 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
             folder.reset();
         }
     }
+    // The process's own folders hold only what it made there, as written.
+    if (!folder && Own().Holds(parent)) {
+        seen = Seen::Missing;
+        return direct;
+    }
     if (!folder && (parent.empty() || Exists(parent))) {
         folder = parent;
         looked = true;
@@ -296,10 +301,6 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
         Folders().Keep(parent, *folder);
     }
     if (name == "." || name == "..") return Join(*folder, name);
-    if (looked && Own().Holds(*folder)) {
-        seen = Seen::Missing;
-        return Join(*folder, name);
-    }
     std::optional<std::string> match;
     if (!looked || !HasNoCase(name)) match = FindNoCaseKept(*folder, name);
     if (!match && looked) seen = Seen::Missing;
