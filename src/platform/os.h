@@ -30,7 +30,13 @@ bool Exists(WStringView path);
 // Entries of a directory without "." and "..", in no particular order.
 bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 
-bool MakeDirectory(WStringView path);  // fails when anything exists there
+// How a name that is not there is made. Search first looks for one that
+// differs only in letter case, as Windows would find it, on file systems
+// that tell case apart; Cleared takes it as written, for a name the caller
+// has just moved away itself.
+enum class NewName { Search, Cleared };
+
+bool MakeDirectory(WStringView path, NewName name = NewName::Search);  // fails when anything exists there
 bool RemoveEmptyDirectory(WStringView path);
 bool RemoveFile(WStringView path);
 // Removes the link at path itself, a folder's link too, never what it leads to.
@@ -40,7 +46,7 @@ enum class RenameResult { Ok, CrossDevice, Failed };
 // Without replaceFile the rename never replaces anything, checked atomically:
 // a name made this way is made exclusively. With it an existing file there is
 // replaced in one step (never a directory), read-only or not.
-RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false);
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile = false, NewName name = NewName::Search);
 
 enum class CopyTo {
     Replace,    // an existing file at to is overwritten

@@ -182,6 +182,14 @@ bool CCommitJournal::Forward(Step& failed) {
     for (const Step& step : m_steps) {
         if (step.kind == Kind::Replace) spared.insert(spared.end(), {Path(step.relative), Path(step.other)});
     }
+    // Names moved aside above: nothing of another letter case is left there,
+    // so what comes in their place takes the name as written.
+    std::vector<WStringView> cleared;
+    const auto nameFor = [&](const Step& step) {
+        const bool wasCleared = std::any_of(cleared.begin(), cleared.end(),
+                                            [&](WStringView name) { return EqualsNoCase(name, step.relative); });
+        return wasCleared ? os::NewName::Cleared : os::NewName::Search;
+    };
     for (const Step& step : m_steps) {
         failed = step;
         const WString target = Path(step.relative);
@@ -190,7 +198,7 @@ bool CCommitJournal::Forward(Step& failed) {
                 // Already renamed when a crash came after this step.
                 const WString staged = Path(step.other);
                 if (os::GetEntryKind(staged) == os::EntryKind::File &&
-                    os::Rename(staged, target, true) != os::RenameResult::Ok) {
+                    os::Rename(staged, target, true, nameFor(step)) != os::RenameResult::Ok) {
                     return false;
                 }
                 continue;
@@ -200,9 +208,12 @@ bool CCommitJournal::Forward(Step& failed) {
                     os::Rename(target, Path(step.other)) != os::RenameResult::Ok) {
                     return false;
                 }
+                cleared.push_back(step.relative);
                 continue;
             case Kind::MakeFolder:
-                if (!os::MakeDirectory(target) && os::GetEntryKind(target) != os::EntryKind::Directory) return false;
+                if (!os::MakeDirectory(target, nameFor(step)) && os::GetEntryKind(target) != os::EntryKind::Directory) {
+                    return false;
+                }
                 continue;
             case Kind::Empty:
             case Kind::EmptyFiles:

@@ -78,6 +78,29 @@ TEST(PathMap, NewNamesInAnOwnFolderAreTakenAsWritten) {
     EXPECT_EQ(MapPath(dir / u"own\\key.id"), native + "/own/KEY.ID");
 }
 
+TEST(PathMap, ClearedNamesAreMadeAsWritten) {
+    test::TempDir dir;
+    const std::string native = *MapPath(dir.path());
+    ASSERT_TRUE(test::WriteAll(dir / u"KEY.ID", "old"));
+    ASSERT_TRUE(test::WriteAll(dir / u"~+", "new"));
+    ASSERT_TRUE(test::WriteAll(dir / u"~+1", "newer"));
+    // Searched, a new name lands on the entry that differs only in case.
+    EXPECT_EQ(Rename(dir / u"~+", dir / u"Key.Id", true), RenameResult::Ok);
+    EXPECT_FALSE(std::filesystem::exists(native + "/Key.Id"));
+    // Cleared, it is made as written.
+    EXPECT_EQ(Rename(dir / u"~+1", dir / u"key.id", true, NewName::Cleared), RenameResult::Ok);
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(dir / u"KEY.ID", bytes));
+    EXPECT_EQ(bytes, "new");
+    EXPECT_TRUE(ReadWholeFile(dir / u"key.id", bytes));
+    EXPECT_EQ(bytes, "newer");
+
+    ASSERT_TRUE(MakeDirectory(dir / u"home"));
+    EXPECT_FALSE(MakeDirectory(dir / u"HOME"));
+    EXPECT_TRUE(MakeDirectory(dir / u"HOME", NewName::Cleared));
+    EXPECT_TRUE(std::filesystem::is_directory(native + "/HOME"));
+}
+
 }  // namespace
 }  // namespace kel::os::posix
 #endif

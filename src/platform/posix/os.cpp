@@ -111,9 +111,9 @@ bool Exists(WStringView path) {
     return native && Looked(*native, st, seen);
 }
 
-bool MakeDirectory(WStringView path) {
+bool MakeDirectory(WStringView path, NewName name) {
     if (Faulted(Primitive::MakeDirectory)) return false;
-    const auto native = MapPath(path);
+    const auto native = name == NewName::Cleared ? posix::MapInExactFolder(path) : MapPath(path);
     return native && mkdir(native->c_str(), 0777) == 0;
 }
 
@@ -135,11 +135,11 @@ bool RemoveLink(WStringView path) {
     return native && lstat(native->c_str(), &st) == 0 && S_ISLNK(st.st_mode) && unlink(native->c_str()) == 0;
 }
 
-RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile, NewName name) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     struct stat st;
     posix::Seen seen = posix::Seen::Unknown;
-    const auto target = MapPath(to, st, seen);
+    const auto target = name == NewName::Cleared ? posix::MapInExactFolder(to) : MapPath(to, st, seen);
     if (!target) return RenameResult::Failed;
     RenameResult result = RenameResult::Failed;
     const auto move = [&](const std::string& source) {

@@ -54,7 +54,7 @@ EntryKind GetEntryKind(WStringView path, bool& isLink) {
 
 bool Exists(WStringView path) { return GetFileAttributesW(W(WString(path))) != INVALID_FILE_ATTRIBUTES; }
 
-bool MakeDirectory(WStringView path) {
+bool MakeDirectory(WStringView path, NewName) {
     if (Faulted(Primitive::MakeDirectory)) return false;
     return CreateDirectoryW(W(WString(path)), nullptr) != FALSE;
 }
@@ -87,7 +87,7 @@ bool RemoveLink(WStringView path) {
     return DeleteFileW(W(p)) != FALSE;
 }
 
-RenameResult Rename(WStringView from, WStringView to, bool replaceFile) {
+RenameResult Rename(WStringView from, WStringView to, bool replaceFile, NewName) {
     if (Faulted(Primitive::Rename)) return RenameResult::Failed;
     const WString target(to);
     if (replaceFile && GetEntryKind(to) == EntryKind::Directory) return RenameResult::Failed;
