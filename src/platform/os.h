@@ -59,7 +59,7 @@ enum class CopyTo {
 bool CopyOneFile(WStringView from, WStringView to, CopyTo mode = CopyTo::Replace);
 
 // mode as for fopen ("rb", "wb", "ab"); null on failure.
-std::FILE* OpenFile(WStringView path, const char* mode);
+std::FILE* OpenFile(WStringView path, const char* mode, NewName name = NewName::Search);
 // Every byte of a file; false when it cannot be opened or read.
 bool ReadWholeFile(WStringView path, std::string& bytes);
 // fwrite, as a primitive the fault hook can fail: true when all was written.

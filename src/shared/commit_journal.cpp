@@ -21,6 +21,9 @@ constexpr char16_t kUndo[] = u"INTERNAL\\commit.undo";
 constexpr char16_t kStaging[] = u"INTERNAL\\commit.staging";
 // A carried out journal whose entries moved aside are still to be deleted.
 constexpr char16_t kDone[] = u"INTERNAL\\commit.done";
+// A change starts only once no journal file of any letter case is left
+// (IsPending), and holds the system's lock: the journal's own names are clear.
+constexpr os::NewName kOwnNames = os::NewName::Cleared;
 constexpr char kHeader[] = "kel-commit 2";
 // Written by earlier versions; a pending one is still carried out.
 constexpr char kHeader1[] = "kel-commit 1";
@@ -108,7 +111,7 @@ bool CCommitJournal::Stage() {
     }
     for (const WString& folder : folders) os::FlushDirectory(Path(folder));
     // The change is decided by this one rename.
-    if (os::Rename(Path(kStaging), Path(kJournal)) != os::RenameResult::Ok) {
+    if (os::Rename(Path(kStaging), Path(kJournal), false, kOwnNames) != os::RenameResult::Ok) {
         TraceJournal(u"CTempFileHandler::MoveFile, Unable to move file %s.\n", Path(kStaging));
         DropStaged();
         os::RemoveFile(Path(kStaging));
@@ -137,7 +140,7 @@ bool CCommitJournal::WriteJournal(WStringView name) {
     }
     text += std::string(kEnd) + "\n";
     // Files are staged only once it is complete; one cut short names nothing.
-    File file(os::OpenFile(Path(name), "wb"));
+    File file(os::OpenFile(Path(name), "wb", kOwnNames));
     const bool written = file && os::WriteBytes(file.get(), text.data(), text.size()) && os::FlushFile(file.get()) &&
                          file.Close();
     if (!written) {
@@ -168,7 +171,7 @@ CCommitJournal::Outcome CCommitJournal::Apply() {
     const bool aside = std::any_of(m_steps.begin(), m_steps.end(), [](const Step& step) { return step.kind == Kind::Aside; });
     if (!aside) {
         os::RemoveFile(Path(kJournal));
-    } else if (os::Rename(Path(kJournal), Path(kDone)) == os::RenameResult::Ok) {
+    } else if (os::Rename(Path(kJournal), Path(kDone), false, kOwnNames) == os::RenameResult::Ok) {
         DropAside();
         os::RemoveFile(Path(kDone));
     }

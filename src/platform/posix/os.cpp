@@ -248,14 +248,14 @@ bool CopyOneFile(WStringView from, WStringView to, CopyTo mode) {
     return false;
 }
 
-std::FILE* OpenFile(WStringView path, const char* mode) {
+std::FILE* OpenFile(WStringView path, const char* mode, NewName name) {
     const bool writes = mode[0] == 'w' || mode[0] == 'a';
     if (writes && Faulted(Primitive::OpenForWrite)) return nullptr;
     std::FILE* file = nullptr;
     const auto open = [&](const std::string& native) { return (file = std::fopen(native.c_str(), mode)) != nullptr; };
     if (!writes) return OnExisting(path, open) ? file : nullptr;
     // A new name must not stand beside one that differs only in case.
-    const auto native = MapPath(path);
+    const auto native = name == NewName::Cleared ? posix::MapInExactFolder(path) : MapPath(path);
     return native && open(*native) ? file : nullptr;
 }
 

@@ -118,7 +118,7 @@ bool CopyOneFile(WStringView from, WStringView to, CopyTo mode) {
     return CopyFileW(W(WString(from)), W(target), FALSE) != FALSE;
 }
 
-std::FILE* OpenFile(WStringView path, const char* mode) {
+std::FILE* OpenFile(WStringView path, const char* mode, NewName) {
     if ((mode[0] == 'w' || mode[0] == 'a') && Faulted(Primitive::OpenForWrite)) return nullptr;
     WString wideMode;
     for (const char* m = mode; *m; ++m) wideMode.push_back(static_cast<char16_t>(*m));
