@@ -33,7 +33,7 @@ bool ListDirectory(WStringView directory, std::vector<DirEntry>& entries);
 // How a name that is not there is made. Search first looks for one that
 // differs only in letter case, as Windows would find it, on file systems
 // that tell case apart; Cleared takes it as written, for a name the caller
-// has just moved away itself.
+// has just moved away itself or made up to be unique.
 enum class NewName { Search, Cleared };
 
 bool MakeDirectory(WStringView path, NewName name = NewName::Search);  // fails when anything exists there

@@ -31,7 +31,9 @@ bool CreateUniqueTempFolder(WStringView directory, WStringView prefix, WString& 
     if (Faulted(Primitive::TempName)) return false;
     for (unsigned i = 0; i < 0x10000; ++i) {
         WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
-        if (MakeDirectory(candidate)) {
+        // A name of this process's own making: one that differs only in
+        // letter case is somebody else's, and need not be looked for.
+        if (MakeDirectory(candidate, NewName::Cleared)) {
             path = std::move(candidate);
             return true;
         }

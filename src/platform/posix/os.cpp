@@ -368,7 +368,8 @@ bool CreateUniqueTempFile(WStringView directory, WStringView prefix, WString& pa
     if (Faulted(Primitive::TempName)) return false;
     for (unsigned i = 0; i < 0x10000; ++i) {
         WString candidate = TempNameCandidate(directory, prefix, NextTempNameNumber());
-        const auto native = MapPath(candidate);
+        // Made up to be unique: no name of another letter case is looked for.
+        const auto native = posix::MapInExactFolder(candidate);
         if (!native) return false;
         // The umask decides, as for every file the component writes: a staged tag becomes info.txt.
         const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
