@@ -96,7 +96,8 @@ bool CCommitJournal::Stage() {
     for (const Step& step : m_steps) {
         if (step.kind != Kind::Replace) continue;
         const WString staged = Path(step.other);
-        const os::RenameResult moved = os::Rename(*source, staged);
+        // FreeName found no entry of that name in any letter case.
+        const os::RenameResult moved = os::Rename(*source, staged, false, os::NewName::Cleared);
         const bool placed = moved == os::RenameResult::Ok ||
                             (moved == os::RenameResult::CrossDevice && os::CopyOneFile(*source, staged));
         if (!placed || !os::FlushFileAt(staged)) {
@@ -208,7 +209,7 @@ bool CCommitJournal::Forward(Step& failed) {
             }
             case Kind::Aside:
                 if (!os::Exists(Path(step.other)) && os::Exists(target) &&
-                    os::Rename(target, Path(step.other)) != os::RenameResult::Ok) {
+                    os::Rename(target, Path(step.other), false, os::NewName::Cleared) != os::RenameResult::Ok) {
                     return false;
                 }
                 cleared.push_back(step.relative);
