@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/os.h"
 #include "support/test_support.h"
@@ -76,6 +78,18 @@ TEST(PathMap, NewNamesInAnOwnFolderAreTakenAsWritten) {
     EXPECT_EQ(MapPath(dir / u"owner\\key.id"), native + "/owner/KEY.ID");
     os::MarkOwnFolder(dir / u"own", false);
     EXPECT_EQ(MapPath(dir / u"own\\key.id"), native + "/own/KEY.ID");
+}
+
+TEST(PathMap, AMissInAFolderThatStoodStillIsSearchedAgainOnceItChanges) {
+    test::TempDir dir;
+    ASSERT_TRUE(MakeDirectory(dir / u"rel"));
+    const std::string native = *MapPath(dir / u"rel");
+    // Only a folder unchanged for two seconds keeps its misses.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(MapPath(dir / u"rel\\media.id"), native + "/media.id");
+    EXPECT_EQ(MapPath(dir / u"rel\\media.id"), native + "/media.id");
+    ASSERT_TRUE(test::WriteAll(dir / u"rel\\MEDIA.ID", "x"));
+    EXPECT_EQ(MapPath(dir / u"rel\\media.id"), native + "/MEDIA.ID");
 }
 
 TEST(PathMap, ClearedNamesAreMadeAsWritten) {

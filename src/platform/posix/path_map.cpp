@@ -69,11 +69,64 @@ std::optional<std::string> FindNoCase(const std::string& directory, const std::s
     return best;
 }
 
+// A folder as lstat saw it: its entries have not changed while this stays.
+struct FolderState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FolderState Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim}; }
+    bool operator==(const FolderState& other) const {
+        return device == other.device && inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+               changed.tv_nsec == other.changed.tv_nsec;
+    }
+    // A change within the same tick of the file system's clock leaves the
+    // times as they were: only a folder that has stood still for a while
+    // can be known unchanged by them. Two seconds cover the coarsest clocks.
+    bool Settled() const {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return now.tv_sec - std::max(modified.tv_sec, changed.tv_sec) >= 2;
+    }
+};
+
+// Names searched for in a settled folder and not found, with the folder's
+// state then: a release's top-level media.id, missing where sys_pack holds
+// it, would list the release folder in every operation.
+class Misses {
+public:
+    bool Known(const std::string& directory, const std::string& name, const FolderState& state) {
+        const std::lock_guard lock(m_mutex);
+        const auto found = m_misses.find({directory, name});
+        return found != m_misses.end() && found->second == state;
+    }
+    void Keep(const std::string& directory, const std::string& name, const FolderState& state) {
+        if (!state.Settled()) return;
+        const std::lock_guard lock(m_mutex);
+        if (m_misses.size() >= 4096) m_misses.clear();
+        m_misses[{directory, name}] = state;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::pair<std::string, std::string>, FolderState> m_misses;
+};
+
+Misses& Missed() {
+    static Misses misses;
+    return misses;
+}
+
 // Stored paths are upper case (program.id), so every open of a release file
 // would search each folder on its way, "/" and "/home" too. A match found is
-// kept while it is still there; a name that was not found is searched again.
-std::optional<std::string> FindNoCaseKept(const std::string& directory, const std::string& name) {
+// kept while it is still there; a name that was not found is searched again,
+// unless the folder, as state shows it, has not changed since.
+std::optional<std::string> FindNoCaseKept(const std::string& directory, const std::string& name,
+                                          const FolderState* state = nullptr) {
     if (HasNoCase(name)) return Exists(Join(directory, name)) ? std::optional(name) : std::nullopt;
+    if (state && Missed().Known(directory, name, *state)) return std::nullopt;
     static std::mutex mutex;
     static std::map<std::pair<std::string, std::string>, std::string> kept;
     const auto key = std::make_pair(directory, name);
@@ -87,6 +140,8 @@ std::optional<std::string> FindNoCaseKept(const std::string& directory, const st
         const std::lock_guard lock(mutex);
         if (kept.size() >= 4096) kept.clear();
         kept[key] = *match;
+    } else if (state) {
+        Missed().Keep(directory, name, *state);
     }
     return match;
 }
@@ -278,9 +333,13 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
     std::optional<std::string> folder = kept ? Folders().Find(parent) : std::nullopt;
     // Whether the name was looked up in folder as written already.
     bool looked = false;
+    // The folder's own lstat, when one was made: it tells whether the
+    // folder changed since a name was last missed there.
+    struct stat folderStat {};
+    bool stated = false;
     if (folder) {
-        if (Exists(*folder)) {
-            looked = true;
+        if (lstat(folder->c_str(), &folderStat) == 0) {
+            looked = stated = true;
         } else {
             folder.reset();
         }
@@ -290,7 +349,7 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
         seen = Seen::Missing;
         return direct;
     }
-    if (!folder && (parent.empty() || Exists(parent))) {
+    if (!folder && (parent.empty() || (stated = lstat(parent.c_str(), &folderStat) == 0))) {
         folder = parent;
         looked = true;
     }
@@ -302,7 +361,10 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
     }
     if (name == "." || name == "..") return Join(*folder, name);
     std::optional<std::string> match;
-    if (!looked || !HasNoCase(name)) match = FindNoCaseKept(*folder, name);
+    if (!looked || !HasNoCase(name)) {
+        const FolderState state = FolderState::Of(folderStat);
+        match = FindNoCaseKept(*folder, name, stated ? &state : nullptr);
+    }
     if (!match && looked) seen = Seen::Missing;
     return Join(*folder, match ? *match : name);
 }
