@@ -353,7 +353,7 @@ bool OwnedByCurrentUser(WStringView path) {
 }
 
 void MarkOwnFolder(WStringView path, bool own) {
-    if (const auto native = posix::MapDirect(path)) posix::MarkOwnFolder(*native, own);
+    posix::MarkOwnFolder(path, own);
 }
 
 bool GetTempDirectory(WString& directory) {

@@ -285,16 +285,6 @@ std::optional<Written> AsWritten(WStringView path) {
     return written;
 }
 
-}  // namespace
-
-std::optional<std::string> MapDirect(WStringView path) {
-    std::optional<Written> written = AsWritten(path);
-    if (!written) return std::nullopt;
-    return std::move(written->path);
-}
-
-namespace {
-
 // The folder a path's folder was resolved to before, and the name in it.
 std::optional<std::string> KeptPlace(const Written& written) {
     if (written.nameStart == std::string::npos) return std::nullopt;
@@ -388,7 +378,9 @@ std::optional<std::string> MapPathBeyond(WStringView path, const std::string& tr
     return Resolve(path, st, seen, &tried);
 }
 
-void MarkOwnFolder(const std::string& native, bool own) { Own().Mark(native, own); }
+void MarkOwnFolder(WStringView path, bool own) {
+    if (const std::optional<Written> written = AsWritten(path)) Own().Mark(written->path, own);
+}
 
 std::optional<std::string> MapInExactFolder(WStringView path) {
     const std::size_t slash = path.rfind(u'\\');

@@ -20,18 +20,14 @@ std::optional<std::string> MapPath(WStringView windowsPath);
 enum class Seen { Unknown, Present, Missing };
 std::optional<std::string> MapPath(WStringView windowsPath, struct stat& st, Seen& seen);
 
-// The path as written, with no look-up: what MapPath gives whenever
-// something is there so.
-std::optional<std::string> MapDirect(WStringView windowsPath);
-
 // Where an entry that is there most likely is, with no look-up: in the
 // folder the path's folder was resolved to before, else as written.
 std::optional<std::string> MapLikely(WStringView windowsPath);
 // MapPath for a caller that found nothing at tried.
 std::optional<std::string> MapPathBeyond(WStringView windowsPath, const std::string& tried);
 
-// A native folder whose new names MapPath takes as written (os::MarkOwnFolder).
-void MarkOwnFolder(const std::string& native, bool own);
+// A folder whose new names MapPath takes as written (os::MarkOwnFolder).
+void MarkOwnFolder(WStringView windowsPath, bool own);
 
 // The folder mapped as MapPath does, the last component kept as given.
 std::optional<std::string> MapInExactFolder(WStringView windowsPath);
