@@ -285,11 +285,15 @@ std::optional<Written> AsWritten(WStringView path) {
     return written;
 }
 
-// The folder a path's folder was resolved to before, and the name in it.
-std::optional<std::string> KeptPlace(const Written& written) {
+// The folder a path's folder was resolved to before.
+std::optional<std::string> KeptFolder(const Written& written) {
     if (written.nameStart == std::string::npos) return std::nullopt;
     const std::size_t end = written.nameStart > written.rootSize ? written.nameStart - 1 : written.nameStart;
-    const std::optional<std::string> folder = Folders().Find(written.path.substr(0, end));
+    return Folders().Find(written.path.substr(0, end));
+}
+
+// The name of the path in the folder its folder was resolved to before.
+std::optional<std::string> KeptPlace(const Written& written, const std::optional<std::string>& folder) {
     if (!folder) return std::nullopt;
     return Join(*folder, written.path.substr(written.nameStart));
 }
@@ -302,7 +306,8 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
     const auto untried = [&](const std::string& place) { return !tried || place != *tried; };
     // Stored paths are upper case: the folder they were resolved to comes
     // first, so that a release file is not looked for as written every time.
-    std::optional<std::string> kept = KeptPlace(*written);
+    std::optional<std::string> folder = KeptFolder(*written);
+    const std::optional<std::string> kept = KeptPlace(*written, folder);
     if (kept && untried(*kept) && lstat(kept->c_str(), &st) == 0) {
         seen = Seen::Present;
         return kept;
@@ -320,7 +325,6 @@ std::optional<std::string> Resolve(WStringView path, struct stat& st, Seen& seen
     // before: only the name needs a search, not every folder on the way.
     const std::string parent = direct.substr(0, nameStart > root.size() ? nameStart - 1 : nameStart);
     const std::string name = direct.substr(nameStart);
-    std::optional<std::string> folder = kept ? Folders().Find(parent) : std::nullopt;
     // Whether the name was looked up in folder as written already.
     bool looked = false;
     // The folder's own lstat, when one was made: it tells whether the
@@ -368,7 +372,7 @@ std::optional<std::string> MapPath(WStringView path, struct stat& st, Seen& seen
 std::optional<std::string> MapLikely(WStringView path) {
     std::optional<Written> written = AsWritten(path);
     if (!written) return std::nullopt;
-    if (std::optional<std::string> kept = KeptPlace(*written)) return kept;
+    if (std::optional<std::string> kept = KeptPlace(*written, KeptFolder(*written))) return kept;
     return std::move(written->path);
 }
 
