@@ -1066,6 +1066,14 @@ void TreeBuilder::Add(Kind kind, WStringView name, WStringView value) {
     } else if (node.HoldsText()) {
         state_.SetText(node, value);
     }
+    Place(node);
+}
+
+std::uint32_t TreeBuilder::NameHandle(WStringView name) { return state_.Intern(name); }
+
+void TreeBuilder::AddElement(std::uint32_t name) { Place(state_.New(Kind::Element, Index{name})); }
+
+void TreeBuilder::Place(Node& node) {
     Append(state_, *parent_, node);
     last_ = &node;
 }

@@ -25,6 +25,10 @@ public:
     // name: an element's, or an instruction's target; value: the text of the
     // others. Text beside the root is not kept.
     void Add(Kind kind, WStringView name, WStringView value = {});
+    // An element by its name's handle: a parser that meets the same few names
+    // hundreds of thousands of times converts and looks up each once.
+    std::uint32_t NameHandle(WStringView name);
+    void AddElement(std::uint32_t name);
     // To the element or declaration added last.
     void AddAttribute(WStringView name, WString value);
     // Below the element added last, and back up.
@@ -32,6 +36,8 @@ public:
     void Leave();
 
 private:
+    void Place(Node& node);
+
     DocState& state_;
     Node* parent_;
     Node* last_ = nullptr;

@@ -1,9 +1,12 @@
 // XML backend over pugixml: reads documents into the portable tree, with the
 // rules of the Windows DOM that pugixml leaves to its user, and runs XPath.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <pugixml.hpp>
+#include <string_view>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/xml_encoding.h"
@@ -66,37 +69,66 @@ bool CopyAttributes(pugi::xml_node node, TreeBuilder& builder) {
     return true;
 }
 
-// Names and texts are converted into buffers used again for each node: a
-// large document holds hundreds of thousands of them.
+// Texts are converted into buffers used again for each node: a large
+// document holds hundreds of thousands of them. A buffer only grows, so
+// that no conversion pays for clearing it.
 class Converter {
 public:
     WStringView operator()(const char* text) { return Convert(text, first_); }
     WStringView Second(const char* text) { return Convert(text, second_); }
 
 private:
-    static WStringView Convert(const char* text, WString& buffer) {
+    static WStringView Convert(const char* text, std::vector<char16_t>& buffer) {
         const std::string_view narrow(text);
-        buffer.resize(narrow.size());
+        if (buffer.size() < narrow.size()) buffer.resize(std::max(narrow.size(), 2 * buffer.size()));
         const std::size_t ascii = WidenAscii(narrow, buffer.data());
-        if (ascii < narrow.size()) {
-            buffer.resize(ascii);
-            buffer += FromUtf8(narrow.substr(ascii));
-        }
-        return buffer;
+        if (ascii == narrow.size()) return {buffer.data(), ascii};
+        const WString rest = FromUtf8(narrow.substr(ascii));
+        buffer.resize(std::max(buffer.size(), ascii + rest.size()));
+        std::copy(rest.begin(), rest.end(), buffer.begin() + static_cast<std::ptrdiff_t>(ascii));
+        return {buffer.data(), ascii + rest.size()};
     }
-    WString first_;
-    WString second_;
+    std::vector<char16_t> first_;
+    std::vector<char16_t> second_;
+};
+
+// A document names its elements with a few dozen names: each is converted
+// and looked up once, then found by its bytes. The names point into the
+// parsed buffer, which outlives the copy.
+class ElementNames {
+public:
+    explicit ElementNames(TreeBuilder& builder) : builder_(builder) {}
+    std::uint32_t operator()(const char* name) {
+        const std::string_view text(name);
+        Slot& slot = slots_[Hash(text) % slots_.size()];
+        if (!slot.handle || slot.name != text) slot = {text, builder_.NameHandle(FromUtf8(text))};
+        return slot.handle;
+    }
+
+private:
+    struct Slot {
+        std::string_view name;
+        std::uint32_t handle = 0;
+    };
+    static std::size_t Hash(std::string_view name) {
+        if (name.empty()) return 0;
+        const auto at = [&](std::size_t i) { return static_cast<unsigned char>(name[i]); };
+        return ((name.size() * 31 + at(0)) * 31 + at(name.size() / 2)) * 31 + at(name.size() - 1);
+    }
+    TreeBuilder& builder_;
+    std::array<Slot, 256> slots_{};
 };
 
 // Into the tree, without recursion; false when the document breaks a rule
 // that only the copy checks.
 bool Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
     Converter wide;
+    ElementNames names(builder);
     pugi::xml_node current = doc.first_child();
     while (current) {
         switch (current.type()) {
         case pugi::node_element: {
-            builder.Add(Kind::Element, wide(current.name()));
+            builder.AddElement(names(current.name()));
             if (!CopyAttributes(current, builder)) return false;
             const pugi::xml_node child = current.first_child();
             if (child) {
