@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "shared/com_object_base.h"
@@ -30,15 +31,7 @@ xml::Element FindEntry(const xml::Element& root, WStringView program) {
     return found;
 }
 
-WString Join(const std::vector<WString>& items) {
-    WString text;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i) text += u'*';
-        text += items[i];
-    }
-    return text;
-}
-
+// The chosen items' descriptions and selection files, each list joined by "*".
 class OptionsWalk {
 public:
     explicit OptionsWalk(const xml::Element& entry) {
@@ -48,16 +41,19 @@ public:
     }
 
     void Group(const xml::Element& group, const WString* subTitle) {
-        for (const xml::Element& item : group.Children(u"GroupItem")) {
-            if (!IsChosenItem(item)) continue;
-            const WString description = item.FirstChild(u"LineSelectionDescription").Text();
-            selections_.push_back(subTitle ? *subTitle + u":" + description : description);
-            const WString datFile = item.FirstChild(u"DatFile").Text();
-            if (datFile.empty() || description.empty() || description.front() != u';') {
-                files_.push_back(datFile);
-            } else {
-                files_.push_back(u";" + datFile);
+        std::size_t beforeUnselected = 0;
+        WString spareDescription, spareFile;
+        for (const xml::Element& item : ChosenItems(group, beforeUnselected)) {
+            const WStringView description = item.FirstChild(u"LineSelectionDescription").TextView(spareDescription);
+            const WStringView datFile = item.FirstChild(u"DatFile").TextView(spareFile);
+            if (items_++ > 0) {
+                result_.selections += u'*';
+                result_.selectionFiles += u'*';
             }
+            if (subTitle) result_.selections.append(*subTitle).append(u":");
+            result_.selections += description;
+            if (!datFile.empty() && !description.empty() && description.front() == u';') result_.selectionFiles += u';';
+            result_.selectionFiles += datFile;
             const WString reference = item.FirstChild(u"RefSubGUID").Text();
             if (reference.empty()) continue;
             const auto sub = subGroups_.find(reference);
@@ -69,13 +65,13 @@ public:
         }
     }
 
-    OptionsInfo Result() const { return {Join(selections_), Join(files_)}; }
+    OptionsInfo Result() && { return std::move(result_); }
 
 private:
     std::map<WString, xml::Element> subGroups_;
     std::set<WString> onPath_;
-    std::vector<WString> selections_;
-    std::vector<WString> files_;
+    OptionsInfo result_;
+    std::size_t items_ = 0;
 };
 
 HRESULT PutString(WStringView text, BSTR* out) {
@@ -220,7 +216,7 @@ bool ComputeOptionsInfo(const xml::Element& root, WStringView program, OptionsIn
     if (!entry) return false;
     OptionsWalk walk(entry);
     for (const xml::Element& group : entry.FirstChild(u"MainGroups").Children(u"Group")) walk.Group(group, nullptr);
-    info = walk.Result();
+    info = std::move(walk).Result();
     return true;
 }
 
