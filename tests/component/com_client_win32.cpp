@@ -186,12 +186,6 @@ void CheckSystem(const std::wstring& pool, const std::wstring& release, const st
     Ptr<IKelInstallSystem> system = Activate();
     if (!system.get()) return;
     Check(system->InitSystem(Bstr(path)) == S_OK, "InitSystem from a second object");
-    Check(system->SetSystemTag(Bstr(L"cell\nA")) == S_OK, "SetSystemTag");
-    Bstr tag;
-    Check(system->GetSystemTag(tag.Out()) == S_OK && tag.Text() == L"cell\nA", "GetSystemTag " + Narrow(tag.Text()));
-    Bstr keys;
-    ULONG count = 99;
-    Check(system->GetDriveModuleKeys(keys.Out(), &count) == S_OK && count == 0 && !keys, "no drive module");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -94,10 +95,8 @@ std::vector<TraceCapture::Record> TraceCapture::records() const {
 }
 
 bool TraceCapture::Has(const std::string& message) const {
-    for (const auto& record : records()) {
-        if (record.message == message) return true;
-    }
-    return false;
+    const std::vector<Record> all = records();
+    return std::any_of(all.begin(), all.end(), [&](const Record& record) { return record.message == message; });
 }
 
 namespace {
