@@ -2,6 +2,8 @@
 // platforms share.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/xml.h"
 #include "support/test_support.h"
 
@@ -115,6 +117,21 @@ TEST(Xml, LoadedLayoutIsNormalisedButTextIsKept) {
     ASSERT_TRUE(doc.Save(dir / u"x.xml"));
     WString saved = expected;
     EXPECT_EQ(test::ReadAll(dir / u"x.xml"), N(saved.replace(saved.find(u"UTF-16"), 6, u"UTF-8")));
+}
+
+// The copy from the parser finds names by their bytes: names alike in length
+// and in their first, middle and last characters, and more distinct names
+// than it keeps at once, must each come back as written.
+TEST(Xml, ParsedElementNamesComeBackAsWritten) {
+    WString text = u"<r>";
+    for (const char16_t* name : {u"abcde", u"aqcde", u"abcde", u"Gr\u00f6\u00dfe", u"aqcde"}) {
+        text.append(u"<").append(name).append(u"/>");
+    }
+    for (int i = 0; i < 600; ++i) text += U("<n" + std::to_string(i) + "/>");
+    text += u"</r>";
+    const Document doc = Parsed(text);
+    EXPECT_EQ(doc.Serialize(false), text + u"\r\n");
+    EXPECT_EQ(doc.Root().Children(u"aqcde").size(), 2u);
 }
 
 TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
