@@ -32,6 +32,7 @@ bool EndsWith(WStringView text, WStringView suffix) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsWhite(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f'; }
 bool IsSeparator(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool IsTokenMark(char16_t c) { return c == u'"' || c == u'/' || IsSeparator(c); }
 
 // Quotes group separators into one token and stay in it; from a second slash
 // in a row the rest of the line is one remark. A token is a piece of line.
@@ -40,6 +41,11 @@ void Tokenize(WStringView line, std::vector<WStringView>& tokens) {
     std::size_t start = WStringView::npos;
     bool quoted = false;
     for (std::size_t i = 0; i < line.size(); ++i) {
+        // Most characters are none of the four that matter: inside a token they are passed over in a run.
+        if (start != WStringView::npos) {
+            while (i < line.size() && !IsTokenMark(line[i])) ++i;
+            if (i == line.size()) break;
+        }
         const char16_t c = line[i];
         if (c == u'"') {
             quoted = !quoted;

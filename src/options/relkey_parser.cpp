@@ -143,9 +143,10 @@ struct CRelkeyParser::Impl {
     Index byLabel;
     Index bySubTitle;
 
+    // Loading appends thousands of groups, before any search has built an index.
     void Invalidate() {
-        byLabel = Index();
-        bySubTitle = Index();
+        if (byLabel.built) byLabel = Index();
+        if (bySubTitle.built) bySubTitle = Index();
     }
 
     // The text form's groups in the document, as the searches of any element see them.
