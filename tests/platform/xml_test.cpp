@@ -340,7 +340,7 @@ TEST(Xml, TextsOfAnyLengthReadBackIntact) {
     Document doc = Parsed(u"<r/>");
     Element root = doc.Root();
     std::vector<std::pair<Element, WString>> written;
-    for (std::size_t size : {1u, 7u, 4095u, 4096u, 3u, 10000u, 2u, 4097u}) {
+    for (std::size_t size : {1u, 7u, 4095u, 4096u, 3u, 10000u, 2u, 4097u, 65535u, 65536u}) {
         WString text(size, static_cast<char16_t>(u'a' + written.size()));
         written.emplace_back(root.AppendChild(u"t", text), text);
     }
