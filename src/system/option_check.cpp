@@ -99,20 +99,24 @@ private:
         }
         WString titleSpare;
         const WStringView title = TextOf(built, u"Title", titleSpare);
-        const std::vector<xml::Element> givenItems = given.Children(u"GroupItem").List();
-        const std::vector<xml::Element> builtItems = built.Children(u"GroupItem").List();
+        // Items are matched by place, in step, without lists.
+        const xml::ChildElements givenItems = given.Children(u"GroupItem");
+        const xml::ChildElements builtItems = built.Children(u"GroupItem");
         WString choices;
         int chosen = 0;
         bool anyChosen = false;
-        for (std::size_t i = 0; i < std::max(givenItems.size(), builtItems.size()); ++i) {
-            if (i >= givenItems.size()) {
-                return Format(u"Group %s of %s misses item %s", title, program_, ItemName(builtItems[i]));
+        auto givenItem = givenItems.begin();
+        for (auto builtItem = builtItems.begin(); givenItem != givenItems.end() || builtItem != builtItems.end();
+             ++givenItem, ++builtItem) {
+            if (givenItem == givenItems.end()) {
+                return Format(u"Group %s of %s misses item %s", title, program_, ItemName(*builtItem));
             }
-            const WStringView item = ItemName(givenItems[i], spare1);
-            if (i >= builtItems.size() || item != ItemName(builtItems[i], spare2)) {
+            const WStringView item = ItemName(*givenItem, spare1);
+            if (builtItem == builtItems.end() || item != ItemName(*builtItem, spare2)) {
                 return Format(u"Group %s of %s has no item %s", title, program_, item);
             }
-            const WString selected = TextOf(givenItems[i], u"Selected");
+            WString selectedSpare;
+            const WStringView selected = TextOf(*givenItem, u"Selected", selectedSpare);
             if (selected != u"0" && !IsChosen(selected)) {
                 return Format(u"Group %s of %s, item %s: no such selection state %s", title, program_, item, selected);
             }
@@ -124,19 +128,23 @@ private:
         }
         // Defaults (2 and 4) give way to a choice, so only explicit ones count,
         // and a default that gave way opens nothing.
-        const bool single = !IsMultiChoiceCode(TextOf(built, u"Code"));
+        const bool single = !IsMultiChoiceCode(TextOf(built, u"Code", spare1));
         if (chosen > 1 && single) return Format(u"Group %s of %s allows one choice: %s", title, program_, choices);
         // The next build would choose the default again, which the description would then differ from.
         if (!anyChosen && single && open) return Format(u"Group %s of %s needs one choice", title, program_);
         const bool defaultsGiveWay = single && chosen > 0;
-        for (std::size_t i = 0; i < builtItems.size(); ++i) {
-            const auto builtSub = builtSubs_.find(TextOf(builtItems[i], u"RefSubGUID", spare1));
+        givenItem = givenItems.begin();
+        for (auto builtItem = builtItems.begin(); builtItem != builtItems.end(); ++givenItem, ++builtItem) {
+            // Built sub groups always have a GUID: an item without one opens none.
+            const WStringView builtGuid = TextOf(*builtItem, u"RefSubGUID", spare1);
+            if (builtGuid.empty()) continue;
+            const auto builtSub = builtSubs_.find(builtGuid);
             if (builtSub == builtSubs_.end()) continue;
-            const auto givenSub = givenIndex_.find(TextOf(givenItems[i], u"RefSubGUID", spare2));
+            const auto givenSub = givenIndex_.find(TextOf(*givenItem, u"RefSubGUID", spare2));
             if (givenSub == givenIndex_.end()) return Missing(builtSub->second);
             SubGroup& sub = givenSubs_[givenSub->second];
             sub.reached = true;
-            const WString selected = TextOf(givenItems[i], u"Selected");
+            const WString selected = TextOf(*givenItem, u"Selected");
             const bool opens = selected == u"1" || (IsChosen(selected) && !defaultsGiveWay);
             const WString misfit = Group(sub.group, builtSub->second, open && opens);
             if (!misfit.empty()) return misfit;
