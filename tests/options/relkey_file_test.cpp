@@ -10,8 +10,6 @@
 namespace kel {
 namespace {
 
-using test::U;
-
 struct GroupReader {
     CRelkeyFile file;
     std::vector<std::string> groups;
@@ -136,7 +134,7 @@ TEST(RelkeyFile, Commands) {
     const std::pair<std::string, std::tuple<HRESULT, WString, HRESULT, int, HRESULT, int>> cases[] = {
         {"titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n", {S_OK, u"less", S_OK, 1, S_OK, 1}},
         // Trailing blanks stay in a title; an empty title is a title, a missing owner or type is 0.
-        {"title \t Arc\xE9 %  \nx\n", {S_OK, U("Arc\xC3\xA9 %  "), S_OK, 0, S_OK, 0}},
+        {"title \t Arc\xE9 %  \nx\n", {S_OK, test::U("Arc\xC3\xA9 %  "), S_OK, 0, S_OK, 0}},
         {"title\n", {S_OK, u"", S_OK, 0, S_OK, 0}},
         // Commands, too, are read in pieces of at most 141 bytes.
         {"title " + std::string(150, 'T') + "\n", {S_OK, WString(135, u'T'), S_OK, 0, S_OK, 0}},

@@ -13,7 +13,6 @@ namespace kel {
 namespace {
 
 using test::Exists;
-using test::IsDirectory;
 using test::N;
 using test::ReadAll;
 using test::TempDir;
@@ -172,7 +171,7 @@ TEST(ShellFileOperation, CopyIntoANewFolderKeepsCaseBlindNames) {
 #endif
 
 TEST(ShellFileOperation, MoveAcrossFileSystemsCopiesThenDeletes) {
-    if (!IsDirectory(u"Z:\\dev\\shm")) GTEST_SKIP() << "no second file system";
+    if (!test::IsDirectory(u"Z:\\dev\\shm")) GTEST_SKIP() << "no second file system";
     WString shmRoot;
     ASSERT_TRUE(os::CreateUniqueTempFile(u"Z:\\dev\\shm", u"kx", shmRoot));
     ASSERT_TRUE(os::RemoveFile(shmRoot));
