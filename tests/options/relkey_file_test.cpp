@@ -132,7 +132,8 @@ TEST(RelkeyFile, Commands) {
     };
     test::TraceCapture traces;
     const std::pair<std::string, std::tuple<HRESULT, WString, HRESULT, int, HRESULT, int>> cases[] = {
-        {"titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n", {S_OK, u"less", S_OK, 1, S_OK, 1}},
+        {"titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n",
+         {S_OK, u"less", S_OK, 1, S_OK, 1}},
         // Trailing blanks stay in a title; an empty title is a title, a missing owner or type is 0.
         {"title \t Arc\xE9 %  \nx\n", {S_OK, test::U("Arc\xC3\xA9 %  "), S_OK, 0, S_OK, 0}},
         {"title\n", {S_OK, u"", S_OK, 0, S_OK, 0}},

@@ -24,7 +24,8 @@ int Op(ShellOperation op, const WString& from, const WString& to = {}) {
 
 // a.txt, sub\b.txt, sub\deep\c.txt
 void MakeTree(const WString& root) {
-    ASSERT_TRUE(os::MakeDirectory(root) && os::MakeDirectory(root + u"\\sub") && os::MakeDirectory(root + u"\\sub\\deep"));
+    ASSERT_TRUE(os::MakeDirectory(root) && os::MakeDirectory(root + u"\\sub") &&
+                os::MakeDirectory(root + u"\\sub\\deep"));
     ASSERT_TRUE(WriteAll(root + u"\\a.txt", "a") && WriteAll(root + u"\\sub\\b.txt", "b") &&
                 WriteAll(root + u"\\sub\\deep\\c.txt", "c"));
 }
