@@ -18,11 +18,6 @@ namespace {
 
 using test::N;
 
-using test::kArcKey;
-using test::kDriveKey;
-using test::kPickKey;
-using test::kVirtualKey;
-
 WString WithSelection(WStringView keystring, WStringView selection) {
     return test::Rekey(keystring, [&](KeyDescription& key) { key.selectionText = selection; });
 }
@@ -41,13 +36,6 @@ protected:
     void Add(WStringView keystring, WStringView release, uint32_t type, uint16_t module = 0) {
         system_.KeyList().Append(test::Key(keystring, Release(release), type, module));
     }
-    // German chosen hidden; the two keys after it carry more digits than their programs have options.
-    void AddMainDriveModuleAndTwoPrograms() {
-        Add(main_, u"zendara-6.0", Zendara);
-        Add(arc_, u"arcwelding-1.2", ExternalWithOptions);
-        Add(drive_, u"zendara-6.0", Zendara, 1);
-        Add(kPickKey, u"pickmaster-2.0", ExternalWithoutOptions);
-    }
     WString Release(WStringView name) const {
         if (name == u"zendara-6.0" && test::IsDirectory(releases_ / name)) return releases_ / name;
         return test::SampleRelease(name);
@@ -63,9 +51,10 @@ protected:
     test::TempDir dir_;
     test::TempDir releases_;
     CSystem system_;
-    const WString main_ = WithSelection(kVirtualKey, u"0210");
-    const WString arc_ = WithSelection(kArcKey, u"0101110100000");
-    const WString drive_ = WithSelection(kDriveKey, u"110000000010000");
+    // German chosen hidden; the two keys after it carry more digits than their programs have options.
+    const WString main_ = WithSelection(test::kVirtualKey, u"0210");
+    const WString arc_ = WithSelection(test::kArcKey, u"0101110100000");
+    const WString drive_ = WithSelection(test::kDriveKey, u"110000000010000");
 };
 
 TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms) {
@@ -75,7 +64,10 @@ TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms
     ASSERT_TRUE(sealed.OpenForWrite(releases_ / u"zendara-6.0\\syskey\\drive0.dat", 1, 1));
     sealed.WriteText("unit 0 sealed\n");
     ASSERT_TRUE(sealed.Close());
-    AddMainDriveModuleAndTwoPrograms();
+    Add(main_, u"zendara-6.0", Zendara);
+    Add(arc_, u"arcwelding-1.2", ExternalWithOptions);
+    Add(drive_, u"zendara-6.0", Zendara, 1);
+    Add(test::kPickKey, u"pickmaster-2.0", ExternalWithoutOptions);
     ASSERT_EQ(Save(), 0);
 
     // Drive-module sections come first, whatever the order of the keys.
@@ -118,18 +110,18 @@ TEST_F(ConfigurationWriters, FilesOfAMainKeyADriveModuleAndTwoAdditionalPrograms
                        "-id ArcProcess -key \"-id \"\"HotWire\"\" \"\n\n"
                        "-id ArcSeam -key \"-id \"\"Tracking\"\" -sensor \"\"laser\"\" \"\n\n"
                        "-id ArcEquipment -key \"-id \"\"PowerSource\"\" \"\n\n"
-                       "\n#CKeyId extkey " + N(kPickKey) + "\n"
+                       "\n#CKeyId extkey " + N(test::kPickKey) + "\n"
                        "#CKeyId info Serial no 12-34567  Program no PickMaster\n"
                        "-id ExtOpt -key \"-id \"\"\"\" -descr \"\"PickMaster\"\" \"\n");
 }
 
 TEST_F(ConfigurationWriters, SectionsThatCannotBeWritten) {
-    Add(kVirtualKey, u"zendara-6.0", Zendara);
+    Add(test::kVirtualKey, u"zendara-6.0", Zendara);
     ASSERT_EQ(Save(), 0);
     EXPECT_EQ(KeyId().find("Included"), std::string::npos);  // one key: no headings
 
     // Without the options component every section is left out, and that is no failure.
-    Add(kDriveKey, u"zendara-6.0", Zendara, 1);
+    Add(test::kDriveKey, u"zendara-6.0", Zendara, 1);
     ASSERT_EQ(system_.BuildSystemOptions(system_.SystemPath()), S_OK);
     SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
     EXPECT_EQ(CConfigurationFiles().SaveConfiguration(dir_.path(), dir_.path(), system_.KeyList(),

@@ -10,8 +10,6 @@
 namespace kel {
 namespace {
 
-using test::U;
-
 struct GroupReader {
     CRelkeyFile file;
     std::vector<std::string> groups;
@@ -81,38 +79,36 @@ TEST(RelkeyFile, SectionBoundaries) {
 
     GroupReader missing;
     test::TraceCapture traces;
-    CRelkeyGroup group;
-    EXPECT_EQ(missing.file.GetFirstGroup(dir / u"none.opt", group), -2);
+    missing.ReadAll(dir / u"none.opt");
+    EXPECT_EQ(missing.last, -2);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetType, Failure open" + test::N(dir / u"none.opt") + "\n"));
 }
 
 TEST(RelkeyFile, MalformedLinesFailTheGroup) {
-    const char* const bad[] = {
-        "grp1 1,1 \"Axis 1\" axis1.txt\n",        // data file neither *.dat nor void
-        "grp1 1,1 \"Axis 1\" axis1.DAT\n",        // case-sensitive
-        "grp1 1,2 \"Axis 1\" void\n",             // unknown code
-        "grp1 1,1 Axis void\n",                   // description not quoted
-        "grp1 1,1 \"Axis 1\"\n",                  // no data file
-        "grp1 1,1 \"Axis 1\" void Tools\n",       // neither sub group nor remark
-        "grp1 1,1 \"Axis 1\" void &T x\n",        // junk after the sub group
-        "grp1\n",                                 // no second token
-        "grp1 \"Head\"\nopt 1,1 \"A\" void\n",    // continuation not a group line
-    };
-    test::TempDir dir;
-    for (const char* body : bad) {
-        ASSERT_TRUE(test::WriteAll(dir / u"r.opt", std::string("t\no\n") + body + "\n"));
-        CRelkeyFile file;
-        CRelkeyGroup group;
-        EXPECT_EQ(file.GetFirstGroup(dir / u"r.opt", group), -2) << body;
-    }
     // A line is read up to 140 characters and its line feed; the rest of a
     // longer one reads as the next line.
-    for (const auto& [length, result] : {std::pair{140u, 0}, std::pair{142u, -2}}) {
-        const std::string line = "grp1 1,1 \"A\" void //" + std::string(length - 20, 'r');
-        ASSERT_TRUE(test::WriteAll(dir / u"r.opt", "t\no\n" + line + "\ngrp1 1,1 \"B\" void\n\n"));
+    const auto remarked = [](std::size_t length) {
+        return "grp1 1,1 \"A\" void //" + std::string(length - 20, 'r') + "\ngrp1 1,1 \"B\" void\n";
+    };
+    const std::pair<std::string, int> cases[] = {
+        {"grp1 1,1 \"Axis 1\" axis1.txt\n", -2},      // data file neither *.dat nor void
+        {"grp1 1,1 \"Axis 1\" axis1.DAT\n", -2},      // case-sensitive
+        {"grp1 1,2 \"Axis 1\" void\n", -2},           // unknown code
+        {"grp1 1,1 Axis void\n", -2},                 // description not quoted
+        {"grp1 1,1 \"Axis 1\"\n", -2},                // no data file
+        {"grp1 1,1 \"Axis 1\" void Tools\n", -2},     // neither sub group nor remark
+        {"grp1 1,1 \"Axis 1\" void &T x\n", -2},      // junk after the sub group
+        {"grp1\n", -2},                               // no second token
+        {"grp1 \"Head\"\nopt 1,1 \"A\" void\n", -2},  // continuation not a group line
+        {remarked(140), 0},
+        {remarked(142), -2},
+    };
+    test::TempDir dir;
+    for (const auto& [body, result] : cases) {
+        ASSERT_TRUE(test::WriteAll(dir / u"r.opt", "t\no\n" + body + "\n"));
         CRelkeyFile file;
         CRelkeyGroup group;
-        EXPECT_EQ(file.GetFirstGroup(dir / u"r.opt", group), result) << length;
+        EXPECT_EQ(file.GetFirstGroup(dir / u"r.opt", group), result) << body;
         if (result == 0) {
             EXPECT_EQ(group.GetOptionCount(), 2);
         }
@@ -122,57 +118,41 @@ TEST(RelkeyFile, MalformedLinesFailTheGroup) {
 TEST(RelkeyFile, Commands) {
     test::TempDir dir;
     const WString path = dir / u"relkey.opt";
-    // An object reads its file once: each new content gets a new reader.
+    // Title, owner and type with their statuses; an object reads its file
+    // once, so each content gets a new reader.
     std::optional<CRelkeyFile> file;
-    const auto write = [&](const std::string& text) {
+    const auto commands = [&](const WString& from) {
+        WString title = u"unchanged";
+        int owner = 7, type = 7;
         file.emplace();
-        return test::WriteAll(path, text);
+        const HRESULT titleHr = file->GetTitle(from, title);
+        const HRESULT ownerHr = file->GetOwner(from, owner);
+        const HRESULT typeHr = file->GetType(from, type);
+        return std::tuple{titleHr, title, ownerHr, owner, typeHr, type};
     };
-    WString title = u"unchanged";
-    int owner = 7, type = 7;
-
-    ASSERT_TRUE(write("titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n"));
-    EXPECT_EQ(file->GetTitle(path, title), S_OK);
-    EXPECT_EQ(title, u"less");
-    EXPECT_EQ(file->GetOwner(path, owner), S_OK);
-    EXPECT_EQ(owner, 1);
-    EXPECT_EQ(file->GetType(path, type), S_OK);
-    EXPECT_EQ(type, 1);
-
-    // Trailing blanks stay in a title; an empty title is a title.
-    ASSERT_TRUE(write("title \t Arc\xE9 %  \nx\n"));
-    EXPECT_EQ(file->GetTitle(path, title), S_OK);
-    EXPECT_EQ(title, U("Arcé %  "));
-    ASSERT_TRUE(write("title\n"));
-    EXPECT_EQ(file->GetTitle(path, title), S_OK);
-    EXPECT_EQ(title, u"");
-    EXPECT_EQ(file->GetOwner(path, owner), S_OK);
-    EXPECT_EQ(owner, 0);
-
     test::TraceCapture traces;
-    ASSERT_TRUE(write("owner NOFACX\ntype double\n"));
-    title = u"unchanged";
-    EXPECT_EQ(file->GetTitle(path, title), E_FAIL);
-    EXPECT_EQ(title, u"unchanged");
-    owner = 7;
-    EXPECT_EQ(file->GetOwner(path, owner), E_UNEXPECTED);
-    EXPECT_EQ(owner, 0);
-    EXPECT_EQ(file->GetType(path, type), E_UNEXPECTED);
+    const std::pair<std::string, std::tuple<HRESULT, WString, HRESULT, int, HRESULT, int>> cases[] = {
+        {"titleless\nowner   \ntype\t\nowner \tnofac \t\r\ntype Multiple\ntitle later\n",
+         {S_OK, u"less", S_OK, 1, S_OK, 1}},
+        // Trailing blanks stay in a title; an empty title is a title, a missing owner or type is 0.
+        {"title \t Arc\xE9 %  \nx\n", {S_OK, test::U("Arc\xC3\xA9 %  "), S_OK, 0, S_OK, 0}},
+        {"title\n", {S_OK, u"", S_OK, 0, S_OK, 0}},
+        // Commands, too, are read in pieces of at most 141 bytes.
+        {"title " + std::string(150, 'T') + "\n", {S_OK, WString(135, u'T'), S_OK, 0, S_OK, 0}},
+        {"owner NOFACX\ntype double\n", {E_FAIL, u"unchanged", E_UNEXPECTED, 0, E_UNEXPECTED, 0}},
+    };
+    for (const auto& [text, expected] : cases) {
+        ASSERT_TRUE(test::WriteAll(path, text));
+        EXPECT_EQ(commands(path), expected) << text;
+    }
     const std::string p = test::N(path);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Missing command 'title' in " + p + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner: Unkown owner detected in file " + p));
     EXPECT_EQ(test::N(file->LastMessage()), "CRelkeyFile::GetOwner: Unkown type double detected in file " + p);
-    // Commands, too, are read in pieces of at most 141 bytes.
-    ASSERT_TRUE(write("title " + std::string(150, 'T') + "\n"));
-    EXPECT_EQ(file->GetTitle(path, title), S_OK);
-    EXPECT_EQ(title, WString(135, u'T'));
 
     traces.Clear();
-    file.emplace();
     const WString missing = dir / u"missing.opt";
-    EXPECT_EQ(file->GetTitle(missing, title), E_FAIL);
-    EXPECT_EQ(file->GetOwner(missing, owner), E_FAIL);
-    EXPECT_EQ(file->GetType(missing, type), E_FAIL);
+    EXPECT_EQ(commands(missing), std::tuple(E_FAIL, WString(u"unchanged"), E_FAIL, 0, E_FAIL, 0));
     const std::string m = test::N(missing);
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetTitle, Failure open" + m + "\n"));
     EXPECT_TRUE(traces.Has("CRelkeyFile::GetOwner, Failure open" + m + "\n"));

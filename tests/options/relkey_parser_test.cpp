@@ -86,8 +86,7 @@ TEST(RelkeyParser, WalkAndLookups) {
     EXPECT_EQ(walked->Options()[0].GetRefSubGUID(), u"{x}");
     walked = parser.NextGroup(scratch);
     ASSERT_TRUE(walked);
-    EXPECT_EQ(walked->GetLabel(), u"b");
-    EXPECT_EQ(walked->GetOptionCount(), 0);
+    EXPECT_EQ(test::Line(*walked), "b||0,n|||");
     EXPECT_EQ(parser.NextGroup(scratch), nullptr);
     EXPECT_EQ(scratch, CRelkeyGroup());
     EXPECT_EQ(parser.NextGroup(scratch), nullptr);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/os.h"
 #include "platform/shell_file_op.h"
 #if !defined(_WIN32)
@@ -11,7 +13,6 @@ namespace kel {
 namespace {
 
 using test::Exists;
-using test::IsDirectory;
 using test::N;
 using test::ReadAll;
 using test::TempDir;
@@ -23,12 +24,10 @@ int Op(ShellOperation op, const WString& from, const WString& to = {}) {
 
 // a.txt, sub\b.txt, sub\deep\c.txt
 void MakeTree(const WString& root) {
-    ASSERT_TRUE(os::MakeDirectory(root));
-    ASSERT_TRUE(os::MakeDirectory(root + u"\\sub"));
-    ASSERT_TRUE(os::MakeDirectory(root + u"\\sub\\deep"));
-    ASSERT_TRUE(WriteAll(root + u"\\a.txt", "a"));
-    ASSERT_TRUE(WriteAll(root + u"\\sub\\b.txt", "b"));
-    ASSERT_TRUE(WriteAll(root + u"\\sub\\deep\\c.txt", "c"));
+    ASSERT_TRUE(os::MakeDirectory(root) && os::MakeDirectory(root + u"\\sub") &&
+                os::MakeDirectory(root + u"\\sub\\deep"));
+    ASSERT_TRUE(WriteAll(root + u"\\a.txt", "a") && WriteAll(root + u"\\sub\\b.txt", "b") &&
+                WriteAll(root + u"\\sub\\deep\\c.txt", "c"));
 }
 
 TEST(ShellFileOperation, WildcardCopyMergesIntoAnExistingTreeAndOverwrites) {
@@ -156,10 +155,7 @@ TEST(ShellFileOperation, CopyIntoANewFolderKeepsCaseBlindNames) {
     // Beside it under its own name: the component's paths would find Case.txt.
     const std::optional<std::string> source = os::posix::MapPath(dir / u"src");
     ASSERT_TRUE(source);
-    std::FILE* shouting = std::fopen((*source + "/CASE.TXT").c_str(), "wb");
-    ASSERT_NE(shouting, nullptr);
-    std::fputc('x', shouting);
-    std::fclose(shouting);
+    ASSERT_TRUE(std::ofstream(*source + "/CASE.TXT", std::ios::binary) << 'x');
     ASSERT_TRUE(os::MakeDirectory(dir / u"src\\Sub"));
     ASSERT_TRUE(WriteAll(dir / u"src\\Sub\\Mixed.Mod", "m"));
     EXPECT_EQ(Op(ShellOperation::Copy, dir / u"src", dir / u"copy"), 0);
@@ -176,7 +172,7 @@ TEST(ShellFileOperation, CopyIntoANewFolderKeepsCaseBlindNames) {
 #endif
 
 TEST(ShellFileOperation, MoveAcrossFileSystemsCopiesThenDeletes) {
-    if (!IsDirectory(u"Z:\\dev\\shm")) GTEST_SKIP() << "no second file system";
+    if (!test::IsDirectory(u"Z:\\dev\\shm")) GTEST_SKIP() << "no second file system";
     WString shmRoot;
     ASSERT_TRUE(os::CreateUniqueTempFile(u"Z:\\dev\\shm", u"kx", shmRoot));
     ASSERT_TRUE(os::RemoveFile(shmRoot));

@@ -153,19 +153,16 @@ TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
     ASSERT_TRUE(loaded.Load(dir / u"pretty.xml"));
     for (const Document* doc : {&parsed, &loaded}) {
         const Element root = doc->Root();
-        const auto text = [&](WStringView name) {
-            WString spare;  // the copy-free form must agree, plain text or not
-            EXPECT_EQ(root.FirstChild(name).TextView(spare), root.FirstChild(name).Text());
-            return root.FirstChild(name).Text();
+        // In List the line break between the items is one space.
+        const std::pair<WStringView, WStringView> texts[] = {
+            {u"SubTitle", u""}, {u"Title", u"Axes %"}, {u"Inner", u"x   y\n z"}, {u"Raw", u" raw "},
+            {u"List", u"m1 n1"}, {u"Packed", u"m1n1"}, {u"Notes", u"a b"}, {u"Kept", u"  k  \n  t "},
         };
-        EXPECT_EQ(text(u"SubTitle"), u"");
-        EXPECT_EQ(text(u"Title"), u"Axes %");
-        EXPECT_EQ(text(u"Inner"), u"x   y\n z");
-        EXPECT_EQ(text(u"Raw"), u" raw ");
-        EXPECT_EQ(text(u"List"), u"m1 n1");  // the line break between the items is one space
-        EXPECT_EQ(text(u"Packed"), u"m1n1");
-        EXPECT_EQ(text(u"Notes"), u"a b");
-        EXPECT_EQ(text(u"Kept"), u"  k  \n  t ");
+        for (const auto& [name, text] : texts) {
+            WString spare;  // the copy-free form must agree, plain text or not
+            EXPECT_EQ(root.FirstChild(name).TextView(spare), text) << N(name);
+            EXPECT_EQ(root.FirstChild(name).Text(), text) << N(name);
+        }
         EXPECT_EQ(root.FirstChild(u"Kept").FirstChild(u"d").Text(), u"t");
         EXPECT_EQ(doc->SelectSingleText(u"//Title"), u"Axes %");
         EXPECT_EQ(doc->SelectSingleText(u"/r/List"), u"m1 n1");
@@ -214,15 +211,12 @@ TEST(Xml, SelectsTheTextOfTheFirstMatchingNode) {
     Document doc = Parsed(
         u"<Version><Title>Zendara &amp; Co</Title><Part><Major>6</Major></Part><Major>7</Major>"
         u"<Minor/><Build kind='nightly'>12<!-- x -->11</Build></Version>");
-    EXPECT_EQ(doc.SelectSingleText(u"//Major"), u"6");
-    EXPECT_EQ(doc.SelectSingleText(u"/Version/Major"), u"7");
-    EXPECT_EQ(doc.SelectSingleText(u"//Title"), u"Zendara & Co");
-    EXPECT_EQ(doc.SelectSingleText(u"//Minor"), u"");
-    EXPECT_EQ(doc.SelectSingleText(u"//Build"), u"1211");
-    EXPECT_EQ(doc.SelectSingleText(u"//Build/@kind"), u"nightly");
-    EXPECT_EQ(doc.SelectSingleText(u"//Revision"), std::nullopt);
-    EXPECT_EQ(doc.SelectSingleText(u"//["), std::nullopt);
-    EXPECT_EQ(doc.SelectSingleText(u"count(//Major)"), std::nullopt);
+    const std::pair<WStringView, std::optional<WString>> cases[] = {
+        {u"//Major", u"6"}, {u"/Version/Major", u"7"}, {u"//Title", u"Zendara & Co"}, {u"//Minor", u""},
+        {u"//Build", u"1211"}, {u"//Build/@kind", u"nightly"}, {u"//Revision", std::nullopt},
+        {u"//[", std::nullopt}, {u"count(//Major)", std::nullopt},
+    };
+    for (const auto& [xpath, text] : cases) EXPECT_EQ(doc.SelectSingleText(xpath), text) << N(xpath);
 }
 
 // Text nodes taken out are reused for new ones; elements never are, since
@@ -368,13 +362,11 @@ TEST(Xml, XPathSeesTheTreeAsBuilt) {
     Element added = root.AppendChild(u"i", u"c");
     ASSERT_TRUE(added.SetAttribute(u"n", u"3"));
     ASSERT_TRUE(root.AppendChild(u"j"));
-    EXPECT_EQ(doc.SelectSingleText(u"/r/i[2]"), u" b ");
-    EXPECT_EQ(doc.SelectSingleText(u"/r/i[3]"), u"c");
-    EXPECT_EQ(doc.SelectSingleText(u"/r/i[4]"), std::nullopt);
-    EXPECT_EQ(doc.SelectSingleText(u"//i[@n='3']/@n"), u"3");
-    EXPECT_EQ(doc.SelectSingleText(u"//i[.='gone']"), std::nullopt);
-    EXPECT_EQ(doc.SelectSingleText(u"//comment()"), u" c ");
-    EXPECT_EQ(doc.SelectSingleText(u"/r/*[last()]"), u"");
+    const std::pair<WStringView, std::optional<WString>> cases[] = {
+        {u"/r/i[2]", u" b "}, {u"/r/i[3]", u"c"}, {u"/r/i[4]", std::nullopt}, {u"//i[@n='3']/@n", u"3"},
+        {u"//i[.='gone']", std::nullopt}, {u"//comment()", u" c "}, {u"/r/*[last()]", u""},
+    };
+    for (const auto& [xpath, text] : cases) EXPECT_EQ(doc.SelectSingleText(xpath), text) << N(xpath);
     EXPECT_EQ(Document::Create().SelectSingleText(u"//r"), std::nullopt);
 }
 

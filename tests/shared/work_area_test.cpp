@@ -10,7 +10,6 @@ namespace kel {
 namespace {
 
 using test::Exists;
-using test::ReadAll;
 using test::TempDir;
 using test::WriteAll;
 
