@@ -38,21 +38,29 @@ bool IsChosenItem(const xml::Element& item) {
 }
 
 std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected) {
-    beforeUnselected = WString::npos;
-    const std::vector<xml::Element> items = group.Children(u"GroupItem").List();
-    std::vector<Mark> marks;
-    marks.reserve(items.size());
-    bool explicitChoice = false;
-    WString spare;
-    for (const xml::Element& item : items) {
-        marks.push_back(MarkOf(item, spare));
-        explicitChoice = explicitChoice || marks.back() == Mark::Chosen;
-    }
-    const bool defaultsCount = DefaultsCount(group, explicitChoice);
+    // One walk takes every chosen item and default, which is the answer
+    // unless an explicit choice leaves the defaults out: then a second walk
+    // drops them. Groups are walked by the ten thousand, mostly once.
     std::vector<xml::Element> chosen;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (marks[i] == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
-        if (marks[i] == Mark::Chosen || (marks[i] == Mark::Default && defaultsCount)) chosen.push_back(items[i]);
+    bool explicitChoice = false;
+    bool anyDefault = false;
+    beforeUnselected = WString::npos;
+    WString spare;
+    for (const xml::Element& item : group.Children(u"GroupItem")) {
+        const Mark mark = MarkOf(item, spare);
+        if (mark == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
+        if (mark != Mark::Chosen && mark != Mark::Default) continue;
+        explicitChoice = explicitChoice || mark == Mark::Chosen;
+        anyDefault = anyDefault || mark == Mark::Default;
+        chosen.push_back(item);
+    }
+    if (!anyDefault || DefaultsCount(group, explicitChoice)) return chosen;
+    chosen.clear();
+    beforeUnselected = WString::npos;
+    for (const xml::Element& item : group.Children(u"GroupItem")) {
+        const Mark mark = MarkOf(item, spare);
+        if (mark == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
+        if (mark == Mark::Chosen) chosen.push_back(item);
     }
     return chosen;
 }
