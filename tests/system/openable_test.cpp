@@ -215,28 +215,5 @@ TEST(Openable, AnUnrelatedChangeLeavesSystemXmlAsItWas) {
     }
 }
 
-// A build that fails midway must not shift how the same object's next build
-// reads the selection digits.
-TEST(Openable, AFailedBuildLeavesTheNextOneAlone) {
-    TempDir dir;
-    const WString broken = ReleaseAt(dir, u"zendara-6.0", u"broken");
-    const WString relkey = broken + u"\\syskey\\relkey.007";
-    std::string text = ReadAll(relkey);
-    const std::string monitor = "\"Bus monitor\" void";
-    ASSERT_NE(text.find(monitor), std::string::npos);
-    text.insert(text.find(monitor) + monitor.size(), " &PbusDiag");  // a sub group that opens itself
-    ASSERT_TRUE(WriteAll(relkey, text));
-
-    const WString release = SampleRelease(u"zendara-6.0");
-    TempDir a;
-    TempDir b;
-    auto fresh = NewSystemObject();
-    ASSERT_EQ(fresh->CreateSystem(B(a / u"Cell").get(), B(kMainKey).get(), B(release).get()), S_OK);
-    auto object = NewSystemObject();
-    EXPECT_EQ(object->CreateSystem(B(dir / u"Bad").get(), B(kMainKey).get(), B(broken).get()), E_UNEXPECTED);
-    ASSERT_EQ(object->CreateSystem(B(b / u"Cell").get(), B(kMainKey).get(), B(release).get()), S_OK);
-    EXPECT_EQ(ReadAll(b / u"Cell\\system.xml"), ReadAll(a / u"Cell\\system.xml"));
-}
-
 }  // namespace
 }  // namespace kel::test
