@@ -181,7 +181,7 @@ TEST(SharedSystem, TwoWritersAndAReaderNeitherMixNorLoseChanges) {
         test::SetEnvironment("KEL_SHARED_REQUEST", std::to_string(child) + " " +
                                                        std::to_string(kRounds * (child ? 1 : 3)) + " " + N(system));
         const std::string command = test::BuiltProgram("kel_tests") + " --gtest_filter=SharedSystemChild.Run 2>&1";
-        pipes.push_back(popen(command.c_str(), "r"));  // mingw's stdio.h names _popen so
+        pipes.push_back(popen(command.c_str(), "r"));  // _popen on Windows, by mingw's stdio.h
         ASSERT_NE(pipes.back(), nullptr);
     }
     test::SetEnvironment("KEL_SHARED_REQUEST", "");

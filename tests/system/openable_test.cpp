@@ -26,7 +26,6 @@ WString Keys(const ComPtr<IKelInstallSystem>& system) {
     return WString(keys.View()) + u"|" + WString(others.View()) + u"|" + WString(modules.View());
 }
 
-// A sample release copied to a folder of the given name.
 WString ReleaseAt(const TempDir& dir, WStringView release, WStringView name) {
     const WString path = dir / name;
     EXPECT_EQ(ShellFileOperation(ShellOperation::Copy, SampleRelease(release), path, kShellSilentFlags), 0);
