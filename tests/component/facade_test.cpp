@@ -43,6 +43,7 @@ struct Call {
 
 void ExpectRefusals(const std::vector<Call>& calls) {
     for (const auto& c : calls) {
+        if (!c.trace) continue;
         TraceCapture traces;
         EXPECT_EQ(c.call(), c.status) << c.method << ": " << c.trace;
         ExpectOnlyRecord(traces, std::string(c.method) + ": " + c.trace);
@@ -192,11 +193,7 @@ TEST(KelInstallSystemFacade, ClosedSystemGateThenArgumentChecksInTheirOrder) {
         ExpectOnlyRecord(traces, std::string(c.method) + ": No system is initialized\n");
     }
     Impl(object).MarkInitializedForTesting();
-    std::vector<Call> checked;
-    for (const auto& c : calls) {
-        if (c.trace) checked.push_back(c);
-    }
-    ExpectRefusals(checked);
+    ExpectRefusals(calls);
     EXPECT_EQ(out, sentinel);
     EXPECT_EQ(count, 77u);
     EXPECT_EQ(type, 3);
