@@ -19,7 +19,7 @@ RegistryScript ParseShippedScript() {
     return script;
 }
 
-TEST(Registrar, ShippedScriptRegistersOnceAndUnregistersToTheStart) {
+TEST(Registrar, ShippedScriptRegistersOnceUnregistersToTheStartAndStopsAtAFailingKey) {
     const RegistryScript script = ParseShippedScript();
     // Another server's class, and a leftover of an older registration of ours.
     MemoryRegistry registry;
@@ -45,6 +45,13 @@ TEST(Registrar, ShippedScriptRegistersOnceAndUnregistersToTheStart) {
     MemoryRegistry empty;
     EXPECT_EQ(CRegistrar::Apply(script, empty, RegistrarAction::Unregister), S_OK);
     EXPECT_EQ(empty.Dump(), "");
+    // A key that cannot be made stops the registration: nothing after it is written.
+    MemoryRegistry failing;
+    failing.failCreate = u"KelInstallSystem.KelInstallSystem";
+    TraceCapture traces;
+    EXPECT_EQ(CRegistrar::Apply(script, failing, RegistrarAction::Register), failing.failStatus);
+    EXPECT_EQ(failing.Dump().find("CLSID\\{F0FDF787"), std::string::npos);
+    EXPECT_TRUE(traces.Has("CRegistrar::Apply: cannot create KelInstallSystem.KelInstallSystem (0x80070005)\n"));
 }
 
 TEST(Registrar, KeywordsAndVariables) {
@@ -103,17 +110,6 @@ TEST(Registrar, MalformedScriptsAreRefusedWithTheirLine) {
 
     EXPECT_EQ(CRegistrar::Parse(u"  \n", {}, script), S_OK);
     EXPECT_TRUE(script.roots.empty());
-}
-
-TEST(Registrar, RegistrationStopsAtTheFirstFailingKey) {
-    const RegistryScript script = ParseShippedScript();
-    MemoryRegistry registry;
-    registry.failCreate = u"KelInstallSystem.KelInstallSystem";
-    TraceCapture traces;
-    EXPECT_EQ(CRegistrar::Apply(script, registry, RegistrarAction::Register), registry.failStatus);
-    // Nothing after the failing key is written.
-    EXPECT_EQ(registry.Dump().find("CLSID\\{F0FDF787"), std::string::npos);
-    EXPECT_TRUE(traces.Has("CRegistrar::Apply: cannot create KelInstallSystem.KelInstallSystem (0x80070005)\n"));
 }
 
 }  // namespace

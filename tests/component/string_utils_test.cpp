@@ -34,16 +34,12 @@ TEST(StringUtils, CaseInsensitiveComparison) {
 }
 
 TEST(StringUtils, IdentifierValidation) {
-    EXPECT_EQ(os_validate_identifier("ab_1"), 0);
-    EXPECT_EQ(os_validate_identifier("x"), 0);
-    EXPECT_EQ(os_validate_identifier("\xC4rger"), 0);
-    EXPECT_EQ(os_validate_identifier(std::string(32, 'a').c_str()), 0);
-    EXPECT_EQ(os_validate_identifier(std::string(33, 'a').c_str()), -1);
-    EXPECT_EQ(os_validate_identifier("1abc"), -1);
-    EXPECT_EQ(os_validate_identifier("_abc"), -1);
-    EXPECT_EQ(os_validate_identifier("a-b"), -1);
-    EXPECT_EQ(os_validate_identifier("a\xD7" "b"), -1);
-    EXPECT_EQ(os_validate_identifier(""), -1);
+    const std::string longest(32, 'a');
+    const std::string tooLong(33, 'a');
+    for (const char* valid : {"ab_1", "x", "\xC4rger", longest.c_str()}) EXPECT_EQ(os_validate_identifier(valid), 0) << valid;
+    for (const char* invalid : {tooLong.c_str(), "1abc", "_abc", "a-b", "a\xD7" "b", ""}) {
+        EXPECT_EQ(os_validate_identifier(invalid), -1) << invalid;
+    }
     EXPECT_EQ(os_validate_identifier(nullptr), -1);
 }
 

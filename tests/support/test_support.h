@@ -62,7 +62,6 @@ private:
 WString SourceDir();
 WString BinaryDir();
 
-// Whole-file helpers for fixtures and assertions.
 std::string ReadAll(WStringView path);
 bool WriteAll(WStringView path, std::string_view bytes);
 bool Exists(WStringView path);
@@ -85,7 +84,6 @@ inline const WString kArcKey = SampleKey(3);
 inline const WString kPickKey = SampleKey(4);
 // The keystring with some of its fields changed, and signed anew.
 WString Rekey(WStringView keystring, const std::function<void(KeyDescription&)>& change);
-// A key list entry.
 CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint16_t module = 0);
 
 // A sealed file's plain text ("?" when the file is no sealed file).

@@ -181,11 +181,7 @@ TEST(SharedSystem, TwoWritersAndAReaderNeitherMixNorLoseChanges) {
         test::SetEnvironment("KEL_SHARED_REQUEST", std::to_string(child) + " " +
                                                        std::to_string(kRounds * (child ? 1 : 3)) + " " + N(system));
         const std::string command = test::BuiltProgram("kel_tests") + " --gtest_filter=SharedSystemChild.Run 2>&1";
-#if defined(_WIN32)
-        pipes.push_back(_popen(command.c_str(), "r"));
-#else
-        pipes.push_back(popen(command.c_str(), "r"));
-#endif
+        pipes.push_back(popen(command.c_str(), "r"));  // _popen on Windows, by mingw's stdio.h
         ASSERT_NE(pipes.back(), nullptr);
     }
     test::SetEnvironment("KEL_SHARED_REQUEST", "");
@@ -194,11 +190,7 @@ TEST(SharedSystem, TwoWritersAndAReaderNeitherMixNorLoseChanges) {
         test::CommandResult& result = results.emplace_back();
         char buffer[4096];
         while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, read);
-#if defined(_WIN32)
-        result.code = _pclose(pipe);
-#else
         result.code = pclose(pipe);
-#endif
     }
     for (const test::CommandResult& result : results) EXPECT_EQ(result.code, 0) << result.out;
     CSystem reopened;

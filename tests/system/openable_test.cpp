@@ -26,7 +26,6 @@ WString Keys(const ComPtr<IKelInstallSystem>& system) {
     return WString(keys.View()) + u"|" + WString(others.View()) + u"|" + WString(modules.View());
 }
 
-// A sample release copied to a folder of the given name.
 WString ReleaseAt(const TempDir& dir, WStringView release, WStringView name) {
     const WString path = dir / name;
     EXPECT_EQ(ShellFileOperation(ShellOperation::Copy, SampleRelease(release), path, kShellSilentFlags), 0);
@@ -213,29 +212,6 @@ TEST(Openable, AnUnrelatedChangeLeavesSystemXmlAsItWas) {
         ASSERT_EQ(object->SetProgramPath(Zendara, B(u"").get(), B(release).get()), S_OK);
         EXPECT_EQ(ReadAll(dir / u"Cell\\system.xml"), before);
     }
-}
-
-// A build that fails midway must not shift how the same object's next build
-// reads the selection digits.
-TEST(Openable, AFailedBuildLeavesTheNextOneAlone) {
-    TempDir dir;
-    const WString broken = ReleaseAt(dir, u"zendara-6.0", u"broken");
-    const WString relkey = broken + u"\\syskey\\relkey.007";
-    std::string text = ReadAll(relkey);
-    const std::string monitor = "\"Bus monitor\" void";
-    ASSERT_NE(text.find(monitor), std::string::npos);
-    text.insert(text.find(monitor) + monitor.size(), " &PbusDiag");  // a sub group that opens itself
-    ASSERT_TRUE(WriteAll(relkey, text));
-
-    const WString release = SampleRelease(u"zendara-6.0");
-    TempDir a;
-    TempDir b;
-    auto fresh = NewSystemObject();
-    ASSERT_EQ(fresh->CreateSystem(B(a / u"Cell").get(), B(kMainKey).get(), B(release).get()), S_OK);
-    auto object = NewSystemObject();
-    EXPECT_EQ(object->CreateSystem(B(dir / u"Bad").get(), B(kMainKey).get(), B(broken).get()), E_UNEXPECTED);
-    ASSERT_EQ(object->CreateSystem(B(b / u"Cell").get(), B(kMainKey).get(), B(release).get()), S_OK);
-    EXPECT_EQ(ReadAll(b / u"Cell\\system.xml"), ReadAll(a / u"Cell\\system.xml"));
 }
 
 }  // namespace

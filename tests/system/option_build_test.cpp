@@ -115,6 +115,8 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
 }
 
 TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
+    const std::vector<std::string> fresh = Summary(xml_);
     test::TraceCapture traces;
     EXPECT_EQ(Build({}), KELINSTALL_E_READ_KEYS);
     EXPECT_EQ(Build({Key(u"KEL1:R:1:7:Zendara:::00000000", u"zendara-6.0", Zendara)}), KELINSTALL_E_BAD_KEY);
@@ -135,6 +137,9 @@ TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
     loop.SetProgramPath(release);
     EXPECT_EQ(Build({loop}), E_UNEXPECTED);
     EXPECT_TRUE(traces.Has("CSystem::AddGroupToSystemOptions, Sub group Self opens itself\n"));
+    // A build that failed midway must not shift how the next one reads the selection digits.
+    ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
+    EXPECT_EQ(Summary(xml_), fresh);
 
     SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
     EXPECT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), E_UNEXPECTED);
