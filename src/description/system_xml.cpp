@@ -210,8 +210,10 @@ bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Ele
         if (categoryText.empty()) continue;
         // Defaults count: key.id records them as choices, and the
         // description must not change with the system's history.
+        WString spare;
         for (const xml::Element& item : group.chosen) {
-            xml::Element element = target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").Text());
+            xml::Element element =
+                target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").TextView(spare));
             element.SetAttribute(u"descr", categoryText);
         }
     }
@@ -261,7 +263,9 @@ bool CSystemXml::WriteOption(const xml::Element& item, WStringView descriptionNa
         TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");
         return false;
     }
-    const WString text = description.Text();
+    // A view of the selection's text: only system.xml changes below.
+    WString spare;
+    const WStringView text = description.TextView(spare);
     // An item without a text writes no element; its sub options go under its
     // parent, each as if it stood in the item's place.
     const int nesting = m_optionNesting;
@@ -292,7 +296,8 @@ bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
         TraceError(u"CSystemXml::GetSubGroupPtr, unable to find <RefSubLabel>-node.\n");
         return false;
     }
-    const WString guid = reference.Text();
+    WString spare;
+    const WStringView guid = reference.TextView(spare);
     if (guid.empty()) return false;
     const xml::Element entry = item.Parent().Parent().Parent();
     const xml::Element subGroups = entry.FirstChild(u"SubGroups");
@@ -318,7 +323,7 @@ bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
             index->groups.emplace(subGuid.Text(), std::make_pair(i, groups[i]));
         }
     }
-    const auto found = index->groups.find(guid);
+    const auto found = index->groups.find(WString(guid));
     if (found != index->groups.end() && found->second.first < index->firstWithoutGuid) {
         group = found->second.second;
         return true;
