@@ -59,6 +59,7 @@ struct Node {
     Index First() const { return HoldsText() || OwnsText() ? 0 : branch.first; }
     // An instruction's is "target data", as written.
     WStringView TextView() const { return {text.data, text.size}; }
+    Text OwnedText() const { return {own.data, ownSize}; }
     WStringView OwnTextView() const { return {own.data, ownSize}; }
 
     Kind kind;
@@ -312,13 +313,19 @@ struct DocState {
         element.ownSize = static_cast<std::uint16_t>(text.size());
     }
 
+    // The element's links stand for children again, none yet.
+    static Node::Text TakeOwnText(Node& element) {
+        const Node::Text text = element.OwnedText();
+        element.ownSize = 0;
+        element.branch = {element.own.name, element.own.attributes, 0, 0};
+        return text;
+    }
+
     // Before an element that holds its own text gets a further child, the
     // text becomes a child node like any other.
     void Spill(Node& element) {
         if (!element.OwnsText()) return;
-        const Node::Text text{element.own.data, element.ownSize};
-        element.ownSize = 0;
-        element.branch = {element.own.name, element.own.attributes, 0, 0};
+        const Node::Text text = TakeOwnText(element);
         Node& child = New(Kind::Text);
         child.text = text;
         child.parent = element.self;
@@ -446,8 +453,7 @@ void Unlink(DocState& state, Node& node) {
 
 void RemoveChildren(DocState& state, Node& node) {
     if (node.OwnsText()) {
-        node.ownSize = 0;
-        node.branch = {node.own.name, node.own.attributes, 0, 0};
+        DocState::TakeOwnText(node);
         return;
     }
     while (Node* child = state.At(node.branch.first)) {
@@ -677,7 +683,7 @@ void WalkWithSpace(DocState& state, Node& root, bool preserve, Visit visit) {
     const auto visitOwn = [&](const Node& element, bool inScope) {
         Node piece{};
         piece.kind = Kind::Text;
-        piece.text = {element.own.data, element.ownSize};
+        piece.text = element.OwnedText();
         visit(piece, inScope);
     };
     if (root.OwnsText()) return visitOwn(root, preserve);
