@@ -51,6 +51,11 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
 
 bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys,
                                  int32_t serialNumber, WStringView serialText, const xml::Element& optionSelection) {
+    return Build(systemPath, keys, serialNumber, serialText, optionSelection) && Save(targetDir);
+}
+
+bool CSystemXml::Build(WStringView systemPath, const CKeyList& keys, int32_t serialNumber, WStringView serialText,
+                       const xml::Element& optionSelection) {
     if (!m_document) {
         TraceError(u"CSystemXml::CreateSystemXml, Failure initialize temporary XMLDOMDocument");
         return false;
@@ -75,13 +80,9 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
     }
     m_root.AppendChild(u"SerialNo", serial);
 
-    xml::Element usedMedia = m_root.AppendChild(u"UsedMedia");
-    if (!usedMedia) {
+    m_usedMedia = m_root.AppendChild(u"UsedMedia");
+    if (!m_usedMedia) {
         TraceError(u"CBackupSupport::CreateSystemXML, XML-file corrupt");
-        return false;
-    }
-    if (FAILED(PopulateUsedMediaNode(usedMedia, targetDir))) {
-        TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
         return false;
     }
     if (!optionSelection) {
@@ -136,7 +137,14 @@ bool CSystemXml::CreateSystemXml(WStringView systemPath, WStringView targetDir, 
         HandleCategories(entry, program);
         HandleOptions(name, program);
     }
+    return true;
+}
 
+bool CSystemXml::Save(WStringView targetDir) {
+    if (FAILED(PopulateUsedMediaNode(m_usedMedia, targetDir))) {
+        TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
+        return false;
+    }
     const WString path = WString(targetDir) + u"\\system.xml";
     if (!m_document.Save(path)) {
         TraceError(u"CSystemXml::CreateSystemXML, Unable to save system.xml document.\n");

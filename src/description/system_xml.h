@@ -30,6 +30,11 @@ public:
     // The same from the document's text.
     bool CreateSystemXml(WStringView systemPath, WStringView targetDir, const CKeyList& keys, int32_t serialNumber,
                          WStringView serialText, WStringView optionSelection);
+    // The two halves of CreateSystemXml. Build reads no file, so it may run
+    // beside other work; Save adds the media list and writes the file.
+    bool Build(WStringView systemPath, const CKeyList& keys, int32_t serialNumber, WStringView serialText,
+               const xml::Element& optionSelection);
+    bool Save(WStringView targetDir);
     // The Media elements of the programs in systemDir's program.id. 0 / E_UNEXPECTED.
     HRESULT PopulateUsedMediaNode(xml::Element& usedMedia, WStringView systemDir);
     // Rewrites the media list of an existing systemDir\system.xml.
@@ -70,6 +75,7 @@ private:
 
     xml::Document m_document;
     xml::Element m_root;
+    xml::Element m_usedMedia;
     int m_optionNesting = 1;  // 1: the next option written is a top-level Option
     std::vector<xml::Element> m_programNumbers;  // ProgramNr elements of the selection
     std::size_t m_programPosition = 0;           // where HandleOptions searches from

@@ -16,8 +16,13 @@ void* g_context = nullptr;
 int g_sinkCalls = 0;              // receiver calls in progress, all threads
 int g_waitingCalls = 0;           // those of threads waiting in SetTraceSink
 thread_local int t_sinkCalls = 0;  // those of this thread
+thread_local std::vector<WString>* t_held = nullptr;
 
 void Emit(const char16_t* piece) {
+    if (t_held) {
+        t_held->emplace_back(piece);
+        return;
+    }
     os::DebugOutput(piece);
     TraceSinkFn sink;
     void* context;
@@ -49,6 +54,13 @@ void SetTraceSink(TraceSinkFn sink, void* context) {
     if (t_sinkCalls > 0) g_sinkIdle.notify_all();
     g_sinkIdle.wait(lock, [] { return g_sinkCalls == g_waitingCalls; });
     g_waitingCalls -= t_sinkCalls;
+}
+
+HeldTraces::Holding::Holding(std::vector<WString>& pieces) : outer(std::exchange(t_held, &pieces)) {}
+HeldTraces::Holding::~Holding() { t_held = outer; }
+
+void HeldTraces::Release() {
+    for (const WString& piece : std::exchange(m_pieces, {})) Emit(piece.c_str());
 }
 
 void Trace(WStringView module, WStringView message) {

@@ -4,6 +4,7 @@
 // platforms give the same texts and write the same bytes for a document.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -229,7 +230,7 @@ struct DocState {
         names.Clear();
         checked.resize(1);
         made.resize(1);
-        recent.fill({});
+        Forget();
         document = &New(Kind::Document);
     }
 
@@ -261,18 +262,30 @@ struct DocState {
 
     // Callers name elements with literals, so a name asked for again mostly
     // lies where it lay: a slot by that place, its text compared, spares the
-    // table's hash. Documents belong to one thread at a time.
+    // table's hash. Threads that only read a document share it, so a slot's
+    // two halves may come from different readers: the text compare catches a
+    // mismatched pair.
     struct RecentName {
-        const char16_t* data = nullptr;
-        Index index = 0;
+        std::atomic<const char16_t*> data{nullptr};
+        std::atomic<Index> index{0};
     };
     mutable std::array<RecentName, 32> recent{};
     static std::size_t SlotOf(const char16_t* data) { return (reinterpret_cast<std::uintptr_t>(data) >> 1) % 32; }
     Index Recent(WStringView name) const {
         const RecentName& slot = recent[SlotOf(name.data())];
-        return slot.data == name.data() && slot.index && SameText(names[slot.index], name) ? slot.index : 0;
+        const Index index = slot.index.load(std::memory_order_relaxed);
+        return slot.data.load(std::memory_order_relaxed) == name.data() && index && SameText(names[index], name)
+                   ? index
+                   : 0;
     }
-    void Remember(WStringView name, Index index) const { recent[SlotOf(name.data())] = {name.data(), index}; }
+    void Remember(WStringView name, Index index) const {
+        RecentName& slot = recent[SlotOf(name.data())];
+        slot.data.store(name.data(), std::memory_order_relaxed);
+        slot.index.store(index, std::memory_order_relaxed);
+    }
+    void Forget() {
+        for (RecentName& slot : recent) slot.index.store(0, std::memory_order_relaxed);
+    }
 
     // The interned name, or 0 when it is not a valid name. Builders append
     // the same few names hundreds of thousands of times.
@@ -972,6 +985,12 @@ Element Element::Parent() const {
     Node* parent = node ? state_->At(node->parent) : nullptr;
     if (!parent || parent->kind != Kind::Element) return {};
     return Element(state_, parent);
+}
+
+Element Element::ForReader() const {
+    if (!Get()) return {};
+    auto own = std::make_shared<std::shared_ptr<DocState>>(state_);
+    return Element(std::shared_ptr<DocState>(own, state_.get()), node_);
 }
 
 // ---- Document ----

@@ -73,6 +73,11 @@ public:
     std::vector<std::vector<Element>> SelfAndDescendants(std::initializer_list<WStringView> names) const;
     // Null for the root element and for detached elements.
     Element Parent() const;
+    // The same element for a thread that reads the document beside others:
+    // the handles made from it count their references apart, so that threads
+    // do not contend for one counter. Readers only; nobody may change the
+    // document meanwhile.
+    Element ForReader() const;
 
 private:
     friend class Document;

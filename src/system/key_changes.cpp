@@ -1,6 +1,5 @@
 // Additional option programs, drive modules and keystrings of an open system.
 #include "config/configuration_files.h"
-#include "description/system_xml.h"
 #include "options/relkey_parser.h"
 #include "platform/os.h"
 #include "shared/keystring.h"
@@ -185,17 +184,13 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
         TraceMessage(u"CSystem::AddKeystring, Unable to make a work directory\n");
         return KELINSTALL_E_WORK_AREA;
     }
-    // key.id's option strings come from the relkey files of the build checked against.
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
-        TraceMessage(u"CSystem::AddKeystring, Unable to remove non updated system");
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
-    // An old system.xml beside the new selection would describe another system.
-    if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
-                                      options)) {
-        TraceFormatted(u"CSystem::AddKeystring, Error creating system.xml in %s\n", work);
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
+    // key.id's option strings come from the relkey files of the build checked
+    // against; an old system.xml beside the new selection would describe another system.
+    const HRESULT written = WriteConfiguration(work, options,
+                                               {nullptr, u"CSystem::AddKeystring, Unable to remove non updated system",
+                                                u"CSystem::AddKeystring, Error creating system.xml in %s\n"},
+                                               work);
+    if (FAILED(written)) return written;
     const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.
     if (SUCCEEDED(installed)) m_optionsStale = true;

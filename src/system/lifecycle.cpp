@@ -3,7 +3,6 @@
 // a full copy and puts it back when a step fails. Opening first finishes or
 // drops a change that a crash interrupted.
 #include "config/configuration_files.h"
-#include "description/system_xml.h"
 #include "options/relkey_file.h"
 #include "options/relkey_parser.h"
 #include "platform/os.h"
@@ -223,18 +222,11 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
         TraceMessage(u"CSystem::CreateSystem, Failure configurate configuration files\n");
         return hr;
     }
-    const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(folder, path, m_keyList, options, &m_builtRelkeys) != 0) {
-        TraceMessage(u"CSystem::CreateSystem, Unable to save configuration files\n");
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
-    // system.xml needs the memory more: the create's peak is the one that counts.
-    m_builtRelkeys.Clear();
-    if (!CSystemXml().CreateSystemXml(path, folder, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
-                                      options)) {
-        TraceFormatted(u"CSystem::CreateSystem, Error creating system.xml in %s\n", folder);
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
+    hr = WriteConfiguration(folder, BuiltOptions(),
+                            {nullptr, u"CSystem::CreateSystem, Unable to save configuration files\n",
+                             u"CSystem::CreateSystem, Error creating system.xml in %s\n"},
+                            folder);
+    if (FAILED(hr)) return hr;
     const std::string stamp = Stamp(folder);
     if (!staging.FlushSystemFiles() || !staging.MoveTo(path)) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",
@@ -308,16 +300,11 @@ HRESULT CSystem::ResetSystem() {
         TraceMessage(u"CSystem::ResetSystem, Failure configurate configuration files\n");
         return fail(E_FAIL);
     }
-    const xml::Element& options = BuiltOptions();
-    if (CConfigurationFiles().SaveConfiguration(build, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
-        TraceMessage(u"CSystem::ResetSystem, Unable to save configuration files\n");
-        return fail(KELINSTALL_E_WRITE_CONFIG);
-    }
-    if (!CSystemXml().CreateSystemXml(m_systemPath, build, m_keyList, static_cast<int32_t>(m_serialNumber),
-                                      m_serialText, options)) {
-        TraceFormatted(u"CSystem::ResetSystem, Error creating system.xml in %s\n", m_systemPath);
-        return fail(KELINSTALL_E_WRITE_CONFIG);
-    }
+    const HRESULT written = WriteConfiguration(build, BuiltOptions(),
+                                               {nullptr, u"CSystem::ResetSystem, Unable to save configuration files\n",
+                                                u"CSystem::ResetSystem, Error creating system.xml in %s\n"},
+                                               m_systemPath);
+    if (FAILED(written)) return fail(written);
     // HOME, SYSPAR and the files of INTERNAL are moved aside inside the system,
     // which is cheap and which the undo journal can put back; they are
     // deleted only once the new configuration is in.

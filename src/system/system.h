@@ -188,6 +188,11 @@ private:
     // On any failure the key list goes back to before, as the disk stays.
     HRESULT Reconfigure(const char16_t* operation, const CKeyList& before, const CommitMessages& messages,
                         BuildFailure failure);
+    // The configuration files and system.xml of the options into folder.
+    // KELINSTALL_E_WRITE_CONFIG after the message of the step that failed;
+    // messages.systemXml names place.
+    HRESULT WriteConfiguration(const WString& folder, const xml::Element& options, const CommitMessages& messages,
+                               WStringView place);
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);

@@ -1,6 +1,7 @@
 // Parameter and home files, the tag, the controller type, program paths and
 // the current option document of an open system.
 #include <cstdio>
+#include <future>
 
 #include "config/configuration_files.h"
 #include "description/system_xml.h"
@@ -9,6 +10,7 @@
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/sealed_file.h"
+#include "platform/trace.h"
 #include "shared/commit_journal.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
@@ -232,20 +234,41 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
     return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
 }
 
+HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& options,
+                                    const CommitMessages& messages, WStringView place) {
+    // system.xml reads only the finished option document until it is saved,
+    // so a second core builds it while this one writes key.id; every file is
+    // still written here, in the same order. Without a thread to spare it is
+    // built when asked for.
+    CSystemXml systemXml;
+    HeldTraces traces;
+    auto built = std::async(std::launch::async | std::launch::deferred, [&] {
+        return traces.Hold([&] {
+            return systemXml.Build(m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
+                                   options.ForReader());
+        });
+    });
+    const bool saved = CConfigurationFiles().SaveConfiguration(folder, m_systemPath, m_keyList, options,
+                                                               &m_builtRelkeys) == 0;
+    const bool described = built.get();
+    if (!saved) {
+        if (messages.save) TraceMessage(messages.save);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    traces.Release();
+    if (!described || !systemXml.Save(folder)) {
+        TraceFormatted(messages.systemXml, place);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    return S_OK;
+}
+
 HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messages) {
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
-    if (CConfigurationFiles().SaveConfiguration(work, m_systemPath, m_keyList, options, &m_builtRelkeys) != 0) {
-        if (messages.save) TraceMessage(messages.save);
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
-    if (!CSystemXml().CreateSystemXml(m_systemPath, work, m_keyList, static_cast<int32_t>(m_serialNumber),
-                                      m_serialText, options)) {
-        TraceFormatted(messages.systemXml, work);
-        return KELINSTALL_E_WRITE_CONFIG;
-    }
-    return InstallConfiguration(work, true);
+    const HRESULT written = WriteConfiguration(work, options, messages, work);
+    return FAILED(written) ? written : InstallConfiguration(work, true);
 }
 
 HRESULT CSystem::InstallConfiguration(const WString& work, bool withSystemXml) {

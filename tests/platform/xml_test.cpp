@@ -289,6 +289,15 @@ TEST(Xml, HandlesNameNodesNotLookUps) {
     EXPECT_EQ(copy.Serialize(), u"<a/>\r\n");
     EXPECT_FALSE(copy.Parse(u"<a>"));
     EXPECT_FALSE(copy.Root());
+
+    // A reader's handle names the same nodes and keeps the document by itself.
+    Document alone = Parsed(u"<r><a>x</a></r>");
+    const Element reader = alone.Root().ForReader();
+    EXPECT_EQ(reader, alone.Root());
+    alone = Document();
+    EXPECT_EQ(reader.FirstChild(u"a").Text(), u"x");
+    EXPECT_EQ(reader.FirstChild(u"a").Parent(), reader);
+    EXPECT_FALSE(Element().ForReader());
 }
 
 // A name is checked once per document: a refused one stays refused, and one

@@ -120,5 +120,27 @@ TEST(Concurrency, ARemovedTraceReceiverIsCalledNoMore) {
     EXPECT_EQ(late, 0);
 }
 
+// Work beside a call traces through the calling thread, after what that
+// thread traced before.
+TEST(Concurrency, HeldTracesReachTheReceiverOnTheCallingThread) {
+    std::vector<std::pair<std::thread::id, std::u16string>> seen;
+    SetTraceSink([](const char16_t* piece, void* context) {
+        static_cast<decltype(seen)*>(context)->emplace_back(std::this_thread::get_id(), piece);
+    }, &seen);
+    HeldTraces held;
+    std::thread([&] { held.Hold([] { TraceShort(u"Beside", u"one"); }); }).join();
+    EXPECT_TRUE(seen.empty());
+    TraceShort(u"Caller", u"two");
+    held.Release();
+    held.Release();
+    SetTraceSink(nullptr, nullptr);
+    const std::vector<std::u16string> order = {u"Caller", u"two", u"Beside", u"one"};
+    ASSERT_EQ(seen.size(), order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(seen[i].first, std::this_thread::get_id());
+        EXPECT_EQ(seen[i].second, order[i]);
+    }
+}
+
 }  // namespace
 }  // namespace kel::test
