@@ -478,6 +478,17 @@ void RemoveChildren(DocState& state, Node& node) {
     }
 }
 
+// The element's only content: in its node when it fits, else a text child.
+void PlaceText(DocState& state, Node& element, WStringView text) {
+    if (text.size() > Node::kMaxOwnText) {
+        Node& child = state.New(Kind::Text);
+        state.SetText(child, text);
+        Append(state, element, child);
+    } else if (!text.empty()) {
+        state.Own(element, text);
+    }
+}
+
 // name is interned: the same name is the same index.
 bool IsElementNamed(const Node& node, Index name) { return node.kind == Kind::Element && node.branch.name == name; }
 
@@ -832,13 +843,7 @@ bool Element::SetText(WStringView text) {
     Node* node = Get();
     if (!node) return false;
     RemoveChildren(*state_, *node);
-    if (text.size() > Node::kMaxOwnText) {
-        Node& child = state_->New(Kind::Text);
-        state_->SetText(child, text);
-        Append(*state_, *node, child);
-    } else if (!text.empty()) {
-        state_->Own(*node, text);
-    }
+    PlaceText(*state_, *node, text);
     return true;
 }
 
@@ -887,14 +892,20 @@ bool Element::AppendChild(const Element& child) {
 }
 
 Element Element::AppendChild(WStringView name, WStringView text) {
+    Node* child = NewLeaf(name, text);
+    return child ? Element(state_, child) : Element();
+}
+
+bool Element::AddLeaf(WStringView name, WStringView text) { return NewLeaf(name, text) != nullptr; }
+
+Node* Element::NewLeaf(WStringView name, WStringView text) {
     Node* node = Get();
     const Index valid = node ? state_->ValidName(name) : 0;
-    if (!valid) return {};
+    if (!valid) return nullptr;
     Node& child = state_->New(Kind::Element, valid);
     Append(*state_, *node, child);
-    Element element(state_, &child);
-    element.SetText(text);
-    return element;
+    PlaceText(*state_, child, text);
+    return &child;
 }
 
 bool Element::RemoveChild(const Element& child) {

@@ -58,6 +58,8 @@ public:
     bool AppendChild(const Element& child);
     // Appends a new element with the given text; null on failure.
     Element AppendChild(WStringView name, WStringView text = {});
+    // The same for a leaf nobody changes later: no handle is made for it.
+    bool AddLeaf(WStringView name, WStringView text);
     // A removed element stays usable, detached from the tree.
     bool RemoveChild(const Element& child);
     bool RemoveAllChildren();
@@ -87,6 +89,8 @@ private:
     // By interned name: the next sibling, and the first element from a node on.
     Element NextNamed(std::uint32_t name) const;
     Element NamedFrom(std::uint32_t from, std::uint32_t name) const;
+    // A new child element with the text; null when the name is not valid.
+    detail::Node* NewLeaf(WStringView name, WStringView text);
     // Null for a null handle and for one from before the last Parse or Load.
     detail::Node* Get() const;
     std::shared_ptr<detail::DocState> state_;

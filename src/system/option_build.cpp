@@ -316,28 +316,28 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     xml::Element element = parent.AppendChild(u"Group");
     if (!element || !element.SetAttribute(u"Instance", programName)) return;
     if (!subTitle.empty()) {
-        element.AppendChild(u"SubTitle", subTitle);
-        element.AppendChild(u"SubGUID", group.GetSubGUID());
+        element.AddLeaf(u"SubTitle", subTitle);
+        element.AddLeaf(u"SubGUID", group.GetSubGUID());
     }
-    element.AppendChild(u"Title", group.GetTitle());
-    element.AppendChild(u"Category", group.GetCategory());
-    element.AppendChild(u"Label", group.GetLabel());
-    element.AppendChild(u"Code", group.GetCode());
+    element.AddLeaf(u"Title", group.GetTitle());
+    element.AddLeaf(u"Category", group.GetCategory());
+    element.AddLeaf(u"Label", group.GetLabel());
+    element.AddLeaf(u"Code", group.GetCode());
 
     for (const CSelectionOption& option : group.Options()) {
         xml::Element item = element.AppendChild(u"GroupItem");
         if (!item) return;
         const int32_t selected = option.GetSelected();
         const WStringView description = option.GetLineSelectionDescription();
-        item.AppendChild(u"Selected", SelectedText(selected));
+        item.AddLeaf(u"Selected", SelectedText(selected));
         if (selected == CSelectionOption::kSelectedHidden && !description.empty()) {
-            item.AppendChild(u"LineSelectionDescription", WString(u";").append(description));
+            item.AddLeaf(u"LineSelectionDescription", WString(u";").append(description));
         } else {
-            item.AppendChild(u"LineSelectionDescription", description);
+            item.AddLeaf(u"LineSelectionDescription", description);
         }
-        item.AppendChild(u"DatFile", option.GetDatFile());
-        item.AppendChild(u"RefSubLabel", option.GetRefSubLabel());
-        item.AppendChild(u"RefSubGUID", option.GetRefSubGUID());
+        item.AddLeaf(u"DatFile", option.GetDatFile());
+        item.AddLeaf(u"RefSubLabel", option.GetRefSubLabel());
+        item.AddLeaf(u"RefSubGUID", option.GetRefSubGUID());
         // One choice key.id lacks is enough for the notice.
         if (m_checkSelections && m_selectionChanged == 0 && selected == CSelectionOption::kSelected &&
             !m_recorded->HasExtSelection(programName, option.GetLineSelectionDescription())) {
