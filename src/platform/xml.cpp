@@ -265,12 +265,16 @@ struct DocState {
     // table's hash. Threads that only read a document share it, so a slot's
     // two halves may come from different readers: the text compare catches a
     // mismatched pair.
+    // Enough for the literals of a builder and two readers of one document.
+    static constexpr std::size_t kRecentSlots = 64;
     struct RecentName {
         std::atomic<const char16_t*> data{nullptr};
         std::atomic<Index> index{0};
     };
-    mutable std::array<RecentName, 32> recent{};
-    static std::size_t SlotOf(const char16_t* data) { return (reinterpret_cast<std::uintptr_t>(data) >> 1) % 32; }
+    mutable std::array<RecentName, kRecentSlots> recent{};
+    static std::size_t SlotOf(const char16_t* data) {
+        return (reinterpret_cast<std::uintptr_t>(data) >> 1) % kRecentSlots;
+    }
     Index Recent(WStringView name) const {
         const RecentName& slot = recent[SlotOf(name.data())];
         const Index index = slot.index.load(std::memory_order_relaxed);

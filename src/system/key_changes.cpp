@@ -186,10 +186,11 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     }
     // key.id's option strings come from the relkey files of the build checked
     // against; an old system.xml beside the new selection would describe another system.
-    const HRESULT written = WriteConfiguration(work, options,
-                                               {nullptr, u"CSystem::AddKeystring, Unable to remove non updated system",
-                                                u"CSystem::AddKeystring, Error creating system.xml in %s\n"},
-                                               work);
+    const HRESULT written =
+        WriteConfiguration(work, options,
+                           {nullptr, u"CSystem::AddKeystring, Unable to remove non updated system",
+                            u"CSystem::AddKeystring, Error creating system.xml in %s\n"},
+                           work);
     if (FAILED(written)) return written;
     const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.
