@@ -1,5 +1,7 @@
 #include "options/relkey_file.h"
 
+#include <algorithm>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,8 @@ namespace {
 // Lines are read through a 142-byte buffer: a longer line arrives in pieces.
 constexpr int kLineBuffer = 142;
 constexpr std::size_t kMaxLine = kLineBuffer - 1;
+// Below this many bytes of groups a second reader costs more than it saves.
+constexpr std::size_t kMinSplit = 64 * 1024;
 // Paths and substituted texts pass through 260-character buffers.
 constexpr std::size_t kMaxPath = 259;
 
@@ -226,6 +230,40 @@ bool CRelkeyFile::TakeLine(std::string& line) {
         m_groupText.clear();
         m_position = 0;
     }
+    return true;
+}
+
+bool CRelkeyFile::SplitOff(CRelkeyFile& rest) {
+    if (m_endFlag) return false;
+    while (ReadChunk()) {
+    }
+    const std::string_view text = std::string_view(m_groupText).substr(m_position);
+    if (text.size() < kMinSplit) return false;
+    // Lines are walked in the pieces TakeLine takes. After a blank piece no
+    // group is open, so a reader starting at the next piece reads as this
+    // one would; a piece that starts with "end" (blanks aside) ends the
+    // stretch where that holds.
+    const auto blank = [](char c) { return IsWhite(static_cast<unsigned char>(c)); };
+    std::size_t split = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t newline = text.find('\n', at);
+        if (newline == std::string_view::npos) break;
+        const std::size_t end = at + std::min(newline - at + 1, kMaxLine);
+        std::size_t first = at;
+        while (first < end && blank(text[first])) ++first;
+        if (text.substr(first, 3) == "end" && first + 3 <= end) break;
+        if (first == end && text[end - 1] == '\n' && end < text.size()) {
+            split = end;
+            if (split >= text.size() / 2) break;
+        }
+        at = end;
+    }
+    // Too little before "end" to share the work.
+    if (split < text.size() / 4) return false;
+    rest.m_groupText.assign(text.substr(split));
+    rest.m_type = m_type;
+    rest.m_substitution = m_substitution;
+    m_groupText.resize(m_position + split);
     return true;
 }
 

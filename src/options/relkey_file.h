@@ -35,6 +35,12 @@ public:
     // malformed line. The group is filled in, not cleared first.
     int GetFirstGroup(WStringView path, CRelkeyGroup& group);
     int GetNextGroup(CRelkeyGroup& group);
+    // For a large file, after the first group: reads the rest of it and hands
+    // the second half, from a line between groups before "end", to rest,
+    // whose groups are then the ones this reader would have read after its
+    // own (this reader ends there). False, with nothing handed, where the
+    // file is small or has no such line.
+    bool SplitOff(CRelkeyFile& rest);
 
     // 1 / 0.
     int GetRelkeyName(int32_t signature, WString& name);
@@ -63,7 +69,7 @@ private:
     template <class... Args>
     void TraceFormatted(WStringView format, const Args&... args);
 
-    // The file is read as the groups are taken: a large one is never held whole.
+    // The file is read as the groups are taken, unless it is split.
     std::unique_ptr<SealedFile> m_source;
     std::unique_ptr<SealedFile> m_read;  // the file the commands were read from
     WString m_readPath;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <future>
 #include <unordered_map>
 #include <vector>
 
@@ -76,6 +77,69 @@ WStringView AsStored(WStringView raw, WString& scratch) {
     std::size_t begin = 0;
     while (begin < end && blank(text[begin])) ++begin;
     return text.substr(begin, end - begin);
+}
+
+// The group with each text as the document would give it back. Most texts
+// already are: then the group or option keeps its own (a view of the same
+// place). False when no instance GUID can be made. Touches nothing shared.
+bool AsRead(CRelkeyGroup& group) {
+    const auto unchanged = [](WStringView own, WStringView stored) {
+        return own.size() == stored.size() && (own.empty() || own.data() == stored.data());
+    };
+    std::vector<CRelkeyOption> options = group.TakeOptions();
+    WString title, label, code, subTitle, category;
+    const std::array<WStringView, 6> head{group.TitleView(), group.LabelView(), group.CodeView(), group.SubTitleView(),
+                                          group.SubGUIDView(), group.CategoryView()};
+    const std::array<WStringView, 6> storedHead{AsStored(head[0], title), AsStored(head[1], label),
+                                                AsStored(head[2], code), AsStored(AfterAmpersand(head[3]), subTitle),
+                                                {}, AsStored(head[5], category)};
+    if (!std::equal(head.begin(), head.end(), storedHead.begin(), unchanged)) {
+        CRelkeyGroup read;
+        read.SetTexts(storedHead[0], storedHead[1], storedHead[2], storedHead[3], storedHead[4], storedHead[5],
+                      TextSource::Clean);
+        group = std::move(read);
+    }
+    // Kept for as long as the file is loaded: no spare capacity.
+    group.ReserveOptions(options.size());
+    CGUID guid;
+    WString description, datFile, subLabelText, instanceText, remark;
+    for (CRelkeyOption& option : options) {
+        const WStringView subLabel = AfterAmpersand(option.RefSubLabelView());
+        // Every load gives each sub group reference its own instance.
+        WString instance;
+        if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return false;
+        const std::array<WStringView, 5> own{option.LineSelectionDescriptionView(), option.DatFileView(),
+                                             option.RefSubLabelView(), option.RefSubGUIDView(), option.RemarkView()};
+        const std::array<WStringView, 5> stored{
+            AsStored(own[0], description), AsStored(own[1], datFile), AsStored(subLabel, subLabelText),
+            AsStored(instance, instanceText), AsStored(RemarkText(own[4]), remark)};
+        if (!std::equal(own.begin(), own.end(), stored.begin(), unchanged)) {
+            CRelkeyOption item;
+            item.SetTexts(stored[0], stored[1], stored[2], stored[3], stored[4], TextSource::Clean);
+            option = std::move(item);
+        }
+        group.AddOption(std::move(option));
+    }
+    return true;
+}
+
+// The groups a reader reads, as read; the list ends early where a GUID fails.
+struct ReadGroups {
+    std::vector<CRelkeyGroup> groups;
+    bool failed = false;
+};
+ReadGroups ReadAll(CRelkeyFile& reader) {
+    ReadGroups read;
+    CRelkeyGroup group;
+    while (reader.GetNextGroup(group) == 0) {
+        if (!AsRead(group)) {
+            read.failed = true;
+            break;
+        }
+        read.groups.push_back(std::move(group));
+        group.Clear();
+    }
+    return read;
 }
 
 bool AppendGroupElement(xml::Element& root, const CRelkeyGroup& group) {
@@ -211,59 +275,35 @@ int CRelkeyParser::Load(WStringView path, uint16_t driveModuleNumber) {
         TraceParser(u"CRelkeyParser::Load, failed reading a relkey group.\n");
         return -1;
     }
+    // A large file's second half is read on a second core meanwhile; it
+    // counts only where the first half ends cleanly, as one reader would.
+    CRelkeyFile rest;
+    HeldTraces traces;
+    std::future<ReadGroups> second;
+    if (reader.SplitOff(rest)) {
+        second = std::async(std::launch::async | std::launch::deferred,
+                            [&] { return traces.Hold([&] { return ReadAll(rest); }); });
+    }
+    int next = 0;
     do {
         if (AppendGroup(std::move(group)) != 0) return -1;
         group.Clear();
-    } while (reader.GetNextGroup(group) == 0);
-    return 0;
+    } while ((next = reader.GetNextGroup(group)) == 0);
+    if (!second.valid()) return 0;
+    ReadGroups read = second.get();
+    traces.Release();
+    if (next != -1) return 0;  // a malformed line ends the file there
+    for (CRelkeyGroup& later : read.groups) impl.text.read.push_back(std::move(later));
+    return read.failed ? -1 : 0;
 }
 
 int CRelkeyParser::AppendGroup(CRelkeyGroup group) {
     Impl& impl = *m_impl;
     if (!impl.document || !impl.text.appendable) return -1;
     impl.Invalidate();
-    // Each text as the document would give it back. Most texts already are:
-    // then the group or option keeps its own (a view of the same place).
-    const auto unchanged = [](WStringView own, WStringView stored) {
-        return own.size() == stored.size() && (own.empty() || own.data() == stored.data());
-    };
-    std::vector<CRelkeyOption> options = group.TakeOptions();
-    WString title, label, code, subTitle, category;
-    const std::array<WStringView, 6> head{group.TitleView(), group.LabelView(), group.CodeView(), group.SubTitleView(),
-                                          group.SubGUIDView(), group.CategoryView()};
-    const std::array<WStringView, 6> storedHead{AsStored(head[0], title), AsStored(head[1], label),
-                                                AsStored(head[2], code), AsStored(AfterAmpersand(head[3]), subTitle),
-                                                {}, AsStored(head[5], category)};
-    CRelkeyGroup read;
-    if (std::equal(head.begin(), head.end(), storedHead.begin(), unchanged)) {
-        read = std::move(group);
-    } else {
-        read.SetTexts(storedHead[0], storedHead[1], storedHead[2], storedHead[3], storedHead[4], storedHead[5],
-                      TextSource::Clean);
-    }
-    // Kept for as long as the file is loaded: no spare capacity.
-    read.ReserveOptions(options.size());
-    CGUID guid;
-    WString description, datFile, subLabelText, instanceText, remark;
-    for (CRelkeyOption& option : options) {
-        const WStringView subLabel = AfterAmpersand(option.RefSubLabelView());
-        // Every load gives each sub group reference its own instance.
-        WString instance;
-        if (!subLabel.empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) return -1;
-        const std::array<WStringView, 5> own{option.LineSelectionDescriptionView(), option.DatFileView(),
-                                             option.RefSubLabelView(), option.RefSubGUIDView(), option.RemarkView()};
-        const std::array<WStringView, 5> stored{
-            AsStored(own[0], description), AsStored(own[1], datFile), AsStored(subLabel, subLabelText),
-            AsStored(instance, instanceText), AsStored(RemarkText(own[4]), remark)};
-        if (!std::equal(own.begin(), own.end(), stored.begin(), unchanged)) {
-            CRelkeyOption item;
-            item.SetTexts(stored[0], stored[1], stored[2], stored[3], stored[4], TextSource::Clean);
-            option = std::move(item);
-        }
-        read.AddOption(std::move(option));
-    }
-    if (impl.text.inDocument && !AppendGroupElement(impl.root, read)) return -1;
-    impl.text.read.push_back(std::move(read));
+    if (!AsRead(group)) return -1;
+    if (impl.text.inDocument && !AppendGroupElement(impl.root, group)) return -1;
+    impl.text.read.push_back(std::move(group));
     return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "options/relkey_file.h"
+#include "options/relkey_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,78 @@ TEST(RelkeyFile, MalformedLinesFailTheGroup) {
         if (result == 0) {
             EXPECT_EQ(group.GetOptionCount(), 2);
         }
+    }
+}
+
+// A large file read by two readers, split after the first group, gives the
+// groups one reader gives, also with the quirks that could misplace the split:
+// long lines read in pieces, blank lines longer than a piece, comments, a
+// malformed line on either side, an early "end" in a piece of a line.
+TEST(RelkeyFile, ASplitFileReadsAsOneReaderReadsIt) {
+    const auto text = [](int groups, int malformedAt, int endAt) {
+        std::string body = "title Big\ntype single\n";
+        for (int g = 0; g < groups; ++g) {
+            if (g == endAt) body += std::string(141, 'x') + "end, as the second piece of a line\n";
+            // Blank lines longer than a piece all around the middle, where the split falls.
+            const bool middle = g > groups * 2 / 5 && g < groups * 3 / 5;
+            const std::string label = "grp" + std::to_string(g);
+            body += label + " \"Group " + std::to_string(g) + "\" Category=\"C\"\n";
+            for (int o = 0; o < 3; ++o) {
+                body += label + " 1,1 \"Option " + std::to_string(o) + "\" opt" + std::to_string(o) + ".dat";
+                // Read as two lines, the second blank: it ends the group.
+                if (g % 7 == 3 && o == 2 && !middle) body += std::string(150, ' ');
+                body += "\n";
+            }
+            if (g == malformedAt) body += label + " 1,2 \"Bad\" void\n";
+            body += middle || g % 13 == 6 ? std::string(200, ' ') + "\n" : g % 5 == 2 ? " \t\n" : "\n";
+            // Between groups; a long one goes on in a line of its own, which is passed over too.
+            if (g % 11 == 5) body += "# a comment" + std::string(g % 2 * 200, 'c') + "\n";
+        }
+        return body + "end\n\n&S\ngrpsub \"Sub\" Category=\"C\"\ngrpsub 0,n \"One\" void\n\n";
+    };
+    test::TempDir dir;
+    const WString path = dir / u"r.opt";
+    const auto split = [&](bool& didSplit) {
+        std::vector<std::string> groups;
+        CRelkeyFile file;
+        CRelkeyFile rest;
+        CRelkeyGroup group;
+        int last = file.GetFirstGroup(path, group);
+        didSplit = last == 0 && file.SplitOff(rest);
+        for (; last == 0; last = file.GetNextGroup(group)) {
+            groups.push_back(test::Line(group));
+            group.Clear();
+        }
+        for (; didSplit && last == -1 && rest.GetNextGroup(group) == 0; group.Clear()) groups.push_back(test::Line(group));
+        return groups;
+    };
+    const struct {
+        int groups, malformedAt, endAt;
+        bool splits;
+        std::size_t read;
+    } cases[] = {{3000, -1, -1, true, 3001}, {3000, 600, -1, true, 600}, {3000, 2500, -1, true, 2500},
+                 {3000, -1, 300, false, 301}, {100, -1, -1, false, 101}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(test::WriteAll(path, text(c.groups, c.malformedAt, c.endAt)));
+        GroupReader one;
+        one.ReadAll(path);
+        ASSERT_EQ(one.groups.size(), c.read);
+        bool didSplit = false;
+        EXPECT_EQ(split(didSplit), one.groups) << c.groups << " " << c.malformedAt << " " << c.endAt;
+        EXPECT_EQ(didSplit, c.splits) << c.groups << " " << c.malformedAt << " " << c.endAt;
+        // The parser keeps the same main groups, so also none past a malformed line.
+        std::vector<WString> mainLabels;
+        for (const std::string& line : one.groups) {
+            if (!line.starts_with("grpsub|")) mainLabels.push_back(FromUtf8(line.substr(0, line.find('|')).c_str()));
+        }
+        CRelkeyParser parser;
+        ASSERT_EQ(parser.Load(path, 0), 0);
+        std::vector<WString> walked;
+        CRelkeyGroup scratch;
+        for (const CRelkeyGroup* g = parser.FirstGroup(scratch); g; g = parser.NextGroup(scratch)) {
+            walked.push_back(g->GetLabel());
+        }
+        EXPECT_EQ(walked, mainLabels) << c.groups << " " << c.malformedAt << " " << c.endAt;
     }
 }
 
