@@ -155,7 +155,9 @@ TEST(RelkeyFile, ASplitFileReadsAsOneReaderReadsIt) {
             groups.push_back(test::Line(group));
             group.Clear();
         }
-        for (; didSplit && last == -1 && rest.GetNextGroup(group) == 0; group.Clear()) groups.push_back(test::Line(group));
+        for (; didSplit && last == -1 && rest.GetNextGroup(group) == 0; group.Clear()) {
+            groups.push_back(test::Line(group));
+        }
         return groups;
     };
     const struct {
