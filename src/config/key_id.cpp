@@ -55,9 +55,8 @@ WString ProgramFolder(const WString& programPath) {
 // A selection file named by a chosen option; empty and ";" items name none.
 bool NamesSelectionFile(const WString& item) { return !item.empty() && item.front() != u';'; }
 
-WString SelectionFilePath(const CKeyInfo& key, const WString& item) {
-    return Format(u"%s\\%s\\%s", key.GetProgramPath(), u"syskey", item);
-}
+// Where a program's selection files lie; a file's name is appended to it.
+WString SelectionFolder(const CKeyInfo& key) { return key.GetProgramPath() + u"\\syskey\\"; }
 
 void PadWithZeros(WString& optionString, std::size_t length) {
     if (optionString.size() < length) optionString.resize(length, u'0');
@@ -237,9 +236,10 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
         TraceError(options.Message(u"Failure writing to Key.Id\n"));
         return -1;
     }
+    const WString folder = SelectionFolder(key);
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
-        const WString path = SelectionFilePath(key, item);
+        const WString path = folder + item;
         const int result = InsertSelfile(file, path);
         if (result != 0) {
             TraceFormatted(u"CConfigurationFiles::WriteKelKeyId, InsertSelfile failure %d %s\n", result, path);
@@ -364,9 +364,10 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
 
 int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key,
                                               const std::vector<WString>& files, SealedFile& file) {
+    const WString folder = SelectionFolder(key);
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
-        const WString path = SelectionFilePath(key, item);
+        const WString path = folder + item;
         if (!m_selectionFiles.contains(path) && !SealedFile().OpenForRead(path)) {
             TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", Failure open%s\n", path);
             return -2;

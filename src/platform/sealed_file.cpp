@@ -187,7 +187,8 @@ std::size_t SealedFile::ReadBytes(void* buffer, std::size_t size, std::size_t co
 
 bool SealedFile::Write(const char* data, std::size_t length) {
     if (!Out() || m_error) return false;
-    std::string out;
+    std::string& out = m_out;
+    out.clear();
     if (m_sealed) {
         m_crc = Crc(m_crc, data, length);
         out.assign(data, length);

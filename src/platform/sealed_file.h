@@ -80,6 +80,7 @@ private:
     bool m_atEnd = false;
     bool m_error = false;
     std::string m_data;  // the whole plaintext of a file opened for reading
+    std::string m_out;   // the bytes of one Write, kept for the next: key.id makes tens of thousands
     std::size_t m_position = 0;
     uint32_t m_state = 0;
     uint32_t m_crc = 0;
