@@ -53,6 +53,14 @@ std::atomic<unsigned> g_lockWait{10000};
 unsigned LockWaitMilliseconds() { return g_lockWait; }
 void SetLockWaitMilliseconds(unsigned milliseconds) { g_lockWait = milliseconds; }
 
+namespace {
+// Below, the thread costs more than it saves.
+std::atomic<std::size_t> g_besideFrom{10'000};
+}  // namespace
+
+std::size_t BesideFromNodes() { return g_besideFrom; }
+void SetBesideFromNodes(std::size_t nodes) { g_besideFrom = nodes; }
+
 bool Faulted(Primitive primitive) {
     if (++g_calls == g_crashAt) std::_Exit(kCrashExitCode);
     if (!g_armed) return false;

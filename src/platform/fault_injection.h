@@ -3,6 +3,8 @@
 // files or permissions. Costs one atomic load per primitive call otherwise.
 #pragma once
 
+#include <cstddef>
+
 namespace kel::os {
 
 enum class Primitive { MakeDirectory, CopyOneFile, Rename, RemoveFile, RemoveEmptyDirectory, OpenForWrite, TempName, Write, Any };
@@ -26,6 +28,11 @@ int PrimitiveCalls();
 // (milliseconds); tests shorten it. Reads the current value with no argument.
 unsigned LockWaitMilliseconds();
 void SetLockWaitMilliseconds(unsigned milliseconds);
+
+// From how many nodes an option document's system.xml is built on a second
+// thread; tests lower it so that small systems take that way too.
+std::size_t BesideFromNodes();
+void SetBesideFromNodes(std::size_t nodes);
 
 // Called by each backend primitive first: true when this call is to fail.
 bool Faulted(Primitive primitive);

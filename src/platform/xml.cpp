@@ -154,6 +154,8 @@ public:
 
     T& operator[](Index index) const { return *std::launder(reinterpret_cast<T*>(Place(index))); }
 
+    Index Size() const { return size_; }
+
     void Clear() {
         if constexpr (!std::is_trivially_destructible_v<T>) {
             for (Index index = 1; index <= size_; ++index) (*this)[index].~T();
@@ -1007,6 +1009,8 @@ Element Element::ForReader() const {
     auto own = std::make_shared<std::shared_ptr<DocState>>(state_);
     return Element(std::shared_ptr<DocState>(own, state_.get()), node_);
 }
+
+std::size_t Element::DocumentNodes() const { return Get() ? state_->nodes.Size() : 0; }
 
 // ---- Document ----
 

@@ -80,6 +80,8 @@ public:
     // do not contend for one counter. Readers only; nobody may change the
     // document meanwhile.
     Element ForReader() const;
+    // How many nodes the element's document has made: what a walk of it costs.
+    std::size_t DocumentNodes() const;
 
 private:
     friend class Document;

@@ -238,11 +238,13 @@ HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& o
                                     const CommitMessages& messages, WStringView place) {
     // system.xml reads only the finished option document until it is saved,
     // so a second core builds it while this one writes key.id; every file is
-    // still written here, in the same order. Without a thread to spare it is
-    // built when asked for.
+    // still written here, in the same order. A small document, or one without
+    // a thread to spare, is built when asked for.
     CSystemXml systemXml;
     HeldTraces traces;
-    auto built = std::async(std::launch::async | std::launch::deferred, [&] {
+    const auto policy = options.DocumentNodes() >= os::BesideFromNodes() ? std::launch::async | std::launch::deferred
+                                                                          : std::launch::deferred;
+    auto built = std::async(policy, [&] {
         return traces.Hold([&] {
             return systemXml.Build(m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
                                    options.ForReader());

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "shared/keystring.h"
 #include "support/test_support.h"
@@ -67,6 +68,19 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     ASSERT_EQ(opened.ResetSystem(), S_OK);
     for (const char16_t* name : {u"dir", u"dir2", u"file"}) EXPECT_FALSE(os::IsLink(home + name)) << N(name);
     EXPECT_EQ(test::ReadAll(Path(u"outside\\in.mod")), "in");
+}
+
+// system.xml built on a second thread beside key.id is the one built after it.
+TEST_F(Lifecycle, SystemXmlIsTheSameBuiltBesideKeyId) {
+    const WString release = test::SampleRelease(u"zendara-6.0");
+    ASSERT_EQ(CSystem().CreateSystem(Path(u"Cell"), test::kMainKey, release), S_OK);
+    test::TempDir other;
+    const std::size_t from = os::BesideFromNodes();
+    os::SetBesideFromNodes(0);
+    const HRESULT beside = CSystem().CreateSystem(other / u"Cell", test::kMainKey, release);
+    os::SetBesideFromNodes(from);
+    ASSERT_EQ(beside, S_OK);
+    EXPECT_EQ(test::ReadAll(other / u"Cell\\system.xml"), test::ReadAll(Path(u"Cell\\system.xml")));
 }
 
 TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
