@@ -8,6 +8,7 @@
 
 #include <io.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace kel::os {
@@ -310,6 +311,13 @@ WString UpperCase(WStringView text) {
 }
 
 bool LocaleEquals(WStringView a, WStringView b) {
+    if (SameText(a, b)) return true;
+    // Every printable ASCII character weighs in every locale's sort, so two such
+    // texts that differ never compare equal; asking the locale costs a microsecond.
+    const auto printable = [](WStringView text) {
+        return std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x20 && c < 0x7F; });
+    };
+    if (printable(a) && printable(b)) return false;
     // Lengths are passed so that a NUL inside a text is compared too.
     const auto data = [](WStringView text) { return text.empty() ? L"" : reinterpret_cast<const wchar_t*>(text.data()); };
     return CompareStringW(LOCALE_USER_DEFAULT, 0, data(a), static_cast<int>(a.size()), data(b),
