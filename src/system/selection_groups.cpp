@@ -39,33 +39,22 @@ int CSystem::ConfigGroup(WStringView& selection, int consume, const CRelkeyGroup
 
 int CSystem::RelkeyGroupToSelectionGroup(WString digits, const CRelkeyGroup& relkeyGroup, CSelectionGroup& group) {
     const std::vector<CRelkeyOption>& options = relkeyGroup.Options();
-    group.Clear();
-    const WStringView code = relkeyGroup.CodeView();
-    group.SetTexts(relkeyGroup.TitleView(), relkeyGroup.SubTitleView(), relkeyGroup.SubGUIDView(),
-                   relkeyGroup.CategoryView(), relkeyGroup.LabelView(), code, TextSource::Clean);
-
+    group.Reset(relkeyGroup);
     if (digits.size() < options.size()) digits.resize(options.size(), u'0');
     // A single-choice group without a choice defaults to its first option.
-    if (!digits.empty() && digits.find_first_of(u"12") == WString::npos && !IsMultiChoiceCode(code)) {
+    if (!digits.empty() && digits.find_first_of(u"12") == WString::npos && !IsMultiChoiceCode(relkeyGroup.CodeView())) {
         digits[0] = u'4';
     }
-
-    group.ReserveOptions(options.size());
     CGUID guid;
     for (std::size_t i = 0; i < options.size(); ++i) {
-        const CRelkeyOption& source = options[i];
-        CSelectionOption option;
         const char16_t digit = digits[i];
-        option.SetSelected(digit >= u'0' && digit <= u'9' ? digit - u'0' : 0);
         // Each conversion makes a new sub group instance.
         WString instance;
-        if (!source.RefSubLabelView().empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) {
+        if (!options[i].RefSubLabelView().empty() && !guid.GenerateGUID(CGUID::kRegistryFormat, instance)) {
             TraceMessage(u"CSystem::RelkeyGroupToSelectionGroup, Failure getting selected options from RelkeyGroup\n");
             return -1;
         }
-        option.SetTexts(source.LineSelectionDescriptionView(), source.DatFileView(), source.RefSubLabelView(), instance,
-                        TextSource::Clean);
-        group.AddOption(std::move(option));
+        group.AddOption(digit >= u'0' && digit <= u'9' ? digit - u'0' : 0, std::move(instance));
     }
     return 1;
 }

@@ -82,7 +82,8 @@ TEST(SelectionGroup, CopiesFieldsAndMakesNewInstances) {
     EXPECT_EQ(a.Options()[1].GetRefSubGUID(), u"");
 
     // A reused group is cleared first.
-    ASSERT_EQ(system.RelkeyGroupToSelectionGroup(u"", MakeGroup(u"0,1", {}), a), 1);
+    const CRelkeyGroup other = MakeGroup(u"0,1", {});
+    ASSERT_EQ(system.RelkeyGroupToSelectionGroup(u"", other, a), 1);
     EXPECT_EQ(a.GetOptionCount(), 0);
     EXPECT_EQ(a.GetCode(), u"0,1");
 }
