@@ -276,12 +276,7 @@ WStringView CRelkeyFile::Substitute(WStringView text, WString& scratch) const {
     return scratch;
 }
 
-CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CRelkeyGroup& group) {
-    // A group's lines repeat its label and code: each is set once.
-    const auto set = [&](WStringView now, WStringView text, void (CRelkeyGroup::*setter)(WStringView)) {
-        if (now != text) (group.*setter)(text);
-    };
-    set(group.SubGUIDView(), u"", &CRelkeyGroup::SetSubGUID);
+CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine) {
     m_wide.resize(narrowLine.size());
     if (WidenAscii(narrowLine, m_wide.data()) < narrowLine.size()) m_wide = FromAnsi(narrowLine);
     WStringView line = m_wide;
@@ -298,20 +293,20 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
     Tokenize(line, tokens);
     WString scratch;
     if (tokens[0][0] == u'&') {
-        group.SetSubTitle(tokens[0]);
+        m_head[kSubTitle] = tokens[0];
         return LineResult::Continue;
     }
     if (!StartsWith(tokens[0], u"grp")) return LineResult::Malformed;
-    set(group.LabelView(), tokens[0], &CRelkeyGroup::SetLabel);
+    m_head[kLabel] = tokens[0];
 
     if (tokens.size() < 2) return LineResult::Malformed;
     if (tokens[1][0] == u'"') {
-        group.SetTitle(Substitute(Unquote(tokens[1]), scratch));
-        group.SetCategory(tokens.size() > 2 && StartsWith(tokens[2], u"Category") ? CategoryOf(tokens[2]) : WString());
+        m_head[kTitle] = Substitute(Unquote(tokens[1]), scratch);
+        m_head[kCategory] = tokens.size() > 2 && StartsWith(tokens[2], u"Category") ? CategoryOf(tokens[2]) : WString();
         return LineResult::Continue;
     }
     if (!IsGroupCode(tokens[1])) return LineResult::Malformed;
-    set(group.CodeView(), tokens[1], &CRelkeyGroup::SetCode);
+    m_head[kCode] = tokens[1];
 
     if (tokens.size() < 3 || tokens[2][0] != u'"') return LineResult::Malformed;
     WString descriptionScratch;
@@ -331,9 +326,7 @@ CRelkeyFile::LineResult CRelkeyFile::ParseLine(const std::string& narrowLine, CR
         if (!StartsWith(tokens[next], u"//")) return LineResult::Malformed;
         remark = tokens[next];
     }
-    CRelkeyOption option;
-    option.SetTexts(description, datFile, subLabel, {}, remark);
-    group.AddOption(std::move(option));
+    m_options.emplace_back().SetTexts(description, datFile, subLabel, {}, remark);
     return LineResult::Continue;
 }
 
@@ -353,9 +346,14 @@ int CRelkeyFile::GetNextGroup(CRelkeyGroup& group) {
         if (StartsWith(line, "end")) m_endFlag = true;
         if (m_endFlag ? StartsWith(line, "&") : StartsWith(line, "grp")) break;
     }
+    for (WString& text : m_head) text.clear();
+    m_options.clear();
     for (;;) {
-        switch (ParseLine(line, group)) {
+        switch (ParseLine(line)) {
             case LineResult::Complete:
+                group.SetTexts(m_head[kTitle], m_head[kLabel], m_head[kCode], m_head[kSubTitle], {}, m_head[kCategory]);
+                group.ReserveOptions(group.Options().size() + m_options.size());
+                for (CRelkeyOption& option : m_options) group.AddOption(std::move(option));
                 return 0;
             case LineResult::Malformed:
                 return -2;

@@ -2,6 +2,7 @@
 // the names under which a release keeps them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,7 +33,8 @@ public:
     void SetSubstitutionNumber(uint16_t number) { m_substitution = number; }
 
     // 0 a group was read, -1 no further complete group, -2 unreadable file or
-    // malformed line. The group is filled in, not cleared first.
+    // malformed line. A group read has its texts replaced and its options
+    // appended.
     int GetFirstGroup(WStringView path, CRelkeyGroup& group);
     int GetNextGroup(CRelkeyGroup& group);
     // For a large file, after the first group: reads the rest of it and hands
@@ -62,7 +64,7 @@ private:
     bool ReadGroupText(WStringView path);
     bool ReadChunk();  // appends the next kept piece of the file; false at its end
     bool TakeLine(std::string& line);
-    LineResult ParseLine(const std::string& line, CRelkeyGroup& group);
+    LineResult ParseLine(const std::string& line);
     // In scratch only when a "%" is replaced.
     WStringView Substitute(WStringView text, WString& scratch) const;
 
@@ -79,6 +81,11 @@ private:
     // The line being parsed, widened, and its tokens: kept for the next line.
     WString m_wide;
     std::vector<WStringView> m_tokens;
+    // The group being read, gathered over its lines and handed over at its
+    // end: setting its texts line by line grew them several times.
+    enum Head : std::size_t { kTitle, kLabel, kCode, kSubTitle, kCategory, kHeadFields };
+    std::array<WString, kHeadFields> m_head;
+    std::vector<CRelkeyOption> m_options;
     bool m_endFlag = false;
     int m_type = 0;
     uint16_t m_substitution = 0;

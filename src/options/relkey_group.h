@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "options/packed_texts.h"
@@ -74,6 +75,7 @@ public:
         taken.swap(m_options);
         return taken;
     }
+    void SetOptions(std::vector<CRelkeyOption> options) { m_options = std::move(options); }
 
     WString GetTitle() const { return m_texts.Get(kTitle); }
     WString GetLabel() const { return m_texts.Get(kLabel); }

@@ -99,8 +99,6 @@ bool AsRead(CRelkeyGroup& group) {
                       TextSource::Clean);
         group = std::move(read);
     }
-    // Kept for as long as the file is loaded: no spare capacity.
-    group.ReserveOptions(options.size());
     CGUID guid;
     WString description, datFile, subLabelText, instanceText, remark;
     for (CRelkeyOption& option : options) {
@@ -118,8 +116,8 @@ bool AsRead(CRelkeyGroup& group) {
             item.SetTexts(stored[0], stored[1], stored[2], stored[3], stored[4], TextSource::Clean);
             option = std::move(item);
         }
-        group.AddOption(std::move(option));
     }
+    group.SetOptions(std::move(options));
     return true;
 }
 
