@@ -136,7 +136,7 @@ private:
     // The selection files of a drive-module or additional-program section. 0, -2, or 4 to 9.
     int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WString>& files,
                              SealedFile& file);
-    std::size_t WorkNodeOf(const WString& label);  // index of the label's node, appended when new
+    std::size_t WorkNodeOf(WStringView label);  // index of the label's node, appended when new
     void ClearWorkList();
     // Takes one "SubTitle:selection" text; true when its option opens a further sub group.
     bool AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections);
@@ -144,11 +144,11 @@ private:
     const int m_sealed = 1;
     WString m_lastError;
     std::vector<WorkNode> m_workList;
-    std::unordered_map<WString, std::size_t> m_workIndex;
+    TextMap<std::size_t> m_workIndex;
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
     // While WriteKeyId runs: the text of each selection file read so far.
     // Thousands of options name the same few files.
-    std::unordered_map<WString, std::string> m_selectionFiles;
+    TextMap<std::string> m_selectionFiles;
     bool m_keepSelectionFiles = false;
     CRelkeyCache* m_relkeys = nullptr;  // relkey files parsed already, when the caller has them
 };

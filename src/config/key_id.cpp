@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <iterator>
 #include <unordered_map>
 #include <vector>
 
@@ -70,7 +71,7 @@ std::string SelectionLines(const char* marker, const std::vector<WString>& selec
         const std::size_t colon = selection.find(u':');
         const WStringView text = colon == WString::npos ? WStringView(selection) : WStringView(selection).substr(colon + 1);
         if (!text.empty() && text.front() == u';') continue;
-        lines += marker + A(text) + "\n";
+        lines.append(marker).append(A(text)) += '\n';
     }
     return lines;
 }
@@ -214,7 +215,9 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
     WString relkeyPath;
     relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
 
-    std::deque<WString> work(selections.begin(), selections.end());
+    // The selections are taken by the option string: their lines are made first.
+    const std::string selectionLines = SelectionLines(kSelDesc, selections);
+    std::deque<WString> work(std::make_move_iterator(selections.begin()), std::make_move_iterator(selections.end()));
     WString optionString;
     if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
         TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
@@ -229,7 +232,7 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
     text += kInfo + A(product) + "\n";
     text += std::string(kInfo) + "Selection(s) setup from " + A(ProgramFolder(key.GetProgramPath())) + "\n";
     text += kOption + std::string("Zendara") + A(optionString) + "\n";
-    text += SelectionLines(kSelDesc, selections);
+    text += selectionLines;
     text += "-id System -key \"-id \"\"" + A(serial) + "\"\" \"\n\n";
     text += "-id Product -key \"-id \"\"" + A(description.programName) + "\"\" -descr \"\"" + A(product) + "\"\" \"\n\n";
     if (file.WriteText(text.c_str()) < 0) {
@@ -237,9 +240,10 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
         return -1;
     }
     const WString folder = SelectionFolder(key);
+    WString path;
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
-        const WString path = folder + item;
+        path.assign(folder).append(item);
         const int result = InsertSelfile(file, path);
         if (result != 0) {
             TraceFormatted(u"CConfigurationFiles::WriteKelKeyId, InsertSelfile failure %d %s\n", result, path);
@@ -365,9 +369,10 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
 int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key,
                                               const std::vector<WString>& files, SealedFile& file) {
     const WString folder = SelectionFolder(key);
+    WString path;
     for (const WString& item : files) {
         if (!NamesSelectionFile(item)) continue;
-        const WString path = folder + item;
+        path.assign(folder).append(item);
         if (!m_selectionFiles.contains(path) && !SealedFile().OpenForRead(path)) {
             TraceFormatted(WString(u"CConfigurationFiles::") + writer + u", Failure open%s\n", path);
             return -2;
@@ -382,7 +387,7 @@ int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKey
 }
 
 int CConfigurationFiles::InsertSelfile(SealedFile& file, WStringView path) {
-    auto cached = m_selectionFiles.find(WString(path));
+    auto cached = m_selectionFiles.find(path);
     std::string read;
     if (cached == m_selectionFiles.end()) {
         SealedFile source;

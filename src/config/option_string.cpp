@@ -33,10 +33,11 @@ bool HasColon(const std::deque<WString>& selections) {
 
 }  // namespace
 
-std::size_t CConfigurationFiles::WorkNodeOf(const WString& label) {
-    const auto [entry, added] = m_workIndex.try_emplace(label, m_workList.size());
-    if (added) m_workList.push_back({label, {}});
-    return entry->second;
+std::size_t CConfigurationFiles::WorkNodeOf(WStringView label) {
+    if (const auto found = m_workIndex.find(label); found != m_workIndex.end()) return found->second;
+    m_workIndex.emplace(WString(label), m_workList.size());
+    m_workList.push_back({WString(label), {}});
+    return m_workList.size() - 1;
 }
 
 void CConfigurationFiles::ClearWorkList() {
@@ -73,7 +74,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
                 ClearWorkList();
                 return -1;
             }
-            node = WorkNodeOf(WString(label));
+            node = WorkNodeOf(label);
             match = FindOption(*current, text);
             if (match) break;
             const CRelkeyGroup* next = parser.NextGroup(spare[which ^ 1]);
@@ -87,7 +88,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
         if (subLabel.empty()) continue;
         CRelkeyGroup subScratch;
         const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", subLabel, subScratch);
-        WorkNodeOf(subGroup ? subGroup->GetLabel() : WString());
+        WorkNodeOf(subGroup ? subGroup->LabelView() : WStringView());
         while (HasColon(selections)) {
             if (AddSubGroups(parser, selections) != 0) {
                 TraceError(u"CConfigurationFiles::MakeOptionString, Unable to add subgroups to worklist\n");
@@ -155,12 +156,12 @@ bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque
 
     CRelkeyGroup group;
     parser.GetGroupBySubTitle(subTitle, group);
-    m_workList[WorkNodeOf(group.GetLabel())].selections.push_back(mark + description);
+    m_workList[WorkNodeOf(group.LabelView())].selections.push_back(mark + description);
     const CRelkeyOption* option = FindOption(group, description);
     if (!option || option->GetRefSubLabel().empty()) return false;
     CRelkeyGroup subGroup;
     parser.GetGroupBySubTitle(option->GetRefSubLabel(), subGroup);
-    WorkNodeOf(subGroup.GetLabel());
+    WorkNodeOf(subGroup.LabelView());
     return true;
 }
 

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace kel {
 
@@ -65,6 +67,14 @@ std::size_t WidenAscii(std::string_view text, char16_t* out);
 inline bool SameText(WStringView a, WStringView b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
+
+// Maps keyed by text that are searched with views, without a copy per search.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(WStringView text) const noexcept { return std::hash<WStringView>{}(text); }
+};
+template <class T>
+using TextMap = std::unordered_map<WString, T, TextHash, std::equal_to<>>;
 
 // Locale-aware upper-casing and case-insensitive comparison (<0, 0, >0).
 WString ToUpper(WStringView text);

@@ -76,10 +76,12 @@ std::u32string Decomposed(WStringView text) {
 }  // namespace
 
 bool LocaleEquals(WStringView a, WStringView b) {
-    if (SameText(a, b)) return true;
-    // Below U+00C0 nothing decomposes or combines: most option texts end here.
-    const auto plain = [](WStringView text) { return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0xC0; }); };
-    if (plain(a) && plain(b)) return false;
+    const auto [left, right] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    if (left == a.end() && right == b.end()) return true;
+    // A text that ends where the other goes on has fewer code points however
+    // it decomposes; below U+00C0 nothing decomposes or combines, so texts
+    // that part at two such characters differ.
+    if (left == a.end() || right == b.end() || (*left < 0xC0 && *right < 0xC0)) return false;
     return Decomposed(a) == Decomposed(b);
 }
 
