@@ -134,7 +134,7 @@ private:
         std::vector<WString> selections;
     };
     // The selection files of a drive-module or additional-program section. 0, -2, or 4 to 9.
-    int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WString>& files,
+    int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WStringView>& files,
                              SealedFile& file);
     std::size_t WorkNodeOf(WStringView label);  // index of the label's node, appended when new
     void ClearWorkList();

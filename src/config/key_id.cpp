@@ -37,8 +37,9 @@ constexpr const char* kExtSelDesc = "#CKeyId extseldesc ";
 std::string A(WStringView text) { return ToAnsi(text); }
 
 // Items between "*"; empty items count, an empty text has none.
-std::vector<WString> SplitItems(WStringView text) {
-    std::vector<WString> items;
+template <class Item = WString>
+std::vector<Item> SplitItems(WStringView text) {
+    std::vector<Item> items;
     if (text.empty()) return items;
     for (std::size_t start = 0;;) {
         const std::size_t star = text.find(u'*', start);
@@ -54,7 +55,7 @@ WString ProgramFolder(const WString& programPath) {
 }
 
 // A selection file named by a chosen option; empty and ";" items name none.
-bool NamesSelectionFile(const WString& item) { return !item.empty() && item.front() != u';'; }
+bool NamesSelectionFile(WStringView item) { return !item.empty() && item.front() != u';'; }
 
 // Where a program's selection files lie; a file's name is appended to it.
 WString SelectionFolder(const CKeyInfo& key) { return key.GetProgramPath() + u"\\syskey\\"; }
@@ -112,11 +113,13 @@ public:
     WString Message(const char16_t* text) const { return WString(u"CConfigurationFiles::") + writer_ + u", " + text; }
 
     // The failure's trace text, or empty on success.
-    WString Query(WStringView program, std::vector<WString>& selections, std::vector<WString>& files) const {
+    // The files are views of the shared document's texts.
+    WString Query(WStringView program, std::vector<WString>& selections, std::vector<WStringView>& files) const {
         if (!info_ || !info_->loaded) return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
         const auto found = info_->programs.find(WString(program));
         selections = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selections);
-        files = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selectionFiles);
+        files = found == info_->programs.end() ? std::vector<WStringView>()
+                                               : SplitItems<WStringView>(found->second.selectionFiles);
         return {};
     }
 
@@ -124,7 +127,7 @@ public:
     // (empty without selections). The failure's trace text, or empty.
     WString OptionString(CConfigurationFiles& files, WStringView program, const CKeyInfo& key,
                          const WString& relkeyPath, std::vector<WString>& selections,
-                         std::vector<WString>& selectionFiles, WString& optionString) const {
+                         std::vector<WStringView>& selectionFiles, WString& optionString) const {
         const WString failure = Query(program, selections, selectionFiles);
         if (!failure.empty() || selections.empty()) return failure;
         std::deque<WString> work(selections.begin(), selections.end());
@@ -198,7 +201,7 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
         return 0;
     }
     std::vector<WString> selections;
-    std::vector<WString> files;
+    std::vector<WStringView> files;
     const WString failure = options.Query(u"Zendara", selections, files);
     if (!failure.empty()) {
         TraceError(failure);
@@ -241,7 +244,7 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
     }
     const WString folder = SelectionFolder(key);
     WString path;
-    for (const WString& item : files) {
+    for (const WStringView item : files) {
         if (!NamesSelectionFile(item)) continue;
         path.assign(folder).append(item);
         const int result = InsertSelfile(file, path);
@@ -282,7 +285,7 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, SealedFile& file) {
     }
     const WString program = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
     std::vector<WString> selections;
-    std::vector<WString> files;
+    std::vector<WStringView> files;
     WString optionString;
     const WString failure =
         options.OptionString(*this, program, key, relkeyPath, selections, files, optionString);
@@ -325,7 +328,7 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
     WString title;
     WString optionString;
     std::vector<WString> selections;
-    std::vector<WString> files;
+    std::vector<WStringView> files;
     if (withOptions) {
         CRelkeyFile relkeyFile;
         WString relkeyPath;
@@ -367,10 +370,10 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
 }
 
 int CConfigurationFiles::InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key,
-                                              const std::vector<WString>& files, SealedFile& file) {
+                                              const std::vector<WStringView>& files, SealedFile& file) {
     const WString folder = SelectionFolder(key);
     WString path;
-    for (const WString& item : files) {
+    for (const WStringView item : files) {
         if (!NamesSelectionFile(item)) continue;
         path.assign(folder).append(item);
         if (!m_selectionFiles.contains(path) && !SealedFile().OpenForRead(path)) {

@@ -156,7 +156,7 @@ bool CSystemXml::Save(WStringView targetDir) {
 
 CSystemXml::GroupChoices CSystemXml::ChoicesOf(const xml::Element& group) {
     GroupChoices choices{group, {}, 0};
-    choices.chosen = ChosenItems(group, choices.beforeUnselected);
+    ChosenItems(group, choices.beforeUnselected, choices.chosen);
     return choices;
 }
 

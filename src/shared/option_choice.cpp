@@ -37,11 +37,11 @@ bool IsChosenItem(const xml::Element& item) {
     return DefaultsCount(group, explicitChoice);
 }
 
-std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected) {
+void ChosenItems(const xml::Element& group, std::size_t& beforeUnselected, std::vector<xml::Element>& chosen) {
     // One walk takes every chosen item and default, which is the answer
     // unless an explicit choice leaves the defaults out: then a second walk
     // drops them. Groups are walked by the ten thousand, mostly once.
-    std::vector<xml::Element> chosen;
+    chosen.clear();
     bool explicitChoice = false;
     bool anyDefault = false;
     beforeUnselected = WString::npos;
@@ -54,7 +54,7 @@ std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& be
         anyDefault = anyDefault || mark == Mark::Default;
         chosen.push_back(item);
     }
-    if (!anyDefault || DefaultsCount(group, explicitChoice)) return chosen;
+    if (!anyDefault || DefaultsCount(group, explicitChoice)) return;
     chosen.clear();
     beforeUnselected = WString::npos;
     for (const xml::Element& item : group.Children(u"GroupItem")) {
@@ -62,7 +62,6 @@ std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& be
         if (mark == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
         if (mark == Mark::Chosen) chosen.push_back(item);
     }
-    return chosen;
 }
 
 }  // namespace kel

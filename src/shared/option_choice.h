@@ -18,8 +18,9 @@ bool IsMultiChoiceCode(WStringView code);
 bool IsChosenItem(const xml::Element& item);
 
 // The GroupItems of group that IsChosenItem takes, in order, in one pass over
-// them; beforeUnselected: how many of them come before the first GroupItem
-// without a Selected element, or npos when every one has it.
-std::vector<xml::Element> ChosenItems(const xml::Element& group, std::size_t& beforeUnselected);
+// them, put in chosen (emptied first); beforeUnselected: how many of them come
+// before the first GroupItem without a Selected element, or npos when every
+// one has it.
+void ChosenItems(const xml::Element& group, std::size_t& beforeUnselected, std::vector<xml::Element>& chosen);
 
 }  // namespace kel

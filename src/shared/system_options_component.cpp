@@ -1,5 +1,6 @@
 #include "shared/system_options_component.h"
 
+#include <deque>
 #include <map>
 #include <set>
 #include <new>
@@ -43,7 +44,11 @@ public:
     void Group(const xml::Element& group, const WString* subTitle) {
         std::size_t beforeUnselected = 0;
         WString spareDescription, spareFile;
-        for (const xml::Element& item : ChosenItems(group, beforeUnselected)) {
+        // One list for each depth of sub groups, kept for the groups that follow.
+        if (chosen_.size() <= depth_) chosen_.emplace_back();
+        std::vector<xml::Element>& chosen = chosen_[depth_];
+        ChosenItems(group, beforeUnselected, chosen);
+        for (const xml::Element& item : chosen) {
             const WStringView description = item.FirstChild(u"LineSelectionDescription").TextView(spareDescription);
             const WStringView datFile = item.FirstChild(u"DatFile").TextView(spareFile);
             if (items_++ > 0) {
@@ -60,7 +65,9 @@ public:
             if (sub == subGroups_.end() || onPath_.count(reference)) continue;  // a cycle adds nothing
             onPath_.insert(reference);
             const WString title = sub->second.FirstChild(u"SubTitle").Text();
+            ++depth_;
             Group(sub->second, &title);
+            --depth_;
             onPath_.erase(reference);
         }
     }
@@ -70,6 +77,8 @@ public:
 private:
     std::map<WString, xml::Element> subGroups_;
     std::set<WString> onPath_;
+    std::deque<std::vector<xml::Element>> chosen_;  // stays put while deeper lists are added
+    std::size_t depth_ = 0;
     OptionsInfo result_;
     std::size_t items_ = 0;
 };
