@@ -35,8 +35,8 @@ bool HasColon(const std::deque<WString>& selections) {
 
 std::size_t CConfigurationFiles::WorkNodeOf(WStringView label) {
     if (const auto found = m_workIndex.find(label); found != m_workIndex.end()) return found->second;
-    m_workIndex.emplace(WString(label), m_workList.size());
     m_workList.push_back({WString(label), {}});
+    m_workIndex.emplace(m_workList.back().label, m_workList.size() - 1);
     return m_workList.size() - 1;
 }
 
@@ -83,7 +83,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
             which ^= 1;
         }
         if (!match) continue;
-        m_workList[node].selections.push_back(mark + text);
+        m_workList[node].selections.push_back(mark.empty() ? std::move(text) : mark + text);
         const WStringView subLabel = match->RefSubLabelView();
         if (subLabel.empty()) continue;
         CRelkeyGroup subScratch;
@@ -156,9 +156,10 @@ bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque
 
     CRelkeyGroup group;
     parser.GetGroupBySubTitle(subTitle, group);
-    m_workList[WorkNodeOf(group.LabelView())].selections.push_back(mark + description);
     const CRelkeyOption* option = FindOption(group, description);
-    if (!option || option->GetRefSubLabel().empty()) return false;
+    WString selection = mark.empty() ? std::move(description) : mark + description;
+    m_workList[WorkNodeOf(group.LabelView())].selections.push_back(std::move(selection));
+    if (!option || option->RefSubLabelView().empty()) return false;
     CRelkeyGroup subGroup;
     parser.GetGroupBySubTitle(option->GetRefSubLabel(), subGroup);
     WorkNodeOf(subGroup.LabelView());
