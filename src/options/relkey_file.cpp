@@ -339,7 +339,7 @@ int CRelkeyFile::GetFirstGroup(WStringView path, CRelkeyGroup& group) {
 }
 
 int CRelkeyFile::GetNextGroup(CRelkeyGroup& group) {
-    std::string line;
+    std::string& line = m_line;
     // Main groups start at "grp" lines; after "end" only sub groups ("&") follow.
     for (;;) {
         if (!TakeLine(line)) return -1;

@@ -78,7 +78,8 @@ private:
     int m_chunkIndex = 0;
     std::string m_groupText;  // bytes read and not yet taken
     std::size_t m_position = 0;
-    // The line being parsed, widened, and its tokens: kept for the next line.
+    // The line being parsed, as read and widened, and its tokens: kept for the next line.
+    std::string m_line;
     WString m_wide;
     std::vector<WStringView> m_tokens;
     // The group being read, gathered over its lines and handed over at its
