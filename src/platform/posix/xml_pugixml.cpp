@@ -58,17 +58,6 @@ bool CheckDocument(const pugi::xml_document& doc) {
     return elements == 1;
 }
 
-// False for an element that has an attribute twice.
-bool CopyAttributes(pugi::xml_node node, TreeBuilder& builder) {
-    const pugi::xml_attribute first = node.first_attribute();
-    if (!first) return true;
-    if (HasDuplicateAttribute(node)) return false;
-    for (pugi::xml_attribute attribute = first; attribute; attribute = attribute.next_attribute()) {
-        builder.AddAttribute(Wide(attribute.name()), Wide(attribute.value()));
-    }
-    return true;
-}
-
 // Texts are converted into buffers used again for each node: a large
 // document holds hundreds of thousands of them. A buffer only grows, so
 // that no conversion pays for clearing it.
@@ -91,6 +80,17 @@ private:
     std::vector<char16_t> first_;
     std::vector<char16_t> second_;
 };
+
+// False for an element that has an attribute twice.
+bool CopyAttributes(pugi::xml_node node, TreeBuilder& builder, Converter& wide) {
+    const pugi::xml_attribute first = node.first_attribute();
+    if (!first) return true;
+    if (HasDuplicateAttribute(node)) return false;
+    for (pugi::xml_attribute attribute = first; attribute; attribute = attribute.next_attribute()) {
+        builder.AddAttribute(wide(attribute.name()), WString(wide.Second(attribute.value())));
+    }
+    return true;
+}
 
 // A document names its elements with a few dozen names: each is converted
 // and looked up once, then found by its bytes. The names point into the
@@ -129,7 +129,7 @@ bool Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
         switch (current.type()) {
         case pugi::node_element: {
             builder.AddElement(names(current.name()));
-            if (!CopyAttributes(current, builder)) return false;
+            if (!CopyAttributes(current, builder, wide)) return false;
             // Text that came before any child is the element's value (kEmbedText).
             const char* text = current.value();
             const pugi::xml_node child = current.first_child();
@@ -148,7 +148,7 @@ bool Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
         case pugi::node_pi: builder.Add(Kind::Instruction, wide(current.name()), wide.Second(current.value())); break;
         case pugi::node_declaration:
             builder.Add(Kind::Declaration, {});
-            if (!CopyAttributes(current, builder)) return false;
+            if (!CopyAttributes(current, builder, wide)) return false;
             break;
         default: break;
         }
