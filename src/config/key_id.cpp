@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 

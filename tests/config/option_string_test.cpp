@@ -25,6 +25,8 @@ TEST(OptionString, FollowsTheGroupsOfTheFile) {
         // A single-choice group ends at its choice; ";" writes a choice hidden.
         {{u"German"}, 0, "01"},
         {{u";Profibus slave", u"PbusCfg:;Addresses 64 to 126", u"PbusDiag:;Bus monitor"}, 0, "000" "000" "020" "02" "02"},
+        // A sub group choice that opens a further one brings it in, unchosen.
+        {{u"Profibus slave", u"PbusCfg:Addresses 64 to 126"}, 0, "000" "000" "010" "01" "00"},
         {{}, 0, ""},
         // A sub group's selections must follow the option that opens it...
         {{u"Profibus slave", u"EtherNet-IP adapter", u"PbusCfg:Addresses 64 to 126"}, 0, "000" "000" "011" "00" "000" "00" "00"},
