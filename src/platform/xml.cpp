@@ -837,12 +837,19 @@ WString Element::Text() const {
     return node ? TextOf(*state_, *node) : WString();
 }
 
+namespace {
+
+WStringView TextViewOf(DocState& state, Node& node, WString& spare) {
+    if (const std::optional<WStringView> plain = PlainTextOf(state, node)) return *plain;
+    spare = TextOf(state, node);
+    return spare;
+}
+
+}  // namespace
+
 WStringView Element::TextView(WString& spare) const {
     Node* node = Get();
-    if (!node) return {};
-    if (const std::optional<WStringView> plain = PlainTextOf(*state_, *node)) return *plain;
-    spare = TextOf(*state_, *node);
-    return spare;
+    return node ? TextViewOf(*state_, *node, spare) : WStringView();
 }
 
 bool Element::SetText(WStringView text) {
@@ -933,6 +940,24 @@ Element Element::FirstChild(WStringView wanted) const {
     const Node* node = Get();
     const Index name = node ? state_->Find(wanted) : 0;
     return name ? NamedFrom(node->First(), name) : Element();
+}
+
+void Element::ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const {
+    std::fill_n(texts, count, WStringView());
+    const Node* node = Get();
+    if (!node) return;
+    // A name no node ever had is found by nobody (0).
+    std::array<Index, kMaxChildTexts> wanted{};
+    std::size_t left = 0;
+    for (std::size_t i = 0; i < count; ++i) left += (wanted[i] = state_->Find(names[i])) != 0;
+    for (Node* child = state_->At(node->First()); child && left > 0; child = state_->At(child->next)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!wanted[i] || !IsElementNamed(*child, wanted[i])) continue;
+            texts[i] = TextViewOf(*state_, *child, spares[i]);
+            wanted[i] = 0;
+            --left;
+        }
+    }
 }
 
 Element Element::NextSibling(WStringView wanted) const {

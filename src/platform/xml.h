@@ -8,6 +8,8 @@
 // elements or empty optionals.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -66,6 +68,17 @@ public:
 
     // Child elements by exact name; descendants in document order.
     Element FirstChild(WStringView name) const;
+    // FirstChild(names[i]).TextView(spares[i]) for every i, in one walk over
+    // the children.
+    static constexpr std::size_t kMaxChildTexts = 8;
+    template <std::size_t N>
+    std::array<WStringView, N> ChildTexts(const std::array<WStringView, N>& names,
+                                          std::array<WString, N>& spares) const {
+        static_assert(N <= kMaxChildTexts);
+        std::array<WStringView, N> texts;
+        ChildTexts(names.data(), N, texts.data(), spares.data());
+        return texts;
+    }
     ChildElements Children(WStringView name) const;
     // The next element after this one, among its siblings, with that name.
     Element NextSibling(WStringView name) const;
@@ -88,6 +101,7 @@ private:
     friend class ChildElements;
     friend struct detail::Access;
     Element(std::shared_ptr<detail::DocState> state, detail::Node* node);
+    void ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const;
     // By interned name: the next sibling, and the first element from a node on.
     Element NextNamed(std::uint32_t name) const;
     Element NamedFrom(std::uint32_t from, std::uint32_t name) const;

@@ -1,5 +1,6 @@
 #include "shared/system_options_component.h"
 
+#include <array>
 #include <deque>
 #include <map>
 #include <set>
@@ -43,14 +44,14 @@ public:
 
     void Group(const xml::Element& group, const WString* subTitle) {
         std::size_t beforeUnselected = 0;
-        WString spareDescription, spareFile;
+        std::array<WString, 3> spares;
         // One list for each depth of sub groups, kept for the groups that follow.
         if (chosen_.size() <= depth_) chosen_.emplace_back();
         std::vector<xml::Element>& chosen = chosen_[depth_];
         ChosenItems(group, beforeUnselected, chosen);
         for (const xml::Element& item : chosen) {
-            const WStringView description = item.FirstChild(u"LineSelectionDescription").TextView(spareDescription);
-            const WStringView datFile = item.FirstChild(u"DatFile").TextView(spareFile);
+            const auto [description, datFile, referenceText] =
+                item.ChildTexts<3>({u"LineSelectionDescription", u"DatFile", u"RefSubGUID"}, spares);
             if (items_++ > 0) {
                 result_.selections += u'*';
                 result_.selectionFiles += u'*';
@@ -59,8 +60,8 @@ public:
             result_.selections += description;
             if (!datFile.empty() && !description.empty() && description.front() == u';') result_.selectionFiles += u';';
             result_.selectionFiles += datFile;
-            const WString reference = item.FirstChild(u"RefSubGUID").Text();
-            if (reference.empty()) continue;
+            if (referenceText.empty()) continue;
+            const WString reference(referenceText);
             const auto sub = subGroups_.find(reference);
             if (sub == subGroups_.end() || onPath_.count(reference)) continue;  // a cycle adds nothing
             onPath_.insert(reference);

@@ -2,6 +2,7 @@
 // document they are given, so a selection they would write wrongly, or not at
 // all, is refused before anything is written.
 #include <algorithm>
+#include <array>
 #include <map>
 #include <vector>
 
@@ -21,10 +22,12 @@ WStringView TextOf(const xml::Element& element, WStringView child, WString& spar
 }
 
 // The hidden mark is the component's own addition, not part of the option.
-WStringView ItemName(const xml::Element& item, WString& spare) {
-    WStringView text = TextOf(item, u"LineSelectionDescription", spare);
+WStringView WithoutHiddenMark(WStringView text) {
     if (!text.empty() && text.front() == u';') text.remove_prefix(1);
     return text;
+}
+WStringView ItemName(const xml::Element& item, WString& spare) {
+    return WithoutHiddenMark(TextOf(item, u"LineSelectionDescription", spare));
 }
 WString ItemName(const xml::Element& item) {
     WString spare;
@@ -92,13 +95,14 @@ private:
 
     // open: every option on the way to this group is chosen.
     WString Group(const xml::Element& given, const xml::Element& built, bool open) {
+        static constexpr std::array<WStringView, 3> kHead{u"Title", u"SubTitle", u"Code"};
+        std::array<WString, 3> givenSpares;
+        std::array<WString, 3> builtSpares;
+        const std::array<WStringView, 3> builtHead = built.ChildTexts(kHead, builtSpares);
+        if (given.ChildTexts(kHead, givenSpares) != builtHead) return Unknown(given);
+        const WStringView title = builtHead[0];
         WString spare1;
         WString spare2;
-        for (const char16_t* name : {u"Title", u"SubTitle", u"Code"}) {
-            if (TextOf(given, name, spare1) != TextOf(built, name, spare2)) return Unknown(given);
-        }
-        WString titleSpare;
-        const WStringView title = TextOf(built, u"Title", titleSpare);
         // Items are matched by place, in step, without lists.
         const xml::ChildElements givenItems = given.Children(u"GroupItem");
         const xml::ChildElements builtItems = built.Children(u"GroupItem");
@@ -111,12 +115,12 @@ private:
             if (givenItem == givenItems.end()) {
                 return Format(u"Group %s of %s misses item %s", title, program_, ItemName(*builtItem));
             }
-            const WStringView item = ItemName(*givenItem, spare1);
+            std::array<WString, 2> itemSpares;
+            const auto [name, selected] = givenItem->ChildTexts<2>({u"LineSelectionDescription", u"Selected"}, itemSpares);
+            const WStringView item = WithoutHiddenMark(name);
             if (builtItem == builtItems.end() || item != ItemName(*builtItem, spare2)) {
                 return Format(u"Group %s of %s has no item %s", title, program_, item);
             }
-            WString selectedSpare;
-            const WStringView selected = TextOf(*givenItem, u"Selected", selectedSpare);
             if (selected != u"0" && !IsChosen(selected)) {
                 return Format(u"Group %s of %s, item %s: no such selection state %s", title, program_, item, selected);
             }
@@ -128,7 +132,7 @@ private:
         }
         // Defaults (2 and 4) give way to a choice, so only explicit ones count,
         // and a default that gave way opens nothing.
-        const bool single = !IsMultiChoiceCode(TextOf(built, u"Code", spare1));
+        const bool single = !IsMultiChoiceCode(builtHead[2]);
         if (chosen > 1 && single) return Format(u"Group %s of %s allows one choice: %s", title, program_, choices);
         // The next build would choose the default again, which the description would then differ from.
         if (!anyChosen && single && open) return Format(u"Group %s of %s needs one choice", title, program_);

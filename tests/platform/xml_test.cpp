@@ -2,6 +2,7 @@
 // platforms share.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "platform/xml.h"
@@ -164,6 +165,10 @@ TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
             EXPECT_EQ(root.FirstChild(name).Text(), text) << N(name);
         }
         EXPECT_EQ(root.FirstChild(u"Kept").FirstChild(u"d").Text(), u"t");
+        // Several in one walk, in any order; a missing one reads empty.
+        std::array<WString, 4> spares;
+        EXPECT_EQ(root.ChildTexts<4>({u"Kept", u"Title", u"missing", u"List"}, spares),
+                  (std::array<WStringView, 4>{u"  k  \n  t ", u"Axes %", u"", u"m1 n1"}));
         EXPECT_EQ(doc->SelectSingleText(u"//Title"), u"Axes %");
         EXPECT_EQ(doc->SelectSingleText(u"/r/List"), u"m1 n1");
     }
