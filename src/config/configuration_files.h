@@ -144,7 +144,7 @@ private:
     const int m_sealed = 1;
     WString m_lastError;
     std::deque<WorkNode> m_workList;  // stays put: the index views its labels
-    std::unordered_map<WStringView, std::size_t> m_workIndex;
+    TextIndex m_workIndex;
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
     // While WriteKeyId runs: the text of each selection file read so far.
     // Thousands of options name the same few files.

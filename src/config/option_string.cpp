@@ -34,15 +34,14 @@ bool HasColon(const std::deque<WString>& selections) {
 }  // namespace
 
 std::size_t CConfigurationFiles::WorkNodeOf(WStringView label) {
-    if (const auto found = m_workIndex.find(label); found != m_workIndex.end()) return found->second;
+    if (const std::size_t found = m_workIndex.Find(label); found != TextIndex::npos) return found;
     m_workList.push_back({WString(label), {}});
-    m_workIndex.emplace(m_workList.back().label, m_workList.size() - 1);
-    return m_workList.size() - 1;
+    return m_workIndex.Add(m_workList.back().label, m_workList.size() - 1);
 }
 
 void CConfigurationFiles::ClearWorkList() {
     m_workList.clear();
-    m_workIndex.clear();
+    m_workIndex.Clear();
 }
 
 int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,

@@ -200,7 +200,7 @@ struct CRelkeyParser::Impl {
         bool built = false;
         std::unordered_map<WString, xml::Element> groups;  // null: the match has no parent element
         // Views of the groups' own texts, which stay put while the file is loaded.
-        std::unordered_map<WStringView, std::size_t> textGroups;  // into text.read
+        TextIndex textGroups;  // into text.read
     };
     Index byLabel;
     Index bySubTitle;
@@ -372,12 +372,12 @@ const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringVie
         if (!index->built) {
             for (std::size_t i = 0; i < impl.text.read.size(); ++i) {
                 const CRelkeyGroup& read = impl.text.read[i];
-                index->textGroups.try_emplace(index == &impl.byLabel ? read.LabelView() : read.SubTitleView(), i);
+                index->textGroups.Add(index == &impl.byLabel ? read.LabelView() : read.SubTitleView(), i);
             }
             index->built = true;
         }
-        const auto found = index->textGroups.find(text);
-        return found == index->textGroups.end() ? nullptr : &impl.text.read[found->second];
+        const std::size_t found = index->textGroups.Find(text);
+        return found == TextIndex::npos ? nullptr : &impl.text.read[found];
     }
     if (!impl.WriteTextForm()) return nullptr;
     if (!index) {

@@ -273,4 +273,67 @@ WString WithoutNonXmlCharacters(WStringView text) {
     return out;
 }
 
+std::uint32_t TextIndex::Hash(WStringView text) {
+    // Eight bytes a step: labels are short, and few collide.
+    std::uint64_t hash = text.size() * 0x9E3779B97F4A7C15ull;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t left = text.size() * sizeof(char16_t);
+    for (; left >= 8; bytes += 8, left -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes, 8);
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+        hash ^= hash >> 32;
+    }
+    if (left) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes, left);
+        hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+    }
+    hash ^= hash >> 29;
+    return static_cast<std::uint32_t>(hash * 0xC4CEB9FE1A85EC53ull >> 32);
+}
+
+std::size_t TextIndex::SlotOf(WStringView text, std::uint32_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.place == npos ||
+            (slot.hash == hash && SameText(WStringView(slot.data, slot.length), text))) {
+            return i;
+        }
+    }
+}
+
+std::size_t TextIndex::Find(WStringView text) const {
+    if (slots_.empty()) return npos;
+    return slots_[SlotOf(text, Hash(text))].place;
+}
+
+std::size_t TextIndex::Add(WStringView text, std::size_t place) {
+    if (2 * (size_ + 1) > slots_.size()) Grow();
+    const std::uint32_t hash = Hash(text);
+    Slot& slot = slots_[SlotOf(text, hash)];
+    if (slot.place != npos) return slot.place;
+    slot = {text.data(), text.size(), place, hash};
+    ++size_;
+    return place;
+}
+
+void TextIndex::Clear() {
+    slots_.clear();
+    size_ = 0;
+}
+
+void TextIndex::Grow() {
+    std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.place == npos) continue;
+        std::size_t i = slot.hash & mask;
+        while (slots_[i].place != npos) i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+}
+
 }  // namespace kel

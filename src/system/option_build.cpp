@@ -282,6 +282,8 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
 }
 
 void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind) {
+    // Names with their lengths: a literal measured per leaf shows in a large build.
+    using namespace std::string_view_literals;
     xml::Element root = OptionsRoot();
     if (!root) return;
 
@@ -289,55 +291,55 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     const auto newEntry = [&](WStringView name, bool instance) {
         xml::Element created = CreateOptionsElement(name);
         const bool ok = created && root.AppendChild(created) &&
-                        (!instance || created.SetAttribute(u"Instance", programName)) &&
-                        created.AppendChild(u"ProgramNr", programName) && created.AppendChild(u"MainGroups") &&
-                        created.AppendChild(u"SubGroups");
+                        (!instance || created.SetAttribute(u"Instance"sv, programName)) &&
+                        created.AppendChild(u"ProgramNr"sv, programName) && created.AppendChild(u"MainGroups"sv) &&
+                        created.AppendChild(u"SubGroups"sv);
         return ok ? created : xml::Element();
     };
     xml::Element entry;
     WString spare;
     if (kind == Zendara && programName == kMainProgram) {
-        entry = root.FirstChild(u"ZD");
-        if (entry && entry.FirstChild(u"ProgramNr").TextView(spare) != programName) {
+        entry = root.FirstChild(u"ZD"sv);
+        if (entry && entry.FirstChild(u"ProgramNr"sv).TextView(spare) != programName) {
             TraceMessage(u"CSystemOptions::AddGroup, there is already one ZD option selection.\n");
             return;
         }
         if (!entry) entry = newEntry(u"ZD", false);
     } else if (kind == Zendara || kind == ExternalWithOptions) {
-        for (const xml::Element& ext : root.Children(u"EXT")) {
-            if (ext.FirstChild(u"ProgramNr").TextView(spare) == programName) entry = ext;
+        for (const xml::Element& ext : root.Children(u"EXT"sv)) {
+            if (ext.FirstChild(u"ProgramNr"sv).TextView(spare) == programName) entry = ext;
         }
         if (!entry) entry = newEntry(u"EXT", true);
     }
     if (!entry) return;
 
     const WStringView subTitle = group.GetSubTitle();
-    xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups" : u"SubGroups");
-    xml::Element element = parent.AppendChild(u"Group");
-    if (!element || !element.SetAttribute(u"Instance", programName)) return;
+    xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups"sv : u"SubGroups"sv);
+    xml::Element element = parent.AppendChild(u"Group"sv);
+    if (!element || !element.SetAttribute(u"Instance"sv, programName)) return;
     if (!subTitle.empty()) {
-        element.AddLeaf(u"SubTitle", subTitle);
-        element.AddLeaf(u"SubGUID", group.GetSubGUID());
+        element.AddLeaf(u"SubTitle"sv, subTitle);
+        element.AddLeaf(u"SubGUID"sv, group.GetSubGUID());
     }
-    element.AddLeaf(u"Title", group.GetTitle());
-    element.AddLeaf(u"Category", group.GetCategory());
-    element.AddLeaf(u"Label", group.GetLabel());
-    element.AddLeaf(u"Code", group.GetCode());
+    element.AddLeaf(u"Title"sv, group.GetTitle());
+    element.AddLeaf(u"Category"sv, group.GetCategory());
+    element.AddLeaf(u"Label"sv, group.GetLabel());
+    element.AddLeaf(u"Code"sv, group.GetCode());
 
     for (const CSelectionOption& option : group.Options()) {
-        xml::Element item = element.AppendChild(u"GroupItem");
+        xml::Element item = element.AppendChild(u"GroupItem"sv);
         if (!item) return;
         const int32_t selected = option.GetSelected();
         const WStringView description = option.GetLineSelectionDescription();
-        item.AddLeaf(u"Selected", SelectedText(selected));
+        item.AddLeaf(u"Selected"sv, SelectedText(selected));
         if (selected == CSelectionOption::kSelectedHidden && !description.empty()) {
-            item.AddLeaf(u"LineSelectionDescription", WString(u";").append(description));
+            item.AddLeaf(u"LineSelectionDescription"sv, WString(u";").append(description));
         } else {
-            item.AddLeaf(u"LineSelectionDescription", description);
+            item.AddLeaf(u"LineSelectionDescription"sv, description);
         }
-        item.AddLeaf(u"DatFile", option.GetDatFile());
-        item.AddLeaf(u"RefSubLabel", option.GetRefSubLabel());
-        item.AddLeaf(u"RefSubGUID", option.GetRefSubGUID());
+        item.AddLeaf(u"DatFile"sv, option.GetDatFile());
+        item.AddLeaf(u"RefSubLabel"sv, option.GetRefSubLabel());
+        item.AddLeaf(u"RefSubGUID"sv, option.GetRefSubGUID());
         // One choice key.id lacks is enough for the notice.
         if (m_checkSelections && m_selectionChanged == 0 && selected == CSelectionOption::kSelected &&
             !m_recorded->HasExtSelection(programName, option.GetLineSelectionDescription())) {

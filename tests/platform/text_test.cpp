@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/text.h"
@@ -48,6 +49,38 @@ TEST(Text, LengthStopsAtTheFirstNulWhereverTheTextStarts) {
             ASSERT_EQ(Length(buffer.data() + start), nul - start) << start << " " << nul;
         }
     }
+}
+
+TEST(Text, ExactLookUpsSeeEveryCharacterOfEveryLength) {
+    // SameText compares by words whose loads overlap: a difference at any
+    // place of any length, from an odd start, must show.
+    const WString base = u"0123456789abcdefghijklmnopqrstuvwxyzABCD";
+    for (std::size_t length = 0; length + 1 < base.size(); ++length) {
+        const WStringView a = WStringView(base).substr(1, length);
+        WString copy(a);
+        ASSERT_TRUE(SameText(a, copy)) << length;
+        for (std::size_t at = 0; at < length; ++at) {
+            copy[at] ^= 0x100;
+            ASSERT_FALSE(SameText(a, copy)) << length << " " << at;
+            copy[at] ^= 0x100;
+        }
+        ASSERT_FALSE(SameText(a, WStringView(base).substr(0, length + 1)));
+    }
+    // The index keeps the first place given for a text, finds every text
+    // after it grows, and tells apart texts of one length and hash start.
+    std::vector<WString> texts;
+    for (int i = 0; i < 3000; ++i) texts.push_back(Format(u"Group%d", i % 1500));
+    texts.push_back(u"");
+    TextIndex index;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(index.Add(texts[i], i), i < 1500 || i == 3000 ? i : i - 1500) << i;
+    }
+    EXPECT_EQ(index.size(), 1501u);
+    for (std::size_t i = 0; i < 1500; ++i) ASSERT_EQ(index.Find(texts[i + 1500]), i);
+    EXPECT_EQ(index.Find(u""), 3000u);
+    EXPECT_EQ(index.Find(u"Group1500"), TextIndex::npos);
+    index.Clear();
+    EXPECT_EQ(index.Find(u"Group1"), TextIndex::npos);
 }
 
 TEST(Text, AnsiIsWindows1252) {
