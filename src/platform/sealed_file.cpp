@@ -187,20 +187,26 @@ std::size_t SealedFile::ReadBytes(void* buffer, std::size_t size, std::size_t co
 
 bool SealedFile::Write(const char* data, std::size_t length) {
     if (!Out() || m_error) return false;
-    std::string& out = m_out;
-    out.clear();
+    // Gathered and written in blocks: key.id is made of tens of thousands of
+    // small writes, each of which would pay for a checksum call and a write.
     if (m_sealed) {
-        m_crc = Crc(m_crc, data, length);
-        out.assign(data, length);
-        for (char& c : out) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+        m_out.append(data, length);
     } else {
-        out.reserve(length + length / 16);
         for (std::size_t i = 0; i < length; ++i) {
-            if (data[i] == '\n') out.push_back('\r');
-            out.push_back(data[i]);
+            if (data[i] == '\n') m_out.push_back('\r');
+            m_out.push_back(data[i]);
         }
     }
-    if (!Put(out)) m_error = true;
+    return m_out.size() < kWriteBlock || Flush();
+}
+
+bool SealedFile::Flush() {
+    if (m_sealed) {
+        m_crc = Crc(m_crc, m_out.data(), m_out.size());
+        for (char& c : m_out) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+    }
+    if (!m_out.empty() && !Put(m_out)) m_error = true;
+    m_out.clear();
     return !m_error;
 }
 
@@ -240,6 +246,7 @@ int SealedFile::WriteChar(int c) {
 bool SealedFile::Close() {
     bool ok = !m_error;
     if (Out()) {
+        if (!m_error) ok = Flush();
         if (m_sealed && !m_error) {
             std::string trailer;
             AppendLittleEndian(trailer, m_crc);
@@ -253,6 +260,7 @@ bool SealedFile::Close() {
     m_atEnd = false;
     m_error = false;
     m_data.clear();
+    m_out.clear();
     m_position = 0;
     return ok;
 }

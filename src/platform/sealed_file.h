@@ -69,6 +69,9 @@ public:
 private:
     bool StartWriting(int sealed, int variant, uint32_t seed);
     bool Write(const char* data, std::size_t length);
+    // Seals and writes what Write gathered.
+    bool Flush();
+    static constexpr std::size_t kWriteBlock = 64 * 1024;
     bool Put(const std::string& bytes);
     std::FILE* Out() const { return m_staged.get() ? m_staged.get() : m_file.get(); }
     uint8_t NextKeyByte();
@@ -80,7 +83,7 @@ private:
     bool m_atEnd = false;
     bool m_error = false;
     std::string m_data;  // the whole plaintext of a file opened for reading
-    std::string m_out;   // the bytes of one Write, kept for the next: key.id makes tens of thousands
+    std::string m_out;   // written, not yet on the disk
     std::size_t m_position = 0;
     uint32_t m_state = 0;
     uint32_t m_crc = 0;

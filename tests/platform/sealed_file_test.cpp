@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/sealed_file.h"
 #include "support/test_support.h"
 
@@ -46,6 +49,25 @@ TEST(SealedFile, ReproducesTheSealedVectorsAndReadsThemBack) {
     char buffer[8];
     EXPECT_EQ(empty.ReadLine(buffer, sizeof buffer), nullptr);
     EXPECT_TRUE(empty.AtEnd());
+
+    // Small writes are written in blocks: the bytes must not depend on how
+    // the text was cut, for either form.
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i) + "\n";
+    for (const int sealed : {0, 1}) {
+        SealedFile whole;
+        ASSERT_TRUE(whole.OpenForWrite(dir / u"whole", sealed, 0, 7));
+        ASSERT_EQ(whole.WriteBytes(text.data(), 1, text.size()), text.size());
+        ASSERT_TRUE(whole.Close());
+        SealedFile pieces;
+        ASSERT_TRUE(pieces.OpenForWrite(dir / u"pieces", sealed, 0, 7));
+        for (std::size_t at = 0; at < text.size(); at += 37) {
+            ASSERT_EQ(pieces.WriteBytes(text.data() + at, std::min<std::size_t>(37, text.size() - at), 1), 1u);
+        }
+        ASSERT_TRUE(pieces.Close());
+        ASSERT_EQ(test::ReadAll(dir / u"pieces"), test::ReadAll(dir / u"whole")) << sealed;
+        EXPECT_EQ(ReadWholeText(dir / u"pieces"), text) << sealed;
+    }
 
     SealedFile bad;
     EXPECT_FALSE(bad.OpenForWrite(dir / u"x", 1, 2));
