@@ -94,8 +94,12 @@ struct TextHash {
     using is_transparent = void;
     std::size_t operator()(WStringView text) const noexcept { return std::hash<WStringView>{}(text); }
 };
+struct SameTextAs {
+    using is_transparent = void;
+    bool operator()(WStringView a, WStringView b) const noexcept { return SameText(a, b); }
+};
 template <class T>
-using TextMap = std::unordered_map<WString, T, TextHash, std::equal_to<>>;
+using TextMap = std::unordered_map<WString, T, TextHash, SameTextAs>;
 
 // Texts to places in a caller's list, the first place given for a text
 // kept. One array, searched from the text's hash: a look-up costs a cache
