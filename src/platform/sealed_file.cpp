@@ -54,11 +54,16 @@ uint32_t Crc(uint32_t crc, const char* data, std::size_t length) {
 
 }  // namespace
 
-uint8_t SealedFile::NextKeyByte() {
-    m_state ^= m_state << 13;
-    m_state ^= m_state >> 17;
-    m_state ^= m_state << 5;
-    return static_cast<uint8_t>(m_state & 0xFF);
+void SealedFile::ApplyKey(std::string& bytes) {
+    // The state lives in a register: stores through a char may alias a member.
+    uint32_t state = m_state;
+    for (char& c : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(static_cast<uint8_t>(c) ^ (state & 0xFF));
+    }
+    m_state = state;
 }
 
 bool SealedFile::OpenForRead(WStringView path) {
@@ -74,7 +79,7 @@ bool SealedFile::OpenBytes(std::string raw) {
         m_state = InitialState(ReadLittleEndian(raw.data() + 5));
         const std::size_t length = raw.size() - kHeaderSize - kTrailerSize;
         m_data.assign(raw, kHeaderSize, length);
-        for (char& c : m_data) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+        ApplyKey(m_data);
         if (Crc(0, m_data.data(), m_data.size()) != ReadLittleEndian(raw.data() + kHeaderSize + length)) {
             m_data.clear();
             return false;
@@ -203,7 +208,7 @@ bool SealedFile::Write(const char* data, std::size_t length) {
 bool SealedFile::Flush() {
     if (m_sealed) {
         m_crc = Crc(m_crc, m_out.data(), m_out.size());
-        for (char& c : m_out) c = static_cast<char>(static_cast<uint8_t>(c) ^ NextKeyByte());
+        ApplyKey(m_out);
     }
     if (!m_out.empty() && !Put(m_out)) m_error = true;
     m_out.clear();

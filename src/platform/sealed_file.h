@@ -74,7 +74,8 @@ private:
     static constexpr std::size_t kWriteBlock = 64 * 1024;
     bool Put(const std::string& bytes);
     std::FILE* Out() const { return m_staged.get() ? m_staged.get() : m_file.get(); }
-    uint8_t NextKeyByte();
+    // XORs bytes with the next bytes of the key stream.
+    void ApplyKey(std::string& bytes);
 
     File m_file;
     StagedFile m_staged;
