@@ -246,6 +246,10 @@ struct DocState {
     // 0 when no node has ever had the name.
     Index Find(WStringView name) const {
         if (const Index known = Recent(name)) return known;
+        return FindAndRemember(name);
+    }
+    // Apart, so that the common case above saves no registers.
+    [[gnu::noinline]] Index FindAndRemember(WStringView name) const {
         const Index found = names.Find(name);
         if (found) Remember(name, found);
         return found;
