@@ -141,12 +141,29 @@ bool CSystemXml::Build(WStringView systemPath, const CKeyList& keys, int32_t ser
 }
 
 bool CSystemXml::Save(WStringView targetDir) {
-    if (FAILED(PopulateUsedMediaNode(m_usedMedia, targetDir))) {
+    std::vector<WString> programs;
+    if (CConfigurationFiles().ReadProgramId(targetDir, programs) != 0) {
         TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
         return false;
     }
+    return Complete(DescribeMedia(programs)) && Write(targetDir);
+}
+
+bool CSystemXml::Complete(const std::vector<Media>& media) {
+    if (FAILED(AddMedia(m_usedMedia, media))) {
+        TraceError(u"CSystemXml::CreateSystemXML, failed storing media info to system.xml.\n");
+        return false;
+    }
+    if (!m_document.SavedBytes(m_bytes)) {
+        TraceError(u"CSystemXml::CreateSystemXML, Unable to save system.xml document.\n");
+        return false;
+    }
+    return true;
+}
+
+bool CSystemXml::Write(WStringView targetDir) {
     const WString path = WString(targetDir) + u"\\system.xml";
-    if (!m_document.Save(path)) {
+    if (!os::WriteWholeFile(path, m_bytes)) {
         TraceError(u"CSystemXml::CreateSystemXML, Unable to save system.xml document.\n");
         os::RemoveFile(path);
         return false;
@@ -354,15 +371,16 @@ bool CSystemXml::IsDriveModule(const xml::Element& entry) {
 HRESULT CSystemXml::PopulateUsedMediaNode(xml::Element& usedMedia, WStringView systemDir) {
     std::vector<WString> programs;
     if (CConfigurationFiles().ReadProgramId(systemDir, programs) != 0) return E_UNEXPECTED;
+    return AddMedia(usedMedia, DescribeMedia(programs));
+}
+
+std::vector<CSystemXml::Media> CSystemXml::DescribeMedia(const std::vector<WString>& programs) {
+    std::vector<Media> described;
     ComPtr<IKelInstallMedia> media;
     if (FAILED(CreateOutsideComponent(CLSID_KelInstallMedia, IID_IKelInstallMedia, media.PutVoid()))) media.Reset();
     for (const WString& path : programs) {
-        xml::Element element = usedMedia.AppendChild(u"Media");
-        if (!element) {
-            TraceError(u"CBackupSupport::PopulateUsedMediaNode, Could not create new node!");
-            return E_UNEXPECTED;
-        }
-        element.SetAttribute(u"path", path);
+        Media& entry = described.emplace_back();
+        entry.path = path;
         UniqueBstr bstrPath = UniqueBstr::From(path);
         KelMediaDescription record{};
         if (!media || !bstrPath.get() || FAILED(media->OpenMedia(bstrPath.get())) ||
@@ -373,8 +391,24 @@ HRESULT CSystemXml::PopulateUsedMediaNode(xml::Element& usedMedia, WStringView s
         char version[64];
         std::snprintf(version, sizeof version, "%d.%02d.%04d.%02d", record.first, record.second, record.fourth,
                       record.third);
-        element.SetAttribute(u"name", name.View());
-        element.SetAttribute(u"version", FromAscii(version));
+        entry.described = true;
+        entry.name = name.View();
+        entry.version = FromAscii(version);
+    }
+    return described;
+}
+
+HRESULT CSystemXml::AddMedia(xml::Element& usedMedia, const std::vector<Media>& media) {
+    for (const Media& entry : media) {
+        xml::Element element = usedMedia.AppendChild(u"Media");
+        if (!element) {
+            TraceError(u"CBackupSupport::PopulateUsedMediaNode, Could not create new node!");
+            return E_UNEXPECTED;
+        }
+        element.SetAttribute(u"path", entry.path);
+        if (!entry.described) continue;
+        element.SetAttribute(u"name", entry.name);
+        element.SetAttribute(u"version", entry.version);
     }
     return S_OK;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -35,6 +36,19 @@ public:
     bool Build(WStringView systemPath, const CKeyList& keys, int32_t serialNumber, WStringView serialText,
                const xml::Element& optionSelection);
     bool Save(WStringView targetDir);
+    // Save in steps, for a caller that builds on a second thread: the media
+    // are described on the caller's (the media component's) thread;
+    // Complete adds them and makes the file's bytes, beside other work;
+    // Write puts them into targetDir\system.xml.
+    struct Media {
+        WString path;
+        bool described = false;  // name and version known
+        WString name;
+        WString version;
+    };
+    static std::vector<Media> DescribeMedia(const std::vector<WString>& programs);
+    bool Complete(const std::vector<Media>& media);
+    bool Write(WStringView targetDir);
     // The Media elements of the programs in systemDir's program.id. 0 / E_UNEXPECTED.
     HRESULT PopulateUsedMediaNode(xml::Element& usedMedia, WStringView systemDir);
     // Rewrites the media list of an existing systemDir\system.xml.
@@ -73,7 +87,10 @@ private:
         std::size_t firstWithoutGuid = kNone;
     };
 
+    static HRESULT AddMedia(xml::Element& usedMedia, const std::vector<Media>& media);
+
     xml::Document m_document;
+    std::string m_bytes;  // made by Complete
     xml::Element m_root;
     xml::Element m_usedMedia;
     int m_optionNesting = 1;  // 1: the next option written is a top-level Option

@@ -62,6 +62,8 @@ bool CopyOneFile(WStringView from, WStringView to, CopyTo mode = CopyTo::Replace
 std::FILE* OpenFile(WStringView path, const char* mode, NewName name = NewName::Search);
 // Every byte of a file; false when it cannot be opened or read.
 bool ReadWholeFile(WStringView path, std::string& bytes);
+// Creates or replaces the file with bytes; false when any step failed.
+bool WriteWholeFile(WStringView path, std::string_view bytes);
 // fwrite, as a primitive the fault hook can fail: true when all was written.
 bool WriteBytes(std::FILE* file, const void* data, std::size_t size);
 // Puts what was written to the file, or the names a directory holds, on the

@@ -16,4 +16,9 @@ bool ReadWholeFile(WStringView path, std::string& bytes) {
     }
 }
 
+bool WriteWholeFile(WStringView path, std::string_view bytes) {
+    File file(os::OpenFile(path, "wb"));
+    return file && os::WriteBytes(file.get(), bytes.data(), bytes.size()) && file.Close();
+}
+
 }  // namespace kel::os

@@ -1092,11 +1092,7 @@ bool Document::SavedBytes(std::string& bytes) const {
 
 bool Document::Save(WStringView path) const {
     std::string bytes;
-    if (!SavedBytes(bytes)) return false;
-    File file(os::OpenFile(path, "wb"));
-    if (!file) return false;
-    if (!os::WriteBytes(file.get(), bytes.data(), bytes.size())) return false;
-    return file.Close();
+    return SavedBytes(bytes) && os::WriteWholeFile(path, bytes);
 }
 
 bool Document::SaveStaged(WStringView path) const {

@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -171,6 +172,8 @@ public:
     // As Save, but written beside path and renamed over it in one step: a
     // failure leaves the file that was there.
     bool SaveStaged(WStringView path) const;
+    // The bytes Save writes, for a caller that writes them later.
+    bool SavedBytes(std::string& bytes) const;
     // Declaration, comments and instructions each on a line; elements that
     // hold only elements are indented with tabs; elements with text are
     // written as they are. Lines end with CR LF. Without indent, elements
@@ -195,7 +198,6 @@ public:
 private:
     friend class Element;
     explicit Document(std::shared_ptr<detail::DocState> state) : state_(std::move(state)) {}
-    bool SavedBytes(std::string& bytes) const;
     std::shared_ptr<detail::DocState> state_;
 };
 

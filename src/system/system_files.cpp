@@ -236,10 +236,20 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
 
 HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& options,
                                     const CommitMessages& messages, WStringView place) {
-    // system.xml reads only the finished option document until it is saved,
-    // so a second core builds it while this one writes key.id; every file is
-    // still written here, in the same order. A small document, or one without
-    // a thread to spare, is built when asked for.
+    // system.xml reads only the finished option document and the media list,
+    // so a second core builds and serializes it while this one writes key.id;
+    // every file is still written here, in the same order. The media are
+    // described first, here, from the program list program.id will hold. A
+    // small document, or one without a thread to spare, is built when asked for.
+    CConfigurationFiles files;
+    std::vector<WString> programs;
+    SealedFile programId;
+    if (!programId.OpenBytes(CConfigurationFiles::ProgramIdText(m_systemPath, m_keyList)) ||
+        files.ReadProgramId(programId, folder, programs) != 0) {
+        TraceFormatted(messages.systemXml, place);
+        return KELINSTALL_E_WRITE_CONFIG;
+    }
+    const std::vector<CSystemXml::Media> media = CSystemXml::DescribeMedia(programs);
     CSystemXml systemXml;
     HeldTraces traces;
     const auto policy = options.DocumentNodes() >= os::BesideFromNodes() ? std::launch::async | std::launch::deferred
@@ -247,18 +257,18 @@ HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& o
     auto built = std::async(policy, [&] {
         return traces.Hold([&] {
             return systemXml.Build(m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
-                                   options.ForReader());
+                                   options.ForReader()) &&
+                   systemXml.Complete(media);
         });
     });
-    const bool saved = CConfigurationFiles().SaveConfiguration(folder, m_systemPath, m_keyList, options,
-                                                               &m_builtRelkeys) == 0;
+    const bool saved = files.SaveConfiguration(folder, m_systemPath, m_keyList, options, &m_builtRelkeys) == 0;
     const bool described = built.get();
     if (!saved) {
         if (messages.save) TraceMessage(messages.save);
         return KELINSTALL_E_WRITE_CONFIG;
     }
     traces.Release();
-    if (!described || !systemXml.Save(folder)) {
+    if (!described || !systemXml.Write(folder)) {
         TraceFormatted(messages.systemXml, place);
         return KELINSTALL_E_WRITE_CONFIG;
     }
