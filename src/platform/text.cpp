@@ -285,8 +285,11 @@ std::uint32_t TextIndex::Hash(WStringView text) {
         hash ^= hash >> 32;
     }
     if (left) {
+        // At most three characters: a copy of unknown length would be a call.
         std::uint64_t word = 0;
-        std::memcpy(&word, bytes, left);
+        for (const char16_t* c = text.data() + text.size() - left / 2; c != text.data() + text.size(); ++c) {
+            word = (word << 16) | *c;
+        }
         hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
     }
     hash ^= hash >> 29;
