@@ -946,6 +946,16 @@ Element Element::FirstChild(WStringView wanted) const {
     return name ? NamedFrom(node->First(), name) : Element();
 }
 
+std::optional<WStringView> Element::ChildText(WStringView wanted, WString& spare) const {
+    const Node* node = Get();
+    const Index name = node ? state_->Find(wanted) : 0;
+    if (!name) return std::nullopt;
+    for (Node* child = state_->At(node->First()); child; child = state_->At(child->next)) {
+        if (IsElementNamed(*child, name)) return TextViewOf(*state_, *child, spare);
+    }
+    return std::nullopt;
+}
+
 void Element::ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const {
     std::fill_n(texts, count, WStringView());
     const Node* node = Get();

@@ -69,6 +69,9 @@ public:
 
     // Child elements by exact name; descendants in document order.
     Element FirstChild(WStringView name) const;
+    // FirstChild(name).TextView(spare) without making a handle; nullopt when
+    // there is no such child. Walks of large documents ask it per item.
+    std::optional<WStringView> ChildText(WStringView name, WString& spare) const;
     // FirstChild(names[i]).TextView(spares[i]) for every i, in one walk over
     // the children.
     static constexpr std::size_t kMaxChildTexts = 8;

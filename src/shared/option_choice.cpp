@@ -1,5 +1,7 @@
 #include "shared/option_choice.h"
 
+#include <optional>
+
 namespace kel {
 
 namespace {
@@ -8,10 +10,9 @@ enum class Mark : char { Other, Chosen, Default, Unselected };
 
 // What an item's Selected says: 1 chosen, 2 (hidden) or 4 a default.
 Mark MarkOf(const xml::Element& item, WString& spare) {
-    const xml::Element selected = item.FirstChild(u"Selected");
-    if (!selected) return Mark::Unselected;
-    const WStringView text = selected.TextView(spare);
-    return text == u"1" ? Mark::Chosen : text == u"2" || text == u"4" ? Mark::Default : Mark::Other;
+    const std::optional<WStringView> text = item.ChildText(u"Selected", spare);
+    if (!text) return Mark::Unselected;
+    return *text == u"1" ? Mark::Chosen : *text == u"2" || *text == u"4" ? Mark::Default : Mark::Other;
 }
 
 // Defaults stand unless an explicit choice in a single-choice group leaves them out.

@@ -163,7 +163,12 @@ TEST(Xml, ElementTextIsReadAsTheWindowsDomReadsIt) {
             WString spare;  // the copy-free form must agree, plain text or not
             EXPECT_EQ(root.FirstChild(name).TextView(spare), text) << N(name);
             EXPECT_EQ(root.FirstChild(name).Text(), text) << N(name);
+            EXPECT_EQ(root.ChildText(name, spare), std::optional<WStringView>(text)) << N(name);
         }
+        WString spare;  // an empty child is there; a missing one is not
+        EXPECT_EQ(root.ChildText(u"SubTitle", spare), std::optional<WStringView>(u""));
+        EXPECT_EQ(root.ChildText(u"missing", spare), std::nullopt);
+        EXPECT_EQ(root.ChildText(u"d", spare), std::nullopt);  // a grandchild is no child
         EXPECT_EQ(root.FirstChild(u"Kept").FirstChild(u"d").Text(), u"t");
         // Several in one walk, in any order; a missing one reads empty.
         std::array<WString, 4> spares;
