@@ -986,9 +986,15 @@ ChildElements Element::Children(WStringView wanted) const {
     return name ? ChildElements(NamedFrom(node->First(), name), name) : ChildElements();
 }
 
-Element Element::NextNamed(std::uint32_t name) const {
+void Element::MoveToNextNamed(std::uint32_t name) {
     const Node* node = Get();
-    return node ? NamedFrom(node->next, name) : Element();
+    for (Node* next = node ? state_->At(node->next) : nullptr; next; next = state_->At(next->next)) {
+        if (IsElementNamed(*next, name)) {
+            node_ = next;
+            return;
+        }
+    }
+    *this = Element();
 }
 
 Element Element::NamedFrom(std::uint32_t from, std::uint32_t name) const {

@@ -106,8 +106,10 @@ private:
     friend struct detail::Access;
     Element(std::shared_ptr<detail::DocState> state, detail::Node* node);
     void ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const;
-    // By interned name: the next sibling, and the first element from a node on.
-    Element NextNamed(std::uint32_t name) const;
+    // By interned name: this handle moved to the next sibling (null when
+    // there is none), without touching the document's count of handles; and
+    // the first element from a node on.
+    void MoveToNextNamed(std::uint32_t name);
     Element NamedFrom(std::uint32_t from, std::uint32_t name) const;
     // A new child element with the text; null when the name is not valid.
     detail::Node* NewLeaf(WStringView name, WStringView text);
@@ -128,7 +130,7 @@ public:
         const Element& operator*() const { return current_; }
         const Element* operator->() const { return &current_; }
         Iterator& operator++() {
-            current_ = current_.NextNamed(name_);
+            current_.MoveToNextNamed(name_);
             return *this;
         }
         bool operator==(const Iterator& other) const { return current_ == other.current_; }
