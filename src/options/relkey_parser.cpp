@@ -305,6 +305,15 @@ int CRelkeyParser::AppendGroup(CRelkeyGroup group) {
     return 0;
 }
 
+std::deque<CRelkeyGroup> CRelkeyParser::TakeGroups() {
+    Impl& impl = *m_impl;
+    impl.Invalidate();  // the indexes view the groups' texts
+    impl.next = 0;
+    std::deque<CRelkeyGroup> taken = std::move(impl.text.read);
+    impl.text = Impl::TextForm();
+    return taken;
+}
+
 const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {
     Impl& impl = *m_impl;
     scratch.Clear();
@@ -402,6 +411,15 @@ const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringVie
     scratch.Clear();
     ReadGroup(found->second, scratch);
     return &scratch;
+}
+
+std::vector<std::deque<CRelkeyGroup>> CRelkeyCache::TakeGroupsAndClear() {
+    std::vector<std::deque<CRelkeyGroup>> groups;
+    for (auto& [file, entry] : m_parsers) {
+        if (entry.parser) groups.push_back(entry.parser->TakeGroups());
+    }
+    Clear();
+    return groups;
 }
 
 CRelkeyParser& CRelkeyCache::Parser(WStringView path, uint16_t driveModuleNumber, int& loaded) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "options/relkey_group.h"
 #include "platform/text.h"
@@ -42,6 +44,8 @@ public:
 
     // Writes a group read from a text file under the current root.
     int AppendGroup(CRelkeyGroup group);
+    // The groups read from a text file, handed over: the parser keeps none.
+    std::deque<CRelkeyGroup> TakeGroups();
 
     bool HasDocument() const;
 
@@ -57,6 +61,9 @@ public:
     // The file's parser, loaded on first use; Load's result in loaded.
     CRelkeyParser& Parser(WStringView path, uint16_t driveModuleNumber, int& loaded);
     void Clear() { m_parsers.clear(); }
+    // Clear, handing over the groups the parsers read from text files: a
+    // large file's take a while to free, which another thread may do.
+    std::vector<std::deque<CRelkeyGroup>> TakeGroupsAndClear();
 
 private:
     struct Entry {

@@ -227,6 +227,7 @@ HRESULT CSystem::CreateSystem(WStringView path, WStringView key, WStringView pro
                              u"CSystem::CreateSystem, Error creating system.xml in %s\n"},
                             folder);
     if (FAILED(hr)) return hr;
+    const std::future<void> freeing = FreeBuiltRelkeys(BuiltOptions());
     const std::string stamp = Stamp(folder);
     if (!staging.FlushSystemFiles() || !staging.MoveTo(path)) {
         TraceFormatted(u"CSystem::CreateSystem, Unable to move system %s from temp directory to active systempool\n",

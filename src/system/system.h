@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <vector>
 
 #include "KelInstallSystem.h"
@@ -196,6 +197,9 @@ private:
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);
+    // Empties the build's relkey cache once the files are written; a large
+    // build's groups are freed by a second thread until the result goes.
+    std::future<void> FreeBuiltRelkeys(const xml::Element& options);
     // Puts the files written in work into the system through a commit journal.
     HRESULT InstallConfiguration(const WString& work, bool withSystemXml);
     // The system's lock for one call; S_OK also where no lock file can be

@@ -280,7 +280,17 @@ HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messa
     WString work;
     if (!folder.GetWorkDirectory(work)) return KELINSTALL_E_WORK_AREA;
     const HRESULT written = WriteConfiguration(work, options, messages, work);
-    return FAILED(written) ? written : InstallConfiguration(work, true);
+    if (FAILED(written)) return written;
+    const std::future<void> freeing = FreeBuiltRelkeys(options);
+    return InstallConfiguration(work, true);
+}
+
+std::future<void> CSystem::FreeBuiltRelkeys(const xml::Element& options) {
+    // Freeing a large build's groups takes milliseconds, which a second core
+    // spends while this one flushes the files. They hold nothing of a thread.
+    const auto policy = options.DocumentNodes() >= os::BesideFromNodes() ? std::launch::async | std::launch::deferred
+                                                                          : std::launch::deferred;
+    return std::async(policy, [groups = m_builtRelkeys.TakeGroupsAndClear()]() mutable { groups.clear(); });
 }
 
 HRESULT CSystem::InstallConfiguration(const WString& work, bool withSystemXml) {
