@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -196,14 +197,15 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
     }
     // Only the sub groups that chosen options open: those of unchosen options
     // carry defaults that nobody chose.
-    std::unordered_set<WString> opened;
+    std::unordered_set<WString, TextHash, SameTextAs> opened;
     std::vector<xml::Element> pending;
+    WString spare;
     const auto open = [&](const std::vector<xml::Element>& chosen) {
         for (const xml::Element& item : chosen) {
-            const WString reference = item.FirstChild(u"RefSubGUID").Text();
+            const WStringView reference = item.ChildText(u"RefSubGUID", spare).value_or(WStringView());
             xml::Element subGroup;
-            if (reference.empty() || opened.count(reference) || !GetSubGroupPtr(item, subGroup)) continue;
-            opened.insert(reference);
+            if (reference.empty() || opened.contains(reference) || !GetSubGroupPtr(item, subGroup)) continue;
+            opened.emplace(reference);
             pending.push_back(subGroup);
         }
     };
@@ -215,7 +217,9 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
     }
     std::vector<GroupChoices> subGroups;
     for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
-        if (opened.count(group.FirstChild(u"SubGUID").Text())) subGroups.push_back(ChoicesOf(group));
+        if (opened.contains(group.ChildText(u"SubGUID", spare).value_or(WStringView()))) {
+            subGroups.push_back(ChoicesOf(group));
+        }
     }
     if (!AddCategories(subGroups, target)) {
         TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
@@ -225,21 +229,21 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
 }
 
 bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target) {
+    WString categorySpare;
+    WString spare;
     for (const GroupChoices& group : groups) {
-        const xml::Element category = group.group.FirstChild(u"Category");
+        const std::optional<WStringView> category = group.group.ChildText(u"Category", categorySpare);
         if (!category) {
             TraceError(u"CSystemXml::HandleCategories, unable to find <Category> node.\n");
             return false;
         }
-        const WString categoryText = category.Text();
-        if (categoryText.empty()) continue;
+        if (category->empty()) continue;
         // Defaults count: key.id records them as choices, and the
         // description must not change with the system's history.
-        WString spare;
         for (const xml::Element& item : group.chosen) {
-            xml::Element element =
-                target.AppendChild(u"Category", item.FirstChild(u"LineSelectionDescription").TextView(spare));
-            element.SetAttribute(u"descr", categoryText);
+            xml::Element element = target.AppendChild(
+                u"Category", item.ChildText(u"LineSelectionDescription", spare).value_or(WStringView()));
+            element.SetAttribute(u"descr", *category);
         }
     }
     return true;
@@ -283,14 +287,14 @@ bool CSystemXml::GetSubOptionList(const xml::Element& item, WStringView descript
 }
 
 bool CSystemXml::WriteOption(const xml::Element& item, WStringView descriptionName, xml::Element& parent) {
-    const xml::Element description = item.FirstChild(descriptionName);
-    if (!description) {
+    // A view of the selection's text: only system.xml changes below.
+    WString spare;
+    const std::optional<WStringView> described = item.ChildText(descriptionName, spare);
+    if (!described) {
         TraceError(u"CSystemXml::GetSubOptionList, unable to find required XML node.\n");
         return false;
     }
-    // A view of the selection's text: only system.xml changes below.
-    WString spare;
-    const WStringView text = description.TextView(spare);
+    const WStringView text = *described;
     // An item without a text writes no element; its sub options go under its
     // parent, each as if it stood in the item's place.
     const int nesting = m_optionNesting;
@@ -316,13 +320,13 @@ bool CSystemXml::WriteOption(const xml::Element& item, WStringView descriptionNa
 }
 
 bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
-    const xml::Element reference = item.FirstChild(u"RefSubGUID");
+    WString spare;
+    const std::optional<WStringView> reference = item.ChildText(u"RefSubGUID", spare);
     if (!reference) {
         TraceError(u"CSystemXml::GetSubGroupPtr, unable to find <RefSubLabel>-node.\n");
         return false;
     }
-    WString spare;
-    const WStringView guid = reference.TextView(spare);
+    const WStringView guid = *reference;
     if (guid.empty()) return false;
     const xml::Element entry = item.Parent().Parent().Parent();
     const xml::Element subGroups = entry.FirstChild(u"SubGroups");
@@ -348,7 +352,7 @@ bool CSystemXml::GetSubGroupPtr(const xml::Element& item, xml::Element& group) {
             index->groups.emplace(subGuid.Text(), std::make_pair(i, groups[i]));
         }
     }
-    const auto found = index->groups.find(WString(guid));
+    const auto found = index->groups.find(guid);
     if (found != index->groups.end() && found->second.first < index->firstWithoutGuid) {
         group = found->second.second;
         return true;

@@ -83,7 +83,7 @@ private:
     struct SubGroupIndex {
         static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
         xml::Element subGroups;
-        std::unordered_map<WString, std::pair<std::size_t, xml::Element>> groups;
+        TextMap<std::pair<std::size_t, xml::Element>> groups;
         std::size_t firstWithoutGuid = kNone;
     };
 

@@ -300,14 +300,14 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     WString spare;
     if (kind == Zendara && programName == kMainProgram) {
         entry = root.FirstChild(u"ZD"sv);
-        if (entry && entry.FirstChild(u"ProgramNr"sv).TextView(spare) != programName) {
+        if (entry && entry.ChildText(u"ProgramNr"sv, spare).value_or(WStringView()) != programName) {
             TraceMessage(u"CSystemOptions::AddGroup, there is already one ZD option selection.\n");
             return;
         }
         if (!entry) entry = newEntry(u"ZD", false);
     } else if (kind == Zendara || kind == ExternalWithOptions) {
         for (const xml::Element& ext : root.Children(u"EXT"sv)) {
-            if (ext.FirstChild(u"ProgramNr"sv).TextView(spare) == programName) entry = ext;
+            if (ext.ChildText(u"ProgramNr"sv, spare).value_or(WStringView()) == programName) entry = ext;
         }
         if (!entry) entry = newEntry(u"EXT", true);
     }
