@@ -379,6 +379,7 @@ const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringVie
     Impl::Index* index = elementName == u"Label" ? &impl.byLabel : elementName == u"SubTitle" ? &impl.bySubTitle : nullptr;
     if (index && impl.text.active) {
         if (!index->built) {
+            index->textGroups.Reserve(impl.text.read.size());
             for (std::size_t i = 0; i < impl.text.read.size(); ++i) {
                 const CRelkeyGroup& read = impl.text.read[i];
                 index->textGroups.Add(index == &impl.byLabel ? read.LabelView() : read.SubTitleView(), i);

@@ -299,42 +299,50 @@ std::uint32_t TextIndex::Hash(WStringView text) {
 std::size_t TextIndex::SlotOf(WStringView text, std::uint32_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.place == npos ||
-            (slot.hash == hash && SameText(WStringView(slot.data, slot.length), text))) {
-            return i;
-        }
+        const std::uint64_t slot = slots_[i];
+        if (slot == 0) return i;
+        if (slot >> 32 != hash) continue;
+        const Entry& entry = entries_[(slot & 0xFFFFFFFFu) - 1];
+        if (SameText(WStringView(entry.data, entry.length), text)) return i;
     }
 }
 
 std::size_t TextIndex::Find(WStringView text) const {
     if (slots_.empty()) return npos;
-    return slots_[SlotOf(text, Hash(text))].place;
+    const std::uint64_t slot = slots_[SlotOf(text, Hash(text))];
+    return slot == 0 ? npos : entries_[(slot & 0xFFFFFFFFu) - 1].place;
 }
 
 std::size_t TextIndex::Add(WStringView text, std::size_t place) {
-    if (2 * (size_ + 1) > slots_.size()) Grow();
+    if (2 * (entries_.size() + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, 2 * slots_.size()));
     const std::uint32_t hash = Hash(text);
-    Slot& slot = slots_[SlotOf(text, hash)];
-    if (slot.place != npos) return slot.place;
-    slot = {text.data(), text.size(), place, hash};
-    ++size_;
+    std::uint64_t& slot = slots_[SlotOf(text, hash)];
+    if (slot != 0) return entries_[(slot & 0xFFFFFFFFu) - 1].place;
+    entries_.push_back({text.data(), text.size(), place});
+    slot = std::uint64_t{hash} << 32 | entries_.size();
     return place;
+}
+
+void TextIndex::Reserve(std::size_t count) {
+    std::size_t slots = 16;
+    while (slots < 2 * count) slots *= 2;
+    if (slots > slots_.size()) Rehash(slots);
+    entries_.reserve(count);
 }
 
 void TextIndex::Clear() {
     slots_.clear();
-    size_ = 0;
+    entries_.clear();
 }
 
-void TextIndex::Grow() {
-    std::vector<Slot> old(std::max<std::size_t>(16, 2 * slots_.size()));
+void TextIndex::Rehash(std::size_t slots) {
+    std::vector<std::uint64_t> old(slots, 0);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.place == npos) continue;
-        std::size_t i = slot.hash & mask;
-        while (slots_[i].place != npos) i = (i + 1) & mask;
+    for (const std::uint64_t slot : old) {
+        if (slot == 0) continue;
+        std::size_t i = (slot >> 32) & mask;
+        while (slots_[i] != 0) i = (i + 1) & mask;
         slots_[i] = slot;
     }
 }

@@ -111,21 +111,24 @@ public:
     std::size_t Find(WStringView text) const;
     // The place text has: place when it is new.
     std::size_t Add(WStringView text, std::size_t place);
+    // Room for count texts without growing.
+    void Reserve(std::size_t count);
     void Clear();
-    std::size_t size() const { return size_; }
+    std::size_t size() const { return entries_.size(); }
 
 private:
-    struct Slot {
-        const char16_t* data = nullptr;
-        std::size_t length = 0;
-        std::size_t place = npos;  // npos: empty
-        std::uint32_t hash = 0;
+    struct Entry {
+        const char16_t* data;
+        std::size_t length;
+        std::size_t place;
     };
+    // A slot is the text's hash and its entry's number plus one (0: empty):
+    // eight bytes, so that a large index stays in the cache.
     static std::uint32_t Hash(WStringView text);
     std::size_t SlotOf(WStringView text, std::uint32_t hash) const;
-    void Grow();
-    std::vector<Slot> slots_;  // a power of two, at most half full
-    std::size_t size_ = 0;
+    void Rehash(std::size_t slots);
+    std::vector<std::uint64_t> slots_;  // a power of two, at most half full
+    std::vector<Entry> entries_;
 };
 
 // Locale-aware upper-casing and case-insensitive comparison (<0, 0, >0).
