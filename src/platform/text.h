@@ -102,9 +102,10 @@ template <class T>
 using TextMap = std::unordered_map<WString, T, TextHash, SameTextAs>;
 
 // Texts to places in a caller's list, the first place given for a text
-// kept. One array, searched from the text's hash: a look-up costs a cache
-// miss or two where a node map costs several, and nothing is freed per
-// entry. The texts are views: the caller keeps them in place.
+// kept. Slots searched from the text's hash, beside one list of entries: a
+// look-up costs a cache miss or two where a node map costs several, and
+// nothing is freed per entry. The texts are views: the caller keeps them
+// in place.
 class TextIndex {
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
