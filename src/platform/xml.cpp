@@ -212,8 +212,9 @@ private:
 // can name (all but elements) are reused once taken out.
 struct DocState {
     std::shared_ptr<void> session;
-    // Parse and Load free every node; handles from before know it by this.
-    unsigned generation = 0;
+    // Parse and Load free every node; handles and name ids from before know
+    // it by this, which no other content in the process has had.
+    std::uint64_t generation = 0;
     Arena<Node> nodes;
     Arena<AttributeNode> attributes;
     TextPool texts;
@@ -224,7 +225,8 @@ struct DocState {
     Node* document = nullptr;
 
     void Reset() {
-        ++generation;
+        static std::atomic<std::uint64_t> contents{0};
+        generation = ++contents;
         spare = 0;
         nodes.Clear();
         attributes.Clear();
@@ -313,11 +315,11 @@ struct DocState {
         Index index = spare;
         if (index) {
             spare = nodes[index].next;
+            nodes[index] = Node{};
         } else {
             index = nodes.Add();
         }
         Node& node = nodes[index];
-        node = Node{};
         node.kind = kind;
         node.self = index;
         if (node.HoldsText()) node.text = {nullptr, 0};
@@ -914,6 +916,33 @@ Element Element::AppendChild(WStringView name, WStringView text) {
 }
 
 bool Element::AddLeaf(WStringView name, WStringView text) { return NewLeaf(name, text) != nullptr; }
+
+NameId Element::Intern(WStringView name) {
+    NameId id;
+    if (Get() && (id.index_ = state_->ValidName(name)) != 0) id.content_ = state_->generation;
+    return id;
+}
+
+bool Element::Accepts(const NameId& name) const { return name.index_ && Get() && name.content_ == generation_; }
+
+Element Element::AppendChild(const NameId& name) {
+    if (!Accepts(name)) return {};
+    Node& child = state_->New(Kind::Element, name.index_);
+    Append(*state_, *node_, child);
+    return Element(state_, &child);
+}
+
+bool Element::AddLeaves(std::initializer_list<Leaf> leaves) {
+    for (const Leaf& leaf : leaves) {
+        if (!Accepts(leaf.name)) return false;
+    }
+    for (const Leaf& leaf : leaves) {
+        Node& child = state_->New(Kind::Element, leaf.name.index_);
+        Append(*state_, *node_, child);
+        PlaceText(*state_, child, leaf.text);
+    }
+    return true;
+}
 
 Node* Element::NewLeaf(WStringView name, WStringView text) {
     Node* node = Get();

@@ -31,6 +31,20 @@ struct Access;
 class Document;
 class ChildElements;
 
+// An element name looked up in one document's content once: a builder
+// appends the same few names hundreds of thousands of times. It names
+// nothing in another document, nor after a Parse or Load of its own.
+class NameId {
+public:
+    NameId() = default;
+    explicit operator bool() const { return index_ != 0; }
+
+private:
+    friend class Element;
+    std::uint64_t content_ = 0;  // the content it was made for: unique in the process
+    std::uint32_t index_ = 0;
+};
+
 class Element {
 public:
     Element() = default;
@@ -63,6 +77,18 @@ public:
     Element AppendChild(WStringView name, WStringView text = {});
     // The same for a leaf nobody changes later: no handle is made for it.
     bool AddLeaf(WStringView name, WStringView text);
+    // The document's id for a name; null when the name is not valid.
+    NameId Intern(WStringView name);
+    // Whether name is an id of this element's document as it stands.
+    bool Accepts(const NameId& name) const;
+    Element AppendChild(const NameId& name);
+    // Leaves appended in one go; false, with none appended, when a name is
+    // not one this element accepts.
+    struct Leaf {
+        const NameId& name;
+        WStringView text;
+    };
+    bool AddLeaves(std::initializer_list<Leaf> leaves);
     // A removed element stays usable, detached from the tree.
     bool RemoveChild(const Element& child);
     bool RemoveAllChildren();
@@ -117,7 +143,7 @@ private:
     detail::Node* Get() const;
     std::shared_ptr<detail::DocState> state_;
     detail::Node* node_ = nullptr;
-    unsigned generation_ = 0;
+    std::uint64_t generation_ = 0;
 };
 
 // The child elements of one name, walked in place: long lists (the groups of

@@ -313,33 +313,42 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     }
     if (!entry) return;
 
+    GroupNames& n = m_groupNames;
+    if (!root.Accepts(n.group)) {
+        const auto id = [&](WStringView name) { return root.Intern(name); };
+        n = {id(u"Group"),    id(u"GroupItem"), id(u"SubTitle"), id(u"SubGUID"),
+             id(u"Title"),    id(u"Category"),  id(u"Label"),    id(u"Code"),
+             id(u"Selected"), id(u"LineSelectionDescription"),   id(u"DatFile"),
+             id(u"RefSubLabel"), id(u"RefSubGUID")};
+    }
     const WStringView subTitle = group.GetSubTitle();
     xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups"sv : u"SubGroups"sv);
-    xml::Element element = parent.AppendChild(u"Group"sv);
+    xml::Element element = parent.AppendChild(n.group);
     if (!element || !element.SetAttribute(u"Instance"sv, programName)) return;
-    if (!subTitle.empty()) {
-        element.AddLeaf(u"SubTitle"sv, subTitle);
-        element.AddLeaf(u"SubGUID"sv, group.GetSubGUID());
+    if (!subTitle.empty() && !element.AddLeaves({{n.subTitle, subTitle}, {n.subGuid, group.GetSubGUID()}})) return;
+    if (!element.AddLeaves({{n.title, group.GetTitle()},
+                            {n.category, group.GetCategory()},
+                            {n.label, group.GetLabel()},
+                            {n.code, group.GetCode()}})) {
+        return;
     }
-    element.AddLeaf(u"Title"sv, group.GetTitle());
-    element.AddLeaf(u"Category"sv, group.GetCategory());
-    element.AddLeaf(u"Label"sv, group.GetLabel());
-    element.AddLeaf(u"Code"sv, group.GetCode());
 
+    WString hidden;
     for (const CSelectionOption& option : group.Options()) {
-        xml::Element item = element.AppendChild(u"GroupItem"sv);
-        if (!item) return;
+        xml::Element item = element.AppendChild(n.item);
         const int32_t selected = option.GetSelected();
-        const WStringView description = option.GetLineSelectionDescription();
-        item.AddLeaf(u"Selected"sv, SelectedText(selected));
+        WStringView description = option.GetLineSelectionDescription();
         if (selected == CSelectionOption::kSelectedHidden && !description.empty()) {
-            item.AddLeaf(u"LineSelectionDescription"sv, WString(u";").append(description));
-        } else {
-            item.AddLeaf(u"LineSelectionDescription"sv, description);
+            hidden.assign(u";").append(description);
+            description = hidden;
         }
-        item.AddLeaf(u"DatFile"sv, option.GetDatFile());
-        item.AddLeaf(u"RefSubLabel"sv, option.GetRefSubLabel());
-        item.AddLeaf(u"RefSubGUID"sv, option.GetRefSubGUID());
+        if (!item.AddLeaves({{n.selected, SelectedText(selected)},
+                             {n.description, description},
+                             {n.datFile, option.GetDatFile()},
+                             {n.refSubLabel, option.GetRefSubLabel()},
+                             {n.refSubGuid, option.GetRefSubGUID()}})) {
+            return;
+        }
         // One choice key.id lacks is enough for the notice.
         if (m_checkSelections && m_selectionChanged == 0 && selected == CSelectionOption::kSelected &&
             !m_recorded->HasExtSelection(programName, option.GetLineSelectionDescription())) {

@@ -227,6 +227,12 @@ private:
     ComPtr<IKelInstallSystemOptions> m_options;
     xml::Element m_optionsRoot;
     int m_optionBuildValue = 0;  // the node type option building creates
+    // The names of the option document's groups, looked up once per document.
+    struct GroupNames {
+        xml::NameId group, item, subTitle, subGuid, title, category, label, code, selected, description, datFile,
+            refSubLabel, refSubGuid;
+    };
+    GroupNames m_groupNames;
     int m_optionBuildFlag = 1;
     // A selection stored since the last build: the document's groups still
     // fit the system (a check may use them), its choices are old.

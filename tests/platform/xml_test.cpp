@@ -324,6 +324,24 @@ TEST(Xml, ElementNamesAreCheckedEachTime) {
         EXPECT_TRUE(doc.CreateElement(u"x.y-z"));
     }
     EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/></r>\r\n");
+
+    // An id serves its own document's content only: another document, or
+    // the same one parsed again, appends nothing at all.
+    const NameId a = root.Intern(u"a");
+    const NameId b = root.Intern(u"b");
+    EXPECT_FALSE(root.Intern(u"1a"));
+    ASSERT_TRUE(root.AddLeaves({{a, u"x"}, {b, u""}}));
+    EXPECT_TRUE(root.AppendChild(a).AddLeaves({{b, u"y"}}));
+    Document other = Parsed(u"<r/>");
+    const NameId foreign = other.Root().Intern(u"a");
+    EXPECT_FALSE(root.AddLeaves({{a, u"1"}, {foreign, u"2"}}));
+    EXPECT_FALSE(other.Root().AppendChild(a));
+    EXPECT_FALSE(root.AddLeaves({{a, u"3"}, {NameId(), u"4"}}));
+    EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/><a>x</a><b/><a><b>y</b></a></r>\r\n");
+    ASSERT_TRUE(doc.Parse(u"<a/>"));
+    EXPECT_FALSE(doc.Root().Accepts(a));
+    EXPECT_FALSE(doc.Root().AddLeaves({{a, u"5"}}));
+    EXPECT_EQ(doc.Serialize(false), u"<a/>\r\n");
 }
 
 // Siblings link one way only: a removal anywhere must leave the list whole,
