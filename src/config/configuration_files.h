@@ -132,11 +132,14 @@ private:
     struct WorkNode {
         WString label;
         std::vector<WString> selections;
+        std::size_t place;  // of the first group with the label, when the parser keeps places
     };
     // The selection files of a drive-module or additional-program section. 0, -2, or 4 to 9.
     int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WStringView>& files,
                              SealedFile& file);
-    std::size_t WorkNodeOf(WStringView label);  // index of the label's node, appended when new
+    // The index of the label's node, appended when new; place: the
+    // group's, when the parser handed it out.
+    std::size_t WorkNodeOf(CRelkeyParser& parser, WStringView label, std::size_t place);
     void ClearWorkList();
     // Takes one "SubTitle:selection" text; true when its option opens a further sub group.
     bool AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections);
@@ -144,7 +147,8 @@ private:
     const int m_sealed = 1;
     WString m_lastError;
     std::deque<WorkNode> m_workList;  // stays put: the index views its labels
-    TextIndex m_workIndex;
+    TextIndex m_workIndex;  // labels no group of a text file has, and an XML file's
+    std::vector<std::uint32_t> m_nodeAtPlace;  // by first place: node + 1
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
     // While WriteKeyId runs: the text of each selection file read so far.
     // Thousands of options name the same few files.

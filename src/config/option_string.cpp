@@ -33,15 +33,29 @@ bool HasColon(const std::deque<WString>& selections) {
 
 }  // namespace
 
-std::size_t CConfigurationFiles::WorkNodeOf(WStringView label) {
+std::size_t CConfigurationFiles::WorkNodeOf(CRelkeyParser& parser, WStringView label, std::size_t place) {
+    // A text file's groups are told apart by the first place with their
+    // label, which needs no look-up by text for a group the parser handed
+    // out; labels no group has, and an XML file's, by the text.
+    const std::size_t first = place != CRelkeyParser::npos ? parser.FirstWithLabel(place) : parser.FirstWithLabel(label);
+    if (first != CRelkeyParser::npos) {
+        if (first >= m_nodeAtPlace.size()) m_nodeAtPlace.resize(std::max(2 * m_nodeAtPlace.size(), first + 1), 0);
+        std::uint32_t& node = m_nodeAtPlace[first];
+        if (node == 0) {
+            m_workList.push_back({WString(label), {}, first});
+            node = static_cast<std::uint32_t>(m_workList.size());
+        }
+        return node - 1;
+    }
     if (const std::size_t found = m_workIndex.Find(label); found != TextIndex::npos) return found;
-    m_workList.push_back({WString(label), {}});
+    m_workList.push_back({WString(label), {}, CRelkeyParser::npos});
     return m_workIndex.Add(m_workList.back().label, m_workList.size() - 1);
 }
 
 void CConfigurationFiles::ClearWorkList() {
     m_workList.clear();
     m_workIndex.Clear();
+    m_nodeAtPlace.clear();
 }
 
 int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,
@@ -53,7 +67,8 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
     // Two spares: the group read next must not overwrite the current one.
     CRelkeyGroup spare[2];
     std::size_t which = 0;
-    const CRelkeyGroup* current = parser.FirstGroup(spare[which]);
+    std::size_t place = CRelkeyParser::npos;
+    const CRelkeyGroup* current = parser.FirstGroup(spare[which], &place);
     if (!current) {
         TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get first group from RelkeyParser\n");
         return -1;
@@ -73,10 +88,10 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
                 ClearWorkList();
                 return -1;
             }
-            node = WorkNodeOf(label);
+            node = WorkNodeOf(parser, label, place);
             match = FindOption(*current, text);
             if (match) break;
-            const CRelkeyGroup* next = parser.NextGroup(spare[which ^ 1]);
+            const CRelkeyGroup* next = parser.NextGroup(spare[which ^ 1], &place);
             if (!next) break;
             current = next;
             which ^= 1;
@@ -86,8 +101,9 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
         const WStringView subLabel = match->RefSubLabelView();
         if (subLabel.empty()) continue;
         CRelkeyGroup subScratch;
-        const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", subLabel, subScratch);
-        WorkNodeOf(subGroup ? subGroup->LabelView() : WStringView());
+        std::size_t subPlace = CRelkeyParser::npos;
+        const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", subLabel, subScratch, &subPlace);
+        WorkNodeOf(parser, subGroup ? subGroup->LabelView() : WStringView(), subPlace);
         while (HasColon(selections)) {
             if (AddSubGroups(parser, selections) != 0) {
                 TraceError(u"CConfigurationFiles::MakeOptionString, Unable to add subgroups to worklist\n");
@@ -100,7 +116,8 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
     WString built;
     CRelkeyGroup scratch;
     for (const WorkNode& node : m_workList) {
-        const CRelkeyGroup* group = parser.FindGroup(u"Label", node.label, scratch);
+        const CRelkeyGroup* group = node.place != CRelkeyParser::npos ? &parser.GroupAt(node.place)
+                                                                      : parser.FindGroup(u"Label", node.label, scratch);
         if (!group) {
             TraceError(u"CConfigurationFiles::MakeOptionString, Unable to get group from RelkeyParser\n");
             ClearWorkList();
@@ -153,15 +170,17 @@ bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque
     WString description = text.substr(colon + 1);
     const WString mark = TakeHiddenMark(description);
 
-    CRelkeyGroup group;
-    parser.GetGroupBySubTitle(subTitle, group);
-    const CRelkeyOption* option = FindOption(group, description);
+    CRelkeyGroup scratch;
+    std::size_t place = CRelkeyParser::npos;
+    const CRelkeyGroup* group = parser.FindGroup(u"SubTitle", subTitle, scratch, &place);
+    const CRelkeyOption* option = group ? FindOption(*group, description) : nullptr;
     WString selection = mark.empty() ? std::move(description) : mark + description;
-    m_workList[WorkNodeOf(group.LabelView())].selections.push_back(std::move(selection));
+    m_workList[WorkNodeOf(parser, group ? group->LabelView() : WStringView(), place)].selections.push_back(
+        std::move(selection));
     if (!option || option->RefSubLabelView().empty()) return false;
-    CRelkeyGroup subGroup;
-    parser.GetGroupBySubTitle(option->GetRefSubLabel(), subGroup);
-    WorkNodeOf(subGroup.LabelView());
+    CRelkeyGroup subScratch;
+    const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", option->RefSubLabelView(), subScratch, &place);
+    WorkNodeOf(parser, subGroup ? subGroup->LabelView() : WStringView(), place);
     return true;
 }
 

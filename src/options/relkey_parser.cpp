@@ -201,9 +201,21 @@ struct CRelkeyParser::Impl {
         std::unordered_map<WString, xml::Element> groups;  // null: the match has no parent element
         // Views of the groups' own texts, which stay put while the file is loaded.
         TextIndex textGroups;  // into text.read
+        std::vector<std::uint32_t> firstPlaces;  // by place: the first with the same text
     };
     Index byLabel;
     Index bySubTitle;
+
+    void BuildTextIndex(Index& index) {
+        index.textGroups.Reserve(text.read.size());
+        index.firstPlaces.resize(text.read.size());
+        for (std::size_t i = 0; i < text.read.size(); ++i) {
+            const CRelkeyGroup& group = text.read[i];
+            index.firstPlaces[i] = static_cast<std::uint32_t>(
+                index.textGroups.Add(&index == &byLabel ? group.LabelView() : group.SubTitleView(), i));
+        }
+        index.built = true;
+    }
 
     // Loading appends thousands of groups, before any search has built an index.
     void Invalidate() {
@@ -314,9 +326,10 @@ std::deque<CRelkeyGroup> CRelkeyParser::TakeGroups() {
     return taken;
 }
 
-const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {
+const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch, std::size_t* place) {
     Impl& impl = *m_impl;
     scratch.Clear();
+    if (place) *place = npos;
     if (!impl.document) return nullptr;
     if (impl.text.active) {
         // A text file's groups are in file order: main groups, then sub groups.
@@ -324,6 +337,7 @@ const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {
         for (std::size_t i = 0; i < read.size(); ++i) {
             if (read[i].SubTitleView().empty()) {
                 impl.next = i + 1;
+                if (place) *place = i;
                 return &read[i];
             }
         }
@@ -343,12 +357,14 @@ const CRelkeyGroup* CRelkeyParser::FirstGroup(CRelkeyGroup& scratch) {
     return nullptr;
 }
 
-const CRelkeyGroup* CRelkeyParser::NextGroup(CRelkeyGroup& scratch) {
+const CRelkeyGroup* CRelkeyParser::NextGroup(CRelkeyGroup& scratch, std::size_t* place) {
     Impl& impl = *m_impl;
     scratch.Clear();
+    if (place) *place = npos;
     if (impl.document && impl.text.active) {
         const std::deque<CRelkeyGroup>& read = impl.text.read;
         if (impl.next >= read.size() || !read[impl.next].SubTitleView().empty()) return nullptr;
+        if (place) *place = impl.next;
         return &read[impl.next++];
     }
     if (!impl.document || impl.next >= impl.groups.size()) return nullptr;
@@ -373,21 +389,18 @@ int CRelkeyParser::GetGroup(WStringView elementName, WStringView text, CRelkeyGr
     return 0;
 }
 
-const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch) {
+const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch,
+                                             std::size_t* place) {
     Impl& impl = *m_impl;
+    if (place) *place = npos;
     if (!impl.document || elementName.empty()) return nullptr;
     Impl::Index* index = elementName == u"Label" ? &impl.byLabel : elementName == u"SubTitle" ? &impl.bySubTitle : nullptr;
     if (index && impl.text.active) {
-        if (!index->built) {
-            index->textGroups.Reserve(impl.text.read.size());
-            for (std::size_t i = 0; i < impl.text.read.size(); ++i) {
-                const CRelkeyGroup& read = impl.text.read[i];
-                index->textGroups.Add(index == &impl.byLabel ? read.LabelView() : read.SubTitleView(), i);
-            }
-            index->built = true;
-        }
+        if (!index->built) impl.BuildTextIndex(*index);
         const std::size_t found = index->textGroups.Find(text);
-        return found == TextIndex::npos ? nullptr : &impl.text.read[found];
+        if (found == TextIndex::npos) return nullptr;
+        if (place) *place = found;
+        return &impl.text.read[found];
     }
     if (!impl.WriteTextForm()) return nullptr;
     if (!index) {
@@ -413,6 +426,23 @@ const CRelkeyGroup* CRelkeyParser::FindGroup(WStringView elementName, WStringVie
     ReadGroup(found->second, scratch);
     return &scratch;
 }
+
+std::size_t CRelkeyParser::FirstWithLabel(std::size_t place) {
+    Impl& impl = *m_impl;
+    if (!impl.text.active || place >= impl.text.read.size()) return npos;
+    if (!impl.byLabel.built) impl.BuildTextIndex(impl.byLabel);
+    return impl.byLabel.firstPlaces[place];
+}
+
+std::size_t CRelkeyParser::FirstWithLabel(WStringView label) {
+    Impl& impl = *m_impl;
+    if (!impl.text.active) return npos;
+    if (!impl.byLabel.built) impl.BuildTextIndex(impl.byLabel);
+    const std::size_t found = impl.byLabel.textGroups.Find(label);
+    return found == TextIndex::npos ? npos : found;
+}
+
+const CRelkeyGroup& CRelkeyParser::GroupAt(std::size_t place) const { return m_impl->text.read[place]; }
 
 std::vector<std::deque<CRelkeyGroup>> CRelkeyCache::TakeGroupsAndClear() {
     std::vector<std::deque<CRelkeyGroup>> groups;

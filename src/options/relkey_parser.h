@@ -28,11 +28,16 @@ public:
     // the "%" of a text file's titles, descriptions and data files.
     int Load(WStringView path, uint16_t driveModuleNumber);
 
+    // A text file's groups stay put while it is loaded, so a caller may
+    // keep them by place (their number in the file); an XML file's have
+    // none (npos).
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
     // The walk over the main groups: from the first main group up to the
     // first sub group that follows it. The group is the parser's (a text
-    // file's) or read into scratch; null at the end.
-    const CRelkeyGroup* FirstGroup(CRelkeyGroup& scratch);
-    const CRelkeyGroup* NextGroup(CRelkeyGroup& scratch);
+    // file's) or read into scratch; null at the end. place: the group's.
+    const CRelkeyGroup* FirstGroup(CRelkeyGroup& scratch, std::size_t* place = nullptr);
+    const CRelkeyGroup* NextGroup(CRelkeyGroup& scratch, std::size_t* place = nullptr);
 
     // The parent of the first element named elementName whose text equals text.
     int GetGroup(WStringView elementName, WStringView text, CRelkeyGroup* group);
@@ -40,7 +45,14 @@ public:
     int GetGroupByLabel(WStringView text, CRelkeyGroup& group) { return GetGroup(u"Label", text, &group); }
     // As GetGroup, without a copy where the parser holds the group (a text
     // file's); else it is read into scratch. Null when there is none.
-    const CRelkeyGroup* FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch);
+    const CRelkeyGroup* FindGroup(WStringView elementName, WStringView text, CRelkeyGroup& scratch,
+                                  std::size_t* place = nullptr);
+    // The place of the first group that has the label of the group at
+    // place, as a search by label finds it; and the group at a place.
+    std::size_t FirstWithLabel(std::size_t place);
+    // The same for a label: npos when no group has it, or for an XML file.
+    std::size_t FirstWithLabel(WStringView label);
+    const CRelkeyGroup& GroupAt(std::size_t place) const;
 
     // Writes a group read from a text file under the current root.
     int AppendGroup(CRelkeyGroup group);

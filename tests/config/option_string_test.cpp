@@ -56,6 +56,20 @@ TEST(OptionString, FollowsTheGroupsOfTheFile) {
                                      CKeyInfo(), selections, out),
               0);
     EXPECT_EQ(test::N(out), "01" "01" "01");
+
+    // Groups that share a label are one: a choice in the second counts
+    // against the options of the first, once.
+    test::TempDir dir;
+    ASSERT_TRUE(test::WriteAll(dir / u"twice.opt", "title T\n"
+                                                   "grp_g \"G\"\ngrp_g 1,1 \"A1\" void\ngrp_g 1,1 \"A2\" void\n\n"
+                                                   "grp_h \"H\"\ngrp_h 1,1 \"H1\" void\n\n"
+                                                   "grp_g \"G again\"\ngrp_g 1,1 \"B1\" void\ngrp_g 1,1 \"A2\" void\n\n"));
+    for (const auto& [chosen, expected] : {std::pair{std::deque<WString>{u"B1"}, "000"},
+                                          std::pair{std::deque<WString>{u"H1", u"A2"}, "011"}}) {
+        selections = chosen;
+        ASSERT_EQ(files.MakeOptionString(dir / u"twice.opt", CKeyInfo(), selections, out), 0);
+        EXPECT_EQ(test::N(out), expected) << test::N(chosen.front());
+    }
 }
 
 TEST(OptionString, Failures) {
