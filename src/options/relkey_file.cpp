@@ -200,11 +200,15 @@ bool CRelkeyFile::ReadGroupText(WStringView path) {
     return true;
 }
 
+bool CRelkeyFile::KeepsPiece(std::string_view piece) {
+    // The first two lines hold commands, "#" lines are comments.
+    return m_chunkIndex++ >= 2 && (piece.empty() || piece.front() != '#');
+}
+
 bool CRelkeyFile::ReadChunk() {
     char buffer[kLineBuffer + 1];
-    // The first two lines hold commands, "#" lines are comments.
     while (m_source && m_source->ReadLine(buffer, kLineBuffer)) {
-        if (m_chunkIndex++ < 2 || buffer[0] == '#') continue;
+        if (!KeepsPiece(buffer)) continue;
         m_groupText += buffer;
         return true;
     }
@@ -235,7 +239,9 @@ bool CRelkeyFile::TakeLine(std::string& line) {
 
 bool CRelkeyFile::SplitOff(CRelkeyFile& rest) {
     if (m_endFlag) return false;
-    while (ReadChunk()) {
+    if (m_source) {
+        m_source->AppendPieces(kLineBuffer, m_groupText, [this](std::string_view piece) { return KeepsPiece(piece); });
+        m_source.reset();
     }
     const std::string_view text = std::string_view(m_groupText).substr(m_position);
     if (text.size() < kMinSplit) return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KelCom.h"
@@ -62,6 +63,7 @@ private:
                       WStringView openFailure, WString& text);
     SealedFile* Read(WStringView path);  // from its start; null when it does not open
     bool ReadGroupText(WStringView path);
+    bool KeepsPiece(std::string_view piece);  // whether a piece of the file is kept; counts it
     bool ReadChunk();  // appends the next kept piece of the file; false at its end
     bool TakeLine(std::string& line);
     LineResult ParseLine(const std::string& line);

@@ -3,9 +3,12 @@
 // of the same bytes with an integrity check. Readers accept both.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/raii.h"
 #include "platform/staged_file.h"
@@ -52,6 +55,11 @@ public:
     char* ReadLine(char* buffer, int size);
     // One whole line without its "\n"; false at the end.
     bool ReadLine(std::string& line);
+    // ReadLine(buffer, size) up to the end, appending each piece to out as a
+    // C string holds it (up to a NUL) when keep(piece) says so. A large file
+    // of short plain lines is taken a run of lines at a time.
+    template <class Keep>
+    void AppendPieces(int size, std::string& out, Keep keep);
     std::size_t ReadBytes(void* buffer, std::size_t size, std::size_t count);
 
     int WriteText(const char* text);                                   // EOF on failure
@@ -67,6 +75,12 @@ public:
     bool Close();
 
 private:
+    // The unread rest: no CR or NUL, which ReadLine would change or cut at.
+    bool RestIsPlain() const {
+        const char* rest = m_data.data() + m_position;
+        const std::size_t left = m_data.size() - m_position;
+        return !std::memchr(rest, '\r', left) && !std::memchr(rest, '\0', left);
+    }
     bool StartWriting(int sealed, int variant, uint32_t seed);
     bool Write(const char* data, std::size_t length);
     // Seals and writes what Write gathered.
@@ -89,5 +103,36 @@ private:
     uint32_t m_state = 0;
     uint32_t m_crc = 0;
 };
+
+template <class Keep>
+void SealedFile::AppendPieces(int size, std::string& out, Keep keep) {
+    if (!m_reading || size <= 1) return;
+    const std::size_t room = static_cast<std::size_t>(size) - 1;
+    if (RestIsPlain()) {
+        // The pieces lie in the text as they are: a line, or a long line's
+        // room-sized parts. Kept ones next to each other are appended at once.
+        const char* data = m_data.data();
+        std::size_t run = m_position;
+        while (m_position < m_data.size()) {
+            const char* from = data + m_position;
+            const void* newline = std::memchr(from, '\n', m_data.size() - m_position);
+            const std::size_t length =
+                newline ? static_cast<const char*>(newline) - from + 1 : m_data.size() - m_position;
+            for (std::size_t at = 0; at < length; at += room) {
+                const std::string_view piece(from + at, std::min(room, length - at));
+                if (keep(piece)) continue;
+                out.append(data + run, m_position + at - run);
+                run = m_position + at + piece.size();
+            }
+            m_position += length;
+        }
+        out.append(data + run, m_position - run);
+    }
+    std::string buffer(room + 1, '\0');
+    while (ReadLine(buffer.data(), size)) {
+        const std::string_view piece(buffer.data());
+        if (keep(piece)) out += piece;
+    }
+}
 
 }  // namespace kel

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 #include "platform/sealed_file.h"
 #include "support/test_support.h"
 
 namespace kel {
 namespace {
+
+using namespace std::string_literals;
 
 std::string Hex(const std::string& bytes) {
     static const char* digits = "0123456789abcdef";
@@ -128,6 +131,33 @@ TEST(SealedFile, PlainTextIsCrLfOnDiskAndLfWhenRead) {
     EXPECT_FALSE(file.IsSealed());
     EXPECT_FALSE(file.ReadLine(line));
     EXPECT_FALSE(file.OpenForRead(dir / u"missing.txt"));
+}
+
+// Taking a file's pieces in runs gives what reading them one by one gives:
+// lines longer than a piece, pieces that are dropped (one starting a long
+// line's second part among them), a last line without its end, and the CR
+// and NUL bytes that send the reader back to piece by piece.
+TEST(SealedFile, PiecesTakenInRunsAreThePiecesReadOneByOne) {
+    const auto dropped = [](std::string_view piece) { return !piece.empty() && piece.front() == '#'; };
+    const std::string lines = "a\n#b\n" + std::string(9, 'c') + "#" + std::string(12, 'd') + "\n\n#\ne\nf";
+    for (const std::string& text : {lines, lines + "\n", "x\r\n" + lines, lines + "\ny\r\n", "#\n" + lines + "\0z\n"s}) {
+        const auto read = [&](bool inRuns) {
+            SealedFile file;
+            if (!file.OpenBytes(text)) return std::string("<no open>");
+            char first[4];
+            if (!file.ReadLine(first, sizeof first)) return std::string("<empty>");
+            std::string out = first;
+            if (inRuns) {
+                file.AppendPieces(10, out, [&](std::string_view piece) { return !dropped(piece); });
+            } else {
+                for (char piece[10]; file.ReadLine(piece, sizeof piece);) {
+                    if (!dropped(piece)) out += piece;
+                }
+            }
+            return out + (file.AtEnd() ? "<end>" : "<not at end>");
+        };
+        EXPECT_EQ(read(true), read(false)) << text;
+    }
 }
 
 TEST(SealedFile, AStagedFileTakesItsTargetsPlaceOnlyWhenClosed) {
