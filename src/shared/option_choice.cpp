@@ -16,8 +16,8 @@ Mark MarkOf(const xml::Element& item, WString& spare) {
 }
 
 // Defaults stand unless an explicit choice in a single-choice group leaves them out.
-bool DefaultsCount(const xml::Element& group, bool explicitChoice) {
-    return !explicitChoice || IsMultiChoiceCode(group.FirstChild(u"Code").Text());
+bool DefaultsCount(const xml::Element& group, bool explicitChoice, WString& spare) {
+    return !explicitChoice || IsMultiChoiceCode(group.ChildText(u"Code", spare).value_or(WStringView()));
 }
 
 }  // namespace
@@ -35,34 +35,33 @@ bool IsChosenItem(const xml::Element& item) {
     for (const xml::Element& other : group.Children(u"GroupItem")) {
         explicitChoice = explicitChoice || MarkOf(other, spare) == Mark::Chosen;
     }
-    return DefaultsCount(group, explicitChoice);
+    return DefaultsCount(group, explicitChoice, spare);
 }
 
 void ChosenItems(const xml::Element& group, std::size_t& beforeUnselected, std::vector<xml::Element>& chosen) {
     // One walk takes every chosen item and default, which is the answer
-    // unless an explicit choice leaves the defaults out: then a second walk
-    // drops them. Groups are walked by the ten thousand, mostly once.
+    // unless an explicit choice leaves the defaults out: then they are
+    // dropped from what it took. Groups are walked by the ten thousand.
     chosen.clear();
-    bool explicitChoice = false;
     bool anyDefault = false;
+    std::size_t explicitChoices = 0;
+    std::size_t explicitBeforeUnselected = WString::npos;
     beforeUnselected = WString::npos;
     WString spare;
     for (const xml::Element& item : group.Children(u"GroupItem")) {
         const Mark mark = MarkOf(item, spare);
-        if (mark == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
+        if (mark == Mark::Unselected && beforeUnselected == WString::npos) {
+            beforeUnselected = chosen.size();
+            explicitBeforeUnselected = explicitChoices;
+        }
         if (mark != Mark::Chosen && mark != Mark::Default) continue;
-        explicitChoice = explicitChoice || mark == Mark::Chosen;
+        explicitChoices += mark == Mark::Chosen;
         anyDefault = anyDefault || mark == Mark::Default;
         chosen.push_back(item);
     }
-    if (!anyDefault || DefaultsCount(group, explicitChoice)) return;
-    chosen.clear();
-    beforeUnselected = WString::npos;
-    for (const xml::Element& item : group.Children(u"GroupItem")) {
-        const Mark mark = MarkOf(item, spare);
-        if (mark == Mark::Unselected && beforeUnselected == WString::npos) beforeUnselected = chosen.size();
-        if (mark == Mark::Chosen) chosen.push_back(item);
-    }
+    if (!anyDefault || DefaultsCount(group, explicitChoices > 0, spare)) return;
+    std::erase_if(chosen, [&](const xml::Element& item) { return MarkOf(item, spare) != Mark::Chosen; });
+    beforeUnselected = explicitBeforeUnselected;
 }
 
 }  // namespace kel
