@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstring>
 #include <random>
@@ -54,14 +55,75 @@ uint32_t Crc(uint32_t crc, const char* data, std::size_t length) {
 
 }  // namespace
 
+namespace {
+
+uint32_t KeyStep(uint32_t state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+// The key stream's step is linear in the state's bits: column i is where
+// bit i goes. A power of it jumps the stream ahead.
+using KeyMap = std::array<uint32_t, 32>;
+
+uint32_t Map(const KeyMap& map, uint32_t state) {
+    uint32_t image = 0;
+    for (int bit = 0; bit < 32; ++bit) image ^= map[bit] & (0u - (state >> bit & 1u));
+    return image;
+}
+
+KeyMap Jump(std::size_t steps) {
+    KeyMap power;
+    KeyMap result;
+    for (int bit = 0; bit < 32; ++bit) {
+        power[bit] = KeyStep(1u << bit);
+        result[bit] = 1u << bit;
+    }
+    for (; steps > 0; steps >>= 1) {
+        const KeyMap square = power;
+        if (steps & 1) {
+            for (uint32_t& column : result) column = Map(power, column);
+        }
+        for (uint32_t& column : power) column = Map(square, column);
+    }
+    return result;
+}
+
+}  // namespace
+
 void SealedFile::ApplyKey(std::string& bytes) {
-    // The state lives in a register: stores through a char may alias a member.
+    // One state steps once per byte, a chain of dependent instructions.
+    // A large text is keyed as eight stretches side by side instead, each
+    // lane started where the stream stands at its stretch.
+    constexpr std::size_t kLanes = 8;
+    constexpr std::size_t kMinStretch = 512;
     uint32_t state = m_state;
-    for (char& c : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(static_cast<uint8_t>(c) ^ (state & 0xFF));
+    char* data = bytes.data();
+    std::size_t left = bytes.size();
+    if (left >= kLanes * kMinStretch) {
+        const std::size_t stretch = left / kLanes;
+        if (stretch != m_jumpSteps) {
+            m_jump = Jump(stretch);
+            m_jumpSteps = stretch;
+        }
+        std::array<uint32_t, kLanes> lanes;
+        lanes[0] = state;
+        for (std::size_t lane = 1; lane < kLanes; ++lane) lanes[lane] = Map(m_jump, lanes[lane - 1]);
+        for (std::size_t i = 0; i < stretch; ++i) {
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                lanes[lane] = KeyStep(lanes[lane]);
+                data[lane * stretch + i] ^= static_cast<char>(lanes[lane] & 0xFF);
+            }
+        }
+        state = lanes[kLanes - 1];
+        data += kLanes * stretch;
+        left -= kLanes * stretch;
+    }
+    for (; left > 0; --left, ++data) {
+        state = KeyStep(state);
+        *data = static_cast<char>(static_cast<uint8_t>(*data) ^ (state & 0xFF));
     }
     m_state = state;
 }

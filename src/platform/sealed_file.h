@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -101,6 +102,9 @@ private:
     std::string m_out;   // written, not yet on the disk
     std::size_t m_position = 0;
     uint32_t m_state = 0;
+    // The key stream's jump over the stretches ApplyKey last keyed side by side.
+    std::array<uint32_t, 32> m_jump{};
+    std::size_t m_jumpSteps = 0;
     uint32_t m_crc = 0;
 };
 

@@ -71,6 +71,17 @@ TEST(SealedFile, ReproducesTheSealedVectorsAndReadsThemBack) {
         ASSERT_EQ(test::ReadAll(dir / u"pieces"), test::ReadAll(dir / u"whole")) << sealed;
         EXPECT_EQ(ReadWholeText(dir / u"pieces"), text) << sealed;
     }
+    // A long text's key is made in stretches side by side, a short one's
+    // byte after byte: where both reach, they are the same key.
+    std::string keys[2];
+    for (const std::size_t length : {4095, 4096}) {
+        SealedFile file;
+        ASSERT_TRUE(file.OpenForWrite(dir / u"prefix", 1, 0, 7));
+        ASSERT_EQ(file.WriteBytes(text.data(), 1, length), length);
+        ASSERT_TRUE(file.Close());
+        keys[length % 2] = test::ReadAll(dir / u"prefix").substr(9, 4095);
+    }
+    EXPECT_EQ(keys[0], keys[1]);
 
     SealedFile bad;
     EXPECT_FALSE(bad.OpenForWrite(dir / u"x", 1, 2));
