@@ -25,12 +25,6 @@ namespace detail {
 // Place 0 is never used, so 0 stands for none.
 using Index = std::uint32_t;
 
-struct AttributeNode {
-    const WString* name = nullptr;
-    WString value;
-    AttributeNode* next = nullptr;
-};
-
 // The document, elements and the declaration branch out (children,
 // attributes); the other nodes hold a text, which lives in the document's
 // text pool. An element whose only child would be one piece of text keeps
@@ -75,6 +69,15 @@ struct Node {
     };
 };
 static_assert(sizeof(Node) <= 32);
+
+// A value lives in the text pool, as texts do: nothing is freed per
+// attribute, and a large document's thousands of them free at once.
+struct AttributeNode {
+    const WString* name = nullptr;
+    Node::Text value{nullptr, 0};
+    AttributeNode* next = nullptr;
+    WStringView Value() const { return {value.data, value.size}; }
+};
 
 // One string per distinct name, found by open addressing: documents use a
 // few dozen names hundreds of thousands of times, and a parse asks for each
@@ -357,11 +360,11 @@ struct DocState {
         element.branch.first = element.branch.last = child.self;
     }
 
-    void AddAttribute(Node& node, WStringView name, WString value) {
+    void AddAttribute(Node& node, WStringView name, WStringView value) {
         const Index index = attributes.Add();
         AttributeNode& attribute = attributes[index];
         attribute.name = &names[Intern(name)];
-        attribute.value = std::move(value);
+        attribute.value = texts.Add(value);
         if (AttributeNode* last = FirstAttribute(node)) {
             while (last->next) last = last->next;
             last->next = &attribute;
@@ -631,7 +634,7 @@ private:
             out_ += u" ";
             out_ += *attribute->name;
             out_ += u"=\"";
-            AppendEscaped(out_, attribute->value, true);
+            AppendEscaped(out_, attribute->Value(), true);
             out_ += u"\"";
         }
         const Layout layout = LayoutOf(element);
@@ -664,7 +667,7 @@ private:
                 out_ += u" ";
                 out_ += *attribute->name;
                 out_ += u"='";
-                out_ += forceUtf8_ && *attribute->name == u"encoding" ? WStringView(u"UTF-8") : attribute->value;
+                out_ += forceUtf8_ && *attribute->name == u"encoding" ? WStringView(u"UTF-8") : attribute->Value();
                 out_ += u"'";
             }
             out_ += u"?>";
@@ -686,8 +689,8 @@ private:
 int SpaceOf(const DocState& state, const Node& element) {
     for (const AttributeNode* attribute = state.FirstAttribute(element); attribute; attribute = attribute->next) {
         if (*attribute->name != u"xml:space") continue;
-        if (attribute->value == u"preserve") return 1;
-        if (attribute->value == u"default") return 0;
+        if (attribute->Value() == u"preserve") return 1;
+        if (attribute->Value() == u"default") return 0;
     }
     return -1;
 }
@@ -870,7 +873,7 @@ std::optional<WString> Element::Attribute(WStringView name) const {
     const Node* node = Get();
     if (!node) return std::nullopt;
     for (const AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
-        if (*attribute->name == name) return attribute->value;
+        if (*attribute->name == name) return WString(attribute->Value());
     }
     return std::nullopt;
 }
@@ -880,11 +883,11 @@ bool Element::SetAttribute(WStringView name, WStringView value) {
     if (!node || !IsValidName(name)) return false;
     for (AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
         if (*attribute->name == name) {
-            attribute->value = value;
+            attribute->value = state_->texts.Add(value);
             return true;
         }
     }
-    state_->AddAttribute(*node, name, WString(value));
+    state_->AddAttribute(*node, name, value);
     return true;
 }
 
@@ -892,7 +895,7 @@ std::vector<std::pair<WString, WString>> Element::Attributes() const {
     std::vector<std::pair<WString, WString>> list;
     if (const Node* node = Get()) {
         for (const AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
-            list.emplace_back(*attribute->name, attribute->value);
+            list.emplace_back(*attribute->name, attribute->Value());
         }
     }
     return list;
@@ -1260,8 +1263,8 @@ void TreeBuilder::Place(Node& node) {
     last_ = &node;
 }
 
-void TreeBuilder::AddAttribute(WStringView name, WString value) {
-    if (last_) state_.AddAttribute(*last_, name, std::move(value));
+void TreeBuilder::AddAttribute(WStringView name, WStringView value) {
+    if (last_) state_.AddAttribute(*last_, name, value);
 }
 
 void TreeBuilder::Enter() {

@@ -30,7 +30,7 @@ public:
     std::uint32_t NameHandle(WStringView name);
     void AddElement(std::uint32_t name);
     // To the element or declaration added last.
-    void AddAttribute(WStringView name, WString value);
+    void AddAttribute(WStringView name, WStringView value);
     // Below the element added last, and back up.
     void Enter();
     void Leave();

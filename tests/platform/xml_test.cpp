@@ -247,11 +247,15 @@ TEST(Xml, ReplacedTextNeverShowsThroughDetachedElements) {
     // A removed subtree keeps its content and goes back in whole.
     ASSERT_TRUE(doc.Root().RemoveChild(c));
     EXPECT_FALSE(doc.Root().RemoveChild(c));
+    // A replaced attribute keeps its place and shows only its new value.
+    ASSERT_TRUE(b.SetAttribute(u"k", u"a longer first value"));
+    ASSERT_TRUE(b.SetAttribute(u"j", u"2"));
     ASSERT_TRUE(b.SetAttribute(u"k", u"v"));
+    EXPECT_EQ(b.Attribute(u"k"), u"v");
     ASSERT_TRUE(c.AppendChild(b));
     ASSERT_TRUE(doc.Root().RemoveAllChildren());
     ASSERT_TRUE(doc.Root().AppendChild(c));
-    EXPECT_EQ(doc.Serialize(false), u"<r><c>changed<b k=\"v\">two</b></c></r>\r\n");
+    EXPECT_EQ(doc.Serialize(false), u"<r><c>changed<b k=\"v\" j=\"2\">two</b></c></r>\r\n");
     EXPECT_EQ(b.Parent(), c);
 }
 
