@@ -200,9 +200,10 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
     std::unordered_set<WString, TextHash, SameTextAs> opened;
     std::vector<xml::Element> pending;
     WString spare;
+    const xml::NameId referenceName = entry.Lookup(u"RefSubGUID");
     const auto open = [&](const std::vector<xml::Element>& chosen) {
         for (const xml::Element& item : chosen) {
-            const WStringView reference = item.ChildText(u"RefSubGUID", spare).value_or(WStringView());
+            const WStringView reference = item.ChildText(referenceName, spare).value_or(WStringView());
             xml::Element subGroup;
             if (reference.empty() || opened.contains(reference) || !GetSubGroupPtr(item, subGroup)) continue;
             opened.emplace(reference);
@@ -231,8 +232,12 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
 bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target) {
     WString categorySpare;
     WString spare;
+    if (groups.empty()) return true;
+    // The names of the selection's document, which does not change meanwhile.
+    const xml::NameId categoryName = groups.front().group.Lookup(u"Category");
+    const xml::NameId descriptionName = groups.front().group.Lookup(u"LineSelectionDescription");
     for (const GroupChoices& group : groups) {
-        const std::optional<WStringView> category = group.group.ChildText(u"Category", categorySpare);
+        const std::optional<WStringView> category = group.group.ChildText(categoryName, categorySpare);
         if (!category) {
             TraceError(u"CSystemXml::HandleCategories, unable to find <Category> node.\n");
             return false;
@@ -241,8 +246,8 @@ bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Ele
         // Defaults count: key.id records them as choices, and the
         // description must not change with the system's history.
         for (const xml::Element& item : group.chosen) {
-            xml::Element element = target.AppendChild(
-                u"Category", item.ChildText(u"LineSelectionDescription", spare).value_or(WStringView()));
+            xml::Element element =
+                target.AppendChild(u"Category", item.ChildText(descriptionName, spare).value_or(WStringView()));
             element.SetAttribute(u"descr", *category);
         }
     }

@@ -926,6 +926,12 @@ NameId Element::Intern(WStringView name) {
     return id;
 }
 
+NameId Element::Lookup(WStringView name) const {
+    NameId id;
+    if (Get() && (id.index_ = state_->Find(name)) != 0) id.content_ = state_->generation;
+    return id;
+}
+
 bool Element::Accepts(const NameId& name) const { return name.index_ && Get() && name.content_ == generation_; }
 
 Element Element::AppendChild(const NameId& name) {
@@ -979,24 +985,25 @@ Element Element::FirstChild(WStringView wanted) const {
 }
 
 std::optional<WStringView> Element::ChildText(WStringView wanted, WString& spare) const {
-    const Node* node = Get();
-    const Index name = node ? state_->Find(wanted) : 0;
-    if (!name) return std::nullopt;
-    for (Node* child = state_->At(node->First()); child; child = state_->At(child->next)) {
-        if (IsElementNamed(*child, name)) return TextViewOf(*state_, *child, spare);
+    return ChildText(Lookup(wanted), spare);
+}
+
+std::optional<WStringView> Element::ChildText(const NameId& name, WString& spare) const {
+    if (!Accepts(name)) return std::nullopt;
+    for (Node* child = state_->At(node_->First()); child; child = state_->At(child->next)) {
+        if (IsElementNamed(*child, name.index_)) return TextViewOf(*state_, *child, spare);
     }
     return std::nullopt;
 }
 
-void Element::ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const {
+void Element::ChildTexts(const NameId* names, std::size_t count, WStringView* texts, WString* spares) const {
     std::fill_n(texts, count, WStringView());
-    const Node* node = Get();
-    if (!node) return;
     // A name no node ever had is found by nobody (0).
     std::array<Index, kMaxChildTexts> wanted{};
     std::size_t left = 0;
-    for (std::size_t i = 0; i < count; ++i) left += (wanted[i] = state_->Find(names[i])) != 0;
-    for (Node* child = state_->At(node->First()); child && left > 0; child = state_->At(child->next)) {
+    for (std::size_t i = 0; i < count; ++i) left += (wanted[i] = Accepts(names[i]) ? names[i].index_ : 0) != 0;
+    if (left == 0) return;
+    for (Node* child = state_->At(node_->First()); child && left > 0; child = state_->At(child->next)) {
         for (std::size_t i = 0; i < count; ++i) {
             if (!wanted[i] || !IsElementNamed(*child, wanted[i])) continue;
             texts[i] = TextViewOf(*state_, *child, spares[i]);
@@ -1012,10 +1019,10 @@ Element Element::NextSibling(WStringView wanted) const {
     return name ? NamedFrom(node->next, name) : Element();
 }
 
-ChildElements Element::Children(WStringView wanted) const {
-    const Node* node = Get();
-    const Index name = node ? state_->Find(wanted) : 0;
-    return name ? ChildElements(NamedFrom(node->First(), name), name) : ChildElements();
+ChildElements Element::Children(WStringView wanted) const { return Children(Lookup(wanted)); }
+
+ChildElements Element::Children(const NameId& name) const {
+    return Accepts(name) ? ChildElements(NamedFrom(node_->First(), name.index_), name.index_) : ChildElements();
 }
 
 void Element::MoveToNextNamed(std::uint32_t name) {

@@ -79,6 +79,9 @@ public:
     bool AddLeaf(WStringView name, WStringView text);
     // The document's id for a name; null when the name is not valid.
     NameId Intern(WStringView name);
+    // The id for a walk that does not change the document: null when no
+    // element has the name, and then nothing is found by it.
+    NameId Lookup(WStringView name) const;
     // Whether name is an id of this element's document as it stands.
     bool Accepts(const NameId& name) const;
     Element AppendChild(const NameId& name);
@@ -98,6 +101,7 @@ public:
     // FirstChild(name).TextView(spare) without making a handle; nullopt when
     // there is no such child. Walks of large documents ask it per item.
     std::optional<WStringView> ChildText(WStringView name, WString& spare) const;
+    std::optional<WStringView> ChildText(const NameId& name, WString& spare) const;
     // FirstChild(names[i]).TextView(spares[i]) for every i, in one walk over
     // the children.
     static constexpr std::size_t kMaxChildTexts = 8;
@@ -105,11 +109,19 @@ public:
     std::array<WStringView, N> ChildTexts(const std::array<WStringView, N>& names,
                                           std::array<WString, N>& spares) const {
         static_assert(N <= kMaxChildTexts);
+        std::array<NameId, N> ids;
+        for (std::size_t i = 0; i < N; ++i) ids[i] = Lookup(names[i]);
+        return ChildTexts(ids, spares);
+    }
+    template <std::size_t N>
+    std::array<WStringView, N> ChildTexts(const std::array<NameId, N>& names, std::array<WString, N>& spares) const {
+        static_assert(N <= kMaxChildTexts);
         std::array<WStringView, N> texts;
         ChildTexts(names.data(), N, texts.data(), spares.data());
         return texts;
     }
     ChildElements Children(WStringView name) const;
+    ChildElements Children(const NameId& name) const;
     // The next element after this one, among its siblings, with that name.
     Element NextSibling(WStringView name) const;
     std::vector<Element> Descendants(WStringView name) const;
@@ -131,7 +143,7 @@ private:
     friend class ChildElements;
     friend struct detail::Access;
     Element(std::shared_ptr<detail::DocState> state, detail::Node* node);
-    void ChildTexts(const WStringView* names, std::size_t count, WStringView* texts, WString* spares) const;
+    void ChildTexts(const NameId* names, std::size_t count, WStringView* texts, WString* spares) const;
     // By interned name: this handle moved to the next sibling (null when
     // there is none), without touching the document's count of handles; and
     // the first element from a node on.

@@ -9,8 +9,8 @@ namespace {
 enum class Mark : char { Other, Chosen, Default, Unselected };
 
 // What an item's Selected says: 1 chosen, 2 (hidden) or 4 a default.
-Mark MarkOf(const xml::Element& item, WString& spare) {
-    const std::optional<WStringView> text = item.ChildText(u"Selected", spare);
+Mark MarkOf(const xml::Element& item, const xml::NameId& selected, WString& spare) {
+    const std::optional<WStringView> text = item.ChildText(selected, spare);
     if (!text) return Mark::Unselected;
     return *text == u"1" ? Mark::Chosen : *text == u"2" || *text == u"4" ? Mark::Default : Mark::Other;
 }
@@ -28,12 +28,13 @@ bool IsMultiChoiceCode(WStringView code) {
 
 bool IsChosenItem(const xml::Element& item) {
     WString spare;
-    const Mark mark = MarkOf(item, spare);
+    const xml::NameId selected = item.Lookup(u"Selected");
+    const Mark mark = MarkOf(item, selected, spare);
     if (mark != Mark::Default) return mark == Mark::Chosen;
     const xml::Element group = item.Parent();
     bool explicitChoice = false;
     for (const xml::Element& other : group.Children(u"GroupItem")) {
-        explicitChoice = explicitChoice || MarkOf(other, spare) == Mark::Chosen;
+        explicitChoice = explicitChoice || MarkOf(other, selected, spare) == Mark::Chosen;
     }
     return DefaultsCount(group, explicitChoice, spare);
 }
@@ -48,8 +49,9 @@ void ChosenItems(const xml::Element& group, std::size_t& beforeUnselected, std::
     std::size_t explicitBeforeUnselected = WString::npos;
     beforeUnselected = WString::npos;
     WString spare;
+    const xml::NameId selected = group.Lookup(u"Selected");
     for (const xml::Element& item : group.Children(u"GroupItem")) {
-        const Mark mark = MarkOf(item, spare);
+        const Mark mark = MarkOf(item, selected, spare);
         if (mark == Mark::Unselected && beforeUnselected == WString::npos) {
             beforeUnselected = chosen.size();
             explicitBeforeUnselected = explicitChoices;
@@ -60,7 +62,7 @@ void ChosenItems(const xml::Element& group, std::size_t& beforeUnselected, std::
         chosen.push_back(item);
     }
     if (!anyDefault || DefaultsCount(group, explicitChoices > 0, spare)) return;
-    std::erase_if(chosen, [&](const xml::Element& item) { return MarkOf(item, spare) != Mark::Chosen; });
+    std::erase_if(chosen, [&](const xml::Element& item) { return MarkOf(item, selected, spare) != Mark::Chosen; });
     beforeUnselected = explicitBeforeUnselected;
 }
 

@@ -36,7 +36,8 @@ xml::Element FindEntry(const xml::Element& root, WStringView program) {
 // The chosen items' descriptions and selection files, each list joined by "*".
 class OptionsWalk {
 public:
-    explicit OptionsWalk(const xml::Element& entry) {
+    explicit OptionsWalk(const xml::Element& entry)
+        : texts_{entry.Lookup(u"LineSelectionDescription"), entry.Lookup(u"DatFile"), entry.Lookup(u"RefSubGUID")} {
         for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
             subGroups_.emplace(group.FirstChild(u"SubGUID").Text(), group);  // the first of a GUID wins
         }
@@ -50,8 +51,7 @@ public:
         std::vector<xml::Element>& chosen = chosen_[depth_];
         ChosenItems(group, beforeUnselected, chosen);
         for (const xml::Element& item : chosen) {
-            const auto [description, datFile, referenceText] =
-                item.ChildTexts<3>({u"LineSelectionDescription", u"DatFile", u"RefSubGUID"}, spares);
+            const auto [description, datFile, referenceText] = item.ChildTexts(texts_, spares);
             if (items_++ > 0) {
                 result_.selections += u'*';
                 result_.selectionFiles += u'*';
@@ -76,6 +76,9 @@ public:
     OptionsInfo Result() && { return std::move(result_); }
 
 private:
+    // An item's description, selection file and sub group reference; the
+    // document does not change during the walk.
+    std::array<xml::NameId, 3> texts_;
     std::map<WString, xml::Element> subGroups_;
     std::set<WString> onPath_;
     std::deque<std::vector<xml::Element>> chosen_;  // stays put while deeper lists are added

@@ -342,10 +342,20 @@ TEST(Xml, ElementNamesAreCheckedEachTime) {
     EXPECT_FALSE(other.Root().AppendChild(a));
     EXPECT_FALSE(root.AddLeaves({{a, u"3"}, {NameId(), u"4"}}));
     EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/><a>x</a><b/><a><b>y</b></a></r>\r\n");
-    ASSERT_TRUE(doc.Parse(u"<a/>"));
+    ASSERT_TRUE(doc.Parse(u"<a><b>x</b><b>y</b></a>"));
     EXPECT_FALSE(doc.Root().Accepts(a));
     EXPECT_FALSE(doc.Root().AddLeaves({{a, u"5"}}));
-    EXPECT_EQ(doc.Serialize(false), u"<a/>\r\n");
+    EXPECT_EQ(doc.Serialize(false), u"<a><b>x</b><b>y</b></a>\r\n");
+
+    // A walk's ids find what the names find; a name no element has finds nothing.
+    WString spare;
+    const NameId found = doc.Root().Lookup(u"b");
+    EXPECT_EQ(doc.Root().ChildText(found, spare), u"x");
+    EXPECT_EQ(doc.Root().Children(found).size(), 2u);
+    EXPECT_FALSE(doc.Root().Lookup(u"zz"));
+    EXPECT_FALSE(doc.Root().ChildText(doc.Root().Lookup(u"zz"), spare));
+    EXPECT_FALSE(other.Root().ChildText(found, spare));
+    EXPECT_TRUE(other.Root().Children(found).empty());
 }
 
 // Siblings link one way only: a removal anywhere must leave the list whole,
