@@ -360,10 +360,11 @@ struct DocState {
         element.branch.first = element.branch.last = child.self;
     }
 
-    void AddAttribute(Node& node, WStringView name, WStringView value) {
+    void AddAttribute(Node& node, WStringView name, WStringView value) { AddAttribute(node, Intern(name), value); }
+    void AddAttribute(Node& node, Index name, WStringView value) {
         const Index index = attributes.Add();
         AttributeNode& attribute = attributes[index];
-        attribute.name = &names[Intern(name)];
+        attribute.name = &names[name];
         attribute.value = texts.Add(value);
         if (AttributeNode* last = FirstAttribute(node)) {
             while (last->next) last = last->next;
@@ -880,14 +881,16 @@ std::optional<WString> Element::Attribute(WStringView name) const {
 
 bool Element::SetAttribute(WStringView name, WStringView value) {
     Node* node = Get();
-    if (!node || !IsValidName(name)) return false;
+    // Names are interned: the same name is the same string.
+    const Index valid = node ? state_->ValidName(name) : 0;
+    if (!valid) return false;
     for (AttributeNode* attribute = state_->FirstAttribute(*node); attribute; attribute = attribute->next) {
-        if (*attribute->name == name) {
+        if (attribute->name == &state_->names[valid]) {
             attribute->value = state_->texts.Add(value);
             return true;
         }
     }
-    state_->AddAttribute(*node, name, value);
+    state_->AddAttribute(*node, valid, value);
     return true;
 }
 
