@@ -39,26 +39,33 @@ public:
     // Every field at once (in field order), in one allocation: setting them
     // one by one grows the string several times.
     void SetAll(const std::array<WStringView, N>& raw, TextSource source = TextSource::Raw) {
-        std::array<WString, N> clean;
-        std::array<WStringView, N> texts = raw;
-        std::size_t total = 0;
-        for (std::size_t i = 0; i < N; ++i) {
-            if (source == TextSource::Raw && !HasOnlyXmlCharacters(texts[i])) {
-                clean[i] = WithoutNonXmlCharacters(texts[i]);
-                texts[i] = clean[i];
+        if (source == TextSource::Raw) {
+            for (const WStringView text : raw) {
+                if (!HasOnlyXmlCharacters(text)) return SetAllCleaned(raw);
             }
-            total += texts[i].size();
         }
+        std::size_t total = 0;
+        for (const WStringView text : raw) total += text.size();
         m_text.clear();
         m_text.reserve(total);
         for (std::size_t i = 0; i < N; ++i) {
-            m_text.append(texts[i]);
+            m_text.append(raw[i]);
             m_ends[i] = static_cast<uint32_t>(m_text.size());
         }
     }
     bool operator==(const PackedTexts&) const = default;
 
 private:
+    // Rare: a text that XML cannot hold.
+    void SetAllCleaned(const std::array<WStringView, N>& raw) {
+        std::array<WString, N> clean;
+        std::array<WStringView, N> texts;
+        for (std::size_t i = 0; i < N; ++i) {
+            clean[i] = WithoutNonXmlCharacters(raw[i]);
+            texts[i] = clean[i];
+        }
+        SetAll(texts, TextSource::Clean);
+    }
     std::size_t Begin(std::size_t field) const { return field == 0 ? 0 : m_ends[field - 1]; }
     WString m_text;
     std::array<uint32_t, N> m_ends{};

@@ -142,6 +142,13 @@ TEST(RelkeyParser, TextConversion) {
     ASSERT_EQ(one.GetGroupByLabel(u"grp_bus", a), 0);
     EXPECT_EQ(a.Options()[1].GetRemark(), u"needs a slave address");
     EXPECT_EQ(WalkLabels(one), kTextWalk);
+
+    // What XML cannot hold goes as a text is set, in any field, the others kept whole.
+    CRelkeyOption option;
+    option.SetTexts(u"clean", u"d\x0B" u"a.dat", u"", u"\xFFFE{G}", u"ok");
+    EXPECT_EQ(test::N(option.GetLineSelectionDescription() + u"|" + option.GetDatFile() + u"|" +
+                      option.GetRefSubLabel() + u"|" + option.GetRefSubGUID() + u"|" + option.GetRemark()),
+              "clean|da.dat||{G}|ok");
 }
 
 TEST(RelkeyParser, LoadFailures) {
