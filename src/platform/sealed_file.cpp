@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdarg>
 #include <cstring>
 #include <random>
@@ -96,25 +97,41 @@ KeyMap Jump(std::size_t steps) {
 void SealedFile::ApplyKey(std::string& bytes) {
     // One state steps once per byte, a chain of dependent instructions.
     // A large text is keyed as eight stretches side by side instead, each
-    // lane started where the stream stands at its stretch.
+    // lane started where the stream stands at its stretch; the lanes step
+    // together as one vector, four bytes of each at a time.
     constexpr std::size_t kLanes = 8;
     constexpr std::size_t kMinStretch = 512;
+    using Lanes = uint32_t __attribute__((vector_size(kLanes * sizeof(uint32_t))));
     uint32_t state = m_state;
     char* data = bytes.data();
     std::size_t left = bytes.size();
     if (left >= kLanes * kMinStretch) {
-        const std::size_t stretch = left / kLanes;
+        const std::size_t stretch = left / kLanes / 4 * 4;
         if (stretch != m_jumpSteps) {
             m_jump = Jump(stretch);
             m_jumpSteps = stretch;
         }
-        std::array<uint32_t, kLanes> lanes;
+        Lanes lanes;
         lanes[0] = state;
         for (std::size_t lane = 1; lane < kLanes; ++lane) lanes[lane] = Map(m_jump, lanes[lane - 1]);
-        for (std::size_t i = 0; i < stretch; ++i) {
+        for (std::size_t i = 0; i < stretch; i += 4) {
+            Lanes keys = {};
+            for (int step = 0; step < 4; ++step) {
+                lanes ^= lanes << 13;
+                lanes ^= lanes >> 17;
+                lanes ^= lanes << 5;
+                keys |= (lanes & 0xFF) << (8 * step);
+            }
             for (std::size_t lane = 0; lane < kLanes; ++lane) {
-                lanes[lane] = KeyStep(lanes[lane]);
-                data[lane * stretch + i] ^= static_cast<char>(lanes[lane] & 0xFF);
+                char* at = data + lane * stretch + i;
+                if constexpr (std::endian::native == std::endian::little) {
+                    uint32_t word;
+                    std::memcpy(&word, at, sizeof word);
+                    word ^= keys[lane];
+                    std::memcpy(at, &word, sizeof word);
+                } else {
+                    for (int step = 0; step < 4; ++step) at[step] ^= static_cast<char>(keys[lane] >> (8 * step));
+                }
             }
         }
         state = lanes[kLanes - 1];
