@@ -37,7 +37,8 @@ std::size_t CConfigurationFiles::WorkNodeOf(CRelkeyParser& parser, WStringView l
     // A text file's groups are told apart by the first place with their
     // label, which needs no look-up by text for a group the parser handed
     // out; labels no group has, and an XML file's, by the text.
-    const std::size_t first = place != CRelkeyParser::npos ? parser.FirstWithLabel(place) : parser.FirstWithLabel(label);
+    const std::size_t first =
+        place != CRelkeyParser::npos ? parser.FirstWithLabel(place) : parser.FirstWithLabel(label);
     if (first != CRelkeyParser::npos) {
         if (first >= m_nodeAtPlace.size()) m_nodeAtPlace.resize(std::max(2 * m_nodeAtPlace.size(), first + 1), 0);
         std::uint32_t& node = m_nodeAtPlace[first];
