@@ -79,8 +79,8 @@ public:
     bool AddLeaf(WStringView name, WStringView text);
     // The document's id for a name; null when the name is not valid.
     NameId Intern(WStringView name);
-    // The id for a walk that does not change the document: null when no
-    // element has the name, and then nothing is found by it.
+    // The id for a walk that does not change the document: null when the
+    // document has never held the name, and then nothing is found by it.
     NameId Lookup(WStringView name) const;
     // Whether name is an id of this element's document as it stands.
     bool Accepts(const NameId& name) const;
