@@ -948,10 +948,18 @@ bool Element::AddLeaves(std::initializer_list<Leaf> leaves) {
     for (const Leaf& leaf : leaves) {
         if (!Accepts(leaf.name)) return false;
     }
+    // Appended as Append does, each after the one before, which is at hand.
+    DocState& state = *state_;
+    Node& parent = *node_;
+    state.Spill(parent);
+    Node* previous = state.At(parent.branch.last);
     for (const Leaf& leaf : leaves) {
-        Node& child = state_->New(Kind::Element, leaf.name.index_);
-        Append(*state_, *node_, child);
-        PlaceText(*state_, child, leaf.text);
+        Node& child = state.New(Kind::Element, leaf.name.index_);
+        child.parent = parent.self;
+        (previous ? previous->next : parent.branch.first) = child.self;
+        parent.branch.last = child.self;
+        previous = &child;
+        PlaceText(state, child, leaf.text);
     }
     return true;
 }

@@ -336,12 +336,13 @@ TEST(Xml, ElementNamesAreCheckedEachTime) {
     EXPECT_FALSE(root.Intern(u"1a"));
     ASSERT_TRUE(root.AddLeaves({{a, u"x"}, {b, u""}}));
     EXPECT_TRUE(root.AppendChild(a).AddLeaves({{b, u"y"}}));
+    EXPECT_TRUE(root.AppendChild(u"t", u"text").AddLeaves({{b, u"z"}, {a, u""}}));  // after its own text
     Document other = Parsed(u"<r/>");
     const NameId foreign = other.Root().Intern(u"a");
     EXPECT_FALSE(root.AddLeaves({{a, u"1"}, {foreign, u"2"}}));
     EXPECT_FALSE(other.Root().AppendChild(a));
     EXPECT_FALSE(root.AddLeaves({{a, u"3"}, {NameId(), u"4"}}));
-    EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/><a>x</a><b/><a><b>y</b></a></r>\r\n");
+    EXPECT_EQ(doc.Serialize(false), u"<r><r/><r/><a>x</a><b/><a><b>y</b></a><t>text<b>z</b><a/></t></r>\r\n");
     ASSERT_TRUE(doc.Parse(u"<a><b>x</b><b>y</b></a>"));
     EXPECT_FALSE(doc.Root().Accepts(a));
     EXPECT_FALSE(doc.Root().AddLeaves({{a, u"5"}}));
