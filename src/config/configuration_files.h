@@ -6,10 +6,12 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/sealed_file.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/xml.h"
@@ -20,7 +22,6 @@ class CKeyInfo;
 class CKeyList;
 class CRelkeyCache;
 class CRelkeyParser;
-class SealedFile;
 
 // A system's key.id as it stands, read once and split into its sections, for
 // the many look-ups of one option build. A program's section is found as
@@ -32,7 +33,7 @@ public:
     const WString& Path() const { return m_path; }
     bool Readable() const { return m_readable; }
     // The lines of the program's section; empty when there is none.
-    const std::vector<std::string>& SectionOf(WStringView program) const;
+    const std::vector<std::string_view>& SectionOf(WStringView program) const;
     // Whether an extseldesc line of the program's section starts the
     // selection text (true when key.id cannot be read).
     bool HasExtSelection(WStringView program, WStringView selectionText) const;
@@ -45,7 +46,10 @@ private:
     WString m_systemDir;
     WString m_path;
     bool m_readable = false;
-    std::vector<std::vector<std::string>> m_sections;  // in file order
+    // Open while the record lives: the sections are views of its text,
+    // not a string for each of a large key.id's lines.
+    SealedFile m_file;
+    std::vector<std::vector<std::string_view>> m_sections;  // in file order
     mutable std::unordered_map<WString, std::size_t> m_found;  // program: index in m_sections, or npos
     mutable std::unordered_map<WString, ExtSelections> m_extSelections;
     mutable std::vector<int> m_driveModuleNumbers;  // keystr.txt's, read at the first drive module look-up

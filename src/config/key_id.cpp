@@ -431,7 +431,7 @@ namespace {
 
 constexpr const char* kSectionStarts[] = {kZdKey, kDmKey, kExtKey};
 
-bool StartsWithMarker(const std::string& line, const char* marker) { return line.compare(0, std::strlen(marker), marker) == 0; }
+bool StartsWithMarker(std::string_view line, const char* marker) { return line.starts_with(marker); }
 
 // The drive module numbers of keystr.txt in their order there, which is the
 // order of key.id's drive module sections.
@@ -448,7 +448,7 @@ std::vector<int> DriveModuleNumbers(WStringView systemDir) {
     return numbers;
 }
 
-bool IsSectionStart(const std::string& line) {
+bool IsSectionStart(std::string_view line) {
     return std::any_of(std::begin(kSectionStarts), std::end(kSectionStarts),
                        [&](const char* marker) { return StartsWithMarker(line, marker); });
 }
@@ -457,11 +457,10 @@ bool IsSectionStart(const std::string& line) {
 
 CKeyIdRecord::CKeyIdRecord(WStringView systemDir)
     : m_systemDir(systemDir), m_path(Format(u"%s\\%s\\%s", systemDir, u"INTERNAL", u"key.id")) {
-    SealedFile file;
-    if (!file.OpenForRead(m_path)) return;
+    if (!m_file.OpenForRead(m_path)) return;
     m_readable = true;
-    std::string line;
-    while (file.ReadLine(line)) {
+    std::string_view line;
+    while (m_file.ReadLine(line)) {
         if (IsSectionStart(line)) m_sections.emplace_back();
         if (!m_sections.empty()) m_sections.back().push_back(line);
     }
@@ -469,8 +468,8 @@ CKeyIdRecord::CKeyIdRecord(WStringView systemDir)
 
 // A name is never looked for inside a line, so "Arc" never finds
 // "ArcWelding", nor DriveModule1 DriveModule10.
-const std::vector<std::string>& CKeyIdRecord::SectionOf(WStringView program) const {
-    static const std::vector<std::string> none;
+const std::vector<std::string_view>& CKeyIdRecord::SectionOf(WStringView program) const {
+    static const std::vector<std::string_view> none;
     constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
     const auto [found, inserted] = m_found.try_emplace(WString(program), kAbsent);
     if (inserted) {
@@ -491,7 +490,7 @@ const std::vector<std::string>& CKeyIdRecord::SectionOf(WStringView program) con
         }
         int driveModules = 0;
         for (std::size_t i = 0; i < m_sections.size() && found->second == kAbsent; ++i) {
-            const std::string& start = m_sections[i].front();
+            const std::string_view start = m_sections[i].front();
             if (!StartsWithMarker(start, kind)) continue;
             bool match = true;
             if (kind == kDmKey) {
@@ -512,9 +511,9 @@ bool CKeyIdRecord::HasExtSelection(WStringView program, WStringView selectionTex
     const auto [recorded, inserted] = m_extSelections.try_emplace(WString(program));
     ExtSelections& texts = recorded->second;
     if (inserted) {
-        for (const std::string& line : SectionOf(program)) {
+        for (const std::string_view line : SectionOf(program)) {
             if (!StartsWithMarker(line, kExtSelDesc)) continue;
-            const std::string text = line.substr(std::strlen(kExtSelDesc));
+            const std::string text(line.substr(std::strlen(kExtSelDesc)));
             if (std::find(texts.lengths.begin(), texts.lengths.end(), text.size()) == texts.lengths.end()) {
                 texts.lengths.push_back(text.size());
             }
@@ -538,9 +537,9 @@ int CConfigurationFiles::GetMediaKey(const CKeyIdRecord& record, WStringView nam
         return -1;
     }
     const std::string option = kOption + A(name);
-    for (const std::string& line : record.SectionOf(name)) {
-        if (line.compare(0, option.size(), option) != 0) continue;
-        std::string found = line.substr(option.size());
+    for (const std::string_view line : record.SectionOf(name)) {
+        if (!line.starts_with(option)) continue;
+        std::string found(line.substr(option.size()));
         while (!found.empty() && std::strchr(" \t\r\n\v\f", found.back())) found.pop_back();
         value = FromAnsi(found);
         return 0;

@@ -237,7 +237,14 @@ char* SealedFile::ReadLine(char* buffer, int size) {
 }
 
 bool SealedFile::ReadLine(std::string& line) {
-    line.clear();
+    std::string_view view;
+    const bool read = ReadLine(view);
+    line.assign(view);
+    return read;
+}
+
+bool SealedFile::ReadLine(std::string_view& line) {
+    line = {};
     if (!m_reading) return false;
     if (m_position >= m_data.size()) {
         m_atEnd = true;
@@ -245,8 +252,8 @@ bool SealedFile::ReadLine(std::string& line) {
     }
     const std::size_t newline = m_data.find('\n', m_position);
     const std::size_t end = newline == std::string::npos ? m_data.size() : newline;
-    line.assign(m_data, m_position, end - m_position);
-    if (!m_sealed && !line.empty() && line.back() == '\r' && newline != std::string::npos) line.pop_back();
+    line = std::string_view(m_data).substr(m_position, end - m_position);
+    if (!m_sealed && !line.empty() && line.back() == '\r' && newline != std::string::npos) line.remove_suffix(1);
     m_position = newline == std::string::npos ? end : end + 1;
     if (m_position >= m_data.size() && newline == std::string::npos) m_atEnd = true;
     return true;

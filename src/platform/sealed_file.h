@@ -56,6 +56,8 @@ public:
     char* ReadLine(char* buffer, int size);
     // One whole line without its "\n"; false at the end.
     bool ReadLine(std::string& line);
+    // The same as a view of the text read, valid while the file stays open.
+    bool ReadLine(std::string_view& line);
     // ReadLine(buffer, size) up to the end, appending each piece to out as a
     // C string holds it (up to a NUL) when keep(piece) says so. A large file
     // of short plain lines is taken a run of lines at a time.
