@@ -435,11 +435,11 @@ std::size_t CRelkeyParser::FirstWithLabel(std::size_t place) {
 }
 
 std::size_t CRelkeyParser::FirstWithLabel(WStringView label) {
-    Impl& impl = *m_impl;
-    if (!impl.text.active) return npos;
-    if (!impl.byLabel.built) impl.BuildTextIndex(impl.byLabel);
-    const std::size_t found = impl.byLabel.textGroups.Find(label);
-    return found == TextIndex::npos ? npos : found;
+    if (!m_impl->text.active) return npos;
+    CRelkeyGroup unused;  // a text file's group is never read into it
+    std::size_t place = npos;
+    FindGroup(u"Label", label, unused, &place);
+    return place;
 }
 
 const CRelkeyGroup& CRelkeyParser::GroupAt(std::size_t place) const { return m_impl->text.read[place]; }

@@ -316,9 +316,8 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
     GroupNames& n = m_groupNames;
     if (!root.Accepts(n.group)) {
         const auto id = [&](WStringView name) { return root.Intern(name); };
-        n = {id(u"Group"),    id(u"GroupItem"), id(u"SubTitle"), id(u"SubGUID"),
-             id(u"Title"),    id(u"Category"),  id(u"Label"),    id(u"Code"),
-             id(u"Selected"), id(u"LineSelectionDescription"),   id(u"DatFile"),
+        n = {id(u"Group"), id(u"GroupItem"), id(u"SubTitle"), id(u"SubGUID"), id(u"Title"), id(u"Category"),
+             id(u"Label"), id(u"Code"), id(u"Selected"), id(u"LineSelectionDescription"), id(u"DatFile"),
              id(u"RefSubLabel"), id(u"RefSubGUID")};
     }
     const WStringView subTitle = group.GetSubTitle();
