@@ -1276,6 +1276,21 @@ std::uint32_t TreeBuilder::NameHandle(WStringView name) { return state_.Intern(n
 
 void TreeBuilder::AddElement(std::uint32_t name) { Place(state_.New(Kind::Element, Index{name})); }
 
+void TreeBuilder::AddLeaf(std::uint32_t name, WStringView text) {
+    Node& element = state_.New(Kind::Element, Index{name});
+    Place(element);
+    if (text.empty()) return;
+    // Blanks and long texts take the general way: a blank text stays a node.
+    if (text.size() <= Node::kMaxOwnText && !IsBlank(text)) {
+        state_.Own(element, text);
+        last_ = nullptr;
+        return;
+    }
+    Enter();
+    Add(Kind::Text, {}, text);
+    Leave();
+}
+
 void TreeBuilder::Place(Node& node) {
     Append(state_, *parent_, node);
     last_ = &node;

@@ -29,6 +29,9 @@ public:
     // hundreds of thousands of times converts and looks up each once.
     std::uint32_t NameHandle(WStringView name);
     void AddElement(std::uint32_t name);
+    // An element without attributes whose content is this text alone, which
+    // is most elements of a large document: as AddElement, Enter, Add, Leave.
+    void AddLeaf(std::uint32_t name, WStringView text);
     // To the element or declaration added last.
     void AddAttribute(WStringView name, WStringView value);
     // Below the element added last, and back up.

@@ -67,7 +67,16 @@ public:
     WStringView Second(const char* text) { return Convert(text, second_); }
 
 private:
+    // Most texts are a few ASCII characters: they are measured and widened
+    // in one pass, and only a longer or wider one is measured apart.
     static WStringView Convert(const char* text, std::vector<char16_t>& buffer) {
+        char16_t* out = buffer.data();
+        for (std::size_t i = 0; i < buffer.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (c == 0) return {out, i};
+            if (c >= 0x80) break;
+            out[i] = c;
+        }
         const std::string_view narrow(text);
         if (buffer.size() < narrow.size()) buffer.resize(std::max(narrow.size(), 2 * buffer.size()));
         const std::size_t ascii = WidenAscii(narrow, buffer.data());
@@ -77,8 +86,8 @@ private:
         std::copy(rest.begin(), rest.end(), buffer.begin() + static_cast<std::ptrdiff_t>(ascii));
         return {buffer.data(), ascii + rest.size()};
     }
-    std::vector<char16_t> first_;
-    std::vector<char16_t> second_;
+    std::vector<char16_t> first_ = std::vector<char16_t>(256);
+    std::vector<char16_t> second_ = std::vector<char16_t>(256);
 };
 
 // False for an element that has an attribute twice.
@@ -128,11 +137,15 @@ bool Copy(const pugi::xml_document& doc, TreeBuilder& builder) {
     while (current) {
         switch (current.type()) {
         case pugi::node_element: {
+            const pugi::xml_node child = current.first_child();
+            if (!child && !current.first_attribute()) {
+                builder.AddLeaf(names(current.name()), wide(current.value()));
+                break;
+            }
             builder.AddElement(names(current.name()));
             if (!CopyAttributes(current, builder, wide)) return false;
             // Text that came before any child is the element's value (kEmbedText).
             const char* text = current.value();
-            const pugi::xml_node child = current.first_child();
             if (*text || child) builder.Enter();
             if (*text) builder.Add(Kind::Text, {}, wide(text));
             if (child) {
