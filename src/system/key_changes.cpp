@@ -176,8 +176,6 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     if (FAILED(locked)) return locked;
     xml::Document document = xml::Document::Create();
     const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
-    const HRESULT fits = CheckOptionSelection(options);
-    if (FAILED(fits)) return fits;
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) {
@@ -185,12 +183,13 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
         return KELINSTALL_E_WORK_AREA;
     }
     // key.id's option strings come from the relkey files of the build checked
-    // against; an old system.xml beside the new selection would describe another system.
+    // against; an old system.xml beside the new selection would describe another
+    // system. The check runs while system.xml is built from the selection.
     const HRESULT written =
         WriteConfiguration(work, options,
                            {nullptr, u"CSystem::AddKeystring, Unable to remove non updated system",
                             u"CSystem::AddKeystring, Error creating system.xml in %s\n"},
-                           work);
+                           work, [&] { return CheckOptionSelection(options); });
     if (FAILED(written)) return written;
     const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.

@@ -15,26 +15,35 @@ namespace kel {
 namespace {
 
 WString TextOf(const xml::Element& element, WStringView child) { return element.FirstChild(child).Text(); }
-// As above, without a copy where the text can be had so: a large selection
-// compares tens of thousands of texts.
-WStringView TextOf(const xml::Element& element, WStringView child, WString& spare) {
-    return element.FirstChild(child).TextView(spare);
-}
 
 // The hidden mark is the component's own addition, not part of the option.
 WStringView WithoutHiddenMark(WStringView text) {
     if (!text.empty() && text.front() == u';') text.remove_prefix(1);
     return text;
 }
-WStringView ItemName(const xml::Element& item, WString& spare) {
-    return WithoutHiddenMark(TextOf(item, u"LineSelectionDescription", spare));
-}
 WString ItemName(const xml::Element& item) {
-    WString spare;
-    return WString(ItemName(item, spare));
+    return WString(WithoutHiddenMark(TextOf(item, u"LineSelectionDescription")));
 }
 
 bool IsChosen(WStringView selected) { return selected == u"1" || selected == u"2" || selected == u"4"; }
+
+// The names a group's check reads, looked up once per document: a large
+// selection has tens of thousands of groups.
+struct GroupNames {
+    explicit GroupNames(const xml::Element& document)
+        : head{document.Lookup(u"Title"), document.Lookup(u"SubTitle"), document.Lookup(u"Code")},
+          item(document.Lookup(u"GroupItem")),
+          itemTexts{document.Lookup(u"LineSelectionDescription"), document.Lookup(u"Selected")},
+          subGuid(document.Lookup(u"RefSubGUID")) {}
+    std::array<xml::NameId, 3> head;
+    xml::NameId item;
+    std::array<xml::NameId, 2> itemTexts;  // the description, then the selection state
+    xml::NameId subGuid;
+};
+
+WStringView TextOf(const xml::Element& element, const xml::NameId& child, WString& spare) {
+    return element.ChildText(child, spare).value_or(WStringView());
+}
 
 // The entry the writers read for a program: its first ZD, its last EXT.
 xml::Element EntryOf(const xml::Element& root, WStringView kind, WStringView program) {
@@ -52,7 +61,8 @@ xml::Element EntryOf(const xml::Element& root, WStringView kind, WStringView pro
 // anew by every build, so a document read before the last change has others.
 class ProgramCheck {
 public:
-    ProgramCheck(WStringView program, const xml::Element& given, const xml::Element& built) : program_(program) {
+    ProgramCheck(WStringView program, const xml::Element& given, const xml::Element& built)
+        : program_(program), givenNames_(given), builtNames_(built) {
         for (const xml::Element& group : given.FirstChild(u"SubGroups").Children(u"Group")) {
             givenIndex_.try_emplace(TextOf(group, u"SubGUID"), givenSubs_.size());  // the first of a GUID counts
             givenSubs_.push_back({group, false});
@@ -95,17 +105,16 @@ private:
 
     // open: every option on the way to this group is chosen.
     WString Group(const xml::Element& given, const xml::Element& built, bool open) {
-        static constexpr std::array<WStringView, 3> kHead{u"Title", u"SubTitle", u"Code"};
         std::array<WString, 3> givenSpares;
         std::array<WString, 3> builtSpares;
-        const std::array<WStringView, 3> builtHead = built.ChildTexts(kHead, builtSpares);
-        if (given.ChildTexts(kHead, givenSpares) != builtHead) return Unknown(given);
+        const std::array<WStringView, 3> builtHead = built.ChildTexts(builtNames_.head, builtSpares);
+        if (given.ChildTexts(givenNames_.head, givenSpares) != builtHead) return Unknown(given);
         const WStringView title = builtHead[0];
         WString spare1;
         WString spare2;
         // Items are matched by place, in step, without lists.
-        const xml::ChildElements givenItems = given.Children(u"GroupItem");
-        const xml::ChildElements builtItems = built.Children(u"GroupItem");
+        const xml::ChildElements givenItems = given.Children(givenNames_.item);
+        const xml::ChildElements builtItems = built.Children(builtNames_.item);
         WString choices;
         int chosen = 0;
         bool anyChosen = false;
@@ -116,9 +125,10 @@ private:
                 return Format(u"Group %s of %s misses item %s", title, program_, ItemName(*builtItem));
             }
             std::array<WString, 2> itemSpares;
-            const auto [name, selected] = givenItem->ChildTexts<2>({u"LineSelectionDescription", u"Selected"}, itemSpares);
+            const auto [name, selected] = givenItem->ChildTexts(givenNames_.itemTexts, itemSpares);
             const WStringView item = WithoutHiddenMark(name);
-            if (builtItem == builtItems.end() || item != ItemName(*builtItem, spare2)) {
+            if (builtItem == builtItems.end() ||
+                item != WithoutHiddenMark(TextOf(*builtItem, builtNames_.itemTexts[0], spare2))) {
                 return Format(u"Group %s of %s has no item %s", title, program_, item);
             }
             if (selected != u"0" && !IsChosen(selected)) {
@@ -140,15 +150,16 @@ private:
         givenItem = givenItems.begin();
         for (auto builtItem = builtItems.begin(); builtItem != builtItems.end(); ++givenItem, ++builtItem) {
             // Built sub groups always have a GUID: an item without one opens none.
-            const WStringView builtGuid = TextOf(*builtItem, u"RefSubGUID", spare1);
+            const WStringView builtGuid = TextOf(*builtItem, builtNames_.subGuid, spare1);
             if (builtGuid.empty()) continue;
             const auto builtSub = builtSubs_.find(builtGuid);
             if (builtSub == builtSubs_.end()) continue;
-            const auto givenSub = givenIndex_.find(TextOf(*givenItem, u"RefSubGUID", spare2));
+            const auto givenSub = givenIndex_.find(TextOf(*givenItem, givenNames_.subGuid, spare2));
             if (givenSub == givenIndex_.end()) return Missing(builtSub->second);
             SubGroup& sub = givenSubs_[givenSub->second];
             sub.reached = true;
-            const WString selected = TextOf(*givenItem, u"Selected");
+            WString spare3;
+            const WStringView selected = TextOf(*givenItem, givenNames_.itemTexts[1], spare3);
             const bool opens = selected == u"1" || (IsChosen(selected) && !defaultsGiveWay);
             const WString misfit = Group(sub.group, builtSub->second, open && opens);
             if (!misfit.empty()) return misfit;
@@ -157,6 +168,8 @@ private:
     }
 
     WString program_;
+    GroupNames givenNames_;
+    GroupNames builtNames_;
     xml::ChildElements given_;
     xml::ChildElements built_;
     std::vector<SubGroup> givenSubs_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <vector>
 
@@ -191,9 +192,10 @@ private:
                         BuildFailure failure);
     // The configuration files and system.xml of the options into folder.
     // KELINSTALL_E_WRITE_CONFIG after the message of the step that failed;
-    // messages.systemXml names place.
+    // messages.systemXml names place. A gate runs once system.xml is being
+    // built, before anything is written; its failure is returned as it is.
     HRESULT WriteConfiguration(const WString& folder, const xml::Element& options, const CommitMessages& messages,
-                               WStringView place);
+                               WStringView place, const std::function<HRESULT()>& gate = {});
     // Writes the configuration files and system.xml in a work directory and
     // moves them in. KELINSTALL_S_PENDING: decided, finished by the next open.
     HRESULT Commit(const xml::Element& options, const CommitMessages& messages);

@@ -241,7 +241,8 @@ HRESULT CSystem::GetSystemOptions(WString& document) {
 }
 
 HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& options,
-                                    const CommitMessages& messages, WStringView place) {
+                                    const CommitMessages& messages, WStringView place,
+                                    const std::function<HRESULT()>& gate) {
     // system.xml reads only the finished option document and the media list,
     // so a second core builds and serializes it while this one writes key.id;
     // every file is still written here, in the same order. The media are
@@ -266,6 +267,11 @@ HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& o
                    systemXml.Complete(media);
         });
     });
+    // Only reads happen beside the gate; a build that it stops is never written.
+    if (gate) {
+        const HRESULT passed = gate();
+        if (FAILED(passed)) return passed;
+    }
     const bool saved = files.SaveConfiguration(folder, m_systemPath, m_keyList, options, &m_builtRelkeys) == 0;
     const bool described = built.get();
     if (!saved) {
