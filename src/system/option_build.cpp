@@ -233,7 +233,9 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
 int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                      WStringView programName, CRelkeyParser& parser,
                                      std::vector<WString>& openSubGroups) {
-    CSelectionGroup group;
+    const std::size_t depth = openSubGroups.size();
+    if (m_selectionGroups.size() <= depth) m_selectionGroups.resize(depth + 1);
+    CSelectionGroup& group = m_selectionGroups[depth];
     if (ConfigGroup(selection, m_optionBuildFlag == 1 ? 1 : 0, relkeyGroup, group) != 0) {
         TraceMessage(u"CSystem::AddGroupToSystemOptions, Unable to configurate SelectionGroup");
         return -1;

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <future>
 #include <vector>
 
 #include "KelInstallSystem.h"
 #include "options/relkey_parser.h"
+#include "options/selection_group.h"
 #include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/text.h"
@@ -20,7 +22,6 @@ namespace kel {
 
 class CCommitJournal;
 class CKeyIdRecord;
-class CSelectionGroup;
 
 struct ReleaseVersion {
     uint16_t major = 0;
@@ -236,6 +237,10 @@ private:
     };
     GroupNames m_groupNames;
     int m_optionBuildFlag = 1;
+    // One per sub group depth, used again by every group of a build: a large
+    // build configures tens of thousands. A deque keeps each in place while
+    // a deeper one is added.
+    std::deque<CSelectionGroup> m_selectionGroups;
     // A selection stored since the last build: the document's groups still
     // fit the system (a check may use them), its choices are old.
     bool m_optionsStale = false;
