@@ -123,7 +123,7 @@ void BM_OptionString(benchmark::State& state) {
     kel::CConfigurationFiles files;
     std::size_t length = 0;
     for (auto _ : state) {
-        std::deque<WString> selections = all;
+        std::deque<kel::WStringView> selections(all.begin(), all.end());
         WString optionString;
         if (files.MakeOptionString(path, key, selections, optionString) != 0) state.SkipWithError("build failed");
         length = optionString.size();

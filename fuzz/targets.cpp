@@ -64,7 +64,7 @@ void WalkRelkey(const WString& path) {
         }
         parser.GetGroupByLabel(group->GetLabel(), found);
     }
-    std::deque<WString> selections = {u"a", u";b", u"S:c", u"S:;d"};
+    std::deque<WStringView> selections = {u"a", u";b", u"S:c", u"S:;d"};
     WString optionString;
     CConfigurationFiles().MakeOptionString(path, CKeyInfo(), selections, optionString);
 }

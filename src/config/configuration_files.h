@@ -74,10 +74,10 @@ public:
 
     // One character per option of the relkey file's groups, from the
     // selection texts of one program, which are consumed. 0 / -1.
-    int MakeOptionString(WStringView relkeyPath, const CKeyInfo& key, std::deque<WString>& selections,
+    int MakeOptionString(WStringView relkeyPath, const CKeyInfo& key, std::deque<WStringView>& selections,
                          WString& optionString);
     // Follows "SubTitle:selection" texts at the front of selections into the work list. 0 / -1.
-    int AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections);
+    int AddSubGroups(CRelkeyParser& parser, std::deque<WStringView>& selections);
 
     // keystr.txt, program.id and key.id into targetDir\INTERNAL; systemDir is
     // the path the files name; systemOptions is the root of the option
@@ -135,8 +135,12 @@ private:
     // Option-string work list: one node per group label, in first-seen order.
     struct WorkNode {
         WString label;
-        std::vector<WString> selections;
         std::size_t place;  // of the first group with the label, when the parser keeps places
+    };
+    // A selection of a node, as written (a hidden one with its ";").
+    struct WorkSelection {
+        std::size_t node;
+        WStringView text;
     };
     // The selection files of a drive-module or additional-program section. 0, -2, or 4 to 9.
     int InsertSelectionFiles(const char16_t* writer, const CKeyInfo& key, const std::vector<WStringView>& files,
@@ -146,13 +150,20 @@ private:
     std::size_t WorkNodeOf(CRelkeyParser& parser, WStringView label, std::size_t place);
     void ClearWorkList();
     // Takes one "SubTitle:selection" text; true when its option opens a further sub group.
-    bool AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections);
+    bool AddSubGroupSelection(CRelkeyParser& parser, std::deque<WStringView>& selections);
+    // The text a selection is matched by and the one the work list keeps.
+    std::pair<WStringView, WStringView> TakeHiddenMark(WStringView selection);
 
     const int m_sealed = 1;
     WString m_lastError;
     std::deque<WorkNode> m_workList;  // stays put: the index views its labels
     TextIndex m_workIndex;  // labels no group of a text file has, and an XML file's
     std::vector<std::uint32_t> m_nodeAtPlace;  // by first place: node + 1
+    // One list for every node's selections: a large build has tens of
+    // thousands of nodes with one each. They view the caller's texts, or
+    // the texts kept here when taking a hidden mark changed them.
+    std::vector<WorkSelection> m_workSelections;
+    std::deque<WString> m_workTexts;
     std::shared_ptr<const SectionOptionsInfo> m_sectionOptions;  // while WriteKeyId runs
     // While WriteKeyId runs: the text of each selection file read so far.
     // Thousands of options name the same few files.

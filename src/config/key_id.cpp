@@ -36,10 +36,9 @@ constexpr const char* kExtSelDesc = "#CKeyId extseldesc ";
 
 std::string A(WStringView text) { return ToAnsi(text); }
 
-// Items between "*"; empty items count, an empty text has none.
-template <class Item = WString>
-std::vector<Item> SplitItems(WStringView text) {
-    std::vector<Item> items;
+// Items between "*", as views of text; empty items count, an empty text has none.
+std::vector<WStringView> SplitItems(WStringView text) {
+    std::vector<WStringView> items;
     if (text.empty()) return items;
     for (std::size_t start = 0;;) {
         const std::size_t star = text.find(u'*', start);
@@ -65,12 +64,12 @@ void PadWithZeros(WString& optionString, std::size_t length) {
 }
 
 // The seldesc lines: the text after a sub group's ":", hidden and empty ones left out.
-std::string SelectionLines(const char* marker, const std::vector<WString>& selections) {
+std::string SelectionLines(const char* marker, const std::vector<WStringView>& selections) {
     std::string lines;
-    for (const WString& selection : selections) {
+    for (const WStringView selection : selections) {
         if (selection.empty()) continue;
         const std::size_t colon = selection.find(u':');
-        const WStringView text = colon == WString::npos ? WStringView(selection) : WStringView(selection).substr(colon + 1);
+        const WStringView text = colon == WStringView::npos ? selection : selection.substr(colon + 1);
         if (!text.empty() && text.front() == u';') continue;
         lines.append(marker).append(A(text)) += '\n';
     }
@@ -113,24 +112,25 @@ public:
     WString Message(const char16_t* text) const { return WString(u"CConfigurationFiles::") + writer_ + u", " + text; }
 
     // The failure's trace text, or empty on success.
-    // The files are views of the shared document's texts.
-    WString Query(WStringView program, std::vector<WString>& selections, std::vector<WStringView>& files) const {
+    // Selections and files are views of the shared document's texts.
+    WString Query(WStringView program, std::vector<WStringView>& selections, std::vector<WStringView>& files) const {
         if (!info_ || !info_->loaded) return Message(u"Unable to load bstrSystemOptions to SystemOptions\n");
         const auto found = info_->programs.find(WString(program));
-        selections = found == info_->programs.end() ? std::vector<WString>() : SplitItems(found->second.selections);
+        selections = found == info_->programs.end() ? std::vector<WStringView>()
+                                                    : SplitItems(found->second.selections);
         files = found == info_->programs.end() ? std::vector<WStringView>()
-                                               : SplitItems<WStringView>(found->second.selectionFiles);
+                                               : SplitItems(found->second.selectionFiles);
         return {};
     }
 
     // Query, then the option string of a drive module or additional program
     // (empty without selections). The failure's trace text, or empty.
     WString OptionString(CConfigurationFiles& files, WStringView program, const CKeyInfo& key,
-                         const WString& relkeyPath, std::vector<WString>& selections,
+                         const WString& relkeyPath, std::vector<WStringView>& selections,
                          std::vector<WStringView>& selectionFiles, WString& optionString) const {
         const WString failure = Query(program, selections, selectionFiles);
         if (!failure.empty() || selections.empty()) return failure;
-        std::deque<WString> work(selections.begin(), selections.end());
+        std::deque<WStringView> work(selections.begin(), selections.end());
         if (files.MakeOptionString(relkeyPath, key, work, optionString) != 0) {
             return Message(u"Failed to convert keystring to option string!!\n");
         }
@@ -200,7 +200,7 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
         TraceError(u"CConfigurationFiles::WriteKelKeyId, Cannot init KelInstallSystemOptions");
         return 0;
     }
-    std::vector<WString> selections;
+    std::vector<WStringView> selections;
     std::vector<WStringView> files;
     const WString failure = options.Query(u"Zendara", selections, files);
     if (!failure.empty()) {
@@ -218,9 +218,8 @@ int CConfigurationFiles::WriteKelKeyId(CKeyInfo key, SealedFile& file) {
     WString relkeyPath;
     relkeyFile.GetRelkeyFilePath(key.GetProgramPath(), description.signatureNumber, relkeyPath);
 
-    // The selections are taken by the option string: their lines are made first.
     const std::string selectionLines = SelectionLines(kSelDesc, selections);
-    std::deque<WString> work(std::make_move_iterator(selections.begin()), std::make_move_iterator(selections.end()));
+    std::deque<WStringView> work(selections.begin(), selections.end());
     WString optionString;
     if (MakeOptionString(relkeyPath, key, work, optionString) != 0) {
         TraceError(options.Message(u"Failed to convert keystring to option string!!\n"));
@@ -284,7 +283,7 @@ int CConfigurationFiles::WriteDMKeyId(CKeyInfo key, SealedFile& file) {
         return -1;
     }
     const WString program = Format(u"%s%d", u"DriveModule", static_cast<int>(key.GetDriveModuleNr()));
-    std::vector<WString> selections;
+    std::vector<WStringView> selections;
     std::vector<WStringView> files;
     WString optionString;
     const WString failure =
@@ -327,7 +326,7 @@ int CConfigurationFiles::WriteExtKeyId(CKeyInfo key, SealedFile& file) {
     const std::string program = A(description.programName);
     WString title;
     WString optionString;
-    std::vector<WString> selections;
+    std::vector<WStringView> selections;
     std::vector<WStringView> files;
     if (withOptions) {
         CRelkeyFile relkeyFile;

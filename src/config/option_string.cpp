@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <span>
 #include <utility>
 
 #include "config/configuration_files.h"
@@ -11,13 +13,6 @@ namespace kel {
 
 namespace {
 
-// A leading ";" marks a selection that is written hidden; every ";" goes.
-WString TakeHiddenMark(WString& text) {
-    if (text.empty() || text[0] != u';') return {};
-    std::erase(text, u';');
-    return u";";
-}
-
 // The search compares as the user's locale does; which options end up
 // chosen is still decided by exact comparison when the string is built.
 const CRelkeyOption* FindOption(const CRelkeyGroup& group, WStringView description) {
@@ -27,8 +22,8 @@ const CRelkeyOption* FindOption(const CRelkeyGroup& group, WStringView descripti
     return nullptr;
 }
 
-bool HasColon(const std::deque<WString>& selections) {
-    return !selections.empty() && selections.front().find(u':') != WString::npos;
+bool HasColon(const std::deque<WStringView>& selections) {
+    return !selections.empty() && selections.front().find(u':') != WStringView::npos;
 }
 
 }  // namespace
@@ -43,24 +38,37 @@ std::size_t CConfigurationFiles::WorkNodeOf(CRelkeyParser& parser, WStringView l
         if (first >= m_nodeAtPlace.size()) m_nodeAtPlace.resize(std::max(2 * m_nodeAtPlace.size(), first + 1), 0);
         std::uint32_t& node = m_nodeAtPlace[first];
         if (node == 0) {
-            m_workList.push_back({WString(label), {}, first});
+            // Found again by its place, which needs no copy of the label.
+            m_workList.push_back({WString(), first});
             node = static_cast<std::uint32_t>(m_workList.size());
         }
         return node - 1;
     }
     if (const std::size_t found = m_workIndex.Find(label); found != TextIndex::npos) return found;
-    m_workList.push_back({WString(label), {}, CRelkeyParser::npos});
+    m_workList.push_back({WString(label), CRelkeyParser::npos});
     return m_workIndex.Add(m_workList.back().label, m_workList.size() - 1);
+}
+
+std::pair<WStringView, WStringView> CConfigurationFiles::TakeHiddenMark(WStringView selection) {
+    // A leading ";" marks a selection that is written hidden; every ";" goes
+    // from the text it is matched by.
+    if (selection.empty() || selection[0] != u';') return {selection, selection};
+    WString plain(selection);
+    std::erase(plain, u';');
+    const WString& matched = m_workTexts.emplace_back(std::move(plain));
+    return {matched, m_workTexts.emplace_back(u";" + matched)};
 }
 
 void CConfigurationFiles::ClearWorkList() {
     m_workList.clear();
+    m_workSelections.clear();
+    m_workTexts.clear();
     m_workIndex.Clear();
     m_nodeAtPlace.clear();
 }
 
 int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo& key,
-                                          std::deque<WString>& selections, WString& optionString) {
+                                          std::deque<WStringView>& selections, WString& optionString) {
     ClearWorkList();
     CRelkeyCache own;
     int loaded = 0;  // a file that does not load has no first group
@@ -77,9 +85,8 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
 
     // Selections come in the order of the main groups: the search only moves forward.
     while (!selections.empty()) {
-        WString text = std::move(selections.front());
+        const auto [text, kept] = TakeHiddenMark(selections.front());
         selections.pop_front();
-        const WString mark = TakeHiddenMark(text);
         const CRelkeyOption* match = nullptr;
         std::size_t node = 0;
         for (;;) {
@@ -98,7 +105,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
             which ^= 1;
         }
         if (!match) continue;
-        m_workList[node].selections.push_back(mark.empty() ? std::move(text) : mark + text);
+        m_workSelections.push_back({node, kept});
         const WStringView subLabel = match->RefSubLabelView();
         if (subLabel.empty()) continue;
         CRelkeyGroup subScratch;
@@ -114,9 +121,17 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
         }
     }
 
+    // Each node's selections together, in the order they were taken.
+    std::stable_sort(m_workSelections.begin(), m_workSelections.end(),
+                     [](const WorkSelection& a, const WorkSelection& b) { return a.node < b.node; });
+    auto nodeSelections = m_workSelections.begin();
     WString built;
     CRelkeyGroup scratch;
-    for (const WorkNode& node : m_workList) {
+    for (std::size_t index = 0; index < m_workList.size(); ++index) {
+        const WorkNode& node = m_workList[index];
+        const auto selectionsBegin = nodeSelections;
+        while (nodeSelections != m_workSelections.end() && nodeSelections->node == index) ++nodeSelections;
+        const std::span<const WorkSelection> selected(selectionsBegin, nodeSelections);
         const CRelkeyGroup* group = node.place != CRelkeyParser::npos ? &parser.GroupAt(node.place)
                                                                       : parser.FindGroup(u"Label", node.label, scratch);
         if (!group) {
@@ -129,13 +144,13 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
             const WStringView description = option.LineSelectionDescriptionView();
             char16_t state = u'0';
             WString plain;
-            for (const WString& selection : node.selections) {
-                const bool hidden = selection.find(u';') != WString::npos;
+            for (const WorkSelection& selection : selected) {
+                const bool hidden = selection.text.find(u';') != WStringView::npos;
                 if (hidden) {
-                    plain = selection;
+                    plain = selection.text;
                     std::erase(plain, u';');
                 }
-                if (SameText(hidden ? WStringView(plain) : WStringView(selection), description)) {
+                if (SameText(hidden ? WStringView(plain) : selection.text, description)) {
                     state = hidden ? u'2' : u'1';
                     break;
                 }
@@ -150,7 +165,7 @@ int CConfigurationFiles::MakeOptionString(WStringView relkeyPath, const CKeyInfo
     return 0;
 }
 
-int CConfigurationFiles::AddSubGroups(CRelkeyParser& parser, std::deque<WString>& selections) {
+int CConfigurationFiles::AddSubGroups(CRelkeyParser& parser, std::deque<WStringView>& selections) {
     if (!HasColon(selections)) {
         if (!selections.empty()) selections.pop_front();
         return 0;
@@ -163,21 +178,18 @@ int CConfigurationFiles::AddSubGroups(CRelkeyParser& parser, std::deque<WString>
     return 0;
 }
 
-bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque<WString>& selections) {
-    WString text = std::move(selections.front());
+bool CConfigurationFiles::AddSubGroupSelection(CRelkeyParser& parser, std::deque<WStringView>& selections) {
+    const WStringView text = selections.front();
     selections.pop_front();
     const std::size_t colon = text.find(u':');
-    const WString subTitle = text.substr(0, colon);
-    WString description = text.substr(colon + 1);
-    const WString mark = TakeHiddenMark(description);
+    const WStringView subTitle = text.substr(0, colon);
+    const auto [description, kept] = TakeHiddenMark(text.substr(colon + 1));
 
     CRelkeyGroup scratch;
     std::size_t place = CRelkeyParser::npos;
     const CRelkeyGroup* group = parser.FindGroup(u"SubTitle", subTitle, scratch, &place);
     const CRelkeyOption* option = group ? FindOption(*group, description) : nullptr;
-    WString selection = mark.empty() ? std::move(description) : mark + description;
-    m_workList[WorkNodeOf(parser, group ? group->LabelView() : WStringView(), place)].selections.push_back(
-        std::move(selection));
+    m_workSelections.push_back({WorkNodeOf(parser, group ? group->LabelView() : WStringView(), place), kept});
     if (!option || option->RefSubLabelView().empty()) return false;
     CRelkeyGroup subScratch;
     const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", option->RefSubLabelView(), subScratch, &place);

@@ -43,14 +43,14 @@ TEST(OptionString, FollowsTheGroupsOfTheFile) {
     for (const Case& c : cases) {
         CKeyInfo key;
         key.SetDriveModuleNr(c.driveModule);
-        std::deque<WString> selections = c.selections;
+        std::deque<WStringView> selections(c.selections.begin(), c.selections.end());
         WString out = u"unset";
         EXPECT_EQ(files.MakeOptionString(kRelkey, key, selections, out), 0) << c.expected;
         EXPECT_TRUE(selections.empty());
         EXPECT_EQ(test::N(out), c.expected);
     }
     // The XML form: each group of the list is looked up on its own.
-    std::deque<WString> selections = {u"Dispensing", u"DispenseSetup:Two components", u"World zones"};
+    std::deque<WStringView> selections = {u"Dispensing", u"DispenseSetup:Two components", u"World zones"};
     WString out;
     ASSERT_EQ(files.MakeOptionString(test::SourceDir() + u"\\samples\\releases\\zendara-6.0\\syskey\\relkey.xml",
                                      CKeyInfo(), selections, out),
@@ -64,8 +64,8 @@ TEST(OptionString, FollowsTheGroupsOfTheFile) {
                                                    "grp_g \"G\"\ngrp_g 1,1 \"A1\" void\ngrp_g 1,1 \"A2\" void\n\n"
                                                    "grp_h \"H\"\ngrp_h 1,1 \"H1\" void\n\n"
                                                    "grp_g \"G again\"\ngrp_g 1,1 \"B1\" void\ngrp_g 1,1 \"A2\" void\n\n"));
-    for (const auto& [chosen, expected] : {std::pair{std::deque<WString>{u"B1"}, "000"},
-                                          std::pair{std::deque<WString>{u"H1", u"A2"}, "011"}}) {
+    for (const auto& [chosen, expected] : {std::pair{std::deque<WStringView>{u"B1"}, "000"},
+                                          std::pair{std::deque<WStringView>{u"H1", u"A2"}, "011"}}) {
         selections = chosen;
         ASSERT_EQ(files.MakeOptionString(dir / u"twice.opt", CKeyInfo(), selections, out), 0);
         EXPECT_EQ(test::N(out), expected) << test::N(chosen.front());
@@ -76,7 +76,7 @@ TEST(OptionString, Failures) {
     test::TempDir dir;
     CConfigurationFiles files;
     CKeyInfo key;
-    std::deque<WString> selections = {u"A1"};
+    std::deque<WStringView> selections = {u"A1"};
     WString out;
     test::TraceCapture traces;
     EXPECT_EQ(files.MakeOptionString(dir / u"missing.opt", key, selections, out), -1);
@@ -85,8 +85,8 @@ TEST(OptionString, Failures) {
     // A sub group that the file does not define cannot be built, whether an
     // option names it or a selection does (one kept from an older release).
     ASSERT_TRUE(test::WriteAll(dir / u"dangling.opt", "t\no\ngrp1 1,1 \"A\" void &Gone\n\n"));
-    for (auto [path, chosen] : {std::pair{dir / u"dangling.opt", std::deque<WString>{u"A"}},
-                                std::pair{kRelkey, std::deque<WString>{u"Profibus slave", u"Gone:Bus monitor"}}}) {
+    for (auto [path, chosen] : {std::pair{dir / u"dangling.opt", std::deque<WStringView>{u"A"}},
+                                std::pair{kRelkey, std::deque<WStringView>{u"Profibus slave", u"Gone:Bus monitor"}}}) {
         traces.Clear();
         out = u"unset";
         EXPECT_EQ(files.MakeOptionString(path, key, chosen, out), -1) << test::N(path);

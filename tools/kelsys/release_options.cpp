@@ -209,7 +209,8 @@ int MakeSelection(const std::string& release, int32_t signature, const std::vect
     selection.clear();
     if (texts.empty()) return kOk;
     kel::CConfigurationFiles files;
-    if (files.MakeOptionString(path, kel::CKeyInfo(), texts, selection) != 0) {
+    std::deque<kel::WStringView> views(texts.begin(), texts.end());
+    if (files.MakeOptionString(path, kel::CKeyInfo(), views, selection) != 0) {
         std::cerr << "kelsys: cannot make the selection from " << Utf8(path) << "\n";
         return kRefused;
     }
