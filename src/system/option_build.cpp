@@ -95,6 +95,7 @@ void CSystem::DropOptions() {
     m_optionsRoot = xml::Element();
     m_optionsStale = false;
     m_builtRelkeys.Clear();
+    m_programEntry = {};  // its handles would keep the old document alive
 }
 
 HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys) {
@@ -208,6 +209,7 @@ HRESULT CSystem::BuildEveryProgram(WStringView recordedIn, CRelkeyCache& relkeys
 
 int CSystem::AddProgramToSystemOptions(WString selection, CRelkeyParser& parser, uint32_t kind,
                                        WStringView programName) {
+    m_programEntry = {};
     CRelkeyGroup scratch;
     const CRelkeyGroup* group = parser.FirstGroup(scratch);
     if (!group) {
@@ -283,12 +285,11 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
     return 0;
 }
 
-void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind) {
-    // Names with their lengths: a literal measured per leaf shows in a large build.
+void CSystem::FindProgramEntry(WStringView programName, uint32_t kind) {
     using namespace std::string_view_literals;
+    m_programEntry = {};
     xml::Element root = OptionsRoot();
     if (!root) return;
-
     // A new entry gets its program name and the two group containers.
     const auto newEntry = [&](WStringView name, bool instance) {
         xml::Element created = CreateOptionsElement(name);
@@ -313,17 +314,25 @@ void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, ui
         }
         if (!entry) entry = newEntry(u"EXT", true);
     }
-    if (!entry) return;
+    if (entry) m_programEntry = {entry.FirstChild(u"MainGroups"sv), entry.FirstChild(u"SubGroups"sv)};
+}
+
+void CSystem::AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind) {
+    // Names with their lengths: a literal measured per leaf shows in a large build.
+    using namespace std::string_view_literals;
+    if (!m_programEntry.main) FindProgramEntry(programName, kind);
+    xml::Element& main = m_programEntry.main;
+    if (!main) return;
 
     GroupNames& n = m_groupNames;
-    if (!root.Accepts(n.group)) {
-        const auto id = [&](WStringView name) { return root.Intern(name); };
+    if (!main.Accepts(n.group)) {
+        const auto id = [&](WStringView name) { return main.Intern(name); };
         n = {id(u"Group"), id(u"GroupItem"), id(u"SubTitle"), id(u"SubGUID"), id(u"Title"), id(u"Category"),
              id(u"Label"), id(u"Code"), id(u"Selected"), id(u"LineSelectionDescription"), id(u"DatFile"),
              id(u"RefSubLabel"), id(u"RefSubGUID")};
     }
     const WStringView subTitle = group.GetSubTitle();
-    xml::Element parent = entry.FirstChild(subTitle.empty() ? u"MainGroups"sv : u"SubGroups"sv);
+    xml::Element parent = subTitle.empty() ? main : m_programEntry.sub;
     xml::Element element = parent.AppendChild(n.group);
     if (!element || !element.SetAttribute(u"Instance"sv, programName)) return;
     if (!subTitle.empty() && !element.AddLeaves({{n.subTitle, subTitle}, {n.subGuid, group.GetSubGUID()}})) return;

@@ -122,6 +122,8 @@ public:
                                 WStringView programName, CRelkeyParser& parser);
     // Writes one selection group under the program's entry of the document.
     void AddGroup(const CSelectionGroup& group, WStringView programName, uint32_t kind);
+    // The program's entry, made when the document has none, into m_programEntry.
+    void FindProgramEntry(WStringView programName, uint32_t kind);
     // Default digits of every group of an additional program's relkey.opt. 1 / 0.
     int MakeDefaultAdditionalOptionSelections(WStringView programPath, WString& selection, CRelkeyCache& relkeys);
     // The component of the last option build; null before the first.
@@ -241,6 +243,13 @@ private:
     // build configures tens of thousands. A deque keeps each in place while
     // a deeper one is added.
     std::deque<CSelectionGroup> m_selectionGroups;
+    // Where the groups of the program being added go: found once for all of
+    // them, and forgotten when the next program's groups start.
+    struct ProgramEntry {
+        xml::Element main;
+        xml::Element sub;
+    };
+    ProgramEntry m_programEntry;
     // A selection stored since the last build: the document's groups still
     // fit the system (a check may use them), its choices are old.
     bool m_optionsStale = false;
