@@ -43,6 +43,7 @@ class CSelectionGroup {
 public:
     void Reset(const CRelkeyGroup& source) {
         m_source = &source;
+        m_subGuid = {};
         m_options.clear();
         m_options.reserve(source.Options().size());
     }
@@ -54,7 +55,10 @@ public:
 
     WStringView GetTitle() const { return source().TitleView(); }
     WStringView GetSubTitle() const { return source().SubTitleView(); }
-    WStringView GetSubGUID() const { return source().SubGUIDView(); }
+    WStringView GetSubGUID() const { return m_subGuid.empty() ? source().SubGUIDView() : m_subGuid; }
+    // The instance of a sub group, in place of the relkey group's own; it
+    // must outlive this group's next Reset.
+    void SetSubGUID(WStringView instance) { m_subGuid = instance; }
     WStringView GetCategory() const { return source().CategoryView(); }
     WStringView GetLabel() const { return source().LabelView(); }
     WStringView GetCode() const { return source().CodeView(); }
@@ -63,6 +67,7 @@ private:
     const CRelkeyGroup& source() const { return m_source ? *m_source : kNone; }
     static inline const CRelkeyGroup kNone{};
     const CRelkeyGroup* m_source = nullptr;
+    WStringView m_subGuid;
     std::vector<CSelectionOption> m_options;
 };
 

@@ -234,7 +234,7 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
 
 int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
                                      WStringView programName, CRelkeyParser& parser,
-                                     std::vector<WString>& openSubGroups) {
+                                     std::vector<WString>& openSubGroups, WStringView subGuid) {
     const std::size_t depth = openSubGroups.size();
     if (m_selectionGroups.size() <= depth) m_selectionGroups.resize(depth + 1);
     CSelectionGroup& group = m_selectionGroups[depth];
@@ -242,6 +242,7 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
         TraceMessage(u"CSystem::AddGroupToSystemOptions, Unable to configurate SelectionGroup");
         return -1;
     }
+    group.SetSubGUID(subGuid);
     m_optionBuildFlag = 1;
     AddGroup(group, programName, kind);
 
@@ -270,11 +271,16 @@ int CSystem::AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup&
             TraceFormatted(u"CSystem::AddGroupToSystemOptions, Sub group %s opens itself\n", subLabel);
             return -1;
         }
-        CRelkeyGroup subGroup;
-        parser.GetGroupBySubTitle(subLabel, subGroup);
-        subGroup.SetSubGUID(subGuid);
+        // The parser's own group where it keeps one; none found is an empty group.
+        CRelkeyGroup scratch;
+        const CRelkeyGroup* subGroup = parser.FindGroup(u"SubTitle", subLabel, scratch);
+        if (!subGroup) {
+            scratch.Clear();
+            subGroup = &scratch;
+        }
         openSubGroups.emplace_back(subLabel);
-        const int result = AddGroupToSystemOptions(selection, subGroup, kind, programName, parser, openSubGroups);
+        const int result =
+            AddGroupToSystemOptions(selection, *subGroup, kind, programName, parser, openSubGroups, subGuid);
         openSubGroups.pop_back();
         if (result != 0) {
             TraceMessage(u"CSystem::AddGroupToSystemOptions, Unable to add group to SystemOptions");

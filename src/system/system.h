@@ -152,7 +152,8 @@ private:
     int MakeDefaultSelection(const CRelkeyGroup& relkeyGroup, CRelkeyParser& parser, WString& selection,
                              std::vector<WString>& openSubGroups);
     int AddGroupToSystemOptions(WStringView& selection, const CRelkeyGroup& relkeyGroup, uint32_t kind,
-                                WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups);
+                                WStringView programName, CRelkeyParser& parser, std::vector<WString>& openSubGroups,
+                                WStringView subGuid = {});
     // S_OK with the release's type; status after tracing notRelease (a "%s"
     // format for the path) when it is no release; E_FAIL without a media component.
     HRESULT OpenRelease(WStringView programPath, LONG& type, const char16_t* notRelease, HRESULT status);
