@@ -176,9 +176,13 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     if (FAILED(locked)) return locked;
     xml::Document document = xml::Document::Create();
     const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
+    const auto check = [&] { return CheckOptionSelection(options); };
     CTempFileHandler folder;
     WString work;
     if (!folder.GetWorkDirectory(work)) {
+        // A selection that does not fit is still told as such.
+        const HRESULT fits = check();
+        if (FAILED(fits)) return fits;
         TraceMessage(u"CSystem::AddKeystring, Unable to make a work directory\n");
         return KELINSTALL_E_WORK_AREA;
     }
@@ -189,7 +193,7 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
         WriteConfiguration(work, options,
                            {nullptr, u"CSystem::AddKeystring, Unable to remove non updated system",
                             u"CSystem::AddKeystring, Error creating system.xml in %s\n"},
-                           work, [&] { return CheckOptionSelection(options); });
+                           work, check);
     if (FAILED(written)) return written;
     const HRESULT installed = InstallConfiguration(work, true);
     // The next request reads the selection back as the disk now holds it.

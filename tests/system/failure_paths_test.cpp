@@ -123,6 +123,7 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     };
     const std::function<HRESULT()> setPath = [&] { return system.SetProgramPath(Zendara, u"", false, release_); };
     const std::function<HRESULT()> setOptions = [&] { return system.AddKeystring(options); };
+    const std::function<HRESULT()> setNoOptions = [&] { return system.AddKeystring(u"<Other/>"); };
     const char* const move = "CTempFileHandler::MoveFile, Unable to move file ";
     for (const auto& [fault, change] : std::initializer_list<std::pair<Fault, const std::function<HRESULT()>&>>{
              {{Primitive::MakeDirectory, 2, KELINSTALL_E_WORK_AREA, nullptr}, addOption},
@@ -134,6 +135,8 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
              {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CConfigurationFiles::SaveConfiguration, Failure writing to keystr.txt\n"}, setPath},
              {{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::SetProgramPath, Error creating system.xml in "}, setPath},
              {{Primitive::TempName, 1, KELINSTALL_E_WORK_AREA, nullptr}, setOptions},
+             // A selection that does not fit is told as such, work area or not.
+             {{Primitive::TempName, 1, E_INVALIDARG, "CSystem::AddKeystring, The document is no option selection"}, setNoOptions},
              {{Primitive::Rename, 2, KELINSTALL_E_WORK_AREA, "CSystem::AddKeystring, Unable to move updated system "}, setOptions},
              {{Primitive::OpenForWrite, 1, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Unable to remove non updated system"}, setOptions},
              {{Primitive::OpenForWrite, 4, KELINSTALL_E_WRITE_CONFIG, "CSystem::AddKeystring, Error creating system.xml in "}, setOptions},
