@@ -21,7 +21,7 @@ public:
     static constexpr int32_t kSelectedHidden = 2;
     static constexpr int32_t kDefault = 4;
 
-    CSelectionOption(const CRelkeyOption& source, int32_t selected, WString instance)
+    CSelectionOption(const CRelkeyOption& source, int32_t selected, WString&& instance)
         : m_source(&source), m_selected(selected), m_instance(std::move(instance)) {}
 
     int32_t GetSelected() const { return m_selected; }
@@ -47,7 +47,8 @@ public:
         m_options.clear();
         m_options.reserve(source.Options().size());
     }
-    void AddOption(int32_t selected, WString instance) {
+    // Moved once: a build adds every option of tens of thousands of groups.
+    void AddOption(int32_t selected, WString&& instance) {
         m_options.emplace_back(source().Options()[m_options.size()], selected, std::move(instance));
     }
     int GetOptionCount() const { return static_cast<int>(m_options.size()); }
