@@ -29,8 +29,8 @@ bool IsChosen(WStringView selected) { return selected == u"1" || selected == u"2
 
 // The names a group's check reads, looked up once per document: a large
 // selection has tens of thousands of groups.
-struct GroupNames {
-    explicit GroupNames(const xml::Element& document)
+struct CheckedNames {
+    explicit CheckedNames(const xml::Element& document)
         : head{document.Lookup(u"Title"), document.Lookup(u"SubTitle"), document.Lookup(u"Code")},
           item(document.Lookup(u"GroupItem")),
           itemTexts{document.Lookup(u"LineSelectionDescription"), document.Lookup(u"Selected")},
@@ -168,8 +168,8 @@ private:
     }
 
     WString program_;
-    GroupNames givenNames_;
-    GroupNames builtNames_;
+    CheckedNames givenNames_;
+    CheckedNames builtNames_;
     xml::ChildElements given_;
     xml::ChildElements built_;
     std::vector<SubGroup> givenSubs_;
