@@ -100,7 +100,7 @@ bool CSystemXml::Build(WStringView systemPath, const CKeyList& keys, int32_t ser
     xml::Element controlModule = m_root.AppendChild(u"ControlModule");
     addKey(controlModule, mainKey);
     m_choicesEntry = xml::Element();
-    m_mainChoices.clear();
+    m_mainChoices.Clear();
     // As a document's search would find them (the root itself counts), in one walk.
     std::vector<std::vector<xml::Element>> found = optionSelection.SelfAndDescendants({u"ZD", u"ProgramNr", u"EXT"});
     const std::vector<xml::Element>& zd = found[0];
@@ -172,25 +172,30 @@ bool CSystemXml::Write(WStringView targetDir) {
     return true;
 }
 
-CSystemXml::GroupChoices CSystemXml::ChoicesOf(const xml::Element& group) {
-    GroupChoices choices{group, {}, 0};
-    ChosenItems(group, choices.beforeUnselected, choices.chosen);
-    return choices;
+void CSystemXml::Choices::Add(const xml::Element& group) {
+    std::size_t beforeUnselected = 0;
+    ChosenItems(group, beforeUnselected, taken_);
+    groups_.push_back({group, items_.size(), taken_.size(), beforeUnselected});
+    items_.insert(items_.end(), std::make_move_iterator(taken_.begin()), std::make_move_iterator(taken_.end()));
 }
 
-const std::vector<CSystemXml::GroupChoices>& CSystemXml::MainChoices(const xml::Element& entry,
-                                                                   const xml::Element& mainGroups) {
+void CSystemXml::Choices::Clear() {
+    groups_.clear();
+    items_.clear();
+}
+
+const CSystemXml::Choices& CSystemXml::MainChoices(const xml::Element& entry, const xml::Element& mainGroups) {
     if (m_choicesEntry && m_choicesEntry == entry) return m_mainChoices;
     m_choicesEntry = entry;
-    m_mainChoices.clear();
-    for (const xml::Element& group : mainGroups.Children(u"Group")) m_mainChoices.push_back(ChoicesOf(group));
+    m_mainChoices.Clear();
+    for (const xml::Element& group : mainGroups.Children(u"Group")) m_mainChoices.Add(group);
     return m_mainChoices;
 }
 
 bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& target) {
     const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
     if (!mainGroups) return true;
-    const std::vector<GroupChoices>& main = MainChoices(entry, mainGroups);
+    const Choices& main = MainChoices(entry, mainGroups);
     if (!AddCategories(main, target)) {
         TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
         return false;
@@ -201,7 +206,7 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
     std::vector<xml::Element> pending;
     WString spare;
     const xml::NameId referenceName = entry.Lookup(u"RefSubGUID");
-    const auto open = [&](const std::vector<xml::Element>& chosen) {
+    const auto open = [&](std::span<const xml::Element> chosen) {
         for (const xml::Element& item : chosen) {
             const WStringView reference = item.ChildText(referenceName, spare).value_or(WStringView());
             xml::Element subGroup;
@@ -210,17 +215,18 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
             pending.push_back(subGroup);
         }
     };
-    for (const GroupChoices& group : main) open(group.chosen);
+    for (const Choices::Group& group : main.Groups()) open(main.Chosen(group));
+    std::vector<xml::Element> chosen;
     while (!pending.empty()) {
         const xml::Element group = pending.back();
         pending.pop_back();
-        open(ChoicesOf(group).chosen);
+        std::size_t beforeUnselected = 0;
+        ChosenItems(group, beforeUnselected, chosen);
+        open(chosen);
     }
-    std::vector<GroupChoices> subGroups;
+    Choices subGroups;
     for (const xml::Element& group : entry.FirstChild(u"SubGroups").Children(u"Group")) {
-        if (opened.contains(group.ChildText(u"SubGUID", spare).value_or(WStringView()))) {
-            subGroups.push_back(ChoicesOf(group));
-        }
+        if (opened.contains(group.ChildText(u"SubGUID", spare).value_or(WStringView()))) subGroups.Add(group);
     }
     if (!AddCategories(subGroups, target)) {
         TraceError(u"CSystemXml::HandleCategories, unable to add categories for MainGroup\n");
@@ -229,14 +235,15 @@ bool CSystemXml::HandleCategories(const xml::Element& entry, xml::Element& targe
     return true;
 }
 
-bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target) {
+bool CSystemXml::AddCategories(const Choices& choices, xml::Element& target) {
     WString categorySpare;
     WString spare;
+    const std::vector<Choices::Group>& groups = choices.Groups();
     if (groups.empty()) return true;
     // The names of the selection's document, which does not change meanwhile.
     const xml::NameId categoryName = groups.front().group.Lookup(u"Category");
     const xml::NameId descriptionName = groups.front().group.Lookup(u"LineSelectionDescription");
-    for (const GroupChoices& group : groups) {
+    for (const Choices::Group& group : groups) {
         const std::optional<WStringView> category = group.group.ChildText(categoryName, categorySpare);
         if (!category) {
             TraceError(u"CSystemXml::HandleCategories, unable to find <Category> node.\n");
@@ -245,7 +252,7 @@ bool CSystemXml::AddCategories(const std::vector<GroupChoices>& groups, xml::Ele
         if (category->empty()) continue;
         // Defaults count: key.id records them as choices, and the
         // description must not change with the system's history.
-        for (const xml::Element& item : group.chosen) {
+        for (const xml::Element& item : choices.Chosen(group)) {
             xml::Element element =
                 target.AppendChild(u"Category", item.ChildText(descriptionName, spare).value_or(WStringView()));
             element.SetAttribute(u"descr", *category);
@@ -270,11 +277,13 @@ bool CSystemXml::HandleOptions(WStringView programName, xml::Element& target) {
     }
     const xml::Element mainGroups = entry.FirstChild(u"MainGroups");
     if (!mainGroups) return true;
-    for (const GroupChoices& group : MainChoices(entry, mainGroups)) {
+    const Choices& main = MainChoices(entry, mainGroups);
+    for (const Choices::Group& group : main.Groups()) {
         // An item without Selected ends the options there.
-        const std::size_t end = std::min(group.chosen.size(), group.beforeUnselected);
+        const std::span<const xml::Element> chosen = main.Chosen(group);
+        const std::size_t end = std::min(chosen.size(), group.beforeUnselected);
         for (std::size_t i = 0; i < end; ++i) {
-            WriteOption(group.chosen[i], u"LineSelectionDescription", target);
+            WriteOption(chosen[i], u"LineSelectionDescription", target);
             m_optionNesting = 1;
         }
         if (group.beforeUnselected != WString::npos) return false;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -66,17 +67,32 @@ public:
 
 private:
     static void TraceError(WStringView message);
-    // A group with its chosen items (ChosenItems).
-    struct GroupChoices {
-        xml::Element group;
-        std::vector<xml::Element> chosen;
-        std::size_t beforeUnselected = 0;
+    // Groups with their chosen items (ChosenItems), the items of all of them
+    // in one list: an entry has tens of thousands of groups.
+    class Choices {
+    public:
+        struct Group {
+            xml::Element group;
+            std::size_t first;
+            std::size_t count;
+            std::size_t beforeUnselected;
+        };
+        void Add(const xml::Element& group);
+        void Clear();
+        const std::vector<Group>& Groups() const { return groups_; }
+        std::span<const xml::Element> Chosen(const Group& group) const {
+            return {items_.data() + group.first, group.count};
+        }
+
+    private:
+        std::vector<Group> groups_;
+        std::vector<xml::Element> items_;
+        std::vector<xml::Element> taken_;  // one group's, before they join the list
     };
-    static GroupChoices ChoicesOf(const xml::Element& group);
     // The main groups of entry with their choices, worked out once for both
     // the categories and the options of the entry.
-    const std::vector<GroupChoices>& MainChoices(const xml::Element& entry, const xml::Element& mainGroups);
-    bool AddCategories(const std::vector<GroupChoices>& groups, xml::Element& target);
+    const Choices& MainChoices(const xml::Element& entry, const xml::Element& mainGroups);
+    bool AddCategories(const Choices& groups, xml::Element& target);
 
     // The sub groups of one entry by SubGUID, with their position; a group
     // without SubGUID ends what the index may answer.
@@ -98,7 +114,7 @@ private:
     std::size_t m_programPosition = 0;           // where HandleOptions searches from
     std::vector<SubGroupIndex> m_subGroupIndexes;
     xml::Element m_choicesEntry;  // whose main groups m_mainChoices holds
-    std::vector<GroupChoices> m_mainChoices;
+    Choices m_mainChoices;
     int m_depth = 0;
     WString m_lastError;
 };
