@@ -70,7 +70,8 @@ TEST_F(Lifecycle, CreateOpenAndReset) {
     EXPECT_EQ(test::ReadAll(Path(u"outside\\in.mod")), "in");
 }
 
-// system.xml built on a second thread beside key.id is the one built after it.
+// system.xml built on a second thread beside key.id is the one built after
+// it, and key.id, written while that thread reads the same document, the same.
 TEST_F(Lifecycle, SystemXmlIsTheSameBuiltBesideKeyId) {
     const WString release = test::SampleRelease(u"zendara-6.0");
     ASSERT_EQ(CSystem().CreateSystem(Path(u"Cell"), test::kMainKey, release), S_OK);
@@ -81,6 +82,7 @@ TEST_F(Lifecycle, SystemXmlIsTheSameBuiltBesideKeyId) {
     os::SetBesideFromNodes(from);
     ASSERT_EQ(beside, S_OK);
     EXPECT_EQ(test::ReadAll(other / u"Cell\\system.xml"), test::ReadAll(Path(u"Cell\\system.xml")));
+    EXPECT_EQ(test::Unsealed(other / u"Cell\\INTERNAL\\key.id"), test::Unsealed(Path(u"Cell\\INTERNAL\\key.id")));
 }
 
 TEST_F(Lifecycle, FailuresLeaveNothingBehind) {
