@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 
+#include "platform/os.h"
 #include "platform/raii.h"
 #include "platform/xml_backend.h"
 
@@ -49,6 +51,22 @@ public:
         VariantClear(&value_);
         value_.vt = VT_BSTR;
         value_.bstrVal = text.Detach();
+    }
+    // A copy, as VT_ARRAY | VT_UI1; false without the memory.
+    bool SetBytes(const std::string& bytes) {
+        VariantClear(&value_);
+        if (bytes.size() > MAXDWORD) return false;
+        SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        void* data = nullptr;
+        if (!array || FAILED(SafeArrayAccessData(array, &data))) {
+            if (array) SafeArrayDestroy(array);
+            return false;
+        }
+        std::copy(bytes.begin(), bytes.end(), static_cast<char*>(data));
+        SafeArrayUnaccessData(array);
+        value_.vt = VT_ARRAY | VT_UI1;
+        value_.parray = array;
+        return true;
     }
     WString String() const {
         if (value_.vt != VT_BSTR) return {};
@@ -219,10 +237,13 @@ bool ParseInto(WStringView text, TreeBuilder& builder) {
 bool LoadInto(WStringView path, TreeBuilder& builder) {
     ComApartment apartment;
     ComPtr<IXMLDOMDocument2> doc = NewDocument();
-    UniqueBstr bstr = UniqueBstr::From(path);
-    if (!doc || !bstr.get()) return false;
+    // The file's bytes, not its path: the DOM decodes them as it decodes the
+    // file, but a path is bound as a URL, whose notification window makes
+    // Wine start its desktop process, a tenth of a second, in every process.
+    std::string bytes;
+    if (!doc || !os::ReadWholeFile(path, bytes)) return false;
     Variant source;
-    source.SetString(std::move(bstr));
+    if (!source.SetBytes(bytes)) return false;
     VARIANT_BOOL ok = VARIANT_FALSE;
     const HRESULT result = doc->load(source.get(), &ok);
     return CopyRead(doc.get(), result, ok, builder);
