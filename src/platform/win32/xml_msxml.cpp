@@ -239,7 +239,7 @@ bool LoadInto(WStringView path, TreeBuilder& builder) {
     ComPtr<IXMLDOMDocument2> doc = NewDocument();
     // The file's bytes, not its path: the DOM decodes them as it decodes the
     // file, but a path is bound as a URL, whose notification window makes
-    // Wine start its desktop process, a tenth of a second, in every process.
+    // Wine start its desktop process (tens of milliseconds) in every process.
     std::string bytes;
     if (!doc || !os::ReadWholeFile(path, bytes)) return false;
     Variant source;
