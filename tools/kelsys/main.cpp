@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <iostream>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -89,6 +92,12 @@ int ShowRelease(const std::string& path) {
 
 int main(int argc, char** argv) {
     kelsys::InstallInterruptHandlers();
+#if defined(_WIN32)
+    // Without a buffer of its own, the Windows C runtime hands a pipe, a file
+    // or the null device most of the output a byte a call.
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+#endif
     CLI::App app{"kelsys: create and inspect robot-controller systems"};
     app.require_subcommand(1);
     bool trace = false;
