@@ -283,9 +283,11 @@ HRESULT CKelInstallSystem::GetSystemOptions(BSTR* bstrSystemOptions) {
         if (!m_bInitialized) return NotInitialized(kMethod);
         if (!bstrSystemOptions) return Refuse(kMethod, E_POINTER, u"No returnpointer specified\n");
         *bstrSystemOptions = nullptr;
-        WString document;
+        UniqueBstr document;
         const HRESULT hr = System().GetSystemOptions(document);
-        return FAILED(hr) ? hr : PutText(document, bstrSystemOptions);
+        if (FAILED(hr)) return hr;
+        *bstrSystemOptions = document.Detach();
+        return S_OK;
     });
 }
 

@@ -68,15 +68,14 @@ xml::Element CSystem::OptionsRoot() {
     return m_optionsRoot;
 }
 
-HRESULT CSystem::ConfigSystem(WString& xmlText) {
+HRESULT CSystem::ConfigSystem(UniqueBstr& xmlText) {
+    xmlText.Reset();
     const HRESULT built = BuildSystemOptions(m_systemPath);
     if (built != S_OK) return built;
-    UniqueBstr text;
-    if (FAILED(m_options->GetXml(text.Put()))) {
+    if (FAILED(m_options->GetXml(xmlText.Put()))) {
         TraceMessage(u"CSystem::ConfigSystem, Unable to get SystemOptions as an xml bstr\n");
         return E_UNEXPECTED;
     }
-    xmlText = text.View();
     return S_OK;
 }
 

@@ -65,7 +65,9 @@ public:
     // nameGiven: the caller passed a name at all (an empty one is refused for other programs).
     HRESULT GetProgramPath(ProgramType type, WStringView name, bool nameGiven, WString& path);
     HRESULT SetProgramPath(ProgramType type, WStringView name, bool nameGiven, WStringView path);
-    HRESULT GetSystemOptions(WString& document);
+    // The text goes to the caller as the options component made it: at
+    // 10,000 groups each copy is 14 MB.
+    HRESULT GetSystemOptions(UniqueBstr& document);
 
     // Changes of the key list, each rebuilt and committed through a work directory.
     HRESULT AddAdditionalOption(WStringView keystring, WStringView programPath);
@@ -112,7 +114,7 @@ public:
     // Forgets the option document and its relkey files: the next request builds from the disk.
     void DropOptions();
     // Builds as above from the system's own key.id and returns the document's text.
-    HRESULT ConfigSystem(WString& xmlText);
+    HRESULT ConfigSystem(UniqueBstr& xmlText);
     // The root of the document the last option build made; null before one.
     const xml::Element& BuiltOptions() const { return m_optionsRoot; }
     // One program's groups; selection is this program's own copy. 0 / -1.

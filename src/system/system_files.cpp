@@ -226,17 +226,11 @@ HRESULT CSystem::SetProgramPath(ProgramType type, WStringView name, bool nameGiv
                        BuildFailure::Fail);
 }
 
-HRESULT CSystem::GetSystemOptions(WString& document) {
+HRESULT CSystem::GetSystemOptions(UniqueBstr& document) {
     os::FileLock lock;
     const HRESULT locked = LockSystem(lock, os::FileLock::Mode::Shared, u"GetSystemOptions");
     if (FAILED(locked)) return locked;
-    if (m_options && !m_optionsStale) {
-        UniqueBstr text;
-        const HRESULT hr = m_options->GetXml(text.Put());
-        if (FAILED(hr)) return hr;
-        document = text.View();
-        return S_OK;
-    }
+    if (m_options && !m_optionsStale) return m_options->GetXml(document.Put());
     return FAILED(ConfigSystem(document)) ? E_FAIL : S_OK;
 }
 

@@ -34,8 +34,10 @@ const std::vector<Change>& Changes() {
         {"ReplaceKeystring", [](CSystem& s, const WString&) { return s.ReplaceKeystring(test::kMainKey, test::kVirtualKey); }},
         {"SetSystemOptions",
          [](CSystem& s, const WString&) {
-             WString document;
-             if (FAILED(s.GetSystemOptions(document)) || !test::SelectGerman(document)) return E_FAIL;
+             UniqueBstr text;
+             if (FAILED(s.GetSystemOptions(text))) return E_FAIL;
+             WString document(text.View());
+             if (!test::SelectGerman(document)) return E_FAIL;
              return s.AddKeystring(document);
          }},
         {"SetProgramPath", [](CSystem& s, const WString& pool) { return s.SetProgramPath(Zendara, u"", false, pool + u"\\release"); }},

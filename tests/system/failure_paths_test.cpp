@@ -111,18 +111,18 @@ TEST_F(FailurePaths, ChangesLeaveTheSystemUntouchedUntilTheCommit) {
     const auto before = test::Snapshot(path_);
     const auto untouched = [&] { EXPECT_EQ(test::Snapshot(path_), before); };
     const WString arc = test::SampleRelease(u"arcwelding-1.2");
-    WString options;
+    UniqueBstr options;
     ASSERT_EQ(system.GetSystemOptions(options), S_OK);
     const std::function<HRESULT()> addOption = [&] {
         const HRESULT hr = system.AddAdditionalOption(test::kArcKey, arc);
         EXPECT_EQ(system.KeyList().Size(), 1u);  // memory follows the disk
-        WString now;  // so do the options it reports
+        UniqueBstr now;  // so do the options it reports
         EXPECT_EQ(system.GetSystemOptions(now), S_OK);
-        EXPECT_EQ(now.find(u"ArcWelding"), WString::npos);
+        EXPECT_EQ(now.View().find(u"ArcWelding"), WString::npos);
         return hr;
     };
     const std::function<HRESULT()> setPath = [&] { return system.SetProgramPath(Zendara, u"", false, release_); };
-    const std::function<HRESULT()> setOptions = [&] { return system.AddKeystring(options); };
+    const std::function<HRESULT()> setOptions = [&] { return system.AddKeystring(options.View()); };
     const std::function<HRESULT()> setNoOptions = [&] { return system.AddKeystring(u"<Other/>"); };
     const char* const move = "CTempFileHandler::MoveFile, Unable to move file ";
     for (const auto& [fault, change] : std::initializer_list<std::pair<Fault, const std::function<HRESULT()>&>>{

@@ -58,14 +58,13 @@ protected:
     HRESULT Build(std::initializer_list<CKeyInfo> keys) {
         system_.KeyList().Clear();
         for (const CKeyInfo& key : keys) system_.KeyList().Append(key);
-        xml_.clear();
         return system_.ConfigSystem(xml_);
     }
     void Record(std::string_view keyId) { ASSERT_TRUE(test::WriteAll(dir_ / u"INTERNAL\\key.id", keyId)); }
 
     test::TempDir dir_;
     CSystem system_;
-    WString xml_;
+    UniqueBstr xml_;
 };
 
 TEST_F(OptionBuild, EveryProgramKindGetsItsEntry) {
@@ -86,20 +85,20 @@ TEST_F(OptionBuild, EveryProgramKindGetsItsEntry) {
         "EXT - PickMaster",
         "EXT DriveModule2 DriveModule2" + std::string(drive).replace(drive.find('%'), 1, "2"),
     };
-    EXPECT_EQ(Summary(xml_), expected);
+    EXPECT_EQ(Summary(xml_.View()), expected);
 }
 
 TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
     const WString unselected = test::Rekey(kArcKey, [](KeyDescription& key) { key.selectionText.clear(); });
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara), Key(unselected, u"arcwelding-1.2", ExternalWithOptions)}),
               S_OK);
-    EXPECT_EQ(Summary(xml_).at(1),
+    EXPECT_EQ(Summary(xml_.View()).at(1),
               "EXT ArcWelding ArcWelding Welding process=10 Seam functions=000 Power sources=00 sub:TIG wire feed=00");
 
     // key.id's option line wins over the keystring.
     Record("#CKeyId zdkey " + N(kMainKey) + "\n#CKeyId option Zendara01\n");
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
-    EXPECT_EQ(Summary(xml_).at(0).substr(0, 36), "ZD - Zendara Controller language=010");
+    EXPECT_EQ(Summary(xml_.View()).at(0).substr(0, 36), "ZD - Zendara Controller language=010");
     EXPECT_FALSE(system_.HasProgramNotices());
 
     // A recorded additional selection is announced only when it chose something key.id lacks.
@@ -116,7 +115,7 @@ TEST_F(OptionBuild, SelectionsComeFromTheKeyTheRecordOrTheDefaults) {
 
 TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
-    const std::vector<std::string> fresh = Summary(xml_);
+    const std::vector<std::string> fresh = Summary(xml_.View());
     test::TraceCapture traces;
     EXPECT_EQ(Build({}), KELINSTALL_E_READ_KEYS);
     EXPECT_EQ(Build({Key(u"KEL1:R:1:7:Zendara:::00000000", u"zendara-6.0", Zendara)}), KELINSTALL_E_BAD_KEY);
@@ -139,7 +138,7 @@ TEST_F(OptionBuild, FailuresGiveTheirStatusAndTrace) {
     EXPECT_TRUE(traces.Has("CSystem::AddGroupToSystemOptions, Sub group Self opens itself\n"));
     // A build that failed midway must not shift how the next one reads the selection digits.
     ASSERT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), S_OK);
-    EXPECT_EQ(Summary(xml_), fresh);
+    EXPECT_EQ(Summary(xml_.View()), fresh);
 
     SetOutsideCreationFailure(CLSID_KelInstallSystemOptions, E_OUTOFMEMORY);
     EXPECT_EQ(Build({Key(kMainKey, u"zendara-6.0", Zendara)}), E_UNEXPECTED);
