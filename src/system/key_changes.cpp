@@ -2,6 +2,7 @@
 #include "config/configuration_files.h"
 #include "options/relkey_parser.h"
 #include "platform/os.h"
+#include "platform/trace.h"
 #include "shared/keystring.h"
 #include "shared/file_operation.h"
 #include "shared/temp_file_handler.h"
@@ -174,8 +175,26 @@ HRESULT CSystem::AddKeystring(WStringView optionSelection) {
     os::FileLock lock;
     const HRESULT locked = BeginWrite(lock, u"AddKeystring", true);
     if (FAILED(locked)) return locked;
+    // An object that holds no options to check against (the first change
+    // after opening) builds them from the disk while the caller's document is
+    // parsed. Such a text has a node every 30 characters or so.
+    HeldTraces buildTraces;
+    std::future<HRESULT> building;
+    if (!m_options) {
+        building = std::async(BesidePolicy(optionSelection.size() / 30), [&] {
+            return buildTraces.Hold([&] { return BuildSystemOptions(m_systemPath); });
+        });
+    }
     xml::Document document = xml::Document::Create();
     const xml::Element options = document && document.Parse(optionSelection) ? document.Root() : xml::Element();
+    if (building.valid()) {
+        const HRESULT built = building.get();
+        buildTraces.Release();
+        if (FAILED(built)) {
+            TraceMessage(u"CSystem::AddKeystring, Unable to build the system's options to check the selection against\n");
+            return E_FAIL;
+        }
+    }
     const auto check = [&] { return CheckOptionSelection(options); };
     CTempFileHandler folder;
     WString work;

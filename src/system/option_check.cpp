@@ -200,10 +200,6 @@ WString FirstMisfit(const xml::Element& given, const xml::Element& built) {
 }  // namespace
 
 HRESULT CSystem::CheckOptionSelection(const xml::Element& selection) {
-    if (!m_options && FAILED(BuildSystemOptions(m_systemPath))) {
-        TraceMessage(u"CSystem::AddKeystring, Unable to build the system's options to check the selection against\n");
-        return E_FAIL;
-    }
     const WString misfit = FirstMisfit(selection, BuiltOptions());
     if (misfit.empty()) return S_OK;
     TraceFormatted(u"CSystem::AddKeystring, %s\n", misfit);

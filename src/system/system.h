@@ -23,6 +23,10 @@ namespace kel {
 class CCommitJournal;
 class CKeyIdRecord;
 
+// A second thread for work beside a large document (counted in nodes); a
+// small one is done in place, where the thread would cost more than it saves.
+std::launch BesidePolicy(std::size_t nodes);
+
 struct ReleaseVersion {
     uint16_t major = 0;
     uint16_t minor = 0;
@@ -188,8 +192,7 @@ private:
     // The first key after the main one whose program has exactly this name.
     CKeyInfo* FindProgram(WStringView name);
     // E_INVALIDARG, traced with the first misfit, when a caller's option
-    // selection does not fit the option tree of the key list; builds the tree
-    // when the object holds none.
+    // selection does not fit the option tree the object holds.
     HRESULT CheckOptionSelection(const xml::Element& selection);
     // What a failed option build returns: E_FAIL, or the build's own status.
     enum class BuildFailure { Fail, Status };

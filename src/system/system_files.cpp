@@ -21,12 +21,6 @@ namespace kel {
 
 namespace {
 
-// A second thread for work beside a large build; a small one does it in place.
-std::launch BesidePolicy(const xml::Element& options) {
-    return options.DocumentNodes() >= os::BesideFromNodes() ? std::launch::async | std::launch::deferred
-                                                           : std::launch::deferred;
-}
-
 WString LastComponent(WStringView path) {
     const std::size_t slash = path.find_last_of(u"\\/");
     return WString(slash == WStringView::npos ? path : path.substr(slash + 1));
@@ -41,6 +35,10 @@ bool IsPlainName(WStringView name) {
 bool IsWildcardAll(WStringView name) { return name == u"*" || name == u"*.*"; }
 
 }  // namespace
+
+std::launch BesidePolicy(std::size_t nodes) {
+    return nodes >= os::BesideFromNodes() ? std::launch::async | std::launch::deferred : std::launch::deferred;
+}
 
 bool CSystem::AddFile(const char16_t* operation, const char16_t* directory, WStringView file, bool overwrite) {
     const WString name = LastComponent(file);
@@ -253,7 +251,7 @@ HRESULT CSystem::WriteConfiguration(const WString& folder, const xml::Element& o
     const std::vector<CSystemXml::Media> media = CSystemXml::DescribeMedia(programs);
     CSystemXml systemXml;
     HeldTraces traces;
-    const std::launch policy = BesidePolicy(options);
+    const std::launch policy = BesidePolicy(options.DocumentNodes());
     auto built = std::async(policy, [&] {
         return traces.Hold([&] {
             return systemXml.Build(m_systemPath, m_keyList, static_cast<int32_t>(m_serialNumber), m_serialText,
@@ -293,7 +291,7 @@ HRESULT CSystem::Commit(const xml::Element& options, const CommitMessages& messa
 std::future<void> CSystem::FreeBuiltRelkeys(const xml::Element& options) {
     // Freeing a large build's groups takes milliseconds, which a second core
     // spends while this one flushes the files. They hold nothing of a thread.
-    const std::launch policy = BesidePolicy(options);
+    const std::launch policy = BesidePolicy(options.DocumentNodes());
     return std::async(policy, [groups = m_builtRelkeys.TakeGroupsAndClear()]() mutable { groups.clear(); });
 }
 

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_injection.h"
+#include "platform/os.h"
+#include "platform/shell_file_op.h"
 #include "support/test_support.h"
 
 namespace kel::test {
@@ -88,6 +91,46 @@ TEST(OptionCheck, MisfitsAreRefusedAndTheSystemsOwnDocumentsFit) {
     ASSERT_EQ(other->GetSystemOptions(text.Put()), S_OK);
     EXPECT_NE(WString(text.View()).find(u"<Selected>1</Selected><LineSelectionDescription>Drive 0 high power<"),
               WString::npos);
+}
+
+// An object that holds no tree builds it beside the parse of the document
+// (here on a second thread, as for a large one); a build that fails refuses
+// the call before anything is written.
+TEST(OptionCheck, AFreshObjectBuildsTheTreeBesideTheParse) {
+    struct Restore {
+        std::size_t from = os::BesideFromNodes();
+        ~Restore() { os::SetBesideFromNodes(from); }
+    } restore;
+    os::SetBesideFromNodes(0);
+    TempDir pool;
+    const WString path = pool / u"Cell";
+    const WString release = pool / u"release";
+    ASSERT_EQ(ShellFileOperation(ShellOperation::Copy, SampleRelease(u"zendara-6.0"), release, kShellSilentFlags), 0);
+    UniqueBstr text;
+    {
+        const ComPtr<IKelInstallSystem> system = NewSystemObject();
+        ASSERT_EQ(system->CreateSystem(B(path).get(), B(kMainKey).get(), B(release).get()), S_OK);
+        ASSERT_EQ(system->GetSystemOptions(text.Put()), S_OK);
+    }
+    WString bad(text.View());
+    Choose(bad, u"Spanish", u'1');
+    const auto fresh = [&] {
+        const ComPtr<IKelInstallSystem> object = NewSystemObject();
+        EXPECT_EQ(object->InitSystem(B(path).get()), S_OK);
+        return object;
+    };
+    EXPECT_EQ(fresh()->SetSystemOptions(text.get()), S_OK);
+    const auto before = Snapshot(path);
+    TraceCapture misfit;
+    EXPECT_EQ(fresh()->SetSystemOptions(B(bad).get()), E_INVALIDARG);
+    EXPECT_TRUE(misfit.Has("CSystem::AddKeystring, Group Controller language of Zendara allows one choice: English, Spanish\n"));
+
+    for (const char16_t* file : {u"relkey.007", u"relkey.xml"}) os::RemoveFile(release + u"\\syskey\\" + file);
+    const ComPtr<IKelInstallSystem> object = fresh();
+    TraceCapture traces;
+    EXPECT_EQ(object->SetSystemOptions(text.get()), E_FAIL);
+    EXPECT_TRUE(traces.Has("CSystem::AddKeystring, Unable to build the system's options to check the selection against\n"));
+    EXPECT_EQ(Snapshot(path), before);
 }
 
 }  // namespace
