@@ -158,9 +158,13 @@ std::string ToUtf8(WStringView text) {
 
 WString FromUtf8(std::string_view text) {
     WString out(text.size(), u'\0');
-    std::size_t i = WidenAscii(text, out.data());
-    if (i == text.size()) return out;
-    out.resize(i);
+    out.resize(FromUtf8(text, out.data()));
+    return out;
+}
+
+std::size_t FromUtf8(std::string_view text, char16_t* out) {
+    std::size_t i = WidenAscii(text, out);
+    std::size_t o = i;
     while (i < text.size()) {
         const unsigned char b = static_cast<unsigned char>(text[i]);
         char32_t c = 0xFFFD;
@@ -191,14 +195,14 @@ WString FromUtf8(std::string_view text) {
         }
         if (c >= 0x10000) {
             c -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+            out[o++] = static_cast<char16_t>(0xD800 + (c >> 10));
+            out[o++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(c));
+            out[o++] = static_cast<char16_t>(c);
         }
         i += length;
     }
-    return out;
+    return o;
 }
 
 // Every ANSI code page is ASCII below 0x80, and most texts are ASCII: they

@@ -55,6 +55,9 @@ std::string ToUtf8(WStringView text);
 // measured several characters at a time.
 std::size_t Length(const char16_t* text);
 WString FromUtf8(std::string_view text);
+// The same into out, which has room for text.size() units (no text needs
+// more); the units written.
+std::size_t FromUtf8(std::string_view text, char16_t* out);
 
 // The narrow text of the system's files: the ANSI code page on Windows,
 // Windows-1252 elsewhere. Characters that have no byte become '?'.
