@@ -2,8 +2,6 @@
 // public header. Modes:
 //   registered             activate by CLSID and ProgID, check the type library
 //   unregistered           check that only this class's keys are gone
-//   system <pool> <release> <main key>
-//                          create a system through the ProgID and open it from another object
 // Exit code 0 when every check passes.
 #include <cstdio>
 #include <string>
@@ -48,15 +46,13 @@ private:
     T* p_ = nullptr;
 };
 
-// An owned BSTR: an argument made from text, or an out parameter's answer.
+// An owned BSTR: an out parameter's answer.
 class Bstr {
 public:
     Bstr() = default;
-    explicit Bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     ~Bstr() { SysFreeString(b_); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return b_; }
     BSTR* Out() { return &b_; }
     std::wstring Text() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
 
@@ -168,26 +164,6 @@ void CheckUnregistered() {
     }
 }
 
-Ptr<IKelInstallSystem> Activate() {
-    Ptr<IKelInstallSystem> object;
-    CLSID clsid{};
-    Check(CLSIDFromProgID(kProgId, &clsid) == S_OK &&
-              CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IKelInstallSystem, object.Out()) == S_OK,
-          "activation by ProgID");
-    return object;
-}
-
-void CheckSystem(const std::wstring& pool, const std::wstring& release, const std::wstring& mainKey) {
-    const std::wstring path = pool + L"\\Cell";
-    Ptr<IKelInstallSystem> creator = Activate();
-    if (!creator.get()) return;
-    Check(creator->CreateSystem(Bstr(path), Bstr(mainKey), Bstr(release)) == S_OK, "CreateSystem");
-    Check(creator->CreateSystem(Bstr(path), Bstr(mainKey), Bstr(release)) == KELINSTALL_E_EXISTS, "CreateSystem again");
-    Ptr<IKelInstallSystem> system = Activate();
-    if (!system.get()) return;
-    Check(system->InitSystem(Bstr(path)) == S_OK, "InitSystem from a second object");
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -199,10 +175,8 @@ int wmain(int argc, wchar_t** argv) {
         CheckRegistered();
     } else if (mode == L"unregistered") {
         CheckUnregistered();
-    } else if (mode == L"system" && argc > 4) {
-        CheckSystem(argv[2], argv[3], argv[4]);
     } else {
-        std::printf("usage: com_client_win32 registered | unregistered | system <pool> <release> <key>\n");
+        std::printf("usage: com_client_win32 registered | unregistered\n");
         g_failures = 1;
     }
     CoUninitialize();

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Registers KelInstallSystem.dll twice with regsvr32 in the build tree's Wine
 # prefix, checks it through a COM client, unregisters twice.
-# Between, a system is created from the sample release and opened through COM.
-# Usage: com_registration_test.sh <wine-run> <KelInstallSystem.dll> <com_client_win32.exe> <samples dir>
+# Usage: com_registration_test.sh <wine-run> <KelInstallSystem.dll> <com_client_win32.exe>
 set -euo pipefail
 run=$1
 cd "$(dirname "$2")"
@@ -12,14 +11,6 @@ client=$3
 "$run" regsvr32 /s "$dll" || { echo "regsvr32 failed"; exit 1; }
 "$run" regsvr32 /s "$dll" || { echo "second regsvr32 failed"; exit 1; }
 "$run" "$client" registered
-
-samples=$(cd "$4" && pwd)
-pool=$(mktemp -d)
-trap 'rm -rf "$pool"' EXIT
-windows() { echo "Z:$1" | tr / '\\'; }
-key() { grep -m1 "^KEL1:$1:.*:$2:" "$samples/keys.txt"; }
-"$run" "$client" system "$(windows "$pool")" "$(windows "$samples/releases/zendara-6.0")" \
-    "$(key R 10101011011010101001)"
 
 "$run" regsvr32 /u /s "$dll" || { echo "regsvr32 /u failed"; exit 1; }
 "$run" "$client" unregistered
