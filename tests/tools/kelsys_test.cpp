@@ -175,8 +175,6 @@ TEST(Kelsys, KeyFromOptionNamesAndReleaseOptionTree) {
         std::string out;  // the whole output when code is 0, else a piece of it
     };
     const Case cases[] = {
-        {with(mainKey, {"ENGLISH", "zr-20", "wall", "profibus", "addresses 64", "extended", "ethernet", "collision", "conveyor t", "dual"}), 0,
-         N(test::kMainKey) + "\n"},
         // Every one-choice group takes its first option, main groups after the last choice too.
         {mainKey, 0, N(test::kDriveKey) + "\n"},
         {with({"key", "make", "--kind", "A", "--serial", "1234567", "--signature", "1001", "--program", "ArcWelding", "--release",
