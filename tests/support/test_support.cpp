@@ -112,10 +112,10 @@ WString FromNative(std::string_view dir) {
 WString SourceDir() { return FromNative(KEL_SOURCE_DIR); }
 WString BinaryDir() { return FromNative(KEL_BINARY_DIR); }
 
-std::set<WString> WorkDirectories() {
-    WString temp;
+std::set<WString> WorkDirectories(WStringView dir) {
+    WString temp(dir);
     std::vector<os::DirEntry> entries;
-    if (!os::GetTempDirectory(temp) || !os::ListDirectory(temp, entries)) throw std::runtime_error("no temporary directory");
+    if ((temp.empty() && !os::GetTempDirectory(temp)) || !os::ListDirectory(temp, entries)) throw std::runtime_error("no temporary directory");
     std::set<WString> names;
     for (const os::DirEntry& entry : entries) {
         if (entry.name.starts_with(u"cct")) names.insert(entry.name);

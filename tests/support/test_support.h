@@ -89,8 +89,9 @@ CKeyInfo Key(WStringView keystring, WStringView programPath, uint32_t type, uint
 // A sealed file's plain text ("?" when the file is no sealed file).
 std::string Unsealed(WStringView path);
 
-// The "cct" entries of the temporary directory: an operation leaves none behind.
-std::set<WString> WorkDirectories();
+// The "cct" entries of dir, by default the temporary directory: an operation
+// leaves none behind.
+std::set<WString> WorkDirectories(WStringView dir = {});
 // Every file below dir (relative path -> bytes), to show a tree unchanged.
 std::map<WString, std::string> Snapshot(WStringView dir);
 

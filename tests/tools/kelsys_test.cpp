@@ -1,7 +1,6 @@
 // kelsys as a user runs it: every system and backup command, its output and exit code.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -304,11 +303,6 @@ TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
     ASSERT_EQ(Kelsys({"create", Arg(system), "--release", Arg(test::SampleRelease(u"zendara-6.0")), "--key", N(test::kMainKey)}).code, 0);
     // Enough home files that the reset's copy of the system takes a moment.
     for (int i = 0; i < 300; ++i) ASSERT_TRUE(test::WriteAll(system + u"\\HOME\\m" + test::U(std::to_string(i)), "x"));
-    const auto workEntries = [&] {
-        std::vector<os::DirEntry> entries;
-        os::ListDirectory(temp.path(), entries);
-        return std::count_if(entries.begin(), entries.end(), [](const os::DirEntry& e) { return e.name.starts_with(u"cct"); });
-    };
     const std::string command = "TMPDIR=" + test::ShellPath(temp.path()) + " exec " + test::BuiltProgram("kelsys") + " reset " + test::ShellPath(system);
     const char* const argv[] = {"sh", "-c", command.c_str(), nullptr};
     pid_t child = 0;
@@ -320,7 +314,7 @@ TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
          !ended && !sent && std::chrono::steady_clock::now() < deadline;) {
         ended = waitpid(child, &status, WNOHANG) == child;
-        if (!ended && workEntries() > 0) sent = kill(child, SIGINT) == 0;
+        if (!ended && !test::WorkDirectories(temp.path()).empty()) sent = kill(child, SIGINT) == 0;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     if (!ended) {
@@ -329,7 +323,7 @@ TEST(Kelsys, SigintDuringAChangeEndsTheToolAfterIt) {
     EXPECT_TRUE(sent);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_TRUE(WEXITSTATUS(status) == kelsys::kInterrupted || WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
-    EXPECT_EQ(workEntries(), 0);
+    EXPECT_EQ(test::WorkDirectories(temp.path()).size(), 0u);
     EXPECT_EQ(test::Verify(system), "clean\n");
 }
 #endif
